@@ -1,5 +1,7 @@
 #include "gnr_system/Base64Coder.h"
 
+#include "gnr_system/CKzString.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -121,6 +123,15 @@ TEST(Base64Coder, EmptyInputOnNewCoder)
     EXPECT_EQ(Decoded(c), "");
     EXPECT_FALSE(c.DecodeA(nullptr, 4));
     EXPECT_FALSE(c.Encode(nullptr, 4));
+}
+
+TEST(Base64Coder, DecodeNarrowString)
+{
+    Base64Coder c;
+    ASSERT_TRUE(c.DecodeA(CKzStringA("Zm9v\nYmE=")));
+    EXPECT_EQ(Decoded(c), "fooba");
+    ASSERT_TRUE(c.DecodeA(CKzStringA()));
+    EXPECT_EQ(Decoded(c), "");
 }
 
 TEST(Base64Coder, DecodeSkipsBlanksAndLineControl)
