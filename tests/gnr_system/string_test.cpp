@@ -308,6 +308,15 @@ TEST(CKzStringW, GetAtAndLastChar)
     EXPECT_EQ(s.GetAt(3), 0);
     EXPECT_EQ(s.GetAt(-1), 0);
     EXPECT_EQ(s.GetLastChar(), L'c');
+    EXPECT_EQ(s[size_t(1)], L'b');
+    EXPECT_EQ(s[-1L], 0);
+    EXPECT_EQ(s[3u], 0);
+    EXPECT_EQ(s[~size_t(0)], 0);
+    EXPECT_EQ(CKzStringA("xy")[1L], 'y');
+    const wchar_t longer[] = {L'a', L'b', L'c', L'd', L'e'};  // no terminator
+    CKzStringW part;
+    part.AddChars(longer, 3);
+    EXPECT_EQ(W(part), L"abc");
     EXPECT_EQ(CKzStringW().GetLastChar(), 0);
 }
 
