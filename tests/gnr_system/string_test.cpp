@@ -239,6 +239,14 @@ TEST(CKzStringW, OwnTextAsArgumentOfEveryChange)
     CKzStringW r(L"aXa");
     r.Replace(r.GetString() + 1, r.GetString());  // old "Xa", new "aXa"
     EXPECT_EQ(W(r), L"aaXa");
+    CKzStringW full(std::wstring(15, L'g').c_str());  // full: inserting must move the buffer
+    full.Insert(full.GetString() + 10, 0);
+    EXPECT_EQ(W(full), std::wstring(20, L'g'));
+    CKzStringA h("0123456789abcde");
+    h.Insert(h.GetString() + 10, 5);
+    EXPECT_EQ(A(h), "01234abcde56789abcde");
+    h.ReplaceAt(0, 2, h.GetString() + 15);
+    EXPECT_EQ(A(h), "abcde234abcde56789abcde");
     CKzStringW f(L"pad");
     f.Format(L"[%s|%s]", f.GetString(), f.GetString() + 1);
     EXPECT_EQ(W(f), L"[pad|ad]");
@@ -702,6 +710,15 @@ TEST(CKzStringW, LocaleConversionUtf8)
     n.AddChar(L'\u00e9');
     EXPECT_EQ(A(n), "\xc3\xa9");
     EXPECT_TRUE(CKzStringW(L"caf\u00e9").Equals("caf\xc3\xa9"));
+}
+
+TEST(CKzStringW, FormatNarrowArgumentInUtf8Locale)
+{
+    LocaleScope loc("C.UTF-8");
+    if (!loc.ok()) GTEST_SKIP() << "no UTF-8 locale";
+    CKzStringW s;
+    EXPECT_EQ(s.Format(L"%S|%s", "caf\xc3\xa9", L"\u20ac"), KZ_OK);
+    EXPECT_EQ(W(s), L"caf\u00e9|\u20ac");
 }
 
 TEST(CKzStringW, LocaleConversionC)
