@@ -759,3 +759,27 @@ TEST(CKzStringW, ConcurrentCopiesKeepTheSharedBufferAlive)
     EXPECT_EQ(W(shared), L"shared text that all threads copy");
     EXPECT_EQ(A(sharedA), "narrow shared text");
 }
+
+TEST(CKzStringW, ResetAndPreallocateLeaveCopiesAlone)
+{
+    CKzStringW a(L"text");
+    CKzStringW b = a;
+    b.Reset();
+    EXPECT_EQ(W(a), L"text");
+    EXPECT_EQ(b.GetLength(), 0);
+    EXPECT_EQ(b.GetBufferLength(), 15);
+    CKzStringW c = a;
+    wchar_t* raw = c.Preallocate(100);
+    ASSERT_NE(raw, nullptr);
+    EXPECT_NE(raw, a.GetString());
+    raw[0] = L'T';  // writes go to c's own block only
+    EXPECT_EQ(W(a), L"text");
+    EXPECT_EQ(W(c), L"Text");
+    CKzStringA n("text");
+    CKzStringA m = n;
+    m.Preallocate(50)[0] = 'n';
+    EXPECT_EQ(A(n), "text");
+    CKzStringW& self = a;
+    a = std::move(self);
+    EXPECT_EQ(W(a), L"text");
+}
