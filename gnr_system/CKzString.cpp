@@ -1,5 +1,5 @@
 // Character helpers and the locale conversions shared by both string widths.
-#include "gnr_system/CKzStringImpl.h"
+#include "gnr_system/CKzStringImpl.inl"
 
 #include <strings.h>
 
