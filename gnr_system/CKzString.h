@@ -102,11 +102,13 @@ public:
     CKzStringW& operator=(wchar_t c);
     CKzStringW& operator=(char c);
 
-    // Length 0; the buffer becomes private when it was shared, its capacity stays.
+    // Length 0. A private buffer keeps its capacity; a shared one is left to
+    // its other users and the string takes the shared empty text.
     void Empty();
     // Drops the buffer and takes a new private empty one reserved for 15 characters.
     void Reset();
-    // Private buffer with room for n characters; returns the characters pointer.
+    // Private buffer with room for n characters; returns the characters
+    // pointer (null when the memory cannot be had).
     wchar_t* Preallocate(int n);
     // Characters that fit besides the terminator.
     int GetBufferLength() const { return m_pBuff->m_iCapacity; }

@@ -1,5 +1,5 @@
 // Wide copy-on-write string.
-#include "gnr_system/CKzStringImpl.h"
+#include "gnr_system/CKzStringImpl.inl"
 
 typedef KzStringImpl<CKzStringW> ImplW;
 
