@@ -8,10 +8,26 @@ namespace {
 // Diagnostics name this source by its stable library path.
 constexpr const char* kConvertsFile = "gnr_picture/converts";
 
+// Bytes of one sample's container: 1 up to 8 bits, 2 for 9..16, 4 for 17..32.
+// (Rounding bits up to whole bytes would give 3 for 17..24-bit samples and
+// miss a quarter of every row of 32-bit words.)
+inline uint64_t ContainerBytes(kz_uint32 bits)
+{
+    if (bits == 0)
+        return 0;
+    if (bits <= 8)
+        return 1;
+    if (bits <= 16)
+        return 2;
+    if (bits <= 32)
+        return 4;
+    return (uint64_t(bits) + 7) / 8;
+}
+
 // Pixel row length in bytes; 64-bit so that no count wraps.
 inline uint64_t RowLength(kz_uint32 components, kz_uint32 bits, kz_uint32 width)
 {
-    return uint64_t(components) * width * ((uint64_t(bits) + 7) / 8);
+    return uint64_t(components) * width * ContainerBytes(bits);
 }
 
 // The row length actually processed: the pixel row, cut to the row bytes with
