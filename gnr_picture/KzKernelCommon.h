@@ -37,6 +37,68 @@
 #include <limits>
 #include <type_traits>
 
+// Row loops are forced inline so that they are compiled (and vectorised) for
+// the instruction set of the function that runs them (KzRunIsa below).
+#define KZ_ALWAYS_INLINE inline __attribute__((always_inline))
+// The same for lambdas: [&](...) KZ_INLINE_LAMBDA { ... }.
+#define KZ_INLINE_LAMBDA __attribute__((always_inline))
+
+// ---------------------------------------------------------------------------
+// Instruction-set dispatch
+// ---------------------------------------------------------------------------
+
+// The widest vector instruction set this processor runs, detected once
+// (thread-safe static initialisation).
+enum class KzIsa { Base, Avx2, Avx512 };
+
+inline KzIsa KzCpuIsa() noexcept
+{
+    static const KzIsa isa = [] {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi"))
+            return KzIsa::Avx512;
+        if (__builtin_cpu_supports("avx2"))
+            return KzIsa::Avx2;
+        return KzIsa::Base;
+    }();
+    return isa;
+}
+
+#define KZ_TARGET_AVX2 __attribute__((target("avx2,bmi2,popcnt")))
+#define KZ_TARGET_AVX512 __attribute__((target("avx2,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi")))
+
+template <class F>
+KZ_TARGET_AVX2 __attribute__((noinline)) void KzRunAvx2(F& f)
+{
+    f(KzIsa::Avx2);
+}
+template <class F>
+KZ_TARGET_AVX512 __attribute__((noinline)) void KzRunAvx512(F& f)
+{
+    f(KzIsa::Avx512);
+}
+
+// Runs body(isa) once per call, compiled for the processor's widest vector
+// instruction set: the body is a lambda marked KZ_ALWAYS_INLINE whose row
+// loops (also forced inline) are then vectorised for that set. Tests and
+// results do not depend on the set chosen.
+template <class F>
+inline void KzRunIsa(F&& body)
+{
+    switch (KzCpuIsa()) {
+    case KzIsa::Avx512:
+        KzRunAvx512(body);
+        break;
+    case KzIsa::Avx2:
+        KzRunAvx2(body);
+        break;
+    default:
+        body(KzIsa::Base);
+        break;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Conversions
 // ---------------------------------------------------------------------------
@@ -154,7 +216,7 @@ inline const T* KzRow(const void* base, uint32_t rowBytes, size_t r) noexcept
 // into the instantiation, so one call selects the format once and every row
 // runs the same tight loop.
 template <class TD, class TS, class RowFn>
-inline void KzForRows2(void* dst, uint32_t dstRowBytes, const void* src, uint32_t srcRowBytes,
+KZ_ALWAYS_INLINE void KzForRows2(void* dst, uint32_t dstRowBytes, const void* src, uint32_t srcRowBytes,
                        size_t samplesPerPixel, uint32_t width, uint32_t count, RowFn&& rowFn)
 {
     const size_t rows = KzRowCount(width, count);
@@ -165,7 +227,7 @@ inline void KzForRows2(void* dst, uint32_t dstRowBytes, const void* src, uint32_
 
 // The same for a kernel that works on one picture in place.
 template <class T, class RowFn>
-inline void KzForRows1(void* pic, uint32_t rowBytes, size_t samplesPerPixel, uint32_t width,
+KZ_ALWAYS_INLINE void KzForRows1(void* pic, uint32_t rowBytes, size_t samplesPerPixel, uint32_t width,
                        uint32_t count, RowFn&& rowFn)
 {
     const size_t rows = KzRowCount(width, count);
@@ -179,7 +241,7 @@ inline void KzForRows1(void* pic, uint32_t rowBytes, size_t samplesPerPixel, uin
 // source, runs a loop free of aliasing so the compiler vectorises it without
 // runtime overlap checks; any other overlap takes the plain loop.
 template <class TD, class TS, class F>
-inline void KzMapRow(TD* d, const TS* s, size_t n, F&& f)
+KZ_ALWAYS_INLINE void KzMapRow(TD* d, const TS* s, size_t n, F&& f)
 {
     const auto* db = reinterpret_cast<const unsigned char*>(d);
     const auto* sb = reinterpret_cast<const unsigned char*>(s);

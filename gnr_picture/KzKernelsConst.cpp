@@ -89,13 +89,13 @@ using Wide = std::conditional_t<sizeof(T) == 1, int16_t, int32_t>;
 // Processes a row in segments of `seg` samples (a multiple of the component
 // count), so the constant pattern has a small fixed size.
 template <class T, class Pat, class F>
-inline void SegmentedRows(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, size_t comps,
+KZ_ALWAYS_INLINE void SegmentedRows(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, size_t comps,
                           kz_uint32 width, kz_uint32 count, const Pat* pat, size_t seg, F&& f)
 {
     KzForRows2<T, T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, [&](T* d, const T* s, size_t n) {
         for (size_t j = 0; j < n; j += seg) {
             const size_t len = std::min(seg, n - j);
-            KzMapRow(d + j, s + j, len, [pat, &f](T v, size_t i) { return f(v, pat[i]); });
+            KzMapRow(d + j, s + j, len, [pat, &f](T v, size_t i) KZ_INLINE_LAMBDA { return f(v, pat[i]); });
         }
     });
 }
@@ -121,11 +121,14 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
             pat[j] = static_cast<W>(std::clamp<int64_t>(c, -int64_t(limit), int64_t(limit)));
         }
         const W wl = static_cast<W>(limit);
-        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask, wl](T v, W c) {
-            W x = static_cast<W>(static_cast<W>(v & mask) + c);
-            x = x < 0 ? W(0) : x;
-            x = x > wl ? wl : x;
-            return static_cast<T>(x);
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask, wl](T v, W c) KZ_INLINE_LAMBDA {
+                                 W x = static_cast<W>(static_cast<W>(v & mask) + c);
+                                 x = x < 0 ? W(0) : x;
+                                 x = x > wl ? wl : x;
+                                 return static_cast<T>(x);
+                             });
         });
         return KZ_OK;
     }
@@ -134,16 +137,21 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
         return KZ_ERR_OUT_OF_MEMORY;
     for (size_t j = 0; j < seg; ++j)
         pat[j] = std::min(static_cast<const T*>(o.sv)[j % comps], limit);
-    if (op == Op::Max)
-        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask](T v, T c) {
-            const T m = static_cast<T>(v & mask);
-            return m > c ? m : c;
-        });
-    else
-        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask](T v, T c) {
-            const T m = static_cast<T>(v & mask);
-            return m < c ? m : c;
-        });
+    const bool isMax = op == Op::Max;
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        if (isMax)
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask](T v, T c) KZ_INLINE_LAMBDA {
+                                 const T m = static_cast<T>(v & mask);
+                                 return m > c ? m : c;
+                             });
+        else
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask](T v, T c) KZ_INLINE_LAMBDA {
+                                 const T m = static_cast<T>(v & mask);
+                                 return m < c ? m : c;
+                             });
+    });
     return KZ_OK;
 }
 
@@ -293,9 +301,11 @@ template <class T>
 int MaskOut(void* pic, kz_uint32 rowBytes, kz_uint32 mask, size_t comps, kz_uint32 width, kz_uint32 count)
 {
     const T m = static_cast<T>(mask);
-    KzForRows1<T>(pic, rowBytes, comps, width, count, [m](T* p, size_t n) {
-        for (size_t i = 0; i < n; ++i)
-            p[i] = static_cast<T>(p[i] & m);
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        KzForRows1<T>(pic, rowBytes, comps, width, count, [m](T* p, size_t n) KZ_INLINE_LAMBDA {
+            for (size_t i = 0; i < n; ++i)
+                p[i] = static_cast<T>(p[i] & m);
+        });
     });
     return KZ_OK;
 }
