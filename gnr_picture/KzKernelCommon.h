@@ -29,6 +29,7 @@
 
 #include "gnr_system/kz_base.h"
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -51,9 +52,17 @@
 // (thread-safe static initialisation).
 enum class KzIsa { Base, Avx2, Avx512 };
 
+// Upper bound on the instruction set used, so tests can run every path on one
+// machine; hosts never change it.
+inline std::atomic<int>& KzIsaLimit() noexcept
+{
+    static std::atomic<int> limit{int(KzIsa::Avx512)};
+    return limit;
+}
+
 inline KzIsa KzCpuIsa() noexcept
 {
-    static const KzIsa isa = [] {
+    static const KzIsa detected = [] {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi"))
@@ -62,7 +71,8 @@ inline KzIsa KzCpuIsa() noexcept
             return KzIsa::Avx2;
         return KzIsa::Base;
     }();
-    return isa;
+    const int limit = KzIsaLimit().load(std::memory_order_relaxed);
+    return int(detected) < limit ? detected : KzIsa(limit);
 }
 
 #define KZ_TARGET_AVX2 __attribute__((target("avx2,bmi2,popcnt")))

@@ -100,6 +100,7 @@ void CheckAgainstReference(const char* name, uint32_t comps, uint32_t sampleByte
                            const std::function<uint64_t(size_t, uint64_t, uint64_t)>& ref, uint32_t seed)
 {
     const uint64_t limit = (uint64_t(1) << bits) - 1;
+    kzt::ForEachIsa([&] {
     for (uint32_t width : {1u, 13u, 211u}) {
         SCOPED_TRACE(testing::Message() << name << " comps " << comps << " bits " << bits << " width " << width);
         TestPicture src = RandomPicture(width, 3, comps, sampleBytes, limit, seed++);
@@ -112,8 +113,9 @@ void CheckAgainstReference(const char* name, uint32_t comps, uint32_t sampleByte
         ASSERT_EQ(call(inplace.data(), inplace.rowBytes, inplace.data(), inplace.rowBytes, comps, bits, width,
                        width * 3),
                   0);
-        ExpectSamples(src, inplace, [&](size_t i_r, size_t i, uint64_t v) { return ref(i % comps, v, limit); }, name);
+        ExpectSamples(src, inplace, [&](size_t, size_t i, uint64_t v) { return ref(i % comps, v, limit); }, name);
     }
+    });
 }
 
 uint64_t RefRotate(int64_t v, int64_t c, uint64_t limit, uint32_t sampleBytes)
@@ -452,6 +454,7 @@ TEST(MaskOut, EveryMemberMasksRowSamplesOnly)
         {"maskout_Nx16 (5)", [](void* p, kz_uint32 rb, kz_uint32 m, kz_uint32 c, kz_uint32 w, kz_uint32 n) { return maskout_Nx16(p, rb, m, c, w, n); }, 5, 2},
     };
     uint32_t seed = 30000;
+    kzt::ForEachIsa([&] {
     for (const Case& c : cases)
         for (uint32_t mask : {0xF0u, 0x00FFu, 0xABCD1234u})
             for (uint32_t width : {1u, 7u, 30u})
@@ -463,4 +466,5 @@ TEST(MaskOut, EveryMemberMasksRowSamplesOnly)
                     const uint64_t m = c.sampleBytes == 1 ? (mask & 0xFF) : (mask & 0xFFFF);
                     ExpectSamples(before, pic, [&](size_t, size_t, uint64_t v) { return v & m; }, c.name);
                 }
+    });
 }
