@@ -7,8 +7,9 @@
 // from the same function (samples are masked with the depth's largest value
 // first, as a table lookup would). Wrap-around add, multiply, divide and the
 // power law of the 1-, 3- and 4-component members go through one table of
-// 2^bits entries per component, built once per call; their N-component members
-// compute per sample.
+// 2^bits entries per component, built once per call (a picture with fewer
+// samples than the table has entries is computed per sample, with the same
+// result); their N-component members compute per sample.
 #pragma GCC optimize("O3")
 #include "gnr_picture/KzKernels.h"
 
@@ -185,15 +186,18 @@ int TableArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint
 // Per-sample path of the N-component members (multiply, power, wrap-around).
 // ---------------------------------------------------------------------------
 
+// Also used by the 1-, 3- and 4-component members for pictures with fewer
+// samples than their table would have entries; they pass the depth's mask,
+// so the result is the table's entry for the masked sample.
 template <class T>
 int PerSampleArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes,
-                   const Operands& o, size_t comps, kz_uint32 bits, kz_uint32 width, kz_uint32 count)
+                   const Operands& o, size_t comps, kz_uint32 bits, kz_uint32 width, kz_uint32 count, T mask)
 {
     const T limit = KzDepthLimit<T>(bits);
     KzForRows2<T, T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, [&](T* d, const T* s, size_t n) {
         for (size_t i = 0; i < n; i += comps)
             for (size_t k = 0; k < comps; ++k)
-                d[i + k] = Entry<T>(op, o, k, s[i + k], limit);
+                d[i + k] = Entry<T>(op, o, k, s[i + k] & mask, limit);
     });
     return KZ_OK;
 }
@@ -271,10 +275,16 @@ int Run(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcR
     default:
         break;
     }
-    if constexpr (C != 0)
-        return TableArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
-    else
-        return PerSampleArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+    if constexpr (C != 0) {
+        const size_t samples = KzRowCount(width, count) * width * comps;
+        if (samples >= (size_t(1) << bits) * comps)
+            return TableArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+        return PerSampleArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count,
+                                 KzDepthLimit<T>(bits));
+    } else {
+        return PerSampleArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count,
+                                 std::numeric_limits<T>::max());
+    }
 }
 
 Operands IntOps(const int* c)
