@@ -295,9 +295,9 @@ constexpr bool KzComponentIndexValid(uint32_t index, uint32_t components) noexce
 // Scratch memory
 // ---------------------------------------------------------------------------
 
-// Per-call scratch: small requests are served from an inline buffer (no
-// allocation, nothing large on the stack), larger ones from the heap; the
-// memory is released when the object goes out of scope. Get returns null when
+// Per-call scratch: the first small request is served from an inline buffer
+// (no allocation, nothing large on the stack), others from the heap; every
+// block stays valid until the object goes out of scope. Get returns null when
 // the size overflows or the heap is exhausted; the kernel then returns
 // KZ_ERR_OUT_OF_MEMORY. Never throws.
 class KzScratch {
@@ -307,12 +307,22 @@ public:
     KzScratch() noexcept = default;
     KzScratch(const KzScratch&) = delete;
     KzScratch& operator=(const KzScratch&) = delete;
-    ~KzScratch() { std::free(m_heap); }
+    ~KzScratch()
+    {
+        while (m_heap) {
+            void* prev;
+            std::memcpy(&prev, m_heap, sizeof(prev));
+            std::free(m_heap);
+            m_heap = prev;
+        }
+    }
 
-    // Memory for `n` objects of T, aligned for T (and to 64 bytes when inline).
+    // Memory for `n` objects of T (trivial types), aligned for T; 64-byte
+    // aligned when inline, 16-byte aligned from the heap.
     template <class T>
     T* Get(size_t n) noexcept
     {
+        static_assert(alignof(T) <= 16);
         size_t bytes;
         if (!KzMulSize(n, sizeof(T), &bytes))
             return nullptr;
@@ -320,12 +330,19 @@ public:
             m_inlineUsed = true;
             return reinterpret_cast<T*>(m_inline);
         }
-        std::free(m_heap);
-        m_heap = std::malloc(bytes ? bytes : 1);
-        return static_cast<T*>(m_heap);
+        // Each heap block starts with a header linking it to the previous one.
+        if (bytes > SIZE_MAX - kHeader)
+            return nullptr;
+        unsigned char* block = static_cast<unsigned char*>(std::malloc(kHeader + bytes));
+        if (!block)
+            return nullptr;
+        std::memcpy(block, &m_heap, sizeof(m_heap));
+        m_heap = block;
+        return reinterpret_cast<T*>(block + kHeader);
     }
 
 private:
+    static constexpr size_t kHeader = 16;
     alignas(64) unsigned char m_inline[kInline];
     bool m_inlineUsed = false;
     void* m_heap = nullptr;

@@ -110,6 +110,46 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
     // Segment: at least 1024 samples, a whole number of pixels.
     const size_t seg = comps * std::max<size_t>(1, (1024 + comps - 1) / comps);
     KzScratch scratch;
+    if (op == Op::Mul || op == Op::Div) {
+        // Rounded and clamped product in double precision, written so that it
+        // vectorises: the x86 conversion gives 0 after clamping for NaN and
+        // for anything outside [1, 2^31) (below 1 it truncates to 0 or less,
+        // at 2^31 and above it overflows to the most negative integer), and
+        // truncating min(x, limit) equals clamping the truncated x.
+        double* pat = scratch.Get<double>(seg);
+        if (!pat)
+            return KZ_ERR_OUT_OF_MEMORY;
+        for (size_t j = 0; j < seg; ++j)
+            pat[j] = op == Op::Mul ? o.d[j % comps] : 1.0 / o.d[j % comps];
+        const double dl = double(limit);
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask, dl](T v, double c) KZ_INLINE_LAMBDA {
+                                 const double x = double(v & mask) * c + 0.5;
+                                 const double y = x < dl ? x : dl;
+                                 const double r = (x >= 1.0 && x < 2147483648.0) ? y : 0.0;
+                                 return static_cast<T>(static_cast<int32_t>(r));
+                             });
+        });
+        return KZ_OK;
+    }
+    if (op == Op::Rotate) {
+        int64_t* pat = scratch.Get<int64_t>(seg);
+        if (!pat)
+            return KZ_ERR_OUT_OF_MEMORY;
+        for (size_t j = 0; j < seg; ++j)
+            pat[j] = o.i[j % comps];
+        const int64_t w = limit;
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask, w](T v, int64_t c) KZ_INLINE_LAMBDA {
+                                 int64_t x = int64_t(v & mask) + c;
+                                 x = x < 0 ? x + w : (x > w ? x - w : x);
+                                 return static_cast<T>(x);
+                             });
+        });
+        return KZ_OK;
+    }
     if (op == Op::Add || op == Op::Sub) {
         using W = Wide<T>;
         W* pat = scratch.Get<W>(seg);
@@ -272,6 +312,15 @@ int Run(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcR
     case Op::Max:
     case Op::Min:
         return DirectArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+    case Op::Rotate:
+    case Op::Mul:
+    case Op::Div:
+        // 16-bit tables are looked up one sample at a time, slower than this
+        // arithmetic in vector registers; 8-bit tables are looked up 64
+        // samples at a time where the processor allows it.
+        if (C != 0 && sizeof(T) == 2)
+            return DirectArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+        break;
     default:
         break;
     }
