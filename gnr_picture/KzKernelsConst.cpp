@@ -134,21 +134,30 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
         return KZ_OK;
     }
     if (op == Op::Rotate) {
-        int64_t* pat = scratch.Get<int64_t>(seg);
-        if (!pat)
-            return KZ_ERR_OUT_OF_MEMORY;
-        for (size_t j = 0; j < seg; ++j)
-            pat[j] = o.i[j % comps];
-        const int64_t w = limit;
-        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
-                             [mask, w](T v, int64_t c) KZ_INLINE_LAMBDA {
-                                 int64_t x = int64_t(v & mask) + c;
-                                 x = x < 0 ? x + w : (x > w ? x - w : x);
-                                 return static_cast<T>(x);
-                             });
-        });
-        return KZ_OK;
+        // 32-bit lanes when no constant can overflow them (|c| < 2^30 and
+        // samples below 2^16), else 64-bit lanes; the same result either way.
+        bool small = true;
+        for (size_t k = 0; k < comps; ++k)
+            small = small && o.i[k] > -(1 << 30) && o.i[k] < (1 << 30);
+        auto rotate = [&](auto zero) KZ_INLINE_LAMBDA {
+            using L = decltype(zero);
+            L* pat = scratch.Get<L>(seg);
+            if (!pat)
+                return KZ_ERR_OUT_OF_MEMORY;
+            for (size_t j = 0; j < seg; ++j)
+                pat[j] = o.i[j % comps];
+            const L w = limit;
+            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                                 [mask, w](T v, L c) KZ_INLINE_LAMBDA {
+                                     L x = L(v & mask) + c;
+                                     x = x < 0 ? x + w : (x > w ? x - w : x);
+                                     return static_cast<T>(x);
+                                 });
+            });
+            return KZ_OK;
+        };
+        return small ? rotate(int32_t(0)) : rotate(int64_t(0));
     }
     if (op == Op::Add || op == Op::Sub) {
         using W = Wide<T>;

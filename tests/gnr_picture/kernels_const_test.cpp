@@ -172,13 +172,14 @@ TEST(ConstArith, IntegerOperandsMatchReference)
                         [&](size_t k, uint64_t v, uint64_t lim) { return RefClamp(int64_t(v) - int64_t(c[k]), lim); },
                         seed += 10);
     }
-    for (const auto& m : kRotate)
-        for (uint32_t comps : CountsFor(m.fixedComps))
-            for (uint32_t bits : DepthsFor(m.sampleBytes))
-                CheckAgainstReference(
-                    m.name, comps, m.sampleBytes, bits, BIND(m.fn(d, drb, s, srb, mild, comps, bits, w, n)),
-                    [&](size_t k, uint64_t v, uint64_t lim) { return RefRotate(int64_t(v), mild[k], lim, m.sampleBytes); },
-                    seed += 10);
+    for (const int* c : {mild, extreme})
+        for (const auto& m : kRotate)
+            for (uint32_t comps : CountsFor(m.fixedComps))
+                for (uint32_t bits : DepthsFor(m.sampleBytes))
+                    CheckAgainstReference(
+                        m.name, comps, m.sampleBytes, bits, BIND(m.fn(d, drb, s, srb, c, comps, bits, w, n)),
+                        [&](size_t k, uint64_t v, uint64_t lim) { return RefRotate(int64_t(v), c[k], lim, m.sampleBytes); },
+                        seed += 10);
 }
 
 TEST(ConstArith, SampleOperandsMatchReference)
