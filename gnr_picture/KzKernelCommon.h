@@ -19,7 +19,12 @@
 //  - the format is chosen once per call: every exported kernel instantiates a
 //    template with its container type (and, where fixed, its component count),
 //    and the work per row is a contiguous loop over plain arrays that the
-//    compiler can vectorise; no per-sample branch on the format;
+//    compiler can vectorise; no per-sample branch on the format. KzRunIsa
+//    compiles such a call for the processor's widest vector instruction set,
+//    chosen once per call too. Kernel sources start with
+//    #pragma GCC optimize("O3") (before any include): the library's default
+//    optimisation level only vectorises loops whose trip count is a known
+//    multiple of the vector width;
 //  - scratch memory and heap tables come from KzScratch / SKzAllocHelper; an
 //    allocation failure makes the kernel return KZ_ERR_OUT_OF_MEMORY (-3) and
 //    nothing throws;
