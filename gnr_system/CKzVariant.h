@@ -75,6 +75,9 @@ public:
     const std::vector<CKzVariant*>& Items() const { return m_items; }
 
 private:
+    // Deep copies of src appended to dst, without recursion.
+    static void CopyItems(const std::vector<CKzVariant*>& src, std::vector<CKzVariant*>& dst);
+
     std::vector<CKzVariant*> m_items;
 };
 
@@ -309,6 +312,11 @@ public:
     void ClearList();
 
 private:
+    friend class CKzListVariant;
+    // A copy of v's name, flag and value; a list gets an empty list of the
+    // same run type (its children are copied by the caller).
+    static CKzVariant* NewShallowCopy(const CKzVariant& v);
+
     void ReplaceData(CKzVariantData* data);
     CKzVariantDataCKzListVariant* ListData() const;
     void EnsurePlainList();
