@@ -23,7 +23,8 @@ class CKzVariant;
 class CKzVariantData;
 
 // Deepest nesting a reader of untrusted text builds (the XML reader, the lite
-// reader); the recursive walks over trees rely on trees staying below it.
+// reader). Copies, comparisons, text forms and destruction walk trees without
+// recursion, so deeper trees built by a host are handled as well.
 #define KZ_VARIANT_MAX_DEPTH 256
 
 // Name of the type of a variant value ("kz_int32", ..., "CKzListVariant",
