@@ -144,7 +144,9 @@ int CKzRangeMask::SetSize(unsigned int n)
     if (m_uiSpan && m_uiFirst >= n) {
         Reset();
     } else if ((u64)m_uiFirst + m_uiSpan > n) {
-        m_uiSpan = n - m_uiFirst;
+        // The clipped span ends on the last member below the size, as every
+        // other range does.
+        m_uiSpan = ((n - 1 - m_uiFirst) / step()) * step() + 1;
     }
     return KZ_OK;
 }
