@@ -120,7 +120,8 @@ KZ_VARIANT_DATA_SCALAR(CKzVariantDataKz_int64, kz_int64)
 KZ_VARIANT_DATA_SCALAR(CKzVariantDataKz_uint64, kz_uint64)
 KZ_VARIANT_DATA_SCALAR(CKzVariantDataDouble, double)
 KZ_VARIANT_DATA_SCALAR(CKzVariantDataBool, bool)
-KZ_VARIANT_DATA_SCALAR(CKzVariantDataVoidPtr, void*)
+typedef void* KzVariantVoidPtr;
+KZ_VARIANT_DATA_SCALAR(CKzVariantDataVoidPtr, KzVariantVoidPtr)
 KZ_VARIANT_DATA_SCALAR(CKzVariantDataCKzStringW, CKzStringW)
 
 #undef KZ_VARIANT_DATA_SCALAR
