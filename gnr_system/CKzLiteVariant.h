@@ -18,6 +18,7 @@
 
 #include "gnr_system/kz_base.h"
 #include "gnr_system/CKzByteArray.h"
+#include "gnr_system/KzTextConv.h"
 
 #include <string>
 
@@ -43,6 +44,13 @@ enum EKzLiteVariantType : unsigned char {
     eKzLVLevelAbsolute = 10,
     eKzLVLevel = 11,
 };
+
+// Wide text (UTF-32) to UTF-16: the first len characters, or all of them up to
+// the terminator when len is 0. Returns out.
+KZ_EXPORT base::string16& GetQORWideStringFromSysString(base::string16& out, const wchar_t* text, int len);
+// UTF-16 to wide text: len units, or all units up to the first zero unit when
+// len is 0. Returns out.
+KZ_EXPORT std::wstring& GetSysWideStringFromQORString(std::wstring& out, const unsigned short* text, int len);
 
 // Converts the absolute-offset level at `offset` of a blob of `size` bytes (and
 // every absolute-offset level reachable from it) to the relative form, in

@@ -82,6 +82,24 @@ void UnitsToWide(const u8* p, size_t count, std::wstring& out)
 
 } // namespace kzlv
 
+base::string16& GetQORWideStringFromSysString(base::string16& out, const wchar_t* text, int len)
+{
+    out.clear();
+    if (!text) return out;
+    size_t n = len > 0 ? (size_t)len : wcslen(text);
+    base::WideToUTF16(text, n, &out);
+    return out;
+}
+
+std::wstring& GetSysWideStringFromQORString(std::wstring& out, const unsigned short* text, int len)
+{
+    out.clear();
+    if (!text) return out;
+    size_t n = len > 0 ? (size_t)len : base::c16len(text);
+    base::UTF16ToWide(text, n, &out);
+    return out;
+}
+
 CKzLiteVariantW::CKzLiteVariantW()
     : m_pBuffer(nullptr), m_uiCapacity(0), m_uiUsed(0), m_iLevel(-1), m_uiStackCapacity(0),
       m_pStack(nullptr), m_bFailed(false)

@@ -3,6 +3,7 @@
 #include "gnr_system/CKzLiteVariant.h"
 #include "gnr_system/CKzAlloc.h"
 #include "gnr_system/CKzString.h"
+#include "gnr_system/Base64Coder.h"
 
 #include <cstring>
 #include <cwchar>
@@ -13,60 +14,6 @@ namespace {
 const wchar_t kRunTypeKey[] = L"__m_runType";
 
 bool isValueCode(int code) { return code >= eKzLVBool && code <= eKzLVBytes; }
-
-// Base64 of RFC 4648 with '=' padding, no line breaks.
-void base64Encode(const u8* p, u64 n, std::wstring& out)
-{
-    static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    out.clear();
-    out.reserve((n + 2) / 3 * 4);
-    u64 i = 0;
-    for (; i + 3 <= n; i += 3) {
-        u32 v = (u32)p[i] << 16 | (u32)p[i + 1] << 8 | p[i + 2];
-        out += abc[v >> 18];
-        out += abc[(v >> 12) & 63];
-        out += abc[(v >> 6) & 63];
-        out += abc[v & 63];
-    }
-    if (n - i == 1) {
-        u32 v = (u32)p[i] << 16;
-        out += abc[v >> 18];
-        out += abc[(v >> 12) & 63];
-        out += L"==";
-    } else if (n - i == 2) {
-        u32 v = (u32)p[i] << 16 | (u32)p[i + 1] << 8;
-        out += abc[v >> 18];
-        out += abc[(v >> 12) & 63];
-        out += abc[(v >> 6) & 63];
-        out += L'=';
-    }
-}
-
-// Decodes base-64 text; blanks and line breaks are skipped, decoding stops at
-// the first padding character, other characters outside the alphabet are ignored.
-void base64Decode(const wchar_t* t, std::string& out)
-{
-    out.clear();
-    u32 acc = 0;
-    int bits = 0;
-    for (; *t; ++t) {
-        wchar_t c = *t;
-        int v;
-        if (c >= L'A' && c <= L'Z') v = c - L'A';
-        else if (c >= L'a' && c <= L'z') v = c - L'a' + 26;
-        else if (c >= L'0' && c <= L'9') v = c - L'0' + 52;
-        else if (c == L'+') v = 62;
-        else if (c == L'/') v = 63;
-        else if (c == L'=') break;
-        else continue;
-        acc = (acc << 6) | (u32)v;
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += (char)((acc >> bits) & 0xFF);
-        }
-    }
-}
 
 } // namespace
 
@@ -292,7 +239,14 @@ int CKzLiteVariantR::toXML(CKzStringW& out, int depth)
                     rt = L"CKzByteArray";
                     unsigned long len = 0;
                     const unsigned char* p = (const unsigned char*)GetCurrentValue(&len);
-                    base64Encode(p, len, big);
+                    // Base64 of the bytes; the coder counts in 32 bits.
+                    if (len && len <= 0xBFFFFFFFu / 2) {
+                        Base64Coder coder;
+                        coder.Encode(p, (unsigned)len);
+                        unsigned n = 0;
+                        const char* t = coder.EncodedBuffer(&n);
+                        if (t) big.assign(t, t + n);
+                    }
                     val = big.c_str();
                     break;
                 }
@@ -339,9 +293,11 @@ void writeValue(CKzLiteVariantW& w, const std::wstring& name, const std::wstring
             w.Set((const void*)nullptr, 0UL, nm);
             return;
         }
-        std::string bytes;
-        base64Decode(v, bytes);
-        w.Set(bytes.data(), (unsigned long)bytes.size(), nm);
+        Base64Coder coder;
+        coder.DecodeW(v);
+        unsigned n = 0;
+        const unsigned char* p = coder.DecodedBuffer(&n);
+        w.Set((const void*)p, (unsigned long)n, nm);
     } else if (rt == L"double") {
         double d = 0;
         swscanf(v, L"%lf", &d);
