@@ -226,7 +226,7 @@ public:
     int Trace();
 
     // Deepest nesting the tree rebuild, the merge and the tag text follow.
-    static const int MAX_DEPTH = 256;
+    static constexpr int MAX_DEPTH = 256;
 
 private:
     friend class CKzLiteVariantW;

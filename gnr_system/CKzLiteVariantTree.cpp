@@ -135,7 +135,12 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
             if (rebuild(child, depth + 1) != KZ_OK) v.Delete((unsigned)(v.GetCount() - 1));
             if (NextValue() != KZ_OK) break;
         }
-        if (!runType.empty()) v.SetRunTypeCompatible(CKzVariantRunType(runType.c_str()));
+        // Only a registered run type is applied; anything else stays a plain list
+        // holding the members as stored.
+        if (!runType.empty()) {
+            CKzVariantRunType t(runType.c_str());
+            if (CKzVariant::GetRunTypeIndex(t, false) >= 0) v.SetRunTypeCompatible(t);
+        }
         LevelEnd();
         break;
     }
