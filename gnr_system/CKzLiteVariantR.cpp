@@ -81,6 +81,10 @@ int OffsetIndicesToRelative(void* blobp, unsigned long size, unsigned long offse
         // level has code 11 and is skipped when met again.
         std::vector<u64> work;
         work.push_back(offset);
+        // Index tables of a sound blob are disjoint, so all of them together
+        // hold at most size / 8 entries; damaged levels sharing one table
+        // cannot make the conversion cost more than that.
+        u64 budget = size / 8 + 1;
         while (!work.empty()) {
             u64 o = work.back();
             work.pop_back();
@@ -95,6 +99,11 @@ int OffsetIndicesToRelative(void* blobp, unsigned long size, unsigned long offse
                 if (o == offset) result = KZ_ERR_FAILED;
                 continue;
             }
+            if (k > budget) {
+                if (o == offset) result = KZ_ERR_FAILED;
+                continue;
+            }
+            budget -= k;
             for (u64 i = 0; i < k; ++i) {
                 u8* e = p + x + 8 * i;
                 u64 c = ld64(e);
