@@ -170,6 +170,18 @@ KZ_TARGET_AVX512 inline __m512i Lookup256(const __m512i* t, __m512i idx)
     return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), lo, hi);
 }
 
+// Looks a vector up in the table of each component and blends by sample phase.
+// A plain function rather than a lambda: lambdas do not inherit the target
+// attributes of the function they sit in under every compiler.
+KZ_TARGET_AVX512 inline __m512i LookupComps(const __m512i (*t)[4], const __mmask64 (*sel)[4], unsigned comps,
+                                            __m512i v, unsigned phase)
+{
+    __m512i r = Lookup256(t[0], v);
+    for (unsigned k = 1; k < comps; ++k)
+        r = _mm512_mask_blend_epi8(sel[phase][k], r, Lookup256(t[k], v));
+    return r;
+}
+
 // comps is 1 (one table for every sample), 3 or 4.
 KZ_TARGET_AVX512 __attribute__((noinline)) void LutRows8Vbmi(void* dst, kz_uint32 dstRowBytes, const void* src,
                                                              kz_uint32 srcRowBytes, const Tables8& tables,
@@ -184,12 +196,6 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void LutRows8Vbmi(void* dst, kz_uint3
     for (unsigned p = 0; p < 3; ++p)
         for (unsigned b = 0; b < 64; ++b)
             sel[p][(p + b) % comps] |= __mmask64(1) << b;
-    auto lookup = [&](__m512i v, unsigned phase) KZ_INLINE_LAMBDA {
-        __m512i r = Lookup256(t[0], v);
-        for (unsigned k = 1; k < comps; ++k)
-            r = _mm512_mask_blend_epi8(sel[phase][k], r, Lookup256(t[k], v));
-        return r;
-    };
     for (size_t r = 0; r < rows; ++r) {
         u8* d = KzRow<u8>(dst, dstRowBytes, r);
         const u8* s = KzRow<u8>(src, srcRowBytes, r);
@@ -205,14 +211,14 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void LutRows8Vbmi(void* dst, kz_uint3
         const unsigned step = 64 % comps;
         for (; j + 64 <= n; j += 64) {
             const __m512i v = _mm512_loadu_si512(s + j);
-            _mm512_storeu_si512(d + j, lookup(v, phase));
+            _mm512_storeu_si512(d + j, LookupComps(t, sel, comps, v, phase));
             phase += step;
             phase = phase >= comps ? phase - comps : phase;
         }
         if (j < n) {
             const __mmask64 tail = (~__mmask64(0)) >> (64 - (n - j));
             const __m512i v = _mm512_maskz_loadu_epi8(tail, s + j);
-            _mm512_mask_storeu_epi8(d + j, tail, lookup(v, phase));
+            _mm512_mask_storeu_epi8(d + j, tail, LookupComps(t, sel, comps, v, phase));
         }
     }
 }
