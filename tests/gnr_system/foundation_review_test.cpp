@@ -1,0 +1,47 @@
+// Faults found in a review of the strings, text conversions, keyed list and
+// reader/writer lock: each case failed before its fix.
+#include "gnr_system/CKzList.h"
+#include "gnr_system/CKzString.h"
+#include "gnr_system/CKzWORMLock.h"
+#include "gnr_system/KzTextConv.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+// Trim removes from both ends with the same set, even when the set is a
+// piece of the string's own text (which the left trim moves).
+TEST(FoundationReview, TrimWithOwnTextAsSet)
+{
+    struct Case {
+        const wchar_t* text;
+        int setAt;  // the set is the string's own text from this index
+        const wchar_t* expected;
+    };
+    const Case cases[] = {
+        {L"abcab", 3, L"c"},
+        {L"xyzxy", 3, L"z"},
+        {L"aaaa", 2, L""},
+        {L"ab-ba", 3, L"-"},
+    };
+    for (const Case& c : cases) {
+        CKzStringW w(c.text);
+        w.Trim(w.GetString() + c.setAt);
+        EXPECT_STREQ(w.GetString(), c.expected) << "wide " << c.text;
+
+        CKzStringA n(c.text);
+        n.Trim(n.GetString() + c.setAt);
+        EXPECT_EQ(CKzStringW(n.GetString()), CKzStringW(c.expected)) << "narrow " << c.text;
+    }
+    // A shared buffer: the copy keeps its text.
+    CKzStringW a(L"abcab");
+    CKzStringW copy(a);
+    a.Trim(a.GetString() + 3);
+    EXPECT_STREQ(a.GetString(), L"c");
+    EXPECT_STREQ(copy.GetString(), L"abcab");
+}
