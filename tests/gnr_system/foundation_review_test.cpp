@@ -45,3 +45,28 @@ TEST(FoundationReview, TrimWithOwnTextAsSet)
     EXPECT_STREQ(a.GetString(), L"c");
     EXPECT_STREQ(copy.GetString(), L"abcab");
 }
+
+// A code point without a UTF-8 or UTF-16 form is written as U+FFFD, never as
+// bytes or units that decode to some other character.
+TEST(FoundationReview, WriteUnicodeCharacterBeyondRange)
+{
+    struct Case {
+        uint32_t cp;
+        std::string utf8;
+        base::string16 utf16;
+    };
+    const Case cases[] = {
+        {0x10FFFF, "\xF4\x8F\xBF\xBF", base::string16{0xDBFF, 0xDFFF}},
+        {0x110000, "\xEF\xBF\xBD", base::string16{0xFFFD}},
+        {0x200000, "\xEF\xBF\xBD", base::string16{0xFFFD}},
+        {0xFFFFFFFFu, "\xEF\xBF\xBD", base::string16{0xFFFD}},
+    };
+    for (const Case& c : cases) {
+        std::string s;
+        EXPECT_EQ(base::WriteUnicodeCharacter(c.cp, &s), c.utf8.size()) << std::hex << c.cp;
+        EXPECT_EQ(s, c.utf8) << std::hex << c.cp;
+        base::string16 u;
+        EXPECT_EQ(base::WriteUnicodeCharacter(c.cp, &u), c.utf16.size()) << std::hex << c.cp;
+        EXPECT_TRUE(u == c.utf16) << std::hex << c.cp;
+    }
+}
