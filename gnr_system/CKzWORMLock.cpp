@@ -42,7 +42,10 @@ int CKzWORMLock::wLock()
 {
     MonitorGuard g;
     const pthread_t self = pthread_self();
-    if (!(m_iReaders == 0 && m_iWriters == 0)) {
+    // The writer locks again at once: while it holds the lock no other thread
+    // can read, so any reader is the writer itself and waiting would never end.
+    const bool recursion = m_iWriters > 0 && pthread_equal(m_Owner, self);
+    if (!recursion && !(m_iReaders == 0 && m_iWriters == 0)) {
         while (m_iReaders > 0 || (m_iWriters > 0 && !pthread_equal(m_Owner, self))) g.Wait();
     }
     ++m_iWriters;

@@ -70,3 +70,31 @@ TEST(FoundationReview, WriteUnicodeCharacterBeyondRange)
         EXPECT_TRUE(u == c.utf16) << std::hex << c.cp;
     }
 }
+
+// The writer may read while writing and lock again recursively: both at once
+// must not wait for itself (any reader at that moment is the writer).
+TEST(FoundationReview, WriterThatAlsoReadsMayLockAgain)
+{
+    // On failure the writer thread stays blocked: it gets a lock that outlives the test.
+    CKzWORMLock* lock = new CKzWORMLock;
+    std::promise<void> done;
+    auto finished = done.get_future();
+    std::thread([lock, &done] {
+        lock->wLock();
+        lock->rLock();
+        lock->wLock();
+        lock->wUnLock();
+        lock->rUnLock();
+        lock->wUnLock();
+        done.set_value();
+    }).detach();
+    ASSERT_EQ(finished.wait_for(5s), std::future_status::ready) << "the writer waited for itself";
+    // Free again: another thread writes at once.
+    auto other = std::async(std::launch::async, [lock] {
+        lock->wLock();
+        lock->wUnLock();
+    });
+    EXPECT_EQ(other.wait_for(5s), std::future_status::ready);
+    other.wait();
+    delete lock;
+}
