@@ -56,8 +56,9 @@ int CKzWORMLock::wLock()
 int CKzWORMLock::wUnLock()
 {
     MonitorGuard g;
-    if (m_iWriters <= 0) {
-        // Unbalanced: the count stays at 0 so that later locks still work.
+    if (m_iWriters <= 0 || !pthread_equal(m_Owner, pthread_self())) {
+        // Unbalanced: the count stays at 0 so that later locks still work, and
+        // a thread that does not hold the write lock cannot end another's.
         KZ_PrintFailure("gnr_system/CKzWORMLock", 72);
         return 0;
     }

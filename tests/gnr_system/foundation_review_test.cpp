@@ -98,3 +98,26 @@ TEST(FoundationReview, WriterThatAlsoReadsMayLockAgain)
     other.wait();
     delete lock;
 }
+
+// Only the writer releases the write lock: an unlock from another thread is
+// reported as unbalanced and leaves the writer's exclusion in place.
+TEST(FoundationReview, WriteUnlockFromAnotherThreadKeepsTheWriterIn)
+{
+    CKzWORMLock* lock = new CKzWORMLock;
+    lock->wLock();
+    testing::internal::CaptureStdout();
+    std::thread([lock] { EXPECT_EQ(lock->wUnLock(), 0); }).join();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nFailure! File: gnr_system/CKzWORMLock, line: 72\n");
+
+    std::promise<void> readDone;
+    auto reading = readDone.get_future();
+    std::thread([lock, &readDone] {
+        lock->rLock();
+        lock->rUnLock();
+        readDone.set_value();
+    }).detach();
+    EXPECT_NE(reading.wait_for(100ms), std::future_status::ready) << "a reader got in while the writer wrote";
+    lock->wUnLock();
+    ASSERT_EQ(reading.wait_for(5s), std::future_status::ready);
+    delete lock;
+}
