@@ -1,5 +1,6 @@
 // Faults found in a review of the strings, text conversions, keyed list and
 // reader/writer lock: each case failed before its fix.
+#include "gnr_system/Base64Coder.h"
 #include "gnr_system/CKzList.h"
 #include "gnr_system/CKzString.h"
 #include "gnr_system/CKzWORMLock.h"
@@ -120,4 +121,65 @@ TEST(FoundationReview, WriteUnlockFromAnotherThreadKeepsTheWriterIn)
     lock->wUnLock();
     ASSERT_EQ(reading.wait_for(5s), std::future_status::ready);
     delete lock;
+}
+
+// A coder derived by a host: the public operations reach the overridden
+// steps through the virtual table.
+namespace {
+class DashSkippingCoder : public Base64Coder {
+public:
+    int encodeSteps = 0, decodeSteps = 0;
+
+protected:
+    bool _IsBadMimeChar(unsigned char c) override { return c == '-' || Base64Coder::_IsBadMimeChar(c); }
+    unsigned _EncodeToBuffer(const TempBucket& bucket, unsigned char* out) override
+    {
+        ++encodeSteps;
+        return Base64Coder::_EncodeToBuffer(bucket, out);
+    }
+    unsigned _DecodeToBuffer(const TempBucket& bucket, unsigned char* out) override
+    {
+        ++decodeSteps;
+        return Base64Coder::_DecodeToBuffer(bucket, out);
+    }
+};
+}  // namespace
+
+TEST(FoundationReview, DerivedCoderStepsAreCalled)
+{
+    struct Case {
+        const char* text;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"TW-Fu", "Man"},
+        {"TWE=", "Ma"},
+        {"T-Q==", "M"},
+        {"TWFu-TWE", "ManMa"},
+        {"TQ", "M"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        DashSkippingCoder coder;
+        const std::string text(c.text);
+        EXPECT_TRUE(coder.DecodeA(reinterpret_cast<const unsigned char*>(text.data()), (unsigned)text.size()));
+        unsigned len = 0;
+        const unsigned char* out = coder.DecodedBuffer(&len);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(out), len), c.bytes) << c.text;
+        EXPECT_EQ(coder.decodeSteps, (int)(c.bytes.size() + 2) / 3) << c.text;
+
+        std::wstring wide(text.begin(), text.end());
+        EXPECT_TRUE(coder.DecodeW(wide.c_str()));
+        out = coder.DecodedBuffer(&len);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(out), len), c.bytes) << c.text;
+
+        EXPECT_TRUE(coder.Encode(reinterpret_cast<const unsigned char*>(c.bytes.data()), (unsigned)c.bytes.size()));
+        EXPECT_EQ(coder.encodeSteps, (int)(c.bytes.size() + 2) / 3) << c.text;
+        Base64Coder plain;
+        plain.Encode(reinterpret_cast<const unsigned char*>(c.bytes.data()), (unsigned)c.bytes.size());
+        unsigned n1 = 0, n2 = 0;
+        const char* t1 = coder.EncodedBuffer(&n1);
+        const char* t2 = plain.EncodedBuffer(&n2);
+        EXPECT_EQ(std::string(t1 ? t1 : "", n1), std::string(t2 ? t2 : "", n2)) << c.text;
+    }
 }
