@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <typeinfo>
 
 namespace {
 
@@ -60,6 +61,13 @@ bool Prepare(unsigned char*& buffer, unsigned& capacity, unsigned& length, unsig
     }
     if (buffer) std::memset(buffer, 0, capacity);
     return true;
+}
+
+// A coder of a derived class may override the coding steps: the public
+// operations then go through them; the base class itself takes the direct loops.
+inline bool Derived(const Base64Coder& coder)
+{
+    return typeid(coder) != typeid(Base64Coder);
 }
 
 }  // namespace
@@ -124,8 +132,13 @@ bool Base64Coder::SetEncodeBufferA(const unsigned char* text, unsigned n)
     }
     if (!AllocEncode(n)) return false;
     unsigned kept = 0;
-    for (unsigned i = 0; i < n; ++i)
-        if (!IsSkipped(text[i])) m_pEBuffer[kept++] = text[i];
+    if (Derived(*this)) {
+        for (unsigned i = 0; i < n; ++i)
+            if (!_IsBadMimeChar(text[i])) m_pEBuffer[kept++] = text[i];
+    } else {
+        for (unsigned i = 0; i < n; ++i)
+            if (!IsSkipped(text[i])) m_pEBuffer[kept++] = text[i];
+    }
     m_nEDataLen = kept;
     return true;
 }
@@ -138,9 +151,10 @@ bool Base64Coder::SetEncodeBufferW(const wchar_t* text, unsigned n)
     }
     if (!AllocEncode(n)) return false;
     unsigned kept = 0;
+    const bool derived = Derived(*this);
     for (unsigned i = 0; i < n; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (!IsSkipped(c)) m_pEBuffer[kept++] = c;
+        if (!(derived ? _IsBadMimeChar(c) : IsSkipped(c))) m_pEBuffer[kept++] = c;
     }
     m_nEDataLen = kept;
     return true;
@@ -160,6 +174,15 @@ bool Base64Coder::Encode(const unsigned char* data, unsigned n)
 
     const unsigned char* in = m_pDBuffer;
     unsigned char* out = m_pEBuffer;
+    if (Derived(*this)) {
+        for (unsigned done = 0; done < n; done += 3, out += 4) {
+            TempBucket bucket = {{0, 0, 0, 0}, 0};
+            for (unsigned k = 0; k < 3 && done + k < n; ++k) bucket.nData[bucket.nSize++] = in[done + k];
+            _EncodeToBuffer(bucket, out);
+        }
+        m_nEDataLen = static_cast<unsigned>(text);
+        return true;
+    }
     const unsigned whole = n / 3;
     for (unsigned g = 0; g < whole; ++g, in += 3, out += 4) {
         const unsigned b0 = in[0], b1 = in[1], b2 = in[2];
@@ -232,6 +255,7 @@ bool Base64Coder::DecodeKept()
     const unsigned groups = kept / 4;
     unsigned len = 0;
     unsigned pad = 0;
+    const bool derived = Derived(*this);
     for (unsigned g = 0; g < groups; ++g, in += 4) {
         const auto& table = m_DecodeTable;
         unsigned v0 = table[in[0]], v1 = table[in[1]], v2 = table[in[2]], v3 = table[in[3]];
@@ -242,7 +266,14 @@ bool Base64Coder::DecodeKept()
             v3 = 0;
             pad = 1;
         }
-        Join(v0, v1, v2, v3, out + len);
+        if (derived) {
+            const TempBucket bucket = {{static_cast<unsigned char>(v0), static_cast<unsigned char>(v1),
+                                        static_cast<unsigned char>(v2), static_cast<unsigned char>(v3)},
+                                       4};
+            _DecodeToBuffer(bucket, out + len);
+        } else {
+            Join(v0, v1, v2, v3, out + len);
+        }
         len += 3;
     }
     len -= pad;  // only the last group that had padding counts
@@ -254,7 +285,14 @@ bool Base64Coder::DecodeKept()
             v[i] = m_DecodeTable[in[i]];
             if (v[i] == 255) v[i] = 0;
         }
-        Join(v[0], v[1], v[2], v[3], out + len);
+        if (derived) {
+            const TempBucket bucket = {{static_cast<unsigned char>(v[0]), static_cast<unsigned char>(v[1]),
+                                        static_cast<unsigned char>(v[2]), static_cast<unsigned char>(v[3])},
+                                       static_cast<unsigned char>(rest)};
+            _DecodeToBuffer(bucket, out + len);
+        } else {
+            Join(v[0], v[1], v[2], v[3], out + len);
+        }
         len += rest - 1;
     }
     m_nDDataLen = len;

@@ -125,4 +125,4 @@ private:
 };
 
 // The library's empty list (key type none), built at load.
-extern CKzList g_EmptyList;
+KZ_EXPORT extern CKzList g_EmptyList;

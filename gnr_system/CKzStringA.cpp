@@ -236,8 +236,7 @@ CKzStringA& CKzStringA::TrimRight(const char* set)
 
 CKzStringA& CKzStringA::Trim(const char* set)
 {
-    ImplA::TrimLeft(*this, set);
-    ImplA::TrimRight(*this, set);
+    ImplA::Trim(*this, set);
     return *this;
 }
 

@@ -395,6 +395,18 @@ struct KzStringImpl {
         while (k > 0 && InSet(set, sl, s.m_pStr[k - 1])) --k;
         TruncateAt(s, k);
     }
+    // Both ends with one set. A set taken from the string's own text is read
+    // from a copy: the left trim moves the characters it points at.
+    static void Trim(S& s, const Ch* set)
+    {
+        S hold;
+        if (set && Owns(s, set)) {
+            hold = S(set);
+            set = hold.m_pStr;
+        }
+        TrimLeft(s, set);
+        TrimRight(s, set);
+    }
     static int Remove(S& s, Ch c)
     {
         const int len = s.m_pBuff->m_iLength;

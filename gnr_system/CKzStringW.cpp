@@ -267,8 +267,7 @@ CKzStringW& CKzStringW::TrimRight(const wchar_t* set)
 
 CKzStringW& CKzStringW::Trim(const wchar_t* set)
 {
-    ImplW::TrimLeft(*this, set);
-    ImplW::TrimRight(*this, set);
+    ImplW::Trim(*this, set);
     return *this;
 }
 

@@ -42,7 +42,10 @@ int CKzWORMLock::wLock()
 {
     MonitorGuard g;
     const pthread_t self = pthread_self();
-    if (!(m_iReaders == 0 && m_iWriters == 0)) {
+    // The writer locks again at once: while it holds the lock no other thread
+    // can read, so any reader is the writer itself and waiting would never end.
+    const bool recursion = m_iWriters > 0 && pthread_equal(m_Owner, self);
+    if (!recursion && !(m_iReaders == 0 && m_iWriters == 0)) {
         while (m_iReaders > 0 || (m_iWriters > 0 && !pthread_equal(m_Owner, self))) g.Wait();
     }
     ++m_iWriters;
@@ -53,8 +56,9 @@ int CKzWORMLock::wLock()
 int CKzWORMLock::wUnLock()
 {
     MonitorGuard g;
-    if (m_iWriters <= 0) {
-        // Unbalanced: the count stays at 0 so that later locks still work.
+    if (m_iWriters <= 0 || !pthread_equal(m_Owner, pthread_self())) {
+        // Unbalanced: the count stays at 0 so that later locks still work, and
+        // a thread that does not hold the write lock cannot end another's.
         KZ_PrintFailure("gnr_system/CKzWORMLock", 72);
         return 0;
     }

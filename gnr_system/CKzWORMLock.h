@@ -19,7 +19,8 @@ public:
     int rUnLock() const;
     // Waits until no reader and no other writer hold the lock; recursive for the owner. Returns 0.
     int wLock();
-    // Returns 0; an unlock without a matching lock is reported and ignored.
+    // Returns 0; an unlock without a matching lock, or from a thread that is
+    // not the writer, is reported and ignored.
     int wUnLock();
 
     class KZ_EXPORT CKzMonitor {

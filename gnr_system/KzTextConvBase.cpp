@@ -276,9 +276,17 @@ bool ReadUnicodeCharacter(const wchar_t* src, int32_t src_len, int32_t* char_ind
     return ReadExported(src, src_len, char_index, code_point_out);
 }
 
+// A value beyond U+10FFFF has no UTF-8 or UTF-16 form: the bits that fit
+// would name another character, so the replacement character stands in.
+static inline uint32_t Encodable(uint32_t code_point)
+{
+    return code_point > 0x10FFFFu ? 0xFFFDu : code_point;
+}
+
 size_t WriteUnicodeCharacter(uint32_t code_point, std::string* output)
 {
     if (!output) return 0;
+    code_point = Encodable(code_point);
     try {
         return Write(code_point, output);
     } catch (...) {
@@ -289,6 +297,7 @@ size_t WriteUnicodeCharacter(uint32_t code_point, std::string* output)
 size_t WriteUnicodeCharacter(uint32_t code_point, string16* output)
 {
     if (!output) return 0;
+    code_point = Encodable(code_point);
     try {
         return Write(code_point, output);
     } catch (...) {
