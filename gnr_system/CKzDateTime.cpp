@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <time.h>
 
 const CKzDateTime g_DefaultDateTime(-1);
@@ -71,7 +70,6 @@ void DateFromDays(kz_int64 days, unsigned short* day, int* month, int* year)
 bool LocalTm(time_t t, struct tm* out) { return localtime_r(&t, out) != nullptr; }
 bool UtcTm(time_t t, struct tm* out) { return gmtime_r(&t, out) != nullptr; }
 
-std::once_flag g_zoneOnce;
 std::atomic<long> g_systemOffset{0};
 
 void ReadSystemOffset()
@@ -107,13 +105,16 @@ kz_int64 KZ_TruncatedJulianDay(kz_int64 day, int month, kz_int64 year)
 
 long CKzDateTime::GetSystemOffset()
 {
-    std::call_once(g_zoneOnce, ReadSystemOffset);
+    // Read once per process; the guarded local static makes the first reads
+    // on several threads wait for one another.
+    static const bool read = (ReadSystemOffset(), true);
+    (void)read;
     return g_systemOffset.load();
 }
 
 void CKzDateTime::RefreshZoneInfo()
 {
-    std::call_once(g_zoneOnce, ReadSystemOffset);
+    GetSystemOffset();
     ReadSystemOffset();
     __atomic_store_n(&ms_country, Country_Unknown, __ATOMIC_RELEASE);
 }
