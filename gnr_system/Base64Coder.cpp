@@ -1,9 +1,6 @@
 #include "gnr_system/Base64Coder.h"
 
-#if __has_include("gnr_system/CKzString.h")
 #include "gnr_system/CKzString.h"
-#define KZ_HAVE_STRINGS 1
-#endif
 
 #include <cstdint>
 #include <cstring>
@@ -183,18 +180,11 @@ bool Base64Coder::Encode(const unsigned char* data, unsigned n)
     return true;
 }
 
-#ifdef KZ_HAVE_STRINGS
 bool Base64Coder::DecodeA(const CKzStringA& text)
 {
     const int n = text.GetLength();
     return _DecodeA(reinterpret_cast<const unsigned char*>(text.GetString()), n > 0 ? static_cast<unsigned>(n) : 0);
 }
-#else
-bool Base64Coder::DecodeA(const CKzStringA&)
-{
-    return false;
-}
-#endif
 
 bool Base64Coder::DecodeA(const unsigned char* text, unsigned n)
 {

@@ -68,7 +68,7 @@ public:
 
 private:
     // Decodes the kept characters of the encoded buffer into the decoded buffer.
-    bool DecodeKept();
+    __attribute__((visibility("hidden"))) bool DecodeKept();
 
     unsigned char* m_pDBuffer;
     unsigned char* m_pEBuffer;

@@ -1,5 +1,7 @@
 #include "gnr_system/Base64Coder.h"
 
+#include "gnr_system/CKzString.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -123,6 +125,15 @@ TEST(Base64Coder, EmptyInputOnNewCoder)
     EXPECT_FALSE(c.Encode(nullptr, 4));
 }
 
+TEST(Base64Coder, DecodeNarrowString)
+{
+    Base64Coder c;
+    ASSERT_TRUE(c.DecodeA(CKzStringA("Zm9v\nYmE=")));
+    EXPECT_EQ(Decoded(c), "fooba");
+    ASSERT_TRUE(c.DecodeA(CKzStringA()));
+    EXPECT_EQ(Decoded(c), "");
+}
+
 TEST(Base64Coder, DecodeSkipsBlanksAndLineControl)
 {
     EXPECT_EQ(DecodeText("Zm9v\r\nYmFy"), "foobar");
@@ -186,6 +197,28 @@ TEST(Base64Coder, DamagedTextNeverFails)
     }
     // the padding count of the last padded group is what is dropped
     EXPECT_EQ(DecodeText("TQ==TWFu"), std::string("M\0\0M", 4));
+}
+
+// Random texts of every length class, including lengths around the 4096-byte
+// buffer steps: decoding stays inside the buffers (checked under ASan) and
+// never yields more than three bytes per four kept characters.
+TEST(Base64Coder, RandomTextStaysInBounds)
+{
+    const char pool[] = "ABCxyz09+/=== \n\t!\x80\xbd\xff";
+    unsigned seed = 12345;
+    auto next = [&seed]() { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    Base64Coder c;
+    for (int round = 0; round < 400; ++round) {
+        const unsigned n = (round % 4 == 0) ? 4090 + next() % 12 : next() % 9000;
+        std::string text(n, 'A');
+        for (char& ch : text) ch = pool[next() % (sizeof(pool) - 1)];
+        ASSERT_TRUE(c.DecodeA(reinterpret_cast<const unsigned char*>(text.data()), n));
+        unsigned kept = 0, len = 0;
+        c.EncodedBuffer(&kept);
+        c.DecodedBuffer(&len);
+        ASSERT_LE(kept, n);
+        ASSERT_LE(len, 3 * ((kept + 3) / 4));
+    }
 }
 
 TEST(Base64Coder, BuffersOfTheCoderItselfAsInput)

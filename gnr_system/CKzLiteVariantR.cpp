@@ -1,0 +1,718 @@
+// Reader of the lite-variant binary form: navigation, lookup by name, typed
+// values, inflation of compressed blobs and conversion of absolute-offset levels.
+#include "gnr_system/CKzLiteVariant.h"
+#include "gnr_system/CKzAlloc.h"
+#include "gnr_system/CKzString.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+#include <zlib.h>
+
+using kzlv::ld16;
+using kzlv::ld32;
+using kzlv::ld64;
+
+namespace {
+
+// An inflated blob is refused beyond this size, or beyond what zlib could
+// possibly produce from the stream's length (deflate expands at most ~1032:1).
+const u64 kMaxInflated = u64(64) << 20;
+const u64 kMaxRatio = 1032;
+
+} // namespace
+
+bool kzlv::Extent(const u8* p, u64 off, u64 end, u64& extent, u8& code)
+{
+    if (!p || off >= end || end - off < 2) return false;
+    code = p[off];
+    u64 avail = end - off;
+    u64 h = 2 + 2 * (u64)p[off + 1];
+    if (h > avail) return false;
+    u64 need;
+    switch (code) {
+    case eKzLVBool: need = h + 1; break;
+    case eKzLVInt32:
+    case eKzLVUInt32: need = h + 4; break;
+    case eKzLVInt64:
+    case eKzLVUInt64:
+    case eKzLVDouble:
+    case eKzLVPointer: need = h + 8; break;
+    case eKzLVText:
+        for (u64 q = off + h; q + 2 <= end; q += 2) {
+            if (p[q] == 0 && p[q + 1] == 0) {
+                extent = q + 2 - off;
+                return true;
+            }
+        }
+        return false;
+    case eKzLVBytes: {
+        if (avail - h < 8) return false;
+        u64 len = ld64(p + off + h);
+        if (len > avail - h - 8) return false;
+        extent = h + 8 + len;
+        return true;
+    }
+    case eKzLVLevel: {
+        if (avail - h < 12) return false;
+        u64 k = ld32(p + off + h);
+        u64 x = ld64(p + off + h + 4);
+        if (x < h + 12 || x > avail) return false;
+        if (k * 8 > avail - x) return false;
+        extent = x + 8 * k;
+        return true;
+    }
+    default: return false;
+    }
+    if (need > avail) return false;
+    extent = need;
+    return true;
+}
+
+int OffsetIndicesToRelative(void* blobp, unsigned long size, unsigned long offset)
+{
+    u8* p = (u8*)blobp;
+    if (!p || offset >= size) return KZ_ERR_FAILED;
+    if (p[offset] != eKzLVLevelAbsolute) return KZ_OK;
+    int result = KZ_OK;
+    try {
+        // Work list rather than recursion: children always lie behind their
+        // level, so no level is reached twice through a cycle, and a converted
+        // level has code 11 and is skipped when met again.
+        std::vector<u64> work;
+        work.push_back(offset);
+        while (!work.empty()) {
+            u64 o = work.back();
+            work.pop_back();
+            if (p[o] != eKzLVLevelAbsolute) continue;
+            bool ok = size - o >= 2;
+            u64 h = ok ? 2 + 2 * (u64)p[o + 1] : 0;
+            ok = ok && size - o >= h + 12;
+            u64 k = ok ? ld32(p + o + h) : 0;
+            u64 x = ok ? ld64(p + o + h + 4) : 0;
+            ok = ok && x >= o && x - o >= h + 12 && x <= size && k * 8 <= size - x;
+            if (!ok) {
+                if (o == offset) result = KZ_ERR_FAILED;
+                continue;
+            }
+            for (u64 i = 0; i < k; ++i) {
+                u8* e = p + x + 8 * i;
+                u64 c = ld64(e);
+                // Entries outside the level's children are left as they are;
+                // readers check every entry before they follow it.
+                if (c < o + h + 12 || c >= x) continue;
+                kzlv::st64(e, c - o);
+                if (p[c] == eKzLVLevelAbsolute) work.push_back(c);
+            }
+            kzlv::st64(p + o + h + 4, x - o);
+            p[o] = eKzLVLevel;
+        }
+    } catch (...) {
+        return KZ_ERR_OUT_OF_MEMORY;
+    }
+    return result;
+}
+
+CKzLiteVariantR::CKzLiteVariantR()
+    : CKzByteArray(1024), m_iLevel(-1), m_uiStackCapacity(0), m_pStack(nullptr)
+{
+}
+
+CKzLiteVariantR::CKzLiteVariantR(const CKzLiteVariantR& other)
+    : CKzByteArray(other), m_iLevel(-1), m_uiStackCapacity(0), m_pStack(nullptr)
+{
+    if (other.m_iLevel >= 0 && GetSize() == other.GetSize()) {
+        u32 cap = ((u32)other.m_iLevel / 8 + 1) * 8;
+        m_pStack = (SLevel*)CKzAlloc::Alloc(0, (size_t)cap * sizeof(SLevel));
+        if (m_pStack) {
+            std::memcpy(m_pStack, other.m_pStack, ((size_t)other.m_iLevel + 1) * sizeof(SLevel));
+            m_uiStackCapacity = cap;
+            m_iLevel = other.m_iLevel;
+        }
+    }
+}
+
+CKzLiteVariantR& CKzLiteVariantR::operator=(const CKzLiteVariantR& other)
+{
+    if (this == &other) return *this;
+    releaseStack();
+    CKzByteArray::operator=(other);
+    SetCurrentOffset(0);
+    return *this;
+}
+
+CKzLiteVariantR::~CKzLiteVariantR()
+{
+    releaseStack();
+}
+
+void CKzLiteVariantR::releaseStack()
+{
+    CKzAlloc::Free(m_pStack);
+    m_pStack = nullptr;
+    m_uiStackCapacity = 0;
+    m_iLevel = -1;
+}
+
+u64 CKzLiteVariantR::levelEnd() const
+{
+    return m_iLevel >= 0 ? m_pStack[m_iLevel].uiIndex : blobSize();
+}
+
+int CKzLiteVariantR::Clear()
+{
+    FreeData();
+    releaseStack();
+    return KZ_OK;
+}
+
+int CKzLiteVariantR::Reset()
+{
+    releaseStack();
+    setCursor(0);
+    return KZ_OK;
+}
+
+int CKzLiteVariantR::SetPointer(void* data, unsigned long size, unsigned long allocated)
+{
+    FreeData();
+    releaseStack();
+    int r = KZ_OK;
+    if (data && size) {
+        if (size > allocated) size = allocated;
+        r = SetData(data, size, eModeOpReplace, eModeAllocExact);
+        if (r != KZ_OK) FreeData();
+    }
+    CKzAlloc::Free(data);
+    setCursor(0);
+    return r;
+}
+
+int CKzLiteVariantR::FirstValue()
+{
+    setCursor(m_iLevel >= 0 ? m_pStack[m_iLevel].uiFirst : 0);
+    return KZ_OK;
+}
+
+void CKzLiteVariantR::maybeDecompress()
+{
+    u64 c = cursor();
+    if (c < blobSize() && blob()[c] == 'L') Decompress();
+}
+
+bool CKzLiteVariantR::IsNextValue()
+{
+    u64 c = cursor();
+    if (c + 4 >= blobSize()) return false;
+    if (blob()[c] == 'L') {
+        Decompress();
+        c = cursor();
+        if (c + 4 >= blobSize()) return false;
+    }
+    if (m_iLevel < 0) return true;
+    const SLevel& l = m_pStack[m_iLevel];
+    return c >= l.uiFirst && c < l.uiIndex;
+}
+
+void CKzLiteVariantR::convertAt(u64 off)
+{
+    if (off >= blobSize() || blob()[off] != eKzLVLevelAbsolute) return;
+    // Absolute offsets count from the blob's start, so a level met anywhere
+    // converts with its own offset; the first record goes the documented way.
+    if (off == 0)
+        ConvertLV31toLV32();
+    else
+        OffsetIndicesToRelative(const_cast<u8*>(blob()), blobSize(), off);
+}
+
+bool CKzLiteVariantR::extentAt(u64 off, u64 end, u64& extent)
+{
+    const u8* p = blob();
+    if (!p || off >= end) return false;
+    convertAt(off);
+    u8 code;
+    return kzlv::Extent(blob(), off, end, extent, code);
+}
+
+int CKzLiteVariantR::NextValue()
+{
+    if (!IsNextValue()) return KZ_ERR_FAILED;
+    u64 c = cursor();
+    u64 ext;
+    if (!extentAt(c, levelEnd(), ext)) return KZ_ERR_FAILED;
+    setCursor(c + ext);
+    return KZ_OK;
+}
+
+int CKzLiteVariantR::GetCurrentType()
+{
+    if (cursor() >= blobSize()) return 0;
+    maybeDecompress();
+    u64 c = cursor();
+    if (c >= blobSize()) return 0;
+    return blob()[c];
+}
+
+bool CKzLiteVariantR::headerAt(u64 off, u64 end, u8& code, u32& n) const
+{
+    const u8* p = blob();
+    if (!p || off >= end || end - off < 2) return false;
+    code = p[off];
+    n = p[off + 1];
+    return 2 + 2 * (u64)n <= end - off;
+}
+
+int CKzLiteVariantR::GetCurrentName(wchar_t* out, unsigned int size)
+{
+    if (!out || size == 0) return KZ_ERR_FAILED;
+    if (cursor() >= blobSize()) return KZ_ERR_FAILED;
+    maybeDecompress();
+    u8 code;
+    u32 n;
+    if (!headerAt(cursor(), blobSize(), code, n)) return KZ_ERR_FAILED;
+    u32 m = size < n ? size : n;
+    std::wstring w;
+    kzlv::UnitsToWide(blob() + cursor() + 2, m, w);
+    size_t i = 0;
+    for (; i < w.size() && i < size; ++i) out[i] = w[i];
+    out[i] = 0;
+    return KZ_OK;
+}
+
+int CKzLiteVariantR::CurrentLevelBegin(unsigned int* count)
+{
+    if (!blob() || blobSize() == 0) return KZ_ERR_FAILED;
+    int code = GetCurrentType();
+    u64 c = cursor();
+    if (code == eKzLVLevelAbsolute) {
+        convertAt(c);
+        code = blob()[c];
+    }
+    if (code != eKzLVLevel) return KZ_ERR_FAILED;
+    u64 ext;
+    u8 cd;
+    if (!kzlv::Extent(blob(), c, levelEnd(), ext, cd)) return KZ_ERR_FAILED;
+    if ((u32)(m_iLevel + 1) >= m_uiStackCapacity) {
+        u32 cap = m_uiStackCapacity + 8;
+        void* p = CKzAlloc::ReAlloc(m_pStack, (size_t)cap * sizeof(SLevel), 0);
+        if (!p) return KZ_ERR_OUT_OF_MEMORY;
+        m_pStack = (SLevel*)p;
+        m_uiStackCapacity = cap;
+    }
+    const u8* p = blob();
+    u64 h = 2 + 2 * (u64)p[c + 1];
+    SLevel& l = m_pStack[++m_iLevel];
+    l.uiOffset = c;
+    l.uiFirst = c + h + 12;
+    l.uiCount = ld32(p + c + h);
+    l.uiIndex = c + ld64(p + c + h + 4);
+    if (count) *count = l.uiCount;
+    setCursor(l.uiFirst);
+    return KZ_OK;
+}
+
+int CKzLiteVariantR::LevelBegin(const wchar_t* name, unsigned int* count)
+{
+    unsigned long off;
+    if (Find(name, off) != KZ_OK) return KZ_ERR_FAILED;
+    u64 old = cursor();
+    setCursor(off);
+    int r = CurrentLevelBegin(count);
+    if (r != KZ_OK) setCursor(old);
+    return r;
+}
+
+int CKzLiteVariantR::LevelEnd()
+{
+    if (m_iLevel < 0) return KZ_OK;
+    setCursor(m_pStack[m_iLevel].uiOffset);
+    --m_iLevel;
+    if (m_iLevel < 0) releaseStack();
+    return KZ_OK;
+}
+
+namespace {
+
+// Name order of a stored name (n units at p) against a search name (ns units,
+// the last one 0 unless ns is 0).
+int compareName(const u8* p, u32 n, const char16_t* s, u32 ns)
+{
+    u32 m = n < ns ? n : ns;
+    for (u32 i = 0; i < m; ++i) {
+        u32 a = ld16(p + 2 * i), b = (u16)s[i];
+        if (a != b) return a < b ? -1 : 1;
+    }
+    return (int)n - (int)ns;
+}
+
+} // namespace
+
+int CKzLiteVariantR::Find(const wchar_t* name, unsigned long& offset)
+{
+    std::u16string s;
+    if (name) kzlv::WideToUnits(name, wcslen(name), s);
+    u32 m = (u32)s.size();
+    const char16_t* su = s.c_str(); // with its zero unit
+
+    if (IsNextValue()) {
+        u64 c = cursor();
+        u8 code;
+        u32 n;
+        if (headerAt(c, levelEnd(), code, n)) {
+            const u8* q = blob() + c + 2;
+            bool same = true;
+            u32 k = n < m ? n : m;
+            for (u32 i = 0; i < k && same; ++i) same = ld16(q + 2 * i) == (u16)su[i];
+            if (same && ((n == m + 1 && ld16(q + 2 * m) == 0) || n == m)) {
+                offset = c;
+                return KZ_OK;
+            }
+        }
+    }
+    if (m_iLevel < 0) return KZ_ERR_FAILED;
+    const SLevel& l = m_pStack[m_iLevel];
+    if (l.uiCount == 0) return KZ_ERR_FAILED;
+    const u8* p = blob();
+    u32 ns = m ? m + 1 : 0;
+    u64 lo = 0, hi = l.uiCount;
+    while (lo < hi) {
+        u64 mid = lo + (hi - lo) / 2;
+        u64 e = ld64(p + l.uiIndex + 8 * mid);
+        // Each index entry must name a record among the level's children.
+        if (e >= l.uiIndex - l.uiOffset) return KZ_ERR_FAILED;
+        u64 rec = l.uiOffset + e;
+        u8 code;
+        u32 n;
+        if (rec < l.uiFirst || !headerAt(rec, l.uiIndex, code, n)) return KZ_ERR_FAILED;
+        int cmp = compareName(p + rec + 2, n, su, ns);
+        if (cmp == 0) {
+            offset = rec;
+            return KZ_OK;
+        }
+        if (cmp < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return KZ_ERR_FAILED;
+}
+
+bool CKzLiteVariantR::IsValueSet(const wchar_t* name)
+{
+    unsigned long off;
+    return Find(name, off) == KZ_OK;
+}
+
+int CKzLiteVariantR::Decompress()
+{
+    const u8* p = blob();
+    u64 s = blobSize();
+    if (!p || s <= 12 || std::memcmp(p, "LV0Z", 4) != 0) return KZ_OK;
+    u64 len = ld64(p + 4);
+    if (len == 0) return KZ_OK;
+    u64 srcLen = s - 12;
+    releaseStack();
+    u8* src = nullptr;
+    bool ok = len <= kMaxInflated && len <= srcLen * kMaxRatio + 1024;
+    if (ok) {
+        src = (u8*)CKzAlloc::Alloc(0, srcLen);
+        ok = src != nullptr;
+    }
+    if (ok) std::memcpy(src, p + 12, srcLen);
+    FreeData();
+    if (ok) ok = SetData(nullptr, len, eModeOpReplace, eModeAllocExact) == KZ_OK;
+    if (ok) {
+        u8* dst = GetData(len);
+        uLongf destLen = (uLongf)len;
+        ok = uncompress(dst, &destLen, src, (uLong)srcLen) == Z_OK;
+        if (ok) SetSize(destLen);
+    }
+    CKzAlloc::Free(src);
+    if (!ok) FreeData();
+    setCursor(0);
+    return ok ? KZ_OK : KZ_ERR_FAILED;
+}
+
+int CKzLiteVariantR::ConvertLV31toLV32()
+{
+    if (!blob() || blobSize() == 0) return KZ_OK;
+    return OffsetIndicesToRelative(const_cast<u8*>(blob()), blobSize(), 0);
+}
+
+// ---- values ---------------------------------------------------------------
+
+bool CKzLiteVariantR::currentPayload(u8 c1, u8 c2, u64& payload, u64& ext)
+{
+    u64 c = cursor();
+    u8 code;
+    if (!kzlv::Extent(blob(), c, levelEnd(), ext, code)) return false;
+    if (code != c1 && code != c2) return false;
+    payload = c + 2 + 2 * (u64)blob()[c + 1];
+    return true;
+}
+
+bool CKzLiteVariantR::currentText(std::wstring& out)
+{
+    u64 pl, ext;
+    if (!currentPayload(eKzLVText, eKzLVText, pl, ext)) return false;
+    u64 units = (cursor() + ext - pl) / 2 - 1;
+    kzlv::UnitsToWide(blob() + pl, units, out);
+    return true;
+}
+
+int CKzLiteVariantR::ReadCurrentValue(void* out, unsigned long size)
+{
+    if (!out) return KZ_ERR_FAILED;
+    u64 c = cursor();
+    u64 end = levelEnd();
+    u8 code;
+    u32 n;
+    if (!headerAt(c, end, code, n)) return KZ_ERR_FAILED;
+    u64 pl = c + 2 + 2 * (u64)n;
+    if (size == 0) {
+        if (code == eKzLVText) {
+            *(const void**)out = blob() + pl;
+            return KZ_OK;
+        }
+        if (code == eKzLVBytes && end - pl >= 8) {
+            *(const void**)out = blob() + pl + 8;
+            return KZ_OK;
+        }
+        return KZ_ERR_FAILED;
+    }
+    if (size > end - pl) return KZ_ERR_FAILED;
+    std::memcpy(out, blob() + pl, size);
+    return KZ_OK;
+}
+
+int CKzLiteVariantR::Read(unsigned char code, const wchar_t* name, void* out, unsigned long size)
+{
+    unsigned long off;
+    if (Find(name, off) != KZ_OK) return KZ_ERR_FAILED;
+    setCursor(off);
+    u8 c2 = code;
+    if (code == eKzLVInt32) c2 = eKzLVUInt32;
+    else if (code == eKzLVUInt32) c2 = eKzLVInt32;
+    else if (code == eKzLVInt64) c2 = eKzLVUInt64;
+    else if (code == eKzLVUInt64) c2 = eKzLVInt64;
+    u64 pl, ext;
+    if (!currentPayload(code, c2, pl, ext)) return KZ_ERR_FAILED;
+    if (ReadCurrentValue(out, size) != KZ_OK) return KZ_ERR_FAILED;
+    setCursor(off + ext);
+    return KZ_OK;
+}
+
+bool CKzLiteVariantR::Get(const wchar_t* name, bool def)
+{
+    u8 b;
+    return Read(eKzLVBool, name, &b, 1) == KZ_OK ? b != 0 : def;
+}
+
+int CKzLiteVariantR::Get(const wchar_t* name, int def)
+{
+    int v;
+    return Read(eKzLVInt32, name, &v, 4) == KZ_OK ? v : def;
+}
+
+unsigned int CKzLiteVariantR::Get(const wchar_t* name, unsigned int def)
+{
+    unsigned int v;
+    return Read(eKzLVUInt32, name, &v, 4) == KZ_OK ? v : def;
+}
+
+long CKzLiteVariantR::Get(const wchar_t* name, long def)
+{
+    long v;
+    return Read(eKzLVInt64, name, &v, 8) == KZ_OK ? v : def;
+}
+
+unsigned long CKzLiteVariantR::Get(const wchar_t* name, unsigned long def)
+{
+    unsigned long v;
+    return Read(eKzLVUInt64, name, &v, 8) == KZ_OK ? v : def;
+}
+
+double CKzLiteVariantR::Get(const wchar_t* name, double def)
+{
+    double v;
+    return Read(eKzLVDouble, name, &v, 8) == KZ_OK ? v : def;
+}
+
+void* CKzLiteVariantR::Get(const wchar_t* name, void* def)
+{
+    u64 v;
+    return Read(eKzLVPointer, name, &v, 8) == KZ_OK ? (void*)(uintptr_t)v : def;
+}
+
+const unsigned short* CKzLiteVariantR::Get(const wchar_t* name, const unsigned short* def)
+{
+    const void* v;
+    return Read(eKzLVText, name, &v, 0) == KZ_OK ? (const unsigned short*)v : def;
+}
+
+const wchar_t* CKzLiteVariantR::Get(const wchar_t* name, const wchar_t* def)
+{
+    unsigned long off;
+    if (Find(name, off) != KZ_OK) return def;
+    setCursor(off);
+    u64 pl, ext;
+    if (!currentPayload(eKzLVText, eKzLVText, pl, ext)) return def;
+    currentText(m_text);
+    setCursor(off + ext);
+    return m_text.c_str();
+}
+
+CKzStringW& CKzLiteVariantR::GetCKzStringW(CKzStringW& out, const wchar_t* name, const wchar_t* def)
+{
+    unsigned long off;
+    u64 pl, ext;
+    if (Find(name, off) == KZ_OK) {
+        setCursor(off);
+        if (currentPayload(eKzLVText, eKzLVText, pl, ext)) {
+            currentText(m_text);
+            setCursor(off + ext);
+            out = m_text.c_str();
+            return out;
+        }
+    }
+    // The default takes the same road a stored text would.
+    std::u16string u;
+    if (def) kzlv::WideToUnits(def, wcslen(def), u);
+    kzlv::UnitsToWide((const u8*)u.data(), u.size(), m_text);
+    out = m_text.c_str();
+    return out;
+}
+
+int CKzLiteVariantR::Get(const wchar_t* name, void* out, unsigned long size)
+{
+    unsigned long off;
+    if (Find(name, off) != KZ_OK) return KZ_ERR_FAILED;
+    setCursor(off);
+    u64 pl, ext;
+    if (!currentPayload(eKzLVBytes, eKzLVBytes, pl, ext)) return KZ_ERR_FAILED;
+    u64 len = ld64(blob() + pl);
+    u64 m = size < len ? size : len;
+    if (m && out) std::memcpy(out, blob() + pl + 8, m);
+    setCursor(off + ext);
+    return KZ_OK;
+}
+
+int CKzLiteVariantR::Get(const wchar_t* name, CKzByteArray& out)
+{
+    unsigned long off;
+    if (Find(name, off) != KZ_OK) return KZ_ERR_FAILED;
+    setCursor(off);
+    u64 pl, ext;
+    if (!currentPayload(eKzLVBytes, eKzLVBytes, pl, ext)) return KZ_ERR_FAILED;
+    u64 len = ld64(blob() + pl);
+    if (len && out.SetData(blob() + pl + 8, len, eModeOpReplace, eModeAllocExact) != KZ_OK)
+        return KZ_ERR_OUT_OF_MEMORY;
+    setCursor(off + ext);
+    return KZ_OK;
+}
+
+const void* CKzLiteVariantR::Get(const wchar_t* name, unsigned long* size)
+{
+    unsigned long off;
+    if (Find(name, off) != KZ_OK) return nullptr;
+    setCursor(off);
+    u64 pl, ext;
+    if (!currentPayload(eKzLVBytes, eKzLVBytes, pl, ext)) return nullptr;
+    if (size) *size = ld64(blob() + pl);
+    setCursor(off + ext);
+    return blob() + pl + 8;
+}
+
+bool CKzLiteVariantR::GetCurrentValue(bool def)
+{
+    u64 pl, ext;
+    return currentPayload(eKzLVBool, eKzLVBool, pl, ext) ? blob()[pl] != 0 : def;
+}
+
+int CKzLiteVariantR::GetCurrentValue(int def)
+{
+    u64 pl, ext;
+    return currentPayload(eKzLVInt32, eKzLVUInt32, pl, ext) ? (int)ld32(blob() + pl) : def;
+}
+
+unsigned int CKzLiteVariantR::GetCurrentValue(unsigned int def)
+{
+    u64 pl, ext;
+    return currentPayload(eKzLVInt32, eKzLVUInt32, pl, ext) ? ld32(blob() + pl) : def;
+}
+
+long CKzLiteVariantR::GetCurrentValue(long def)
+{
+    u64 pl, ext;
+    return currentPayload(eKzLVInt64, eKzLVInt64, pl, ext) ? (long)ld64(blob() + pl) : def;
+}
+
+unsigned long CKzLiteVariantR::GetCurrentValue(unsigned long def)
+{
+    u64 pl, ext;
+    return currentPayload(eKzLVUInt64, eKzLVUInt64, pl, ext) ? ld64(blob() + pl) : def;
+}
+
+double CKzLiteVariantR::GetCurrentValue(double def)
+{
+    u64 pl, ext;
+    if (!currentPayload(eKzLVDouble, eKzLVDouble, pl, ext)) return def;
+    double d;
+    std::memcpy(&d, blob() + pl, 8);
+    return d;
+}
+
+void* CKzLiteVariantR::GetCurrentValue(void* def)
+{
+    u64 pl, ext;
+    return currentPayload(eKzLVPointer, eKzLVPointer, pl, ext) ? (void*)(uintptr_t)ld64(blob() + pl) : def;
+}
+
+const unsigned short* CKzLiteVariantR::GetCurrentValue(const unsigned short* def)
+{
+    u64 pl, ext;
+    return currentPayload(eKzLVText, eKzLVText, pl, ext) ? (const unsigned short*)(blob() + pl) : def;
+}
+
+const wchar_t* CKzLiteVariantR::GetCurrentValue(const wchar_t* def)
+{
+    if (!currentText(m_text)) return def;
+    return m_text.c_str();
+}
+
+CKzStringW& CKzLiteVariantR::GetCurrentValueCKzStringW(CKzStringW& out, const wchar_t* def)
+{
+    if (currentText(m_text))
+        out = m_text.c_str();
+    else
+        out = def ? def : L"";
+    return out;
+}
+
+int CKzLiteVariantR::GetCurrentValue(CKzByteArray& out)
+{
+    u64 pl, ext;
+    if (!currentPayload(eKzLVBytes, eKzLVBytes, pl, ext)) return KZ_ERR_FAILED;
+    u64 len = ld64(blob() + pl);
+    if (len && out.SetData(blob() + pl + 8, len, eModeOpReplace, eModeAllocExact) != KZ_OK)
+        return KZ_ERR_OUT_OF_MEMORY;
+    return KZ_OK;
+}
+
+int CKzLiteVariantR::GetCurrentValue(void* out, unsigned long size)
+{
+    u64 pl, ext;
+    if (!currentPayload(eKzLVBytes, eKzLVBytes, pl, ext)) return KZ_ERR_FAILED;
+    u64 len = ld64(blob() + pl);
+    u64 m = size < len ? size : len;
+    if (m && out) std::memcpy(out, blob() + pl + 8, m);
+    return KZ_OK;
+}
+
+const void* CKzLiteVariantR::GetCurrentValue(unsigned long* size)
+{
+    u64 pl, ext;
+    if (!currentPayload(eKzLVBytes, eKzLVBytes, pl, ext)) return nullptr;
+    if (size) *size = ld64(blob() + pl);
+    return blob() + pl + 8;
+}
