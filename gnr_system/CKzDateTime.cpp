@@ -1,5 +1,6 @@
 // Date-time values, calendar arithmetic, time zones and daylight saving.
 #include "gnr_system/CKzDateTime.h"
+#include "gnr_system/CKzVariant.h"
 
 #include <atomic>
 #include <cmath>
@@ -760,4 +761,24 @@ int CKzDateTime::IsDST(Country country) const
     const CKzDateTime begin = GetBeginDST(tm.year, country);
     const CKzDateTime end = GetEndDST(tm.year, country);
     return (m_time >= begin.m_time && m_time <= end.m_time) ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Persistence
+
+kz_result CKzDateTime::SaveToVariant(CKzVariant& variant) const
+{
+    const bool previous = variant.IsEnabledTypeChange();
+    variant.EnableTypeChange(true);
+    const int result = variant.SetRunType(CKzVariantRunType("RKzDateTime"));
+    variant.EnableTypeChange(previous);
+    if (result == 0) variant[L"time"] = static_cast<long>(m_time);
+    return result;
+}
+
+kz_result CKzDateTime::LoadFromVariant(const CKzVariant& variant)
+{
+    if (variant.GetRunType() != CKzVariantRunType("RKzDateTime")) return KZ_ERR_INVALID_ARG;
+    m_time = variant[L"time"].GetKz_int64();
+    return KZ_OK;
 }

@@ -1,5 +1,9 @@
 #include "numerics/CKzMatrix.h"
 
+#include "gnr_system/CKzByteArray.h"
+#include "gnr_system/CKzLiteVariant.h"
+#include "gnr_system/CKzVariant.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -683,4 +687,73 @@ void CKzMatrix::SvdOrder(CKzMatrix& W, CKzMatrix& V, int first, int end)
             end = i;
         }
     }
+}
+
+// ---------------------------------------------------------------------------
+// Persistence
+
+kz_result CKzMatrix::LoadValues(unsigned int rows, unsigned int columns, const void* bytes, u64 size)
+{
+    Release();
+    if (rows == 0) return KZ_OK;  // nothing stored: the empty matrix
+    const u64 count = static_cast<u64>(rows) * columns;
+    if (count == 0) return KZ_OK;  // rows without columns hold no values
+    // Fewer bytes than the announced size: a damaged record. The allocation is
+    // thereby bounded by what the stored data really holds.
+    if (count > (1ull << 59) || bytes == nullptr || size < count * 8u) return KZ_ERR_FAILED;
+    if (!Allocate(rows, columns)) return KZ_ERR_OUT_OF_MEMORY;
+    std::memcpy(m_ppData[0], bytes, static_cast<size_t>(count * 8u));
+    return KZ_OK;
+}
+
+kz_result CKzMatrix::SaveToLiteVariant(CKzLiteVariantW& writer) const
+{
+    writer.Set(m_uiColumns, L"Columns");
+    writer.Set(m_uiRows, L"Rows");
+    const u64 count = static_cast<u64>(m_uiRows) * m_uiColumns;
+    if (count != 0 && m_ppData != nullptr) {
+        const unsigned long size = static_cast<unsigned long>(count * 8u);
+        writer.Set(static_cast<const void*>(m_ppData[0]), size, L"Data");
+    }
+    return KZ_OK;
+}
+
+kz_result CKzMatrix::LoadFromLiteVariant(CKzLiteVariantR& reader)
+{
+    Release();
+    const unsigned int columns = reader.Get(L"Columns", 0u);
+    const unsigned int rows = reader.Get(L"Rows", 0u);
+    if (rows == 0) return KZ_OK;
+    unsigned long size = 0;
+    const void* data = reader.Get(L"Data", &size);
+    return LoadValues(rows, columns, data, size);
+}
+
+kz_result CKzMatrix::SaveToVariant(CKzVariant& variant) const
+{
+    variant.Append(CKzVariant(m_uiColumns, L"Columns"));
+    variant.Append(CKzVariant(m_uiRows, L"Rows"));
+    const u64 count = static_cast<u64>(m_uiRows) * m_uiColumns;
+    if (count != 0 && m_ppData != nullptr) {
+        const CKzByteArray bytes(m_ppData[0], static_cast<unsigned long>(count * 8u), 1024);
+        variant.Append(CKzVariant(bytes, L"Data"));
+    }
+    return KZ_OK;
+}
+
+kz_result CKzMatrix::LoadFromVariant(CKzVariant& variant)
+{
+    Release();
+    const CKzVariant& v = variant;
+    const unsigned int columns = v[L"Columns"].GetKz_uint32();
+    const unsigned int rows = v[L"Rows"].GetKz_uint32();
+    if (rows == 0) return KZ_OK;
+    const CKzVariant& data = v[L"Data"];
+    // Read the bytes in place when the member holds a byte array.
+    if (data.GetRunType() == CKzVariantRunType("CKzByteArray")) {
+        const CKzByteArray* bytes = static_cast<const CKzByteArray*>(data.GetValueVoidPtr());
+        if (bytes != nullptr) return LoadValues(rows, columns, bytes->GetData(), bytes->GetSize());
+    }
+    const CKzByteArray copy = data.GetCKzByteArray();
+    return LoadValues(rows, columns, copy.GetData(), copy.GetSize());
 }
