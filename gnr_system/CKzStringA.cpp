@@ -331,7 +331,7 @@ CKzStringA& CKzStringA::AddString(const wchar_t* text)
 
 CKzStringA& CKzStringA::AddChar(char c)
 {
-    if (c != 0) ImplA::Append(*this, &c, 1);
+    if (c != 0) ImplA::AppendOne(*this, c);
     return *this;
 }
 

@@ -374,7 +374,7 @@ CKzStringW& CKzStringW::AddString(const unsigned short* text)
 
 CKzStringW& CKzStringW::AddChar(wchar_t c)
 {
-    if (c != 0) ImplW::Append(*this, &c, 1);
+    if (c != 0) ImplW::AppendOne(*this, c);
     return *this;
 }
 

@@ -272,8 +272,8 @@ void CKzVariant::ReplaceData(CKzVariantData* data)
         delete data;
         return;
     }
-    CKzVariantData* old = m_pData;
-    m_pData = data;
+    CKzVariantData* old = *m_ppData;   // m_ppData always points at m_pData
+    *m_ppData = data;
     delete old;
 }
 

@@ -174,11 +174,19 @@ TEST(CKzStringW, EmptyKeepsCapacityAndPreallocateReserves)
 {
     CKzStringW s(std::wstring(40, L'q').c_str());
     const int cap = s.GetBufferLength();
-    CKzStringW shared = s;
-    s.Empty();
+    const wchar_t* block = s.GetString();
+    s.Empty();  // private: the buffer and its capacity stay for the next text
     EXPECT_EQ(s.GetLength(), 0);
     EXPECT_EQ(s.GetBufferLength(), cap);
-    EXPECT_EQ(shared.GetLength(), 40);  // the other copy is untouched
+    EXPECT_EQ(s.GetString(), block);
+    EXPECT_EQ(s.GetString()[0], 0);
+
+    s = L"again";
+    CKzStringW shared = s;
+    s.Empty();  // shared: the other copy keeps the text, s takes the empty text
+    EXPECT_EQ(s.GetLength(), 0);
+    EXPECT_EQ(s.GetString(), CKzStringW().GetString());
+    EXPECT_EQ(W(shared), L"again");
 
     CKzStringW p;
     wchar_t* raw = p.Preallocate(200);
