@@ -81,6 +81,10 @@ int OffsetIndicesToRelative(void* blobp, unsigned long size, unsigned long offse
         // level has code 11 and is skipped when met again.
         std::vector<u64> work;
         work.push_back(offset);
+        // Index tables of a sound blob are disjoint, so all of them together
+        // hold at most size / 8 entries; damaged levels sharing one table
+        // cannot make the conversion cost more than that.
+        u64 budget = size / 8 + 1;
         while (!work.empty()) {
             u64 o = work.back();
             work.pop_back();
@@ -95,6 +99,11 @@ int OffsetIndicesToRelative(void* blobp, unsigned long size, unsigned long offse
                 if (o == offset) result = KZ_ERR_FAILED;
                 continue;
             }
+            if (k > budget) {
+                if (o == offset) result = KZ_ERR_FAILED;
+                continue;
+            }
+            budget -= k;
             for (u64 i = 0; i < k; ++i) {
                 u8* e = p + x + 8 * i;
                 u64 c = ld64(e);
@@ -349,10 +358,32 @@ int compareName(const u8* p, u32 n, const char16_t* s, u32 ns)
 
 int CKzLiteVariantR::Find(const wchar_t* name, unsigned long& offset)
 {
-    std::u16string s;
-    if (name) kzlv::WideToUnits(name, wcslen(name), s);
-    u32 m = (u32)s.size();
-    const char16_t* su = s.c_str(); // with its zero unit
+    // The search name as UTF-16 with its zero unit; names of up to 255 units
+    // (all a record can store) convert on the stack.
+    char16_t stackUnits[520];
+    std::u16string heapUnits;
+    const char16_t* su = stackUnits;
+    u32 m = 0;
+    size_t len = name ? wcslen(name) : 0;
+    if (len <= 255) {
+        for (size_t i = 0; i < len; ++i) {
+            u32 c = (u32)name[i];
+            if (c < 0xD800u || (c >= 0xE000u && c < 0x10000u)) {
+                stackUnits[m++] = (char16_t)c;
+            } else if (c >= 0x10000u && c <= 0x10FFFFu) {
+                c -= 0x10000u;
+                stackUnits[m++] = (char16_t)(0xD800u + (c >> 10));
+                stackUnits[m++] = (char16_t)(0xDC00u + (c & 0x3FFu));
+            } else {
+                stackUnits[m++] = u'\xFFFD';
+            }
+        }
+        stackUnits[m] = 0;
+    } else {
+        kzlv::WideToUnits(name, len, heapUnits);
+        su = heapUnits.c_str();
+        m = (u32)heapUnits.size();
+    }
 
     if (IsNextValue()) {
         u64 c = cursor();

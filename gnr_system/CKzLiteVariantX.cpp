@@ -77,7 +77,8 @@ int CKzLiteVariantR::MergeLevel(CKzLiteVariantW& writer, CKzLiteVariantR& a, CKz
 
 int CKzLiteVariantR::mergeLevel(CKzLiteVariantW& w, CKzLiteVariantR& a, CKzLiteVariantR& b, int depth)
 {
-    if (depth >= MAX_DEPTH) return KZ_ERR_FAILED;
+    // Both sides move their own cursors; one reader cannot be both.
+    if (depth >= MAX_DEPTH || &a == &b) return KZ_ERR_FAILED;
     wchar_t name[1025];
     a.FirstValue();
     // Every record of a, in written order; each step either advances a or ends the merge.
@@ -130,6 +131,12 @@ int CKzLiteVariantR::mergeLevel(CKzLiteVariantW& w, CKzLiteVariantR& a, CKzLiteV
 
 int CKzLiteVariantR::Merge(CKzLiteVariantR& other)
 {
+    if (&other == this) {
+        // Merging a blob with itself gives the same records; work on a copy.
+        CKzLiteVariantR copy(*this);
+        copy.Reset();
+        return Merge(copy);
+    }
     FirstValue();
     if (GetCurrentType() == eKzLVLevelAbsolute) convertAt(cursor());
     if (GetCurrentType() != eKzLVLevel) return KZ_ERR_FAILED;

@@ -582,6 +582,11 @@ TEST(LiteVariantMerge, MergesLevelsRecursivelyAWins)
     EXPECT_EQ(bytesOf(expect), bytesOf(a));
     EXPECT_EQ(0u, a.GetCurrentOffset());
 
+    // A blob merged with itself keeps its records.
+    Bytes merged = bytesOf(a);
+    EXPECT_EQ(0, a.Merge(a));
+    EXPECT_EQ(merged, bytesOf(a));
+
     CKzLiteVariantR other;
     w.LevelBegin(L"Other");
     w.Finalize(other);

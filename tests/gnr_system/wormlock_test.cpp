@@ -139,3 +139,22 @@ TEST(CKzWORMLock, WritersExcludeEachOther)
     EXPECT_FALSE(overlap.load());
     EXPECT_EQ(counter, 8000);
 }
+
+TEST(CKzWORMLock, ACopyIsAFreeLockOfItsOwn)
+{
+    CKzWORMLock lock;
+    lock.wLock();
+    CKzWORMLock copy(lock);
+    auto w = Start([&] {
+        copy.wLock();  // would wait forever if the copy had taken the writer state
+        copy.wUnLock();
+    });
+    EXPECT_TRUE(Done(w, 5000ms));
+    copy = lock;
+    auto r = Start([&] {
+        copy.rLock();
+        copy.rUnLock();
+    });
+    EXPECT_TRUE(Done(r, 5000ms));
+    lock.wUnLock();
+}
