@@ -1,7 +1,7 @@
 #include "gnr_system/KzUnits.h"
+#include "gnr_system/CKzString.h"
 
 #include <cmath>
-#include <cwctype>
 
 wchar_t Unit_Table[KZ_UNIT_COUNT][KZ_UNIT_NAME_LEN];
 wchar_t Unit_ShortTable[KZ_UNIT_COUNT][KZ_UNIT_NAME_LEN];
@@ -69,10 +69,7 @@ void Copy(wchar_t* dst, const wchar_t* src)
 
 bool EqualNoCase(const wchar_t* a, const wchar_t* b)
 {
-    for (;; ++a, ++b) {
-        if (std::towlower(static_cast<wint_t>(*a)) != std::towlower(static_cast<wint_t>(*b))) return false;
-        if (*a == 0) return true;
-    }
+    return KZ_Sstricmp(a, b) == 0;
 }
 
 double TimeFactor(int unit)

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 CKzPolynom::CKzPolynom() : m_pdCoef(nullptr), m_uiCount(0) {}
 
@@ -92,18 +93,28 @@ double CKzRandomGenerator::s_dQ = 0.0;
 double CKzRandomGenerator::s_dA2 = 0.0;
 
 namespace {
+
 const int MBIG = 1000000000;
+
+// Draws from several threads are serialised, so they never interleave inside
+// the state update. A host that writes the state members directly does so
+// between draws.
+std::mutex& GeneratorLock()
+{
+    static std::mutex lock;
+    return lock;
 }
 
-double CKzRandomGenerator::UniformDist()
+double UniformLocked()
 {
-    int* ma = s_pMa;
-    if (s_iIdum < 0 || !s_bIff) {
-        s_bIff = true;
+    typedef CKzRandomGenerator G;
+    int* ma = G::s_pMa;
+    if (G::s_iIdum < 0 || !G::s_bIff) {
+        G::s_bIff = true;
         // |seed - |idum|| computed in 64 bits: neither the seed a host writes
         // nor the most negative idum can overflow here.
-        const long long idum = s_iIdum < 0 ? -static_cast<long long>(s_iIdum) : s_iIdum;
-        long long diff = static_cast<long long>(s_uiSeed) - idum;
+        const long long idum = G::s_iIdum < 0 ? -static_cast<long long>(G::s_iIdum) : G::s_iIdum;
+        long long diff = static_cast<long long>(G::s_uiSeed) - idum;
         if (diff < 0) diff = -diff;
         int mj = static_cast<int>(diff % MBIG);
         ma[55] = mj;
@@ -120,21 +131,29 @@ double CKzRandomGenerator::UniformDist()
                 ma[i] -= ma[1 + (i + 30) % 55];
                 if (ma[i] < 0) ma[i] += MBIG;
             }
-        s_iNext = 0;
-        s_iNextP = 31;
-        s_iIdum = 1;
+        G::s_iNext = 0;
+        G::s_iNextP = 31;
+        G::s_iIdum = 1;
     }
     // Indexes a host may have written are brought back into 1..55 first.
-    if (s_iNext < 0 || s_iNext > 55) s_iNext = 0;
-    if (s_iNextP < 0 || s_iNextP > 55) s_iNextP = 0;
-    if (++s_iNext == 56) s_iNext = 1;
-    if (++s_iNextP == 56) s_iNextP = 1;
-    long long mj = static_cast<long long>(ma[s_iNext]) - ma[s_iNextP];
+    if (G::s_iNext < 0 || G::s_iNext > 55) G::s_iNext = 0;
+    if (G::s_iNextP < 0 || G::s_iNextP > 55) G::s_iNextP = 0;
+    if (++G::s_iNext == 56) G::s_iNext = 1;
+    if (++G::s_iNextP == 56) G::s_iNextP = 1;
+    long long mj = static_cast<long long>(ma[G::s_iNext]) - ma[G::s_iNextP];
     if (mj < 0) mj += MBIG;
     // State values a host wrote outside 0..1e9 are folded back into range.
     if (mj < 0 || mj >= MBIG) mj = ((mj % MBIG) + MBIG) % MBIG;
-    ma[s_iNext] = static_cast<int>(mj);
+    ma[G::s_iNext] = static_cast<int>(mj);
     return static_cast<double>(mj) * 1e-9;
+}
+
+}  // namespace
+
+double CKzRandomGenerator::UniformDist()
+{
+    std::lock_guard<std::mutex> guard(GeneratorLock());
+    return UniformLocked();
 }
 
 double CKzRandomGenerator::RndInRange(double a, double b)
@@ -144,6 +163,7 @@ double CKzRandomGenerator::RndInRange(double a, double b)
 
 double CKzRandomGenerator::NormalDist(double mean, double sigma)
 {
+    std::lock_guard<std::mutex> guard(GeneratorLock());
     double n;
     if (s_bFl) {
         n = s_dQ * s_dA2;
@@ -151,8 +171,8 @@ double CKzRandomGenerator::NormalDist(double mean, double sigma)
     } else {
         double w1, w2, s;
         do {
-            w1 = 2.0 * UniformDist() - 1.0;
-            w2 = 2.0 * UniformDist() - 1.0;
+            w1 = 2.0 * UniformLocked() - 1.0;
+            w2 = 2.0 * UniformLocked() - 1.0;
             s = w1 * w1 + w2 * w2;
         } while (s >= 1.0 || s == 0.0);
         const double f = std::sqrt(-2.0 * std::log(s) / s);

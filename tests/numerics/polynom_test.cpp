@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 namespace {
 #include "numerics_reference.inc"
@@ -129,5 +132,28 @@ TEST(CKzRandomGenerator, RangedAndNormalDeviates)
     }
     EXPECT_NEAR(sum / n, 0.0, 0.05);
     EXPECT_NEAR(sq / n, 1.0, 0.05);
+    FreshGenerator();
+}
+
+TEST(CKzRandomGenerator, ConcurrentDrawsShareOneSequence)
+{
+    // Draws on several threads take values of the one sequence, each exactly
+    // once, instead of corrupting the state.
+    FreshGenerator();
+    std::vector<double> single(2000);
+    for (double& v : single) v = CKzRandomGenerator::UniformDist();
+    FreshGenerator();
+    std::vector<std::vector<double>> parts(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&parts, t] {
+            for (int i = 0; i < 500; ++i) parts[t].push_back(CKzRandomGenerator::UniformDist());
+        });
+    for (auto& th : threads) th.join();
+    std::vector<double> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    std::sort(all.begin(), all.end());
+    std::sort(single.begin(), single.end());
+    EXPECT_EQ(all, single);
     FreshGenerator();
 }
