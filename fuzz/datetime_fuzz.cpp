@@ -59,9 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         dt.Set(j);
         dt.GetTm();
         CKzDateTime y(dt);
-        y.Add(CKzDateSpan(static_cast<int>(j), static_cast<int>(size), 3, -static_cast<int>(size)));
-        y.SetToWeekDay(static_cast<CKzDateTime::WeekDay>(op >> 4), static_cast<int>(j), CKzDateTime::Inv_Month,
-                       CKzDateTime::Inv_Year);
+        int n = 0;
+        if (j == j && j > -2e9 && j < 2e9) n = static_cast<int>(j);
+        y.Add(CKzDateSpan(n, static_cast<int>(size), 3, -static_cast<int>(size)));
+        y.SetToWeekDay(static_cast<CKzDateTime::WeekDay>(op >> 4), n, CKzDateTime::Inv_Month, CKzDateTime::Inv_Year);
         break;
     }
     case 7: {

@@ -30,11 +30,13 @@ struct KZ_EXPORT CKzDateSpan {
 
 class KZ_EXPORT CKzDateTime {
 public:
-    enum Month { Jan, Feb, Mar, Apr, May, Jun, Jul, Aug, Sep, Oct, Nov, Dec, Inv_Month };
-    enum WeekDay { Sun, Mon, Tue, Wed, Thu, Fri, Sat, Inv_WeekDay };
-    enum WeekFlags { Default_First, Monday_First, Sunday_First };
-    enum Calendar { Gregorian, Julian };
-    enum Country {
+    // A fixed underlying type: any int a caller or a file hands in is a value
+    // of the enumeration, which the functions then bound.
+    enum Month : int { Jan, Feb, Mar, Apr, May, Jun, Jul, Aug, Sep, Oct, Nov, Dec, Inv_Month };
+    enum WeekDay : int { Sun, Mon, Tue, Wed, Thu, Fri, Sat, Inv_WeekDay };
+    enum WeekFlags : int { Default_First, Monday_First, Sunday_First };
+    enum Calendar : int { Gregorian, Julian };
+    enum Country : int {
         Country_Unknown = 0,
         Country_Default = 1,  // the current country (GetCountry)
         Country_WesternEurope_Start = 2,
@@ -48,14 +50,14 @@ public:
     };
     // Zone codes: 0 the local standard zone, 1..25 fixed offsets of code - 13
     // hours (13 is UTC), 26 +9:30. Other codes are treated as UTC.
-    enum TZ {
+    enum TZ : int {
         Local = 0,
         GMT_12 = 1, GMT_11, GMT_10, GMT_9, GMT_8, GMT_7, GMT_6, GMT_5, GMT_4, GMT_3, GMT_2, GMT_1,
         GMT0 = 13, GMT1, GMT2, GMT3, GMT4, GMT5, GMT6, GMT7, GMT8, GMT9, GMT10, GMT11, GMT12,
         A_CST = 26,
         UTC = GMT0
     };
-    enum NameFlags { Name_Full = 1, Name_Abbr = 2 };
+    enum NameFlags : int { Name_Full = 1, Name_Abbr = 2 };
 
     static constexpr int Inv_Year = INT_MIN;
     static constexpr kz_int64 TIME_T_FACTOR = 1000;
