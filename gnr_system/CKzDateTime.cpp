@@ -452,6 +452,8 @@ void CKzDateTime::FillTmStruct(struct tm* record, const TimeZone& tz) const
     if (record == nullptr) return;
     Tm tm = GetTm(tz);
     std::memset(record, 0, sizeof(*record));
+    record->tm_isdst = -1;
+    if (tm.year == Inv_Year) return;  // no date: the record stays zero
     record->tm_year = tm.year - 1900;
     record->tm_mon = tm.mon;
     record->tm_mday = tm.mday;
@@ -629,6 +631,7 @@ int CKzDateTime::GetCentury(int year)
 
 int CKzDateTime::ConvertYearToBC(int year)
 {
+    if (year == Inv_Year) return Inv_Year;
     return year > 0 ? year : year - 1;
 }
 

@@ -166,6 +166,7 @@ CKzStringW CKzDateTime::Format(const wchar_t* format, const TimeZone& tz) const
     }
 
     Tm tm = GetTm(tz);
+    if (tm.year == Inv_Year) return CKzStringW();  // a stored value beyond the calendar: no text
     std::wstring out;
     for (const wchar_t* p = format; *p != 0; ++p) {
         if (*p != L'%') {
@@ -573,7 +574,8 @@ const wchar_t* ParseInto(const wchar_t* p, const wchar_t* f, SParsed& r, int dep
 const wchar_t* CKzDateTime::ParseFormat(const wchar_t* date, const wchar_t* format, const CKzDateTime& dateDef,
                                         bool startOfDay, bool endOfDay)
 {
-    if (date == nullptr || format == nullptr) return nullptr;
+    // An empty format has nothing to understand.
+    if (date == nullptr || format == nullptr || *format == 0) return nullptr;
     SParsed r;
     const wchar_t* end = ParseInto(date, format, r, 0);
     if (end == nullptr) return nullptr;

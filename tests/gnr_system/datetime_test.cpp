@@ -118,8 +118,14 @@ TEST(CKzDateTime, JulianDayOutOfRangeIsInvalid)
         EXPECT_EQ(tm.year, DT::Inv_Year);
         EXPECT_FALSE(tm.IsValid());
         DT(v).GetTm();
-        DT(v).GetWeekOfYear();
-        DT(v).GetDayOfYear();
+        EXPECT_EQ(DT(v).GetWeekOfYear(), 0);
+        EXPECT_EQ(DT(v).GetDayOfYear(), 0);
+        struct tm rec;
+        DT(v).FillTmStruct(&rec);
+        EXPECT_EQ(rec.tm_year, 0);
+        DT moved(v);
+        EXPECT_NE(&moved.Add(CKzDateSpan(0, 1, 0, 0)), &moved);
+        EXPECT_EQ(moved.GetValue(), v);
     }
 }
 
@@ -279,6 +285,7 @@ TEST(CKzDateTime, BrokenDownOperations)
     EXPECT_EQ(DT::GetCentury(-50), -1);
     EXPECT_EQ(DT::ConvertYearToBC(0), -1);
     EXPECT_EQ(DT::ConvertYearToBC(5), 5);
+    EXPECT_EQ(DT::ConvertYearToBC(DT::Inv_Year), DT::Inv_Year);
     EXPECT_EQ(DT::GetCurrentYear(DT::Julian), DT::Inv_Year);
     EXPECT_EQ(DT::GetCurrentMonth(DT::Julian), DT::Inv_Month);
     EXPECT_GE(DT::GetCurrentYear(), 2024);
