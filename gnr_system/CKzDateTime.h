@@ -199,8 +199,8 @@ public:
     __attribute__((visibility("hidden"))) static void RefreshZoneInfo();
 
 private:
-    static CKzDateTime& Failed();
-    static int NameIndex(const wchar_t* text, bool months, int flags);
+    __attribute__((visibility("hidden"))) static CKzDateTime& Failed();
+    __attribute__((visibility("hidden"))) static int NameIndex(const wchar_t* text, bool months, int flags);
 
     kz_int64 m_time;
 };

@@ -85,12 +85,13 @@ public:
 
 private:
     // Allocates the block for rows x columns (zero-filled); false when refused.
-    bool Allocate(unsigned int rows, unsigned int columns);
-    void Release();
+    __attribute__((visibility("hidden"))) bool Allocate(unsigned int rows, unsigned int columns);
+    __attribute__((visibility("hidden"))) void Release();
     // Adopts the zero-filled storage for rows x columns after checking that
     // `bytes` hold exactly the values; used by both loaders.
-    kz_result LoadValues(unsigned int rows, unsigned int columns, const void* bytes, u64 size);
-    void SwapColumns(unsigned int a, unsigned int b);
+    __attribute__((visibility("hidden"))) kz_result LoadValues(unsigned int rows, unsigned int columns,
+                                                               const void* bytes, u64 size);
+    __attribute__((visibility("hidden"))) void SwapColumns(unsigned int a, unsigned int b);
 
     double** m_ppData;
     unsigned int m_uiRows;

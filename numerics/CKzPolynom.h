@@ -26,7 +26,7 @@ public:
     CKzMatrix Solve() const;
 
 private:
-    void Assign(const double* coefficients, unsigned int count);
+    __attribute__((visibility("hidden"))) void Assign(const double* coefficients, unsigned int count);
 
     double* m_pdCoef;
     unsigned int m_uiCount;

@@ -135,6 +135,7 @@ TEST(CKzMatrix, DetAndInvEdgeCases)
     const double eq[] = {1, 2, 3, 1, 2, 3, 4, 5, 6};
     EXPECT_EQ(FromRows(3, 3, eq).Det(), 0.0);
     EXPECT_EQ(CKzMatrix(2, 3).Det(), 0.0);
+    EXPECT_EQ(CKzMatrix().Det(), 1.0);  // no rows: the empty product
     const double m2[] = {4, 7, 2, 6};
     const double inv[] = {0.6, -0.7, -0.2, 0.4};
     ExpectNear(FromRows(2, 2, m2).Inv(), FromRows(2, 2, inv), 1e-14);
