@@ -163,6 +163,23 @@ CKzVariant::CKzVariant(const CKzVariant& other)
     }
 }
 
+CKzVariant* CKzVariant::NewShallowCopy(const CKzVariant& v)
+{
+    CKzVariant* c = new CKzVariant();
+    c->m_name = v.m_name;
+    c->m_bTypeChange = v.m_bTypeChange;
+    if (!v.m_pData) return c;
+    if (v.m_pData->IsArray()) {
+        CKzVariantDataCKzListVariant* l = new CKzVariantDataCKzListVariant();
+        l->m_runType = v.m_pData->GetRunType();
+        c->m_pData = l;
+    } else {
+        c->m_pData = v.m_pData->Clone();
+        if (c->m_pData) v.m_pData->GetValueCopy(*c->m_pData);
+    }
+    return c;
+}
+
 CKzVariant::CKzVariant(const int& v, const CKzStringW& name) : KZ_VARIANT_INIT
 { m_pData = new CKzVariantDataKz_int32(v); SetName(name); }
 CKzVariant::CKzVariant(const unsigned int& v, const CKzStringW& name) : KZ_VARIANT_INIT
@@ -611,14 +628,29 @@ bool CKzVariant::operator==(const CKzVariant& other) const
 
 int CKzVariant::CompareStructure(const CKzVariant& a, const CKzVariant& b, bool recursive)
 {
-    const int n = a.GetCount();
-    if (n != b.GetCount()) return -1;
-    if (n >= 0 && recursive) {
-        for (int i = 0; i < n; ++i)
-            if (CompareStructure(*a.IndexPtr(i), *b.IndexPtr(i), true) != 0) return -1;
-        return 0;
+    if (!recursive || a.GetCount() < 0) {
+        if (a.GetCount() != b.GetCount()) return -1;
+        return a.GetRunType() == b.GetRunType() ? 0 : -1;
     }
-    return a.GetRunType() == b.GetRunType() ? 0 : -1;
+    // Lists: children at equal positions, level by level from a work list
+    // (no recursion over deep trees). Run types of lists are not compared.
+    struct Pair {
+        const CKzVariant* x;
+        const CKzVariant* y;
+    };
+    std::vector<Pair> work{{&a, &b}};
+    while (!work.empty()) {
+        const Pair p = work.back();
+        work.pop_back();
+        const int n = p.x->GetCount();
+        if (n != p.y->GetCount()) return -1;
+        if (n >= 0) {
+            for (int i = 0; i < n; ++i) work.push_back({p.x->IndexPtr(i), p.y->IndexPtr(i)});
+        } else if (p.x->GetRunType() != p.y->GetRunType()) {
+            return -1;
+        }
+    }
+    return 0;
 }
 
 int compareStructure_Special(const CKzVariant& a, const CKzVariant& b)
@@ -650,25 +682,45 @@ void CKzVariant::TraceLow(CKzStringW* out, const CKzVariant& v, bool flag, int d
         *out += L"</variant>\r\n";
         return;
     }
-    std::wstring indent((size_t)depth, L' ');
-    *out += indent.c_str();
-    *out += L"<";
-    *out += v.GetName();
-    *out += L" runtype=\"";
-    AppendNarrow(*out, v.GetRunType().GetNameA());
-    if (v.GetCount() < 0) {
-        *out += L"\" value=\"";
-        *out += v.GetCKzStringW();
-        *out += L"\"/>\r\n";
-        return;
+    // Walked with an explicit stack: a list is opened, its children follow,
+    // then it is closed.
+    struct Frame {
+        const CKzVariant* v;
+        int depth;
+        int next;   // -1: not opened yet
+    };
+    std::vector<Frame> stack{{&v, depth, -1}};
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        const CKzVariant& node = *f.v;
+        const std::wstring indent((size_t)f.depth, L' ');
+        if (f.next < 0) {
+            *out += indent.c_str();
+            *out += L"<";
+            *out += node.GetName();
+            *out += L" runtype=\"";
+            AppendNarrow(*out, node.GetRunType().GetNameA());
+            if (node.GetCount() < 0) {
+                *out += L"\" value=\"";
+                *out += node.GetCKzStringW();
+                *out += L"\"/>\r\n";
+                stack.pop_back();
+                continue;
+            }
+            *out += L"\">\r\n";
+            f.next = 0;
+        }
+        if (f.next < node.GetCount()) {
+            const Frame child{node.IndexPtr(f.next++), f.depth + 1, -1};
+            stack.push_back(child);
+            continue;
+        }
+        *out += indent.c_str();
+        *out += L"</";
+        *out += node.GetName();
+        *out += L">\r\n";
+        stack.pop_back();
     }
-    *out += L"\">\r\n";
-    const int n = v.GetCount();
-    for (int i = 0; i < n; ++i) TraceLow(out, *v.IndexPtr(i), flag, depth + 1);
-    *out += indent.c_str();
-    *out += L"</";
-    *out += v.GetName();
-    *out += L">\r\n";
 }
 
 void CKzVariant::Trace(const CKzVariant&) {}

@@ -23,7 +23,8 @@ class CKzVariant;
 class CKzVariantData;
 
 // Deepest nesting a reader of untrusted text builds (the XML reader, the lite
-// reader); the recursive walks over trees rely on trees staying below it.
+// reader). Copies, comparisons, text forms and destruction walk trees without
+// recursion, so deeper trees built by a host are handled as well.
 #define KZ_VARIANT_MAX_DEPTH 256
 
 // Name of the type of a variant value ("kz_int32", ..., "CKzListVariant",
@@ -75,6 +76,9 @@ public:
     const std::vector<CKzVariant*>& Items() const { return m_items; }
 
 private:
+    // Deep copies of src appended to dst, without recursion.
+    static void CopyItems(const std::vector<CKzVariant*>& src, std::vector<CKzVariant*>& dst);
+
     std::vector<CKzVariant*> m_items;
 };
 
@@ -309,6 +313,11 @@ public:
     void ClearList();
 
 private:
+    friend class CKzListVariant;
+    // A copy of v's name, flag and value; a list gets an empty list of the
+    // same run type (its children are copied by the caller).
+    static CKzVariant* NewShallowCopy(const CKzVariant& v);
+
     void ReplaceData(CKzVariantData* data);
     CKzVariantDataCKzListVariant* ListData() const;
     void EnsurePlainList();

@@ -169,14 +169,31 @@ CKzVariantDataCKzListVariant::CKzVariantDataCKzListVariant(const CKzListVariant&
 }
 CKzVariantDataCKzListVariant::~CKzVariantDataCKzListVariant() {}
 
+// The texts of the children joined by blanks, nested lists in place; walked
+// with an explicit stack.
 bool CKzVariantDataCKzListVariant::Write(CKzStringW& out) const
 {
+    struct Frame {
+        const std::vector<CKzVariant*>* items;
+        size_t next;
+    };
     CKzStringW all;
-    const auto& items = m_value.Items();
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i) all += L" ";
+    std::vector<Frame> stack{{&m_value.Items(), 0}};
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next >= f.items->size()) {
+            stack.pop_back();
+            continue;
+        }
+        if (f.next) all += L" ";
+        const CKzVariant* c = (*f.items)[f.next++];
+        const CKzVariantData* d = c->GetData();
+        if (d && d->IsArray()) {
+            stack.push_back({&static_cast<const CKzVariantDataCKzListVariant*>(d)->m_value.Items(), 0});
+            continue;
+        }
         CKzStringW piece;
-        if (items[i]->Write(piece)) all += piece;
+        if (c->Write(piece)) all += piece;
     }
     out = all;
     return true;
@@ -191,34 +208,59 @@ struct NameHash {
 };
 } // namespace
 
+// Pairs of lists still to compare go on a work list, so deep trees are
+// compared without recursion.
 bool CKzVariantDataCKzListVariant::Eq(const CKzVariantData& other) const
 {
-    if (!other.IsArray() || other.GetRunType() != m_runType) return false;
-    const auto& a = m_value.Items();
-    const auto& b = static_cast<const CKzVariantDataCKzListVariant&>(other).m_value.Items();
-    if (a.size() != b.size()) return false;
-    if (a.empty()) return true;
-    // Named children pair with the child of the same name on the other side:
-    // the k-th child of a name with the k-th child of that name, so lists
-    // holding repeated names compare equal to their copies. Unnamed children
-    // ("no_name") pair by position.
+    struct Pair {
+        const CKzVariantDataCKzListVariant* a;
+        const CKzVariantDataCKzListVariant* b;
+    };
+    if (!other.IsArray()) return false;
+    std::vector<Pair> work{{this, static_cast<const CKzVariantDataCKzListVariant*>(&other)}};
     std::unordered_map<std::wstring, std::vector<size_t>, NameHash> byName;
-    for (size_t j = 0; j < b.size(); ++j)
-        byName[std::wstring(b[j]->GetName().GetString())].push_back(j);
     std::unordered_map<std::wstring, size_t, NameHash> used;
-    for (size_t k = 0; k < a.size(); ++k) {
-        const CKzVariant* partner = nullptr;
-        std::wstring name(a[k]->GetName().GetString());
-        if (name == L"no_name") {
-            partner = b[k];
-        } else {
-            auto it = byName.find(name);
-            if (it == byName.end()) return false;
-            size_t& n = used[name];
-            if (n >= it->second.size()) return false;
-            partner = b[it->second[n++]];
+    while (!work.empty()) {
+        const Pair p = work.back();
+        work.pop_back();
+        if (p.a->m_runType != p.b->m_runType) return false;
+        const auto& a = p.a->m_value.Items();
+        const auto& b = p.b->m_value.Items();
+        if (a.size() != b.size()) return false;
+        if (a.empty()) continue;
+        // Named children pair with the child of the same name on the other
+        // side: the k-th child of a name with the k-th child of that name, so
+        // lists holding repeated names compare equal to their copies.
+        // Unnamed children ("no_name") pair by position.
+        byName.clear();
+        used.clear();
+        for (size_t j = 0; j < b.size(); ++j)
+            byName[std::wstring(b[j]->GetName().GetString())].push_back(j);
+        for (size_t k = 0; k < a.size(); ++k) {
+            const CKzVariant* partner = nullptr;
+            std::wstring name(a[k]->GetName().GetString());
+            if (name == L"no_name") {
+                partner = b[k];
+            } else {
+                auto it = byName.find(name);
+                if (it == byName.end()) return false;
+                size_t& n = used[name];
+                if (n >= it->second.size()) return false;
+                partner = b[it->second[n++]];
+            }
+            const CKzVariantData* da = a[k]->GetData();
+            const CKzVariantData* db = partner->GetData();
+            if (!da || !db) {
+                if (da || db) return false;
+                continue;
+            }
+            if (da->IsArray() && db->IsArray()) {
+                work.push_back({static_cast<const CKzVariantDataCKzListVariant*>(da),
+                                static_cast<const CKzVariantDataCKzListVariant*>(db)});
+                continue;
+            }
+            if (!da->Eq(*db)) return false;
         }
-        if (!(*a[k] == *partner)) return false;
     }
     return true;
 }
@@ -257,8 +299,33 @@ CKzListVariant::CKzListVariant() {}
 
 CKzListVariant::CKzListVariant(const CKzListVariant& other)
 {
-    m_items.reserve(other.m_items.size());
-    for (const CKzVariant* v : other.m_items) m_items.push_back(new CKzVariant(*v));
+    CopyItems(other.m_items, m_items);
+}
+
+// Trees are copied level by level from a work list, so deep trees cannot
+// exhaust the stack. The target lists live in heap objects that never move.
+void CKzListVariant::CopyItems(const std::vector<CKzVariant*>& src, std::vector<CKzVariant*>& dst)
+{
+    struct Job {
+        const std::vector<CKzVariant*>* from;
+        std::vector<CKzVariant*>* to;
+    };
+    std::vector<Job> jobs{{&src, &dst}};
+    while (!jobs.empty()) {
+        const Job job = jobs.back();
+        jobs.pop_back();
+        job.to->reserve(job.to->size() + job.from->size());
+        for (const CKzVariant* v : *job.from) {
+            CKzVariant* c = CKzVariant::NewShallowCopy(*v);
+            job.to->push_back(c);
+            const CKzVariantData* sd = v->GetData();
+            CKzVariantData* cd = c->GetData();
+            if (sd && sd->IsArray() && cd && cd->IsArray()) {
+                jobs.push_back({&static_cast<const CKzVariantDataCKzListVariant*>(sd)->m_value.Items(),
+                                &static_cast<CKzVariantDataCKzListVariant*>(cd)->m_value.Items()});
+            }
+        }
+    }
 }
 
 // Children are deleted without recursion: a node's own children move to the
@@ -285,8 +352,7 @@ CKzListVariant& CKzListVariant::operator=(const CKzListVariant& other)
     if (this == &other) return *this;
     // Copy first: other may be held by one of the children about to go.
     std::vector<CKzVariant*> copies;
-    copies.reserve(other.m_items.size());
-    for (const CKzVariant* v : other.m_items) copies.push_back(new CKzVariant(*v));
+    CopyItems(other.m_items, copies);
     copies.swap(m_items);
     DestroyItems(copies);
     return *this;
@@ -302,7 +368,7 @@ CKzVariant* CKzListVariant::GetAt(int i) const
 
 CKzVariant& CKzListVariant::Add(const CKzVariant& v)
 {
-    CKzVariant* c = new CKzVariant(v);
+    CKzVariant* c = new CKzVariant(v);   // the copy constructor copies lists without recursion
     m_items.push_back(c);
     return *c;
 }

@@ -295,13 +295,35 @@ TEST(VariantTree, SharedUndefinedStaysUndefined)
     EXPECT_EQ(defined.load(), 0);
 }
 
-TEST(VariantTree, DeepTreesAreReleasedWithoutRecursion)
+// Trees far deeper than any reader builds: copied, compared, written and
+// released without exhausting the stack.
+TEST(VariantTree, DeepTreesWithoutRecursion)
 {
+    const int depth = 200000;
     CKzVariant root(CKzListVariant(), L"r");
     CKzVariant* cur = &root;
-    for (int i = 0; i < 200000; ++i) cur = &cur->Append(CKzVariant(CKzListVariant(), L"n"));
+    for (int i = 0; i < depth; ++i) cur = &cur->Append(CKzVariant(CKzListVariant(), L"n"));
     cur->Append(CKzVariant(1, L"leaf"));
-    root.MakeNull();   // would overflow the stack if deletion recursed
+
+    CKzVariant copy(root);
+    EXPECT_TRUE(copy == root);
+    EXPECT_EQ(CKzVariant::CompareStructure(copy, root, true), 0);
+    CKzStringW text;
+    EXPECT_TRUE(root.Write(text));
+    EXPECT_EQ(W(text), L"1");
+
+    CKzVariant* leaf = &copy;
+    for (int i = 0; i <= depth; ++i) leaf = leaf->IndexPtr(0);
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(W(leaf->GetName()), L"leaf");
+    *leaf = 2.0;
+    EXPECT_FALSE(copy == root);
+    EXPECT_EQ(CKzVariant::CompareStructure(copy, root, true), -1);
+
+    CKzVariant assigned;
+    assigned = root;
+    EXPECT_TRUE(assigned == root);
+    root.MakeNull();
     EXPECT_TRUE(root.IsUndefined());
 }
 
