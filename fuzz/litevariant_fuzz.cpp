@@ -131,13 +131,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fromText.LiteVariantFromXML(text);
 
     load(r, data, size);
-    CKzLiteVariantR piece;
-    (void)r.ExtractCurrent(piece);
+    CKzLiteVariantR extracted;
+    (void)r.ExtractCurrent(extracted);
     w.LevelBegin(L"R");
     (void)w.Append(r);
     if (r.CurrentLevelBegin() == 0) {
         (void)w.Append(r);
-        for (const std::wstring& n : names) (void)r.Extract(n.c_str(), piece);
+        for (const std::wstring& n : names) (void)r.Extract(n.c_str(), extracted);
         CKzRangeMask m;
         m.LoadFromLiteVariant(r);
         (void)m.GetCount(0);

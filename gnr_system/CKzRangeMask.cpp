@@ -287,7 +287,6 @@ void CKzRangeMask::fillWords(u64* out, u64 nw, u64 limit) const
 bool CKzRangeMask::Set(unsigned int i, bool v)
 {
     if (i >= m_uiSize) {
-        if (!v) return false;
         if (i == 0xFFFFFFFFu || SetSize(i + 1) != KZ_OK) return false;
     }
     bool cur = Get(i);

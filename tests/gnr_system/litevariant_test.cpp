@@ -480,6 +480,45 @@ TEST(LiteVariantReader, BadAbsoluteLevelsAreNotConverted)
     EXPECT_EQ(-9, OffsetIndicesToRelative(self.data(), self.size(), self.size()));
 }
 
+TEST(LiteVariantReader, SharedIndexTablesDoNotMultiplyTheConversion)
+{
+    // m nested absolute levels (no names), each claiming all m entries of one
+    // shared index table that names every level. A sound blob has one table
+    // per level; the conversion stops once more entries than the blob can
+    // hold were visited, instead of doing m * m work.
+    const uint64_t m = 2000;
+    const uint64_t table = 14 * m;
+    Bytes b(table + 8 * m, 0);
+    for (uint64_t i = 0; i < m; ++i) {
+        uint64_t o = 14 * i;
+        b[o] = 10;
+        uint32_t k = (uint32_t)m;
+        std::memcpy(&b[o + 2], &k, 4);
+        std::memcpy(&b[o + 6], &table, 8);
+        std::memcpy(&b[table + 8 * i], &o, 8);
+    }
+    EXPECT_EQ(0, OffsetIndicesToRelative(b.data(), b.size(), 0));
+    EXPECT_EQ(11, b[0]);
+    uint64_t converted = 0;
+    for (uint64_t i = 0; i < m; ++i) converted += b[14 * i] == 11;
+    EXPECT_LT(converted, 10u);
+}
+
+TEST(LiteVariantText, Utf16ConversionFunctions)
+{
+    base::string16 u;
+    GetQORWideStringFromSysString(u, L"a\x1F600" L"b", 0);
+    ASSERT_EQ(4u, u.size());
+    EXPECT_EQ(0xD83D, u[1]);
+    EXPECT_EQ(0xDE00, u[2]);
+    GetQORWideStringFromSysString(u, L"abc", 2);
+    EXPECT_EQ(2u, u.size());
+    std::wstring w;
+    const unsigned short units[] = {'h', 0xD83D, 0xDE00, 0, 'x'};
+    EXPECT_EQ(L"h\x1F600", GetSysWideStringFromQORString(w, units, 0));
+    EXPECT_EQ(L"h\xFFFD", GetSysWideStringFromQORString(w, units, 2)); // a cut pair
+}
+
 TEST(LiteVariantReader, LevelsThatDoNotFitAreRefused)
 {
     struct Case {
