@@ -591,7 +591,14 @@ int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, st
             const unsigned char* h = static_cast<const unsigned char*>(hit);
             if (h[1] == 0xCE && h[2] == 0xBE && h[3] == 0x0A) {
                 const u64 cand = pos + static_cast<u64>(h - buf.data());
-                if (validHeaderAt(cand, fileSize, header, name)) {
+                // Most false candidates fail on their lengths, seen right here.
+                bool plausible = true;
+                if (end - h >= 16) {
+                    const u64 nf = get32(h + 4), dl = get64(h + 8);
+                    const u64 rest = fileSize - cand - 16;
+                    plausible = nf != 0 && nf <= kMaxNameField && dl <= kMaxData && nf <= rest && dl <= rest - nf;
+                }
+                if (plausible && validHeaderAt(cand, fileSize, header, name)) {
                     at = cand;
                     return KZ_OK;
                 }

@@ -567,6 +567,38 @@ TEST_F(ChunkerTest, IterationCopiesAndReserve)
     EXPECT_EQ(readAll(path("it.vt5")).size(), 6u * 4096);
 }
 
+int refuseWrites(FILE*, const void*, size_t, uint64_t* count, _KzIOASYNCINFO*)
+{
+    *count = 0;
+    return KZ_ERR_FILE_WRITE;
+}
+
+TEST_F(ChunkerTest, FailedWriteIsNotFiled)
+{
+    CKzFileChunker c;
+    create(c, "fw.vt5");
+    ASSERT_EQ(c.SetChunk("abc", 3, "A"), 0);
+    const auto saved = vt5_wrapper_detail::g_pfnWrite;
+    vt5_wrapper_detail::g_pfnWrite = &refuseWrites;
+    EXPECT_EQ(c.SetChunk("T1234567", 8, "frame", 5, "B"), KZ_ERR_FAILED);
+    EXPECT_EQ(c.SetChunkPart("T1234567", 8, "frame", 5, 5, true, "S"), KZ_ERR_FAILED);
+    vt5_wrapper_detail::g_pfnWrite = saved;
+    EXPECT_EQ(c.ExistChunk("B!"), 0);
+    EXPECT_EQ(c.ExistChunk("S!"), 0);
+    // The next chunk takes the failed one's place.
+    ASSERT_EQ(c.SetChunk("def", 3, "C"), 0);
+    SKzChunkMapMember m;
+    ASSERT_TRUE(c.GetMapMember("C!", m));
+    EXPECT_EQ(m.uiOffset, 8192u);
+    ASSERT_EQ(c.Finalize(), 0);
+    CKzFileChunker r;
+    ASSERT_EQ(open(r, "fw.vt5"), 0);
+    EXPECT_EQ(r.GetChunkCount(), 2u);
+    EXPECT_EQ(get(r, "A"), (Bytes{'a', 'b', 'c'}));
+    EXPECT_EQ(get(r, "C"), (Bytes{'d', 'e', 'f'}));
+    EXPECT_EQ(r.Finalize(), 0);
+}
+
 TEST_F(ChunkerTest, ReadOnlyContainerRefusesWrites)
 {
     CKzFileChunker c;

@@ -71,6 +71,13 @@ int refuseFirstWrite(FILE*, const void*, size_t length, uint64_t* count, _KzIOAS
     return 0;
 }
 
+int writeHalf(FILE*, const void*, size_t length, uint64_t* count, _KzIOASYNCINFO*)
+{
+    g_attempts.push_back(length);
+    *count = length / 2;
+    return KZ_ERR_FILE_WRITE;
+}
+
 int refuseAll(FILE*, const void*, size_t length, uint64_t* count, _KzIOASYNCINFO*)
 {
     g_attempts.push_back(length);
@@ -100,6 +107,13 @@ TEST_F(WrapperTest, LargeBlockIsRetriedIn32MiBPieces)
     }
     EXPECT_EQ(g_attempts, (std::vector<size_t>{100u << 20, 32u << 20, 32u << 20, 32u << 20, 4u << 20}));
     EXPECT_EQ(count, block.size());
+    {
+        // A short write is no failure here: the count tells it.
+        WriteHook hook(&writeHalf);
+        EXPECT_EQ(w.WriteFile(block.data(), block.size(), &count, nullptr), 0);
+        EXPECT_EQ(count, block.size() / 2);
+        EXPECT_EQ(g_attempts.size(), 1u);
+    }
     {
         // A block of at most 32 MiB is not retried.
         WriteHook hook(&refuseAll);
