@@ -1,6 +1,7 @@
 #include "vt5file/CKzFileChunker.h"
 
 #include <climits>
+#include <memory>
 #include <cstring>
 
 #include "gnr_system/CKzByteArray.h"
@@ -572,17 +573,18 @@ bool CKzFileChunker::validHeaderAt(u64 offset, u64 fileSize, SKzChunkHeader& hea
 int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at)
 {
     static constexpr size_t kScan = 65536;
-    std::vector<unsigned char> buf(kScan);
+    std::unique_ptr<unsigned char[]> scan(new unsigned char[kScan]);
+    unsigned char* const buf = scan.get();
     u64 pos = from;
     while (pos < fileSize && fileSize - pos >= 16) {
         const u64 avail = fileSize - pos;
         const size_t want = avail < kScan ? static_cast<size_t>(avail) : kScan;
         size_t got = 0;
-        if (m_Wrapper.ReadAt(pos, buf.data(), want, nullptr, 0, &got) != KZ_OK || got != want)
+        if (m_Wrapper.ReadAt(pos, buf, want, nullptr, 0, &got) != KZ_OK || got != want)
             return KZ_ERR_FAILED;
         // Every byte position counts, also where the four magic bytes
         // straddle two reads (the next read starts three bytes back).
-        const unsigned char* p = buf.data();
+        const unsigned char* p = buf;
         const unsigned char* end = p + got;
         while (end - p >= 4) {
             const void* hit = std::memchr(p, 0xDA, static_cast<size_t>(end - p - 3));
@@ -590,7 +592,7 @@ int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, st
                 break;
             const unsigned char* h = static_cast<const unsigned char*>(hit);
             if (h[1] == 0xCE && h[2] == 0xBE && h[3] == 0x0A) {
-                const u64 cand = pos + static_cast<u64>(h - buf.data());
+                const u64 cand = pos + static_cast<u64>(h - buf);
                 // Most false candidates fail on their lengths, seen right here.
                 bool plausible = true;
                 if (end - h >= 16) {
@@ -679,7 +681,10 @@ int CKzFileChunker::readChunkMap()
             return KZ_ERR_FAILED;
         std::string entry(p + pos, textLen + 1);
         const unsigned char* nums = reinterpret_cast<const unsigned char*>(p + pos + textLen + 1);
-        map.emplace(std::move(entry), SKzChunkMapMember{get64(nums), get64(nums + 8)});
+        // A name holding a zero byte can never be asked for (names travel as
+        // C strings) and would alias a shorter name: such an entry is damage.
+        if (entry.find('\0') == std::string::npos)
+            map.emplace(std::move(entry), SKzChunkMapMember{get64(nums), get64(nums + 8)});
         pos += textLen + 1 + 16;
     }
     m_Map.swap(map);

@@ -533,6 +533,17 @@ TEST_F(ChunkerTest, ReadingSkipsGarbageUpToTheNamedChunk)
     int res = 0;
     get(r, "Other", &res);
     EXPECT_EQ(res, KZ_ERR_FAILED);
+
+    // An entry whose name holds a zero byte could alias the empty name that
+    // starts an iteration: it is dropped.
+    f = handBuilt(0, chunkBytes, std::string("\0Moved!", 7));
+    CKzByteArray file2(4096);
+    file2.SetData(f.data(), f.size(), CKzByteArray::eModeOpReplace, CKzByteArray::eModeAllocExact);
+    CKzFileChunker r2;
+    ASSERT_EQ(r2.Initialize_Memory(file2, true, true, v), 0);
+    EXPECT_EQ(r2.GetChunkCount(), 0u);
+    CKzStringA next;
+    EXPECT_EQ(r2.GetNextChunkID(next, ""), KZ_ERR_NOT_FOUND);
 }
 
 TEST_F(ChunkerTest, IterationCopiesAndReserve)
