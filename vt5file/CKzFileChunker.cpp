@@ -39,14 +39,16 @@ ChunkLayout layoutFor(u64 nameLength, u64 length1, u64 length2)
 
 CKzFileChunker::CKzFileChunker()
     : m_bFinalized(false), m_bOpen(false), m_bMapMissing(false), m_uStreamOffset(0), m_uStreamWritePos(0),
-      m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(0)
+      m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(0),
+      m_uSize(0), m_bSizeKnown(false)
 {
 }
 
 CKzFileChunker::CKzFileChunker(const CKzFileChunker& other)
     : m_Map(other.m_Map), m_Wrapper(other.m_Wrapper), m_bFinalized(other.m_bFinalized), m_bOpen(other.m_bOpen),
       m_bMapMissing(other.m_bMapMissing), m_uStreamOffset(0), m_uStreamWritePos(0), m_uStreamDeclared(0),
-      m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(other.m_uWritePos)
+      m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(other.m_uWritePos),
+      m_uSize(other.m_uSize), m_bSizeKnown(other.m_bSizeKnown)
 {
 }
 
@@ -108,9 +110,26 @@ int CKzFileChunker::Initialize_Memory(CKzByteArray& data, bool bReadOnly, bool b
     return initialize_low(bReadOnly, bExisting, version);
 }
 
+int CKzFileChunker::readSize(u64& size)
+{
+    // A read-only stream's size is asked once: reading a chunk then costs
+    // one positioned read and nothing else.
+    if (m_bSizeKnown) {
+        size = m_uSize;
+        return KZ_OK;
+    }
+    const int r = m_Wrapper.GetSize(&size);
+    if (r == KZ_OK && m_Wrapper.GetReadOnly() && !m_Wrapper.IsMemory()) {
+        m_uSize = size;
+        m_bSizeKnown = true;
+    }
+    return r;
+}
+
 int CKzFileChunker::initialize_low(bool bReadOnly, bool bExisting, CKzStringA& version)
 {
     m_bOpen = true;
+    m_bSizeKnown = false;
     m_bFinalized = false;
     m_bMapMissing = false;
     m_bStreaming = false;
@@ -724,7 +743,7 @@ int CKzFileChunker::GetChunk(CKzByteArray& data, const char* name)
     if (!m_bOpen || !m_Wrapper.IsOpen())
         return KZ_ERR_FAILED;
     u64 fileSize = 0;
-    if (m_Wrapper.GetSize(&fileSize) != KZ_OK)
+    if (readSize(fileSize) != KZ_OK)
         return KZ_ERR_FAILED;
     const u64 off = it->second.uiOffset;
 
@@ -779,7 +798,7 @@ int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, siz
     if (!m_bOpen || !m_Wrapper.IsOpen())
         return KZ_ERR_FAILED;
     u64 fileSize = 0;
-    if (m_Wrapper.GetSize(&fileSize) != KZ_OK)
+    if (readSize(fileSize) != KZ_OK)
         return KZ_ERR_FAILED;
     if (header.uiMagic == 0) {
         SKzChunkHeader h;

@@ -86,6 +86,7 @@ private:
     KZ_HIDDEN int writeChunkMap();
     KZ_HIDDEN int setChunk(const void* part1, u64 length1, const void* part2, u64 length2, const std::string& name);
     KZ_HIDDEN int closeStream();
+    KZ_HIDDEN int readSize(u64& size);
     KZ_HIDDEN int writeAt(u64 offset, const void* data, size_t length);
     KZ_HIDDEN int writeZeros(u64 offset, u64 length);
     // Makes the file end at end (extending it with zeros when shorter).
@@ -123,4 +124,8 @@ private:
     // Where the next chunk starts: chunks are written here whatever the
     // stream position is, so a read between two writes cannot misplace them.
     u64 m_uWritePos;
+
+    // Size of a read-only file, asked once.
+    u64 m_uSize;
+    bool m_bSizeKnown;
 };

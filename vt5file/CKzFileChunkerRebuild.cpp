@@ -26,6 +26,7 @@ int CKzFileChunker::CreateMissingChunkMap(ChunkFn chunkFn, void* user, ProgressF
     m_uiPending = 0;
 
     auto reopen = [&](bool bReadOnly) -> int {
+        m_bSizeKnown = false;
         if (memory)
             return array ? m_Wrapper.Initialize(*array, bReadOnly, true) : KZ_ERR_FAILED;
         m_Wrapper.Finalize();

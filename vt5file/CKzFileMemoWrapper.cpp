@@ -99,9 +99,12 @@ int CKzFileMemoWrapper::Finalize()
 {
     if (m_bFile) {
         if (m_pFile) {
-            if (KZ_CloseFile(m_pFile) != KZ_OK)
-                return KZ_ERR_FAILED;
+            // The stream is gone even when closing reports an error: forget
+            // it, so a second Finalize cannot close it twice.
+            FILE* f = m_pFile;
             m_pFile = nullptr;
+            if (KZ_CloseFile(f) != KZ_OK)
+                return KZ_ERR_FAILED;
         }
         return KZ_OK;
     }
