@@ -1,5 +1,5 @@
 // Character helpers and the locale conversions shared by both string widths.
-#include "gnr_system/CKzStringImpl.h"
+#include "gnr_system/CKzStringImpl.inl"
 
 #include <strings.h>
 
@@ -56,8 +56,14 @@ namespace kzstr {
 
 // One multibyte sequence at p (at most 16 of the `left` bytes offered):
 // its length and character, or 0 for a byte that starts no valid sequence.
+// Every character set a locale of the system library can use keeps ASCII
+// as it is, so those bytes skip the conversion call.
 static size_t DecodeOne(const char* p, size_t left, wchar_t* out)
 {
+    if (static_cast<unsigned char>(*p) < 0x80) {
+        *out = static_cast<wchar_t>(*p);
+        return 1;
+    }
     std::mbstate_t st{};
     const size_t r = std::mbrtowc(out, p, left < 16 ? left : 16, &st);
     if (r == (size_t)-1 || r == (size_t)-2 || r == 0) return 0;
@@ -95,6 +101,10 @@ char* WideToMb(const wchar_t* text, size_t* count)
     char tmp[MB_LEN_MAX > 16 ? MB_LEN_MAX : 16];
     size_t n = 0;
     for (const wchar_t* p = text; *p; ++p) {
+        if (static_cast<unsigned>(*p) < 0x80) {
+            ++n;
+            continue;
+        }
         std::mbstate_t st{};
         const size_t k = std::wcrtomb(tmp, *p, &st);
         n += (k == (size_t)-1) ? 1 : k;
@@ -103,6 +113,10 @@ char* WideToMb(const wchar_t* text, size_t* count)
     if (!out) return nullptr;
     size_t w = 0;
     for (const wchar_t* p = text; *p; ++p) {
+        if (static_cast<unsigned>(*p) < 0x80) {
+            out[w++] = static_cast<char>(*p);
+            continue;
+        }
         std::mbstate_t st{};
         const size_t k = std::wcrtomb(tmp, *p, &st);
         if (k == (size_t)-1) {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <pthread.h>
+#include <type_traits>
 
 // Internal members of exported classes stay out of the dynamic symbol table.
 #define KZ_STR_HIDDEN __attribute__((visibility("hidden")))
@@ -101,11 +102,13 @@ public:
     CKzStringW& operator=(wchar_t c);
     CKzStringW& operator=(char c);
 
-    // Length 0; the buffer becomes private when it was shared, its capacity stays.
+    // Length 0. A private buffer keeps its capacity; a shared one is left to
+    // its other users and the string takes the shared empty text.
     void Empty();
     // Drops the buffer and takes a new private empty one reserved for 15 characters.
     void Reset();
-    // Private buffer with room for n characters; returns the characters pointer.
+    // Private buffer with room for n characters; returns the characters
+    // pointer (null when the memory cannot be had).
     wchar_t* Preallocate(int n);
     // Characters that fit besides the terminator.
     int GetBufferLength() const { return m_pBuff->m_iCapacity; }
@@ -117,7 +120,15 @@ public:
     operator const wchar_t*() const { return m_pStr; }
     // 0 outside the text.
     wchar_t GetAt(int i) const { return (i >= 0 && i < m_pBuff->m_iLength) ? m_pStr[i] : L'\0'; }
-    wchar_t operator[](int i) const { return GetAt(i); }
+    // Any integer type indexes (0 outside the text), so no index type is ambiguous.
+    template <class I, class = typename std::enable_if<std::is_integral<I>::value>::type>
+    wchar_t operator[](I i) const
+    {
+        if constexpr (std::is_signed<I>::value) {
+            if (i < 0) return L'\0';
+        }
+        return (unsigned long long)i < (unsigned long long)m_pBuff->m_iLength ? m_pStr[i] : L'\0';
+    }
     wchar_t GetLastChar() const { return GetAt(m_pBuff->m_iLength - 1); }
     // count < 0: up to the end. A negative start gives an empty string.
     CKzStringW Mid(int start, int count = -1) const;
@@ -276,7 +287,15 @@ public:
     const char* GetString() const { return m_pStr; }
     operator const char*() const { return m_pStr; }
     char GetAt(int i) const { return (i >= 0 && i < m_pBuff->m_iLength) ? m_pStr[i] : '\0'; }
-    char operator[](int i) const { return GetAt(i); }
+    // Any integer type indexes (0 outside the text), so no index type is ambiguous.
+    template <class I, class = typename std::enable_if<std::is_integral<I>::value>::type>
+    char operator[](I i) const
+    {
+        if constexpr (std::is_signed<I>::value) {
+            if (i < 0) return '\0';
+        }
+        return (unsigned long long)i < (unsigned long long)m_pBuff->m_iLength ? m_pStr[i] : '\0';
+    }
     char GetLastChar() const { return GetAt(m_pBuff->m_iLength - 1); }
     CKzStringA Mid(int start, int count = -1) const;
     CKzStringA Left(int n) const;

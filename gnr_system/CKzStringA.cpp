@@ -1,5 +1,5 @@
 // Narrow copy-on-write string.
-#include "gnr_system/CKzStringImpl.h"
+#include "gnr_system/CKzStringImpl.inl"
 
 typedef KzStringImpl<CKzStringA> ImplA;
 
@@ -331,7 +331,7 @@ CKzStringA& CKzStringA::AddString(const wchar_t* text)
 
 CKzStringA& CKzStringA::AddChar(char c)
 {
-    if (c != 0) ImplA::Append(*this, &c, 1);
+    if (c != 0) ImplA::AppendOne(*this, c);
     return *this;
 }
 
@@ -347,8 +347,10 @@ CKzStringA& CKzStringA::AddChars(const char* text, int count)
 {
     if (!text || count == 0) return *this;
     if (count < 0) return AddString(text);
-    const char* end = static_cast<const char*>(std::memchr(text, 0, (size_t)count));
-    ImplA::Append(*this, text, end ? end - text : count);
+    // The text may end before count: read no further than its terminator.
+    int n = 0;
+    while (n < count && text[n]) ++n;
+    ImplA::Append(*this, text, n);
     return *this;
 }
 

@@ -1,5 +1,5 @@
 // Wide copy-on-write string.
-#include "gnr_system/CKzStringImpl.h"
+#include "gnr_system/CKzStringImpl.inl"
 
 typedef KzStringImpl<CKzStringW> ImplW;
 
@@ -374,7 +374,7 @@ CKzStringW& CKzStringW::AddString(const unsigned short* text)
 
 CKzStringW& CKzStringW::AddChar(wchar_t c)
 {
-    if (c != 0) ImplW::Append(*this, &c, 1);
+    if (c != 0) ImplW::AppendOne(*this, c);
     return *this;
 }
 
@@ -389,8 +389,10 @@ CKzStringW& CKzStringW::AddChars(const wchar_t* text, int count)
 {
     if (!text || count == 0) return *this;
     if (count < 0) return AddString(text);
-    const wchar_t* end = std::wmemchr(text, 0, (size_t)count);
-    ImplW::Append(*this, text, end ? end - text : count);
+    // The text may end before count: read no further than its terminator.
+    int n = 0;
+    while (n < count && text[n]) ++n;
+    ImplW::Append(*this, text, n);
     return *this;
 }
 

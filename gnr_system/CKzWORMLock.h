@@ -28,10 +28,12 @@ public:
         static pthread_cond_t ms_Cond;
     };
 
-private:
-    CKzWORMLock(const CKzWORMLock&) = delete;
-    CKzWORMLock& operator=(const CKzWORMLock&) = delete;
+    // An object holding a lock may be copied: the copy gets a lock of its
+    // own, free, and assignment leaves the target's lock state alone.
+    CKzWORMLock(const CKzWORMLock&) : m_iReaders(0), m_iWriters(0), m_Owner(0) {}
+    CKzWORMLock& operator=(const CKzWORMLock&) { return *this; }
 
+private:
     mutable int m_iReaders;
     int m_iWriters;
     pthread_t m_Owner;

@@ -1,5 +1,8 @@
 #include "gnr_system/KzFile.h"
 
+#include "gnr_system/CKzString.h"
+#include "gnr_system/KzTextConv.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -11,59 +14,16 @@
 
 namespace {
 
-// Wide path to the UTF-8 bytes the system gets. Refuses a null path, an empty
-// one and a character beyond U+10FFFF (which has no UTF-8 form: passing a
-// stand-in would name another file).
+// Wide path to the UTF-8 bytes the system gets, whatever the locale. Refuses
+// a null path, an empty one and a character beyond U+10FFFF (which has no
+// UTF-8 form: passing a stand-in would name another file).
 bool PathToUtf8(const wchar_t* path, std::string& out)
 {
     out.clear();
     if (!path || !*path) return false;
-    for (const wchar_t* p = path; *p; ++p) {
-        const uint32_t c = static_cast<uint32_t>(*p);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c <= 0x10FFFF) {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
-// UTF-8 bytes back to wide text; false on a malformed sequence.
-bool Utf8ToWide(const std::string& in, std::wstring& out)
-{
-    out.clear();
-    size_t i = 0;
-    while (i < in.size()) {
-        const unsigned char b = static_cast<unsigned char>(in[i]);
-        uint32_t c;
-        size_t trail;
-        if (b < 0x80) { c = b; trail = 0; }
-        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; trail = 1; }
-        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; trail = 2; }
-        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; trail = 3; }
-        else return false;
-        if (trail > in.size() - i - 1) return false;
-        for (size_t k = 1; k <= trail; ++k) {
-            const unsigned char t = static_cast<unsigned char>(in[i + k]);
-            if ((t & 0xC0) != 0x80) return false;
-            c = (c << 6) | (t & 0x3F);
-        }
-        out += static_cast<wchar_t>(c);
-        i += trail + 1;
-    }
+    CKzStringA utf8;
+    if (!CKzStringUtils::WtoUTF8(path, utf8)) return false;
+    out.assign(utf8.GetString(), static_cast<size_t>(utf8.GetLength()));
     return true;
 }
 
@@ -291,13 +251,13 @@ int KZ_GetTempFileName(const wchar_t* directory, const wchar_t* prefix, int crea
         if (fd < 0) return KZ_ERR_FILE_TEMPNAME;
         ::close(fd);
 
-        std::wstring wide;
-        if (!Utf8ToWide(name, wide) || wide.size() >= length) {
+        CKzStringW wide;
+        if (!CKzStringUtils::UTF8toW(name.c_str(), wide) || static_cast<unsigned>(wide.GetLength()) >= length) {
             ::unlink(name.c_str());
             return KZ_ERR_FILE_TEMPNAME;
         }
         if (!create) ::unlink(name.c_str());
-        std::wmemcpy(buffer, wide.c_str(), wide.size() + 1);
+        std::wmemcpy(buffer, wide.GetString(), static_cast<size_t>(wide.GetLength()) + 1);
         return KZ_OK;
     });
 }

@@ -23,8 +23,10 @@ class WideSink {
 public:
     explicit WideSink(CKzStringW& out) : m_out(out), m_n(0) {}
     ~WideSink() { Flush(); }
+    // The character 0 (e.g. from an overlong form) cannot be part of a string's text: dropped.
     void Put(wchar_t c)
     {
+        if (c == 0) return;
         if (m_n == kSize) Flush();
         m_buf[m_n++] = c;
     }

@@ -174,11 +174,19 @@ TEST(CKzStringW, EmptyKeepsCapacityAndPreallocateReserves)
 {
     CKzStringW s(std::wstring(40, L'q').c_str());
     const int cap = s.GetBufferLength();
-    CKzStringW shared = s;
-    s.Empty();
+    const wchar_t* block = s.GetString();
+    s.Empty();  // private: the buffer and its capacity stay for the next text
     EXPECT_EQ(s.GetLength(), 0);
     EXPECT_EQ(s.GetBufferLength(), cap);
-    EXPECT_EQ(shared.GetLength(), 40);  // the other copy is untouched
+    EXPECT_EQ(s.GetString(), block);
+    EXPECT_EQ(s.GetString()[0], 0);
+
+    s = L"again";
+    CKzStringW shared = s;
+    s.Empty();  // shared: the other copy keeps the text, s takes the empty text
+    EXPECT_EQ(s.GetLength(), 0);
+    EXPECT_EQ(s.GetString(), CKzStringW().GetString());
+    EXPECT_EQ(W(shared), L"again");
 
     CKzStringW p;
     wchar_t* raw = p.Preallocate(200);
@@ -231,6 +239,14 @@ TEST(CKzStringW, OwnTextAsArgumentOfEveryChange)
     CKzStringW r(L"aXa");
     r.Replace(r.GetString() + 1, r.GetString());  // old "Xa", new "aXa"
     EXPECT_EQ(W(r), L"aaXa");
+    CKzStringW full(std::wstring(15, L'g').c_str());  // full: inserting must move the buffer
+    full.Insert(full.GetString() + 10, 0);
+    EXPECT_EQ(W(full), std::wstring(20, L'g'));
+    CKzStringA h("0123456789abcde");
+    h.Insert(h.GetString() + 10, 5);
+    EXPECT_EQ(A(h), "01234abcde56789abcde");
+    h.ReplaceAt(0, 2, h.GetString() + 15);
+    EXPECT_EQ(A(h), "abcde234abcde56789abcde");
     CKzStringW f(L"pad");
     f.Format(L"[%s|%s]", f.GetString(), f.GetString() + 1);
     EXPECT_EQ(W(f), L"[pad|ad]");
@@ -300,6 +316,15 @@ TEST(CKzStringW, GetAtAndLastChar)
     EXPECT_EQ(s.GetAt(3), 0);
     EXPECT_EQ(s.GetAt(-1), 0);
     EXPECT_EQ(s.GetLastChar(), L'c');
+    EXPECT_EQ(s[size_t(1)], L'b');
+    EXPECT_EQ(s[-1L], 0);
+    EXPECT_EQ(s[3u], 0);
+    EXPECT_EQ(s[~size_t(0)], 0);
+    EXPECT_EQ(CKzStringA("xy")[1L], 'y');
+    const wchar_t longer[] = {L'a', L'b', L'c', L'd', L'e'};  // no terminator
+    CKzStringW part;
+    part.AddChars(longer, 3);
+    EXPECT_EQ(W(part), L"abc");
     EXPECT_EQ(CKzStringW().GetLastChar(), 0);
 }
 
@@ -687,6 +712,15 @@ TEST(CKzStringW, LocaleConversionUtf8)
     EXPECT_TRUE(CKzStringW(L"caf\u00e9").Equals("caf\xc3\xa9"));
 }
 
+TEST(CKzStringW, FormatNarrowArgumentInUtf8Locale)
+{
+    LocaleScope loc("C.UTF-8");
+    if (!loc.ok()) GTEST_SKIP() << "no UTF-8 locale";
+    CKzStringW s;
+    EXPECT_EQ(s.Format(L"%S|%s", "caf\xc3\xa9", L"\u20ac"), KZ_OK);
+    EXPECT_EQ(W(s), L"caf\u00e9|\u20ac");
+}
+
 TEST(CKzStringW, LocaleConversionC)
 {
     LocaleScope loc("C");
@@ -724,4 +758,28 @@ TEST(CKzStringW, ConcurrentCopiesKeepTheSharedBufferAlive)
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(W(shared), L"shared text that all threads copy");
     EXPECT_EQ(A(sharedA), "narrow shared text");
+}
+
+TEST(CKzStringW, ResetAndPreallocateLeaveCopiesAlone)
+{
+    CKzStringW a(L"text");
+    CKzStringW b = a;
+    b.Reset();
+    EXPECT_EQ(W(a), L"text");
+    EXPECT_EQ(b.GetLength(), 0);
+    EXPECT_EQ(b.GetBufferLength(), 15);
+    CKzStringW c = a;
+    wchar_t* raw = c.Preallocate(100);
+    ASSERT_NE(raw, nullptr);
+    EXPECT_NE(raw, a.GetString());
+    raw[0] = L'T';  // writes go to c's own block only
+    EXPECT_EQ(W(a), L"text");
+    EXPECT_EQ(W(c), L"Text");
+    CKzStringA n("text");
+    CKzStringA m = n;
+    m.Preallocate(50)[0] = 'n';
+    EXPECT_EQ(A(n), "text");
+    CKzStringW& self = a;
+    a = std::move(self);
+    EXPECT_EQ(W(a), L"text");
 }

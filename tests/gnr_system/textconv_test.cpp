@@ -61,6 +61,7 @@ TEST(CKzStringUtils, UTF8toW)
         {"\xe2\xc3\xa9", L"\u00e9", false},
         {"\xf0\x9f\xc3\xa9x", L"\u00e9x", false},
         {"a\xf8\xff" "b", L"ab", true},  // bytes that start no sequence are skipped
+        {"a\xc0\x80" "b", L"ab", true},    // an overlong 0 never cuts the text
     };
     for (const auto& c : cases) {
         CKzStringW out(L"stale");

@@ -200,9 +200,35 @@ struct KzStringImpl {
         if (n > 0) Writable(s, n);
     }
 
+    // The string alone uses its buffer (copies may not see a change).
+    static bool IsPrivate(const Buff* b) { return b->m_uiRefCount.load(std::memory_order_acquire) == 1; }
+
     static bool Append(S& s, const Ch* p, long long n)
     {
         if (!p || n <= 0) return true;
+        Buff* b = s.m_pBuff;
+        const long long len = b->m_iLength;
+        if (len + n <= b->m_iCapacity && IsPrivate(b) && !Owns(s, p)) {
+            // Common case: room in a private buffer, text from elsewhere.
+            std::memcpy(s.m_pStr + len, p, (size_t)n * sizeof(Ch));
+            SetLength(s, (int)(len + n));
+            return true;
+        }
+        return AppendSlow(s, p, n);
+    }
+    static bool AppendOne(S& s, Ch c)
+    {
+        Buff* b = s.m_pBuff;
+        const int len = b->m_iLength;
+        if (len < b->m_iCapacity && IsPrivate(b)) {
+            s.m_pStr[len] = c;
+            SetLength(s, len + 1);
+            return true;
+        }
+        return AppendSlow(s, &c, 1);
+    }
+    static bool AppendSlow(S& s, const Ch* p, long long n)
+    {
         S hold;
         if (Owns(s, p)) hold = s;  // a second reference forces a fresh buffer; p stays valid in the old one
         const long long len = s.m_pBuff->m_iLength;
@@ -246,15 +272,16 @@ struct KzStringImpl {
         AppendText(s, p);
     }
 
+    // A private buffer is kept with its capacity for the text to come; a
+    // shared one is left to its other users and the string takes the shared
+    // empty text, which costs no allocation.
     static void Empty(S& s)
     {
         Buff* b = s.m_pBuff;
-        if (b->IsStatic()) return;  // already the shared empty text
-        if (b->m_uiRefCount.load(std::memory_order_acquire) > 1) {
-            if (!Writable(s, 0, false)) {
-                Release(b);  // keep the promise of an empty string even without memory
-                InitEmpty(s);
-            }
+        if (b->IsStatic()) return;
+        if (!IsPrivate(b)) {
+            InitEmpty(s);
+            Release(b);
             return;
         }
         SetLength(s, 0);
