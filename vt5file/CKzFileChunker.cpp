@@ -40,7 +40,7 @@ ChunkLayout layoutFor(u64 nameLength, u64 length1, u64 length2)
 CKzFileChunker::CKzFileChunker()
     : m_bFinalized(false), m_bOpen(false), m_bMapMissing(false), m_uStreamOffset(0), m_uStreamWritePos(0),
       m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(0),
-      m_uSize(0), m_bSizeKnown(false)
+      m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false)
 {
 }
 
@@ -48,7 +48,8 @@ CKzFileChunker::CKzFileChunker(const CKzFileChunker& other)
     : m_Map(other.m_Map), m_Wrapper(other.m_Wrapper), m_bFinalized(other.m_bFinalized), m_bOpen(other.m_bOpen),
       m_bMapMissing(other.m_bMapMissing), m_uStreamOffset(0), m_uStreamWritePos(0), m_uStreamDeclared(0),
       m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(other.m_uWritePos),
-      m_uSize(other.m_uSize), m_bSizeKnown(other.m_bSizeKnown)
+      m_uSize(other.m_uSize), m_bSizeKnown(other.m_bSizeKnown),
+      m_bMapHandedOver(other.m_bMapHandedOver || (other.m_bOpen && !other.m_Wrapper.GetReadOnly()))
 {
 }
 
@@ -141,7 +142,9 @@ int CKzFileChunker::initialize_low(bool bReadOnly, bool bExisting, CKzStringA& v
             m_bOpen = false;
             return KZ_ERR_FAILED;
         }
-        if (!m_Map.empty())
+        // A map handed over (from a writer's container, or by SetMapChunk)
+        // describes chunks the file's own map may not list yet.
+        if (m_bMapHandedOver && !m_Map.empty())
             return KZ_OK;
         if (readChunkMap() != KZ_OK) {
             m_Map.clear();
@@ -248,6 +251,7 @@ int CKzFileChunker::Finalize()
         result = r;
     m_bFinalized = true;
     m_bOpen = false;
+    m_bMapHandedOver = false;
     return result;
 }
 
@@ -478,6 +482,7 @@ int CKzFileChunker::SetMapChunk(const CKzFileChunker* other)
         return KZ_ERR_INVALID_ARG;
     if (other != this)
         m_Map = other->m_Map;
+    m_bMapHandedOver = true;
     return KZ_OK;
 }
 

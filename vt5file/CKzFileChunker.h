@@ -128,4 +128,7 @@ private:
     // Size of a read-only file, asked once.
     u64 m_uSize;
     bool m_bSizeKnown;
+    // The map came from another container (a writer's copy or SetMapChunk):
+    // a read-only open keeps it instead of reading the file's map.
+    bool m_bMapHandedOver;
 };

@@ -568,6 +568,16 @@ TEST_F(ChunkerTest, IterationCopiesAndReserve)
     CKzFileChunker copy(c);
     EXPECT_EQ(get(copy, "c"), Bytes{'c'});
 
+    // A reader made from the writer keeps the writer's map when it opens
+    // the file, whose own map does not exist yet.
+    {
+        CKzFileChunker reader(c);
+        CKzStringA v;
+        ASSERT_EQ(reader.Initialize_File(wpath("it.vt5").c_str(), true, true, v), 0);
+        EXPECT_EQ(get(reader, "a"), Bytes{'a'});
+        EXPECT_EQ(reader.Finalize(), 0);
+    }
+
     ASSERT_EQ(c.Reserve(1u << 20), 0);
     EXPECT_EQ(readAll(path("it.vt5")).size(), 1u << 20);
     ASSERT_EQ(c.SetChunk("d", 1, "d"), 0);
@@ -623,6 +633,17 @@ TEST_F(ChunkerTest, ReadOnlyContainerRefusesWrites)
     EXPECT_EQ(r.Reserve(100000), KZ_ERR_FAILED);
     EXPECT_EQ(r.Finalize(), 0);
     EXPECT_EQ(readAll(path("ro.vt5")), before);
+    // A container opened again on another file reads that file's map.
+    CKzFileChunker other;
+    create(other, "other.vt5");
+    ASSERT_EQ(other.SetChunk("o", 1, "O"), 0);
+    ASSERT_EQ(other.Finalize(), 0);
+    CKzFileChunker reused;
+    ASSERT_EQ(open(reused, "other.vt5"), 0);
+    ASSERT_EQ(reused.Finalize(), 0);
+    ASSERT_EQ(open(reused, "ro.vt5"), 0);
+    EXPECT_EQ(reused.GetChunkCount(), 0u);
+    EXPECT_EQ(reused.Finalize(), 0);
     // After Finalize nothing is read or written.
     int res = 0;
     get(c, "X", &res);
