@@ -90,7 +90,7 @@ int CKzFileChunker::CreateMissingChunkMap(ChunkFn chunkFn, void* user, ProgressF
 
     if (chunkFn) {
         CKzByteArray extra(kBlock);
-        for (int n = 0;; ++n) {
+        for (int n = 0; n < INT_MAX; ++n) {
             SKzChunkHeader scratch{0, 0, 0};
             CKzStringA name;
             name.Format("##ADD_NEW_CHUNKS##%i", n);
