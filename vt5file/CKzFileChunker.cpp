@@ -167,11 +167,14 @@ int CKzFileChunker::initialize_low(bool bReadOnly, bool bExisting, CKzStringA& v
         m_uWritePos = roundUp(size);
         return KZ_OK;
     }
-    // A new container starts from an empty file.
+    // A new container starts from an empty file. A file that is empty
+    // already is not truncated: file systems take truncation to zero as the
+    // sign of a rewrite and flush the whole file when it is closed.
     m_Map.clear();
-    int r = m_Wrapper.SeekFile(0, 0);
-    if (r == KZ_OK)
-        r = m_Wrapper.SetEOF();
+    u64 size = 0;
+    int r = m_Wrapper.GetSize(&size);
+    if (r == KZ_OK && size > 0)
+        r = truncateAt(0);
     if (r == KZ_OK)
         r = makeValidFile(version);
     if (r != KZ_OK) {
@@ -549,13 +552,13 @@ int CKzFileChunker::truncateAt(u64 end)
 {
     if (end > static_cast<u64>(LONG_MAX))
         return KZ_ERR_FAILED;
-    if (m_Wrapper.IsMemory()) {
-        u64 size = 0;
-        if (m_Wrapper.GetSize(&size) != KZ_OK)
-            return KZ_ERR_FAILED;
-        if (end > size)
-            return writeZeros(size, end - size);
-    }
+    u64 size = 0;
+    if (m_Wrapper.GetSize(&size) != KZ_OK)
+        return KZ_ERR_FAILED;
+    if (size == end)
+        return KZ_OK;
+    if (m_Wrapper.IsMemory() && end > size)
+        return writeZeros(size, end - size);
     int r = m_Wrapper.SeekFile(static_cast<long>(end), 0);
     if (r == KZ_OK)
         r = m_Wrapper.SetEOF();
