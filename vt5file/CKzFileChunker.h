@@ -1,0 +1,134 @@
+// Chunk container: named blocks of bytes in one file, found again by name.
+//
+// File layout (little-endian, blocks of 4096 bytes):
+//   chunk      = u32 magic 0x0ABECEDA, u32 name field length, u64 data length,
+//                name field (name with final "!", zero padding), data,
+//                zeros up to the next block boundary; chunks start on block boundaries.
+//   offset 0   = signature chunk "VT5 FILE SIGNATURE CHUNK NAME01!" with 64 bytes
+//                holding the version text.
+//   end        = map chunk "VT5 FILEMAP SIGNATURE NAME 0001!" listing every chunk
+//                (name, u64 offset, u64 size) in descending name order, then the
+//                map signature and its offset, zero padding, and the 40-byte trailer
+//                (signature + offset again) as the last bytes of the file.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "gnr_system/kz_base.h"
+#include "vt5file/CKzFileMemoWrapper.h"
+
+class CKzByteArray;
+class CKzStringA;
+
+struct SKzChunkHeader {
+    u32 uiMagic;
+    u32 uiNameLength;
+    u64 uiDataLength;
+};
+static_assert(sizeof(SKzChunkHeader) == 16, "chunk header is 16 bytes on disk");
+
+struct SKzChunkMapMember {
+    u64 uiOffset;
+    u64 uiSize;
+};
+
+class KZ_EXPORT CKzFileChunker {
+public:
+    enum : u32 { eMagic = 0x0ABECEDAu, eBlock = 4096 };
+
+    typedef int (*ChunkFn)(SKzChunkHeader& header, CKzStringA& name, CKzByteArray& data, void* user);
+    typedef bool (*ProgressFn)(double fraction, void* user);
+
+    CKzFileChunker();
+    CKzFileChunker(const CKzFileChunker& other);
+    CKzFileChunker& operator=(const CKzFileChunker&) = delete;
+    virtual ~CKzFileChunker();
+
+    int Initialize_File(const wchar_t* path, bool bReadOnly, bool bExisting, CKzStringA& version);
+    int Initialize_Memory(CKzByteArray& data, bool bReadOnly, bool bExisting, CKzStringA& version);
+    int Finalize();
+
+    int ExistChunk(const char* name);
+    int GetNextChunkID(CKzStringA& next, const char* name);
+    int GetChunk(CKzByteArray& data, const char* name);
+    int GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, size_t offset, unsigned int length,
+                     const char* name);
+
+    int SetChunk(const CKzByteArray& data, const char* name);
+    int SetChunk(const void* data, unsigned int length, const char* name);
+    int SetChunk(const void* part1, unsigned int length1, const void* part2, unsigned int length2,
+                 const char* name);
+    int SetChunkPart(const void* part1, unsigned int length1, const void* piece, unsigned int pieceLength,
+                     size_t length2, bool bLast, const char* name);
+    int SetMapChunk(const CKzFileChunker* other);
+    int Reserve(size_t size);
+
+    // Rebuilds the map of a file by scanning its chunks (see CKzFileChunkerRebuild.cpp).
+    int CreateMissingChunkMap(ChunkFn chunkFn, void* user, ProgressFn progress);
+
+    // Set when a file opened read-only has a valid signature but no readable map.
+    bool IsMapMissing() const { return m_bMapMissing; }
+    bool IsFinalized() const { return m_bFinalized; }
+    // Number of chunks in the map.
+    size_t GetChunkCount() const { return m_Map.size(); }
+    // The map entry of name (exactly as given); false when absent.
+    bool GetMapMember(const char* name, SKzChunkMapMember& member) const;
+
+private:
+    typedef std::map<std::string, SKzChunkMapMember> ChunkMap;
+
+    KZ_HIDDEN int initialize_low(bool bReadOnly, bool bExisting, CKzStringA& version);
+    KZ_HIDDEN int checkValidFile(CKzStringA& version);
+    KZ_HIDDEN int makeValidFile(const CKzStringA& version);
+    KZ_HIDDEN int readChunkMap();
+    KZ_HIDDEN int writeChunkMap();
+    KZ_HIDDEN int setChunk(const void* part1, u64 length1, const void* part2, u64 length2, const std::string& name);
+    KZ_HIDDEN int closeStream();
+    KZ_HIDDEN int readSize(u64& size);
+    KZ_HIDDEN int writeAt(u64 offset, const void* data, size_t length);
+    KZ_HIDDEN int writeZeros(u64 offset, u64 length);
+    // Makes the file end at end (extending it with zeros when shorter).
+    KZ_HIDDEN int truncateAt(u64 end);
+
+    // Validates the header at offset (magic, name field, name ending with "!",
+    // lengths within the file) and reads the name; false when it does not check out.
+    KZ_HIDDEN bool validHeaderAt(u64 offset, u64 fileSize, SKzChunkHeader& header, std::string& name);
+    // The first valid chunk whose header starts at or after from; -9 when none.
+    KZ_HIDDEN int findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at);
+    // The chunk at offset, or, when no valid header is there, the next valid one.
+    KZ_HIDDEN int locateChunk(u64 offset, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at);
+    KZ_HIDDEN int readData(u64 at, const SKzChunkHeader& header, CKzByteArray& data);
+
+    KZ_HIDDEN static bool normalizeName(const char* name, std::string& out);
+    KZ_HIDDEN static bool writableName(const std::string& name);
+
+    ChunkMap m_Map;
+    CKzFileMemoWrapper m_Wrapper;
+    bool m_bFinalized;
+    bool m_bOpen;
+    std::vector<unsigned char> m_Staging;
+    bool m_bMapMissing;
+
+    // Streamed chunk: its name, its header offset, where its next whole block
+    // goes, the second-part bytes declared and received, and the pending count.
+    std::string m_sStreamName;
+    u64 m_uStreamOffset;
+    u64 m_uStreamWritePos;
+    u64 m_uStreamDeclared;
+    u64 m_uStreamReceived;
+    u32 m_uiPending;
+    bool m_bStreaming;
+
+    // Where the next chunk starts: chunks are written here whatever the
+    // stream position is, so a read between two writes cannot misplace them.
+    u64 m_uWritePos;
+
+    // Size of a read-only file, asked once.
+    u64 m_uSize;
+    bool m_bSizeKnown;
+    // The map came from another container (a writer's copy or SetMapChunk):
+    // a read-only open keeps it instead of reading the file's map.
+    bool m_bMapHandedOver;
+};
