@@ -1,0 +1,539 @@
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+// Two-operand arithmetic (saturated sum and difference, weighted sum,
+// difference with offset, maximum, minimum), linear correlation and running
+// average of two pictures of the same shape.
+//
+// Every member of a family shares one implementation over the row's
+// width x components contiguous samples: the operation does not depend on the
+// component (except the per-component offset constants, which are laid out as
+// a repeating pattern of the row), so the format is fixed once per call and
+// each row is one tight loop the compiler vectorises.
+
+#include "gnr_picture/KzKernelsB.h"
+#include "gnr_picture/KzKernelsBCommon.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Wider type in which an operation on two samples of T cannot overflow.
+template <class T> struct Wide;
+template <> struct Wide<uint8_t> { using type = uint16_t; };
+template <> struct Wide<uint16_t> { using type = uint32_t; };
+template <> struct Wide<uint32_t> { using type = uint64_t; };
+
+// Arguments of one call, prepared once before the rows.
+struct TwoOpParams {
+    uint64_t limit = 0;       // M = 2^bits - 1 in the container
+    unsigned shift = 0;       // bits of M (M = 2^shift - 1), 0 when M is 0
+    uint64_t qA = 0, qB = 0;  // integer weights of the weighted sum
+    const int32_t* pattern = nullptr; // offset constants repeated over a chunk
+    size_t patternLen = 0;            // a whole number of pixels
+};
+
+// Depth limit and its bit count for a container of T.
+template <class T>
+inline void SetDepth(TwoOpParams& p, uint32_t bits) noexcept
+{
+    const unsigned b = bits > sizeof(T) * 8 ? unsigned(sizeof(T) * 8) : unsigned(bits);
+    p.shift = b;
+    p.limit = KzDepthLimit<T>(b);
+}
+
+struct OpAdd {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
+    {
+        using W = typename Wide<T>::type;
+        const W m = W(p.limit);
+        for (size_t i = 0; i < n; ++i) {
+            const W s = W(W(a[i]) + W(b[i]));
+            d[i] = T(s < m ? s : m);
+        }
+    }
+};
+
+struct OpSub {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams&) noexcept
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const T x = a[i], y = b[i];
+            d[i] = T(x > y ? T(x - y) : T(0));
+        }
+    }
+};
+
+struct OpMax {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams&) noexcept
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const T x = a[i], y = b[i];
+            d[i] = x > y ? x : y;
+        }
+    }
+};
+
+struct OpMin {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams&) noexcept
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const T x = a[i], y = b[i];
+            d[i] = x < y ? x : y;
+        }
+    }
+};
+
+// Weighted sum whose numerator qA a + qB b fits 32 bits for every sample of
+// the container (qA + qB <= 65536 for 16-bit samples): min(n / M, M), the
+// division done exactly by shifts (n < M * M), n >= M * M saturating.
+struct OpTranspNarrow {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
+    {
+        const uint32_t qa = uint32_t(p.qA), qb = uint32_t(p.qB);
+        const uint32_t m = uint32_t(p.limit), mm = m * m;
+        const unsigned sh = p.shift;
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t num = qa * a[i] + qb * b[i];
+            const uint32_t q = KzbDivByMask<uint32_t>(num, sh);
+            d[i] = T(num >= mm ? m : q);
+        }
+    }
+};
+
+// The same with a 64-bit numerator, for weights far above 1.
+struct OpTranspWide {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
+    {
+        const uint64_t qa = p.qA, qb = p.qB, m = p.limit, mm = m * m;
+        const unsigned sh = p.shift;
+        for (size_t i = 0; i < n; ++i) {
+            const uint64_t num = qa * a[i] + qb * b[i];
+            d[i] = T(num >= mm ? m : KzbDivByMask<uint64_t>(num, sh));
+        }
+    }
+};
+
+// a + c - b clamped to 0..M, c read from the per-sample pattern. The
+// constants are pre-clamped to [-65536, 131071], which keeps the int32
+// arithmetic exact and every result unchanged (a - b lies in -65535..65535).
+struct OpSubConst {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
+    {
+        const int32_t m = int32_t(p.limit);
+        const int32_t* pat = p.pattern;
+        const size_t len = p.patternLen;
+        for (size_t off = 0; off < n; off += len) {
+            const size_t k = n - off < len ? n - off : len;
+            T* dd = d + off;
+            const T* aa = a + off;
+            const T* bb = b + off;
+            for (size_t i = 0; i < k; ++i) {
+                int32_t v = int32_t(aa[i]) - int32_t(bb[i]) + pat[i];
+                v = v < 0 ? 0 : v;
+                dd[i] = T(v > m ? m : v);
+            }
+        }
+    }
+};
+
+struct OpZero {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T*, const T*, size_t n, const TwoOpParams&) noexcept
+    {
+        for (size_t i = 0; i < n; ++i)
+            d[i] = 0;
+    }
+};
+
+template <class T, class Op>
+KZB_INLINE int TwoOpImpl(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* b,
+                         uint32_t bRB, size_t spp, uint32_t width, uint32_t count,
+                         const TwoOpParams& p) noexcept
+{
+    const size_t rows = KzRowCount(width, count);
+    const size_t n = size_t(width) * spp;
+    for (size_t r = 0; r < rows; ++r)
+        Op::template Row<T>(KzRow<T>(dst, dRB, r), KzRow<T>(a, aRB, r), KzRow<T>(b, bRB, r), n, p);
+    return KZ_OK;
+}
+
+KZB_MULTIVERSION(template <class T KZB_COMMA class Op>, TwoOp,
+                 (void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* b, uint32_t bRB,
+                  size_t spp, uint32_t width, uint32_t count, const TwoOpParams& p),
+                 <T KZB_COMMA Op>(dst, dRB, a, aRB, b, bRB, spp, width, count, p))
+
+// Component count of a member: fixed counts ignore the argument.
+constexpr uint32_t kN = 0;
+inline size_t Spp(uint32_t fixed, uint32_t nComp) noexcept { return fixed ? fixed : nComp; }
+
+template <class T, class Op>
+int RunSimple(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* b, uint32_t bRB,
+              size_t spp, uint32_t bits, uint32_t width, uint32_t count) noexcept
+{
+    if (KzRowCount(width, count) == 0 || spp == 0)
+        return KZ_OK;
+    TwoOpParams p;
+    SetDepth<T>(p, bits);
+    return TwoOp<T, Op>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+}
+
+// Integer weight trunc(w M + 0.5): a negative or NaN weight counts as 0, and a
+// weight beyond any useful size is capped (the result saturates there anyway).
+inline uint64_t TranspWeight(double w, uint64_t m) noexcept
+{
+    const double q = w * double(m) + 0.5;
+    if (!(q >= 1.0))
+        return 0;
+    if (q >= 1099511627776.0) // 2^40
+        return uint64_t(1) << 40;
+    return uint64_t(KzTruncToInt64(q));
+}
+
+template <class T>
+int RunTransp(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* b, uint32_t bRB,
+              double wA, double wB, size_t spp, uint32_t bits, uint32_t width,
+              uint32_t count) noexcept
+{
+    if (KzRowCount(width, count) == 0 || spp == 0)
+        return KZ_OK;
+    TwoOpParams p;
+    SetDepth<T>(p, bits);
+    if (p.limit == 0) // M = 0: every result is min(x, 0), and nothing divides by 0
+        return TwoOp<T, OpZero>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+    p.qA = TranspWeight(wA, p.limit);
+    p.qB = TranspWeight(wB, p.limit);
+    const uint64_t maxSample = std::numeric_limits<T>::max();
+    if ((p.qA + p.qB) * maxSample <= 0xFFFFFFFFull && p.limit <= 0xFFFFull)
+        return TwoOp<T, OpTranspNarrow>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+    return TwoOp<T, OpTranspWide>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+}
+
+template <class T>
+int RunSubConst(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* b, uint32_t bRB,
+                const int32_t* constants, size_t spp, uint32_t bits, uint32_t width,
+                uint32_t count) noexcept
+{
+    if (KzRowCount(width, count) == 0 || spp == 0)
+        return KZ_OK;
+    TwoOpParams p;
+    SetDepth<T>(p, bits);
+    // The constants repeat every pixel: lay them out over a chunk of whole
+    // pixels so that the row loop runs over contiguous samples.
+    const size_t pixels = spp >= 1024 ? 1 : 1024 / spp;
+    const size_t len = pixels * spp;
+    KzScratch scratch;
+    int32_t* pat = scratch.Get<int32_t>(len);
+    if (!pat)
+        return KZ_ERR_OUT_OF_MEMORY;
+    for (size_t k = 0; k < spp; ++k) {
+        int32_t c = constants[k];
+        c = c < -65536 ? -65536 : (c > 131071 ? 131071 : c);
+        for (size_t x = 0; x < pixels; ++x)
+            pat[x * spp + k] = c;
+    }
+    p.pattern = pat;
+    p.patternLen = len;
+    return TwoOp<T, OpSubConst>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Exported two-operand members
+// ---------------------------------------------------------------------------
+
+#define KZB_TWO_OP_CALL dst, dstRowBytes, srcA, aRowBytes, srcB, bRowBytes
+#define KZB_DEF_SIMPLE(name, T, fixed, Op)                                                         \
+    KZ_CAPI int name(KZ_TWO_OP_ARGS)                                                              \
+    {                                                                                              \
+        return RunSimple<T, Op>(KZB_TWO_OP_CALL, Spp(fixed, nComp), bits, width, count);           \
+    }
+#define KZB_DEF_SIMPLE_FAMILY(stem, Op)                                                            \
+    KZB_DEF_SIMPLE(stem##_1x8, uint8_t, 1, Op)                                                     \
+    KZB_DEF_SIMPLE(stem##_3x8, uint8_t, 3, Op)                                                     \
+    KZB_DEF_SIMPLE(stem##_4x8, uint8_t, 4, Op)                                                     \
+    KZB_DEF_SIMPLE(stem##_Nx8, uint8_t, kN, Op)                                                    \
+    KZB_DEF_SIMPLE(stem##_1x16, uint16_t, 1, Op)                                                   \
+    KZB_DEF_SIMPLE(stem##_3x16, uint16_t, 3, Op)                                                   \
+    KZB_DEF_SIMPLE(stem##_4x16, uint16_t, 4, Op)                                                   \
+    KZB_DEF_SIMPLE(stem##_Nx16, uint16_t, kN, Op)
+
+KZB_DEF_SIMPLE_FAMILY(addandclip, OpAdd)
+KZB_DEF_SIMPLE(addandclip_Nx32, uint32_t, kN, OpAdd)
+KZB_DEF_SIMPLE(addandclip_5x32, uint32_t, 5, OpAdd)
+KZB_DEF_SIMPLE_FAMILY(subandclip, OpSub)
+KZB_DEF_SIMPLE(subandclip_Nx32, uint32_t, kN, OpSub)
+KZB_DEF_SIMPLE(subandclip_5x32, uint32_t, 5, OpSub)
+KZB_DEF_SIMPLE_FAMILY(max, OpMax)
+KZB_DEF_SIMPLE_FAMILY(min, OpMin)
+
+#define KZB_DEF_TRANSP(name, T, fixed)                                                             \
+    KZ_CAPI int name(KZ_TRANSP_ARGS)                                                              \
+    {                                                                                              \
+        return RunTransp<T>(KZB_TWO_OP_CALL, wA, wB, Spp(fixed, nComp), bits, width, count);       \
+    }
+KZB_DEF_TRANSP(addtranspandclip_1x8, uint8_t, 1)
+KZB_DEF_TRANSP(addtranspandclip_3x8, uint8_t, 3)
+KZB_DEF_TRANSP(addtranspandclip_4x8, uint8_t, 4)
+KZB_DEF_TRANSP(addtranspandclip_Nx8, uint8_t, kN)
+KZB_DEF_TRANSP(addtranspandclip_1x16, uint16_t, 1)
+KZB_DEF_TRANSP(addtranspandclip_3x16, uint16_t, 3)
+KZB_DEF_TRANSP(addtranspandclip_4x16, uint16_t, 4)
+KZB_DEF_TRANSP(addtranspandclip_Nx16, uint16_t, kN)
+
+#define KZB_DEF_SUBCONST(name, T, fixed)                                                           \
+    KZ_CAPI int name(KZ_SUBCONST_ARGS)                                                            \
+    {                                                                                              \
+        return RunSubConst<T>(KZB_TWO_OP_CALL, constants, Spp(fixed, nComp), bits, width, count);  \
+    }
+KZB_DEF_SUBCONST(subaddconstandclip_1x8, uint8_t, 1)
+KZB_DEF_SUBCONST(subaddconstandclip_3x8, uint8_t, 3)
+KZB_DEF_SUBCONST(subaddconstandclip_4x8, uint8_t, 4)
+KZB_DEF_SUBCONST(subaddconstandclip_Nx8, uint8_t, kN)
+KZB_DEF_SUBCONST(subaddconstandclip_1x16, uint16_t, 1)
+KZB_DEF_SUBCONST(subaddconstandclip_3x16, uint16_t, 3)
+KZB_DEF_SUBCONST(subaddconstandclip_4x16, uint16_t, 4)
+KZB_DEF_SUBCONST(subaddconstandclip_Nx16, uint16_t, kN)
+
+// ---------------------------------------------------------------------------
+// Linear correlation
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The five sums of one component, in double precision.
+struct CorrSums {
+    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+};
+
+// Adds the sums of one row to `sums` (one entry per component). Each row is
+// summed exactly in 64-bit integers (a row holds fewer than 2^32 samples of a
+// component, each product below 2^32) and then added in double precision.
+template <class T, size_t FixedN>
+KZB_INLINE void CorrRow(const T* a, const T* b, size_t width, size_t nComp, CorrSums* sums,
+                        uint64_t* scratch) noexcept
+{
+    const size_t nc = FixedN ? FixedN : nComp;
+    if constexpr (FixedN == 1) {
+        uint64_t sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+        for (size_t i = 0; i < width; ++i) {
+            const uint64_t x = a[i], y = b[i];
+            sx += x;
+            sy += y;
+            sxx += x * x;
+            syy += y * y;
+            sxy += x * y;
+        }
+        sums[0].sx += double(sx);
+        sums[0].sy += double(sy);
+        sums[0].sxx += double(sxx);
+        sums[0].syy += double(syy);
+        sums[0].sxy += double(sxy);
+    } else {
+        uint64_t* acc = scratch; // 5 * nc entries
+        std::memset(acc, 0, 5 * nc * sizeof(uint64_t));
+        for (size_t i = 0; i < width; ++i) {
+            const T* pa = a + i * nc;
+            const T* pb = b + i * nc;
+            for (size_t k = 0; k < nc; ++k) {
+                const uint64_t x = pa[k], y = pb[k];
+                acc[5 * k + 0] += x;
+                acc[5 * k + 1] += y;
+                acc[5 * k + 2] += x * x;
+                acc[5 * k + 3] += y * y;
+                acc[5 * k + 4] += x * y;
+            }
+        }
+        for (size_t k = 0; k < nc; ++k) {
+            sums[k].sx += double(acc[5 * k + 0]);
+            sums[k].sy += double(acc[5 * k + 1]);
+            sums[k].sxx += double(acc[5 * k + 2]);
+            sums[k].syy += double(acc[5 * k + 3]);
+            sums[k].sxy += double(acc[5 * k + 4]);
+        }
+    }
+}
+
+// Pearson's coefficient of one component, 0 when either picture is constant.
+inline double CorrCoefficient(const CorrSums& s, double n) noexcept
+{
+    const double v = (s.syy - s.sy * s.sy / n) * (s.sxx - s.sx * s.sx / n);
+    if (v > 0)
+        return (s.sxy - s.sx * s.sy / n) / std::sqrt(v);
+    return 0.0;
+}
+
+inline bool Selected(const uint64_t* selection, size_t k) noexcept
+{
+    return !selection || ((selection[k / 64] >> (k % 64)) & 1u) != 0;
+}
+
+template <class T, size_t FixedN>
+int Correlation(const void* srcA, uint32_t aRB, const void* srcB, uint32_t bRB, uint32_t nComp,
+                uint32_t width, uint32_t count, double* result, const uint64_t* selection) noexcept
+{
+    *result = 0.0;
+    if (count == 0)
+        return KZ_ERR_INVALID_ARG;
+    const size_t nc = FixedN ? FixedN : nComp;
+    const size_t rows = KzRowCount(width, count);
+    if (rows == 0 || nc == 0)
+        return KZ_OK;
+
+    KzScratch sumMem, accMem;
+    CorrSums local[FixedN ? FixedN : 1];
+    CorrSums* sums = local;
+    uint64_t* acc = nullptr;
+    if constexpr (FixedN != 1) {
+        if constexpr (FixedN == 0) {
+            sums = sumMem.Get<CorrSums>(nc);
+            if (!sums)
+                return KZ_ERR_OUT_OF_MEMORY;
+            for (size_t k = 0; k < nc; ++k)
+                sums[k] = CorrSums();
+        }
+        size_t accCount;
+        if (!KzMulSize(nc, 5, &accCount) || !(acc = accMem.Get<uint64_t>(accCount)))
+            return KZ_ERR_OUT_OF_MEMORY;
+    }
+
+    for (size_t r = 0; r < rows; ++r)
+        CorrRow<T, FixedN>(KzRow<T>(srcA, aRB, r), KzRow<T>(srcB, bRB, r), width, nc, sums, acc);
+
+    // The statistics cover the samples actually summed: whole rows.
+    const double n = double(rows * size_t(width));
+    double total = 0.0;
+    size_t used = 0;
+    for (size_t k = 0; k < nc; ++k) {
+        if (FixedN == 0 && !Selected(selection, k))
+            continue;
+        total += CorrCoefficient(sums[k], n);
+        ++used;
+    }
+    double mean = 0.0;
+    if constexpr (FixedN == 1)
+        mean = total;
+    else if constexpr (FixedN == 3)
+        mean = total * (1.0 / 3.0);
+    else
+        mean = used ? total / double(used) : 0.0;
+    *result = mean > 0 ? mean : 0.0;
+    return KZ_OK;
+}
+
+} // namespace
+
+KZ_CAPI int linar_correlation_1x8(KZ_CORR_ARGS)
+{
+    return Correlation<uint8_t, 1>(srcA, aRowBytes, srcB, bRowBytes, 1, width, count, result, nullptr);
+}
+KZ_CAPI int linar_correlation_3x8(KZ_CORR_ARGS)
+{
+    return Correlation<uint8_t, 3>(srcA, aRowBytes, srcB, bRowBytes, 3, width, count, result, nullptr);
+}
+KZ_CAPI int linar_correlation_1x16(KZ_CORR_ARGS)
+{
+    return Correlation<uint16_t, 1>(srcA, aRowBytes, srcB, bRowBytes, 1, width, count, result, nullptr);
+}
+KZ_CAPI int linar_correlation_3x16(KZ_CORR_ARGS)
+{
+    return Correlation<uint16_t, 3>(srcA, aRowBytes, srcB, bRowBytes, 3, width, count, result, nullptr);
+}
+KZ_CAPI int linar_correlation_Nx8(KZ_CORRN_ARGS)
+{
+    return Correlation<uint8_t, 0>(srcA, aRowBytes, srcB, bRowBytes, nComp, width, count, result,
+                                   selection);
+}
+KZ_CAPI int linar_correlation_Nx16(KZ_CORRN_ARGS)
+{
+    return Correlation<uint16_t, 0>(srcA, aRowBytes, srcB, bRowBytes, nComp, width, count, result,
+                                    selection);
+}
+
+// ---------------------------------------------------------------------------
+// Running average
+// ---------------------------------------------------------------------------
+
+namespace {
+
+inline double LoadDouble(const double* p) noexcept
+{
+    double v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline const double* WeightRow(const double* base, uint32_t rowBytes, size_t r) noexcept
+{
+    return reinterpret_cast<const double*>(reinterpret_cast<const uint8_t*>(base) +
+                                           r * size_t(rowBytes));
+}
+
+// Reciprocal: multiply by 1 / (wA + wS), formed once per pixel, instead of
+// dividing each component.
+template <class T, size_t FixedN, bool Reciprocal>
+int AverageUpdate(void* acc, uint32_t accRB, double* accW, uint32_t accWRB, const void* src,
+                  uint32_t srcRB, const double* srcW, uint32_t srcWRB, uint32_t nComp,
+                  uint32_t width, uint32_t count) noexcept
+{
+    const size_t nc = FixedN ? FixedN : nComp;
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        T* d = KzRow<T>(acc, accRB, r);
+        const T* s = KzRow<T>(src, srcRB, r);
+        double* wa = const_cast<double*>(WeightRow(accW, accWRB, r));
+        const double* ws = WeightRow(srcW, srcWRB, r);
+        for (size_t x = 0; x < width; ++x) {
+            const double wA = LoadDouble(wa + x);
+            const double wS = LoadDouble(ws + x);
+            const double sum = wA + wS;
+            T* pd = d + x * nc;
+            const T* ps = s + x * nc;
+            if (Reciprocal) {
+                const double inv = 1.0 / sum;
+                for (size_t k = 0; k < nc; ++k)
+                    pd[k] = T(uint32_t(KzRoundToInt32((ps[k] * wS + pd[k] * wA) * inv)));
+            } else {
+                for (size_t k = 0; k < nc; ++k)
+                    pd[k] = T(uint32_t(KzRoundToInt32((ps[k] * wS + pd[k] * wA) / sum)));
+            }
+            std::memcpy(wa + x, &sum, sizeof sum);
+        }
+    }
+    return KZ_OK;
+}
+
+} // namespace
+
+#define KZB_AVG_CALL acc, accRowBytes, accWeights, accWeightRowBytes, src, srcRowBytes, srcWeights, srcWeightRowBytes
+KZ_CAPI int average_update_1x8(KZ_AVG_ARGS, uint32_t width, uint32_t count)
+{
+    return AverageUpdate<uint8_t, 1, false>(KZB_AVG_CALL, 1, width, count);
+}
+KZ_CAPI int average_update_3x8(KZ_AVG_ARGS, uint32_t width, uint32_t count)
+{
+    return AverageUpdate<uint8_t, 3, false>(KZB_AVG_CALL, 3, width, count);
+}
+KZ_CAPI int average_update_1x16(KZ_AVG_ARGS, uint32_t width, uint32_t count)
+{
+    return AverageUpdate<uint16_t, 1, false>(KZB_AVG_CALL, 1, width, count);
+}
+KZ_CAPI int average_update_3x16(KZ_AVG_ARGS, uint32_t width, uint32_t count)
+{
+    return AverageUpdate<uint16_t, 3, true>(KZB_AVG_CALL, 3, width, count);
+}
+KZ_CAPI int average_update_Nx8(KZ_AVG_ARGS, uint32_t nComp, uint32_t width, uint32_t count)
+{
+    return AverageUpdate<uint8_t, 0, false>(KZB_AVG_CALL, nComp, width, count);
+}
+KZ_CAPI int average_update_Nx16(KZ_AVG_ARGS, uint32_t nComp, uint32_t width, uint32_t count)
+{
+    return AverageUpdate<uint16_t, 0, true>(KZB_AVG_CALL, nComp, width, count);
+}
