@@ -1,0 +1,557 @@
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+// Masked copies, fills and single-component operations.
+//
+// Masked copies of pixels made of 1, 3 or 4 samples run as a branch-free
+// select over the row (destination = selected ? source : destination), which
+// the compiler vectorises; unselected pixels keep their values. Other pixel
+// sizes copy runs of selected pixels with one block copy per run. Fills write
+// the first row by doubling block copies and copy it to the other rows.
+// Single-component loops are instantiated for the common component counts
+// (1, 3, 4) so that their strides are constants, with a generic member for
+// every other count.
+
+#include "gnr_picture/KzKernelsB.h"
+#include "gnr_picture/KzKernelsBCommon.h"
+
+#include <cstring>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Masked copies
+// ---------------------------------------------------------------------------
+
+// Key as a mask sample, or false when no mask sample can equal it.
+template <class M>
+inline bool MaskKey(int32_t key, M* out) noexcept
+{
+    if (key < 0 || uint64_t(key) > std::numeric_limits<M>::max())
+        return false;
+    *out = M(key);
+    return true;
+}
+
+// Select over pixels of G elements of E.
+template <class E, size_t G, class M, bool In>
+KZB_INLINE void SelectRow(E* d, const E* s, const M* m, size_t width, M key) noexcept
+{
+    for (size_t x = 0; x < width; ++x) {
+        const bool sel = (m[x] == key) == In;
+        for (size_t k = 0; k < G; ++k)
+            d[x * G + k] = sel ? s[x * G + k] : d[x * G + k];
+    }
+}
+
+// Runs of selected pixels of pixelBytes bytes each, one block copy a run.
+template <class M, bool In>
+KZB_INLINE void RunCopyRow(uint8_t* d, const uint8_t* s, const M* m, size_t width, M key,
+                           size_t pixelBytes) noexcept
+{
+    size_t x = 0;
+    while (x < width) {
+        while (x < width && (m[x] == key) != In)
+            ++x;
+        const size_t start = x;
+        while (x < width && (m[x] == key) == In)
+            ++x;
+        if (x > start)
+            std::memmove(d + start * pixelBytes, s + start * pixelBytes, (x - start) * pixelBytes);
+    }
+}
+
+template <class E, size_t G, class M, bool In>
+KZB_INLINE int CopyMaskImpl(void* dst, uint32_t dRB, const void* src, uint32_t sRB, const void* mask,
+                            uint32_t mRB, size_t groups, uint32_t width, uint32_t count, M key) noexcept
+{
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        E* d = KzRow<E>(dst, dRB, r);
+        const E* s = KzRow<E>(src, sRB, r);
+        const M* m = KzRow<M>(mask, mRB, r);
+        if constexpr (G != 0)
+            SelectRow<E, G, M, In>(d, s, m, width, key);
+        else
+            RunCopyRow<M, In>(reinterpret_cast<uint8_t*>(d), reinterpret_cast<const uint8_t*>(s), m,
+                              width, key, groups * sizeof(E));
+    }
+    return KZ_OK;
+}
+
+KZB_MULTIVERSION(template <class E KZB_COMMA size_t G KZB_COMMA class M KZB_COMMA bool In>, CopyMask,
+                 (void* dst, uint32_t dRB, const void* src, uint32_t sRB, const void* mask,
+                  uint32_t mRB, size_t groups, uint32_t width, uint32_t count, M key),
+                 <E KZB_COMMA G KZB_COMMA M KZB_COMMA In>(dst, dRB, src, sRB, mask, mRB, groups,
+                                                          width, count, key))
+
+// Every row copied whole (an _out copy whose key no mask sample can take).
+template <class E>
+int CopyAllRows(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t groups,
+                uint32_t width, uint32_t count) noexcept
+{
+    const size_t rows = KzRowCount(width, count);
+    const size_t bytes = size_t(width) * groups * sizeof(E);
+    for (size_t r = 0; r < rows; ++r)
+        std::memmove(KzRow<E>(dst, dRB, r), KzRow<E>(src, sRB, r), bytes);
+    return KZ_OK;
+}
+
+template <class E, class M, bool In>
+int CopyMaskGroups(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t groups,
+                   const void* mask, uint32_t mRB, uint32_t width, uint32_t count,
+                   int32_t key) noexcept
+{
+    if (KzRowCount(width, count) == 0 || groups == 0)
+        return KZ_OK;
+    M k;
+    if (!MaskKey<M>(key, &k))
+        return In ? KZ_OK : CopyAllRows<E>(dst, dRB, src, sRB, groups, width, count);
+    switch (groups) {
+    case 1:
+        return CopyMask<E, 1, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
+    case 3:
+        return CopyMask<E, 3, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
+    case 4:
+        return CopyMask<E, 4, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
+    default:
+        return CopyMask<E, 0, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
+    }
+}
+
+// Pixel of nComp samples of (bits + 7) / 8 bytes each: 1-, 2- and 4-byte
+// samples are moved as such; 3-byte and wider samples as bytes.
+template <class M, bool In>
+int CopyMaskBits(void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint32_t nComp,
+                 uint32_t bits, const void* mask, uint32_t mRB, uint32_t width, uint32_t count,
+                 int32_t key) noexcept
+{
+    const size_t bytesPerSample = (size_t(bits) + 7) / 8;
+    const size_t n = nComp;
+    switch (bytesPerSample) {
+    case 0:
+        return KZ_OK;
+    case 1:
+        return CopyMaskGroups<uint8_t, M, In>(dst, dRB, src, sRB, n, mask, mRB, width, count, key);
+    case 2:
+        return CopyMaskGroups<uint16_t, M, In>(dst, dRB, src, sRB, n, mask, mRB, width, count, key);
+    case 4:
+        return CopyMaskGroups<uint32_t, M, In>(dst, dRB, src, sRB, n, mask, mRB, width, count, key);
+    default: {
+        size_t groups;
+        if (!KzMulSize(n, bytesPerSample, &groups))
+            return KZ_ERR_INVALID_ARG;
+        return CopyMaskGroups<uint8_t, M, In>(dst, dRB, src, sRB, groups, mask, mRB, width, count,
+                                              key);
+    }
+    }
+}
+
+} // namespace
+
+#define KZB_COPYMASK_CALL dst, dstRowBytes, src, srcRowBytes, nComp, bits, mask, maskRowBytes, width, count, key
+KZ_CAPI int copymask_8_in(KZ_COPYMASK_ARGS) { return CopyMaskBits<uint8_t, true>(KZB_COPYMASK_CALL); }
+KZ_CAPI int copymask_8_out(KZ_COPYMASK_ARGS) { return CopyMaskBits<uint8_t, false>(KZB_COPYMASK_CALL); }
+KZ_CAPI int copymask_16_in(KZ_COPYMASK_ARGS) { return CopyMaskBits<uint16_t, true>(KZB_COPYMASK_CALL); }
+KZ_CAPI int copymask_16_out(KZ_COPYMASK_ARGS) { return CopyMaskBits<uint16_t, false>(KZB_COPYMASK_CALL); }
+KZ_CAPI int copymask_16_3x8_in(KZ_COPYMASK3_ARGS)
+{
+    return CopyMaskGroups<uint8_t, uint16_t, true>(dst, dstRowBytes, src, srcRowBytes, 3, mask,
+                                                   maskRowBytes, width, count, key);
+}
+KZ_CAPI int copymask_16_3x8_out(KZ_COPYMASK3_ARGS)
+{
+    return CopyMaskGroups<uint8_t, uint16_t, false>(dst, dstRowBytes, src, srcRowBytes, 3, mask,
+                                                    maskRowBytes, width, count, key);
+}
+
+// ---------------------------------------------------------------------------
+// Fills
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Every pixel receives the nComp samples at value: the first row is built by
+// doubling block copies, every other row is a copy of it.
+template <class T>
+int SetPixels(void* buf, uint32_t nComp, uint32_t rowBytes, const void* value, uint32_t width,
+              uint32_t count) noexcept
+{
+    const size_t rows = KzRowCount(width, count);
+    if (rows == 0 || nComp == 0)
+        return KZ_OK;
+    const size_t pixelBytes = size_t(nComp) * sizeof(T);
+    const size_t rowLen = pixelBytes * width;
+    uint8_t* first = reinterpret_cast<uint8_t*>(KzRow<T>(buf, rowBytes, 0));
+    std::memmove(first, value, pixelBytes);
+    for (size_t filled = pixelBytes; filled < rowLen;) {
+        const size_t n = filled < rowLen - filled ? filled : rowLen - filled;
+        std::memcpy(first + filled, first, n);
+        filled += n;
+    }
+    for (size_t r = 1; r < rows; ++r)
+        std::memmove(KzRow<T>(buf, rowBytes, r), first, rowLen);
+    return KZ_OK;
+}
+
+template <class T, size_t FixedN>
+KZB_INLINE int ChangeImpl(void* buf, uint32_t nComp, uint32_t rowBytes, const T* nv, const T* ov,
+                          uint32_t width, uint32_t count) noexcept
+{
+    const size_t nc = FixedN ? FixedN : nComp;
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        T* p = KzRow<T>(buf, rowBytes, r);
+        if constexpr (FixedN == 1) {
+            const T o = ov[0], v = nv[0];
+            for (size_t x = 0; x < width; ++x)
+                p[x] = p[x] == o ? v : p[x];
+        } else if constexpr (FixedN != 0) {
+            for (size_t x = 0; x < width; ++x) {
+                T* q = p + x * FixedN;
+                bool eq = true;
+                for (size_t k = 0; k < FixedN; ++k)
+                    eq &= q[k] == ov[k];
+                for (size_t k = 0; k < FixedN; ++k)
+                    q[k] = eq ? nv[k] : q[k];
+            }
+        } else {
+            for (size_t x = 0; x < width; ++x) {
+                T* q = p + x * nc;
+                if (std::memcmp(q, ov, nc * sizeof(T)) == 0)
+                    std::memcpy(q, nv, nc * sizeof(T));
+            }
+        }
+    }
+    return KZ_OK;
+}
+
+KZB_MULTIVERSION(template <class T KZB_COMMA size_t FixedN>, Change,
+                 (void* buf, uint32_t nComp, uint32_t rowBytes, const T* nv, const T* ov,
+                  uint32_t width, uint32_t count),
+                 <T KZB_COMMA FixedN>(buf, nComp, rowBytes, nv, ov, width, count))
+
+// A pixel equal to oldValue in all nComp samples becomes newValue. The values
+// are copied first: they may be unaligned or lie inside the picture.
+template <class T>
+int ChangePixels(void* buf, uint32_t nComp, uint32_t rowBytes, const void* newValue,
+                 const void* oldValue, uint32_t width, uint32_t count) noexcept
+{
+    if (KzRowCount(width, count) == 0 || nComp == 0)
+        return KZ_OK;
+    KzScratch mem;
+    T* vals = mem.Get<T>(size_t(nComp) * 2);
+    if (!vals)
+        return KZ_ERR_OUT_OF_MEMORY;
+    std::memcpy(vals, newValue, size_t(nComp) * sizeof(T));
+    std::memcpy(vals + nComp, oldValue, size_t(nComp) * sizeof(T));
+    switch (nComp) {
+    case 1: return Change<T, 1>(buf, nComp, rowBytes, vals, vals + 1, width, count);
+    case 3: return Change<T, 3>(buf, nComp, rowBytes, vals, vals + 3, width, count);
+    case 4: return Change<T, 4>(buf, nComp, rowBytes, vals, vals + 4, width, count);
+    default: return Change<T, 0>(buf, nComp, rowBytes, vals, vals + nComp, width, count);
+    }
+}
+
+} // namespace
+
+KZ_CAPI int set_Nx8(void* buf, uint32_t nComp, uint32_t rowBytes, const void* value, uint32_t width,
+                    uint32_t count)
+{
+    return SetPixels<uint8_t>(buf, nComp, rowBytes, value, width, count);
+}
+KZ_CAPI int set_Nx16(void* buf, uint32_t nComp, uint32_t rowBytes, const void* value,
+                     uint32_t width, uint32_t count)
+{
+    return SetPixels<uint16_t>(buf, nComp, rowBytes, value, width, count);
+}
+KZ_CAPI int change_Nx8(void* buf, uint32_t nComp, uint32_t rowBytes, const void* newValue,
+                       const void* oldValue, uint32_t width, uint32_t count)
+{
+    return ChangePixels<uint8_t>(buf, nComp, rowBytes, newValue, oldValue, width, count);
+}
+KZ_CAPI int change_Nx16(void* buf, uint32_t nComp, uint32_t rowBytes, const void* newValue,
+                        const void* oldValue, uint32_t width, uint32_t count)
+{
+    return ChangePixels<uint16_t>(buf, nComp, rowBytes, newValue, oldValue, width, count);
+}
+
+// ---------------------------------------------------------------------------
+// Single-component operations
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Component selection and shift of one call; strides are the component
+// counts (template constants where they are 1, 3 or 4, else dc / sc).
+struct CompParams {
+    size_t dc = 0, sc = 0;     // component counts (strides in samples)
+    size_t di = 0, si = 0;     // component indexes
+    const void* mask = nullptr;
+    uint32_t maskRowBytes = 0;
+    uint32_t key = 0;          // mask key (fits the mask sample)
+    unsigned shift = 0;        // convertcomponent: shift amount, capped at 31
+    bool left = false;         // convertcomponent: shift direction
+};
+
+enum class CompOp { Copy, CopyMaskIn, CopyMaskOut, Convert };
+
+template <class TD, class TS, class M, CompOp Op, size_t DC, size_t SC>
+KZB_INLINE int CompImpl(void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint32_t width,
+                        uint32_t count, const CompParams& p) noexcept
+{
+    const size_t dc = DC ? DC : p.dc, sc = SC ? SC : p.sc;
+    const size_t rows = KzRowCount(width, count);
+    const unsigned sh = p.shift;
+    const bool left = p.left;
+    const M key = M(p.key);
+    for (size_t r = 0; r < rows; ++r) {
+        TD* d = KzRow<TD>(dst, dRB, r) + p.di;
+        const TS* s = KzRow<TS>(src, sRB, r) + p.si;
+        if constexpr (Op == CompOp::Copy) {
+            for (size_t x = 0; x < width; ++x)
+                d[x * dc] = TD(s[x * sc]);
+        } else if constexpr (Op == CompOp::Convert) {
+            if (left) {
+                for (size_t x = 0; x < width; ++x)
+                    d[x * dc] = TD(uint32_t(s[x * sc]) << sh);
+            } else {
+                for (size_t x = 0; x < width; ++x)
+                    d[x * dc] = TD(uint32_t(s[x * sc]) >> sh);
+            }
+        } else {
+            constexpr bool in = Op == CompOp::CopyMaskIn;
+            const M* m = KzRow<M>(p.mask, p.maskRowBytes, r);
+            for (size_t x = 0; x < width; ++x) {
+                const bool sel = (m[x] == key) == in;
+                d[x * dc] = sel ? TD(s[x * sc]) : d[x * dc];
+            }
+        }
+    }
+    return KZ_OK;
+}
+
+KZB_MULTIVERSION(template <class TD KZB_COMMA class TS KZB_COMMA class M KZB_COMMA CompOp Op KZB_COMMA
+                               size_t DC KZB_COMMA size_t SC>,
+                 Comp,
+                 (void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint32_t width,
+                  uint32_t count, const CompParams& p),
+                 <TD KZB_COMMA TS KZB_COMMA M KZB_COMMA Op KZB_COMMA DC KZB_COMMA SC>(
+                     dst, dRB, src, sRB, width, count, p))
+
+// Picks the constant-stride instantiation for the common component counts.
+template <class TD, class TS, class M, CompOp Op, size_t DC>
+int CompBySrc(void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint32_t width,
+              uint32_t count, const CompParams& p) noexcept
+{
+    switch (p.sc) {
+    case 1: return Comp<TD, TS, M, Op, DC, 1>(dst, dRB, src, sRB, width, count, p);
+    case 3: return Comp<TD, TS, M, Op, DC, 3>(dst, dRB, src, sRB, width, count, p);
+    case 4: return Comp<TD, TS, M, Op, DC, 4>(dst, dRB, src, sRB, width, count, p);
+    default: return Comp<TD, TS, M, Op, DC, 0>(dst, dRB, src, sRB, width, count, p);
+    }
+}
+
+template <class TD, class TS, class M, CompOp Op>
+int CompDispatch(void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint32_t width,
+                 uint32_t count, const CompParams& p) noexcept
+{
+    switch (p.dc) {
+    case 1: return CompBySrc<TD, TS, M, Op, 1>(dst, dRB, src, sRB, width, count, p);
+    case 3: return CompBySrc<TD, TS, M, Op, 3>(dst, dRB, src, sRB, width, count, p);
+    case 4: return CompBySrc<TD, TS, M, Op, 4>(dst, dRB, src, sRB, width, count, p);
+    default: return CompBySrc<TD, TS, M, Op, 0>(dst, dRB, src, sRB, width, count, p);
+    }
+}
+
+inline bool CompArgs(CompParams& p, uint32_t dstComp, uint32_t dstIdx, uint32_t srcComp,
+                     uint32_t srcIdx) noexcept
+{
+    if (!KzComponentIndexValid(dstIdx, dstComp) || !KzComponentIndexValid(srcIdx, srcComp))
+        return false;
+    p.dc = dstComp;
+    p.sc = srcComp;
+    p.di = dstIdx;
+    p.si = srcIdx;
+    return true;
+}
+
+template <class T>
+int CopyComponent(void* dst, uint32_t dstComp, uint32_t dRB, uint32_t dstIdx, const void* src,
+                  uint32_t srcComp, uint32_t sRB, uint32_t srcIdx, uint32_t width,
+                  uint32_t count) noexcept
+{
+    CompParams p;
+    if (!CompArgs(p, dstComp, dstIdx, srcComp, srcIdx))
+        return KZ_ERR_INVALID_ARG;
+    if (KzRowCount(width, count) == 0)
+        return KZ_OK;
+    return CompDispatch<T, T, uint8_t, CompOp::Copy>(dst, dRB, src, sRB, width, count, p);
+}
+
+template <class T, class M, bool In>
+int CopyComponentMask(void* dst, uint32_t dstComp, uint32_t dRB, uint32_t dstIdx, const void* src,
+                      uint32_t srcComp, uint32_t sRB, uint32_t srcIdx, const void* mask,
+                      uint32_t mRB, uint32_t width, uint32_t count, int32_t key) noexcept
+{
+    CompParams p;
+    if (!CompArgs(p, dstComp, dstIdx, srcComp, srcIdx))
+        return KZ_ERR_INVALID_ARG;
+    if (KzRowCount(width, count) == 0)
+        return KZ_OK;
+    M k;
+    if (!MaskKey<M>(key, &k)) {
+        // No mask sample equals the key: _in selects nothing, _out everything.
+        if (In)
+            return KZ_OK;
+        return CompDispatch<T, T, M, CompOp::Copy>(dst, dRB, src, sRB, width, count, p);
+    }
+    p.mask = mask;
+    p.maskRowBytes = mRB;
+    p.key = k;
+    constexpr CompOp op = In ? CompOp::CopyMaskIn : CompOp::CopyMaskOut;
+    return CompDispatch<T, T, M, op>(dst, dRB, src, sRB, width, count, p);
+}
+
+// Shift left by dstBits - srcBits when the destination is deeper, else right
+// by srcBits - dstBits, in every member (a negative shift count is never
+// formed); shifts of 32 and more give the same result as 31 once the value is
+// cut to the container.
+template <class TD, class TS>
+int ConvertComponent(void* dst, uint32_t dstComp, uint32_t dRB, uint32_t dstIdx, uint32_t dstBits,
+                     const void* src, uint32_t srcComp, uint32_t sRB, uint32_t srcIdx,
+                     uint32_t srcBits, uint32_t width, uint32_t count) noexcept
+{
+    CompParams p;
+    if (!CompArgs(p, dstComp, dstIdx, srcComp, srcIdx))
+        return KZ_ERR_INVALID_ARG;
+    if (KzRowCount(width, count) == 0)
+        return KZ_OK;
+    p.left = dstBits > srcBits;
+    const uint32_t diff = p.left ? dstBits - srcBits : srcBits - dstBits;
+    p.shift = diff > 31 ? 31 : diff;
+    return CompDispatch<TD, TS, uint8_t, CompOp::Convert>(dst, dRB, src, sRB, width, count, p);
+}
+
+template <class T, size_t FixedN>
+KZB_INLINE int SetCompImpl(void* buf, uint32_t nComp, uint32_t rowBytes, uint32_t idx, T value,
+                           uint32_t width, uint32_t count) noexcept
+{
+    const size_t nc = FixedN ? FixedN : nComp;
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        T* p = KzRow<T>(buf, rowBytes, r) + idx;
+        for (size_t x = 0; x < width; ++x)
+            p[x * nc] = value;
+    }
+    return KZ_OK;
+}
+
+KZB_MULTIVERSION(template <class T KZB_COMMA size_t FixedN>, SetComp,
+                 (void* buf, uint32_t nComp, uint32_t rowBytes, uint32_t idx, T value,
+                  uint32_t width, uint32_t count),
+                 <T KZB_COMMA FixedN>(buf, nComp, rowBytes, idx, value, width, count))
+
+template <class T>
+int SetComponent(void* buf, uint32_t nComp, uint32_t rowBytes, uint32_t idx, int32_t value,
+                 uint32_t width, uint32_t count) noexcept
+{
+    if (!KzComponentIndexValid(idx, nComp))
+        return KZ_ERR_INVALID_ARG;
+    if (KzRowCount(width, count) == 0)
+        return KZ_OK;
+    const T v = T(uint32_t(value)); // low 8 or 16 bits
+    switch (nComp) {
+    case 1: return SetComp<T, 1>(buf, nComp, rowBytes, idx, v, width, count);
+    case 3: return SetComp<T, 3>(buf, nComp, rowBytes, idx, v, width, count);
+    case 4: return SetComp<T, 4>(buf, nComp, rowBytes, idx, v, width, count);
+    default: return SetComp<T, 0>(buf, nComp, rowBytes, idx, v, width, count);
+    }
+}
+
+// First difference of the two components in row order, as a signed value.
+template <class T>
+int CompareComponent(const void* a, uint32_t aComp, uint32_t aRB, uint32_t aIdx, const void* b,
+                     uint32_t bComp, uint32_t bRB, uint32_t bIdx, uint32_t width,
+                     uint32_t count) noexcept
+{
+    if (!KzComponentIndexValid(aIdx, aComp) || !KzComponentIndexValid(bIdx, bComp))
+        return KZ_ERR_INVALID_ARG;
+    const size_t rows = KzRowCount(width, count);
+    const size_t ac = aComp, bc = bComp;
+    for (size_t r = 0; r < rows; ++r) {
+        const T* pa = KzRow<T>(a, aRB, r) + aIdx;
+        const T* pb = KzRow<T>(b, bRB, r) + bIdx;
+        for (size_t x = 0; x < width; ++x) {
+            const T va = pa[x * ac], vb = pb[x * bc];
+            if (va != vb)
+                return int(va) - int(vb);
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+#define KZB_COPYCOMP_CALL dst, dstComp, dstRowBytes, dstIdx, src, srcComp, srcRowBytes, srcIdx
+KZ_CAPI int copycomponent_Nx8_to_Nx8(KZ_COPYCOMP_ARGS)
+{
+    return CopyComponent<uint8_t>(KZB_COPYCOMP_CALL, width, count);
+}
+KZ_CAPI int copycomponent_Nx16_to_Nx16(KZ_COPYCOMP_ARGS)
+{
+    return CopyComponent<uint16_t>(KZB_COPYCOMP_CALL, width, count);
+}
+
+#define KZB_DEF_COPYCOMPMASK(name, T, M, In)                                                       \
+    KZ_CAPI int name(KZ_COPYCOMPMASK_ARGS)                                                        \
+    {                                                                                              \
+        return CopyComponentMask<T, M, In>(KZB_COPYCOMP_CALL, mask, maskRowBytes, width, count,    \
+                                           key);                                                   \
+    }
+KZB_DEF_COPYCOMPMASK(copycomponentmask_8_Nx8_in, uint8_t, uint8_t, true)
+KZB_DEF_COPYCOMPMASK(copycomponentmask_8_Nx8_out, uint8_t, uint8_t, false)
+KZB_DEF_COPYCOMPMASK(copycomponentmask_8_Nx16_in, uint16_t, uint8_t, true)
+KZB_DEF_COPYCOMPMASK(copycomponentmask_8_Nx16_out, uint16_t, uint8_t, false)
+KZB_DEF_COPYCOMPMASK(copycomponentmask_16_Nx8_in, uint8_t, uint16_t, true)
+KZB_DEF_COPYCOMPMASK(copycomponentmask_16_Nx8_out, uint8_t, uint16_t, false)
+KZB_DEF_COPYCOMPMASK(copycomponentmask_16_Nx16_in, uint16_t, uint16_t, true)
+KZB_DEF_COPYCOMPMASK(copycomponentmask_16_Nx16_out, uint16_t, uint16_t, false)
+
+#define KZB_CONVCOMP_CALL dst, dstComp, dstRowBytes, dstIdx, dstBits, src, srcComp, srcRowBytes, srcIdx, srcBits, width, count
+KZ_CAPI int convertcomponent_8_to_8(KZ_CONVCOMP_ARGS)
+{
+    return ConvertComponent<uint8_t, uint8_t>(KZB_CONVCOMP_CALL);
+}
+KZ_CAPI int convertcomponent_8_to_16(KZ_CONVCOMP_ARGS)
+{
+    return ConvertComponent<uint16_t, uint8_t>(KZB_CONVCOMP_CALL);
+}
+KZ_CAPI int convertcomponent_16_to_8(KZ_CONVCOMP_ARGS)
+{
+    return ConvertComponent<uint8_t, uint16_t>(KZB_CONVCOMP_CALL);
+}
+KZ_CAPI int convertcomponent_16_to_16(KZ_CONVCOMP_ARGS)
+{
+    return ConvertComponent<uint16_t, uint16_t>(KZB_CONVCOMP_CALL);
+}
+
+KZ_CAPI int setcomponent_Nx8(void* buf, uint32_t nComp, uint32_t rowBytes, uint32_t idx,
+                             int32_t value, uint32_t width, uint32_t count)
+{
+    return SetComponent<uint8_t>(buf, nComp, rowBytes, idx, value, width, count);
+}
+KZ_CAPI int setcomponent_Nx16(void* buf, uint32_t nComp, uint32_t rowBytes, uint32_t idx,
+                              int32_t value, uint32_t width, uint32_t count)
+{
+    return SetComponent<uint16_t>(buf, nComp, rowBytes, idx, value, width, count);
+}
+
+KZ_CAPI int comparecomponent_Nx8_to_Nx8(KZ_CMPCOMP_ARGS)
+{
+    return CompareComponent<uint8_t>(a, aComp, aRowBytes, aIdx, b, bComp, bRowBytes, bIdx, width,
+                                     count);
+}
+KZ_CAPI int comparecomponent_Nx16_to_Nx16(KZ_CMPCOMP_ARGS)
+{
+    return CompareComponent<uint16_t>(a, aComp, aRowBytes, aIdx, b, bComp, bRowBytes, bIdx, width,
+                                      count);
+}
