@@ -174,6 +174,40 @@ inline void KzForRows1(void* pic, uint32_t rowBytes, size_t samplesPerPixel, uin
         rowFn(KzRow<T>(pic, rowBytes, r), n);
 }
 
+// Maps one row of n samples: d[i] = f(s[i], i). The destination may be the
+// source itself; a row that is exactly in place, or that does not overlap its
+// source, runs a loop free of aliasing so the compiler vectorises it without
+// runtime overlap checks; any other overlap takes the plain loop.
+template <class TD, class TS, class F>
+inline void KzMapRow(TD* d, const TS* s, size_t n, F&& f)
+{
+    const auto* db = reinterpret_cast<const unsigned char*>(d);
+    const auto* sb = reinterpret_cast<const unsigned char*>(s);
+    if (static_cast<const void*>(d) == static_cast<const void*>(s) && sizeof(TD) == sizeof(TS)) {
+        TD* __restrict p = d;
+        for (size_t i = 0; i < n; ++i)
+            p[i] = f(static_cast<TS>(p[i]), i);
+    } else if (db + n * sizeof(TD) <= sb || sb + n * sizeof(TS) <= db) {
+        TD* __restrict dr = d;
+        const TS* __restrict sr = s;
+        for (size_t i = 0; i < n; ++i)
+            dr[i] = f(sr[i], i);
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            d[i] = f(s[i], i);
+    }
+}
+
+// Exposure-marker record as the marking kernels read it: the colour painted
+// into output components 0, 1, 2 (blue, green, red) and a flag byte; a
+// non-zero flag asks for complementary marking.
+struct SKzLutExpColor {
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
+    uint8_t flag;
+};
+
 // ---------------------------------------------------------------------------
 // Arguments
 // ---------------------------------------------------------------------------

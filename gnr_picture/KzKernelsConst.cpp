@@ -1,0 +1,402 @@
+// Constant-operand arithmetic (add, wrap-around add, subtract, maximum,
+// minimum, multiply, divide, power law) and bit masking.
+//
+// Add, subtract, maximum and minimum are computed directly per sample in
+// contiguous loops the compiler vectorises, with the per-component constants
+// laid out as a repeating pattern; the results equal those of a table built
+// from the same function (samples are masked with the depth's largest value
+// first, as a table lookup would). Wrap-around add, multiply, divide and the
+// power law of the 1-, 3- and 4-component members go through one table of
+// 2^bits entries per component, built once per call; their N-component members
+// compute per sample.
+#pragma GCC optimize("O3")
+#include "gnr_picture/KzKernels.h"
+
+#include <algorithm>
+
+namespace {
+
+enum class Op { Add, Rotate, Sub, Max, Min, Mul, Div, Pow };
+
+// Depths a member accepts. Fixed 3 or 4 components: x8 exactly 8 bits, x16 8
+// to 16 bits (the table's entry width must match the container). Otherwise
+// 1 up to the container width.
+template <class T>
+constexpr bool BitsValid(kz_uint32 bits, unsigned fixedComps)
+{
+    if (fixedComps == 3 || fixedComps == 4)
+        return sizeof(T) == 1 ? bits == 8 : (bits >= 8 && bits <= 16);
+    return bits >= 1 && bits <= sizeof(T) * 8;
+}
+
+// The operands of one call, read as the operation needs them.
+struct Operands {
+    const int* i = nullptr;      // add, rotate, subtract
+    const void* sv = nullptr;    // maximum, minimum (sample-valued)
+    const double* d = nullptr;   // multiply, divide
+    const double* pa = nullptr;  // power law: add, multiply, power
+    const double* pm = nullptr;
+    const double* pp = nullptr;
+};
+
+// Table entry / per-sample result of the LUT-style operations for sample v of
+// component k.
+template <class T>
+inline T Entry(Op op, const Operands& o, size_t k, uint64_t v, T limit)
+{
+    switch (op) {
+    case Op::Add:
+        return KzClampTo<T>(int64_t(v) + o.i[k], limit);
+    case Op::Sub:
+        return KzClampTo<T>(int64_t(v) - int64_t(o.i[k]), limit);
+    case Op::Rotate:
+        return kzk::RotateEntry<T>(int64_t(v) + o.i[k], limit);
+    case Op::Max: {
+        const T c = static_cast<const T*>(o.sv)[k];
+        return KzClampTo<T>(std::max<uint64_t>(v, c), limit);
+    }
+    case Op::Min: {
+        const T c = static_cast<const T*>(o.sv)[k];
+        return KzClampTo<T>(std::min<uint64_t>(v, c), limit);
+    }
+    case Op::Mul:
+        return KzRoundClamp<T>(double(v) * o.d[k], limit);
+    case Op::Div:
+        return KzRoundClamp<T>(double(v) * (1.0 / o.d[k]), limit);
+    case Op::Pow:
+        return kzk::PowerLawEntry<T>(double(v), o.pa ? o.pa + k : nullptr, o.pm ? o.pm + k : nullptr,
+                                     o.pp ? o.pp + k : nullptr, limit);
+    }
+    return 0;
+}
+
+// Run-time or fixed component count.
+template <unsigned C>
+constexpr size_t CompsOf(kz_uint32 comps)
+{
+    return C ? C : comps;
+}
+
+// ---------------------------------------------------------------------------
+// Direct, vectorisable path: add, subtract, maximum, minimum.
+// ---------------------------------------------------------------------------
+
+// Signed work type wide enough for sample + constant after the constant is
+// limited to -limit..limit (which changes no clamped result).
+template <class T>
+using Wide = std::conditional_t<sizeof(T) == 1, int16_t, int32_t>;
+
+// Processes a row in segments of `seg` samples (a multiple of the component
+// count), so the constant pattern has a small fixed size.
+template <class T, class Pat, class F>
+inline void SegmentedRows(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, size_t comps,
+                          kz_uint32 width, kz_uint32 count, const Pat* pat, size_t seg, F&& f)
+{
+    KzForRows2<T, T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, [&](T* d, const T* s, size_t n) {
+        for (size_t j = 0; j < n; j += seg) {
+            const size_t len = std::min(seg, n - j);
+            KzMapRow(d + j, s + j, len, [pat, &f](T v, size_t i) { return f(v, pat[i]); });
+        }
+    });
+}
+
+template <class T>
+int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const Operands& o,
+                size_t comps, kz_uint32 bits, kz_uint32 width, kz_uint32 count)
+{
+    const T limit = KzDepthLimit<T>(bits);
+    const T mask = limit;
+    // Segment: at least 1024 samples, a whole number of pixels.
+    const size_t seg = comps * std::max<size_t>(1, (1024 + comps - 1) / comps);
+    KzScratch scratch;
+    if (op == Op::Add || op == Op::Sub) {
+        using W = Wide<T>;
+        W* pat = scratch.Get<W>(seg);
+        if (!pat)
+            return KZ_ERR_OUT_OF_MEMORY;
+        for (size_t j = 0; j < seg; ++j) {
+            int64_t c = o.i[j % comps];
+            if (op == Op::Sub)
+                c = -c;
+            pat[j] = static_cast<W>(std::clamp<int64_t>(c, -int64_t(limit), int64_t(limit)));
+        }
+        const W wl = static_cast<W>(limit);
+        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask, wl](T v, W c) {
+            W x = static_cast<W>(static_cast<W>(v & mask) + c);
+            x = x < 0 ? W(0) : x;
+            x = x > wl ? wl : x;
+            return static_cast<T>(x);
+        });
+        return KZ_OK;
+    }
+    T* pat = scratch.Get<T>(seg);
+    if (!pat)
+        return KZ_ERR_OUT_OF_MEMORY;
+    for (size_t j = 0; j < seg; ++j)
+        pat[j] = std::min(static_cast<const T*>(o.sv)[j % comps], limit);
+    if (op == Op::Max)
+        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask](T v, T c) {
+            const T m = static_cast<T>(v & mask);
+            return m > c ? m : c;
+        });
+    else
+        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask](T v, T c) {
+            const T m = static_cast<T>(v & mask);
+            return m < c ? m : c;
+        });
+    return KZ_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Table path of the 1-, 3- and 4-component members.
+// ---------------------------------------------------------------------------
+
+template <class T>
+int TableArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const Operands& o,
+               size_t comps, kz_uint32 bits, kz_uint32 width, kz_uint32 count)
+{
+    const T limit = KzDepthLimit<T>(bits);
+    const size_t rows = size_t(1) << bits;
+    KzScratch scratch;
+    T* block = scratch.Get<T>(rows * comps);
+    if (!block)
+        return KZ_ERR_OUT_OF_MEMORY;
+    for (size_t v = 0; v < rows; ++v)
+        for (size_t k = 0; k < comps; ++k)
+            block[v * comps + k] = Entry<T>(op, o, k, v, limit);
+    if constexpr (sizeof(T) == 1)
+        kzk::ApplyBlockLut8(dst, dstRowBytes, src, srcRowBytes, block, kz_uint32(comps), kz_uint32(comps), limit,
+                            width, count);
+    else
+        kzk::ApplyBlockLut16(dst, dstRowBytes, src, srcRowBytes, block, kz_uint32(comps), kz_uint32(comps), limit,
+                             width, count);
+    return KZ_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Per-sample path of the N-component members (multiply, power, wrap-around).
+// ---------------------------------------------------------------------------
+
+template <class T>
+int PerSampleArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes,
+                   const Operands& o, size_t comps, kz_uint32 bits, kz_uint32 width, kz_uint32 count)
+{
+    const T limit = KzDepthLimit<T>(bits);
+    KzForRows2<T, T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, [&](T* d, const T* s, size_t n) {
+        for (size_t i = 0; i < n; i += comps)
+            for (size_t k = 0; k < comps; ++k)
+                d[i + k] = Entry<T>(op, o, k, s[i + k], limit);
+    });
+    return KZ_OK;
+}
+
+// Fixed-point division of the N-component members: q = trunc(c * S + 0.5),
+// h = q / 2, sample = min((v * S + h) / q, M), all in 64-bit arithmetic. Every
+// divisor is checked before anything is written: negative, NaN or too small
+// to give q >= 1 is refused with KZ_ERR_FAILED. A divisor so large that q
+// leaves the 64-bit range gives q = 2^63, hence 0 for every sample.
+template <class T>
+int FixedPointDivide(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const double* c,
+                     size_t comps, kz_uint32 bits, uint64_t scale, kz_uint32 width, kz_uint32 count, uint64_t* q,
+                     uint64_t* h)
+{
+    for (size_t k = 0; k < comps; ++k) {
+        if (!(c[k] >= 0))
+            return KZ_ERR_FAILED;
+        const double x = c[k] * double(scale) + 0.5;
+        const uint64_t qk = x >= 9223372036854775808.0 ? (uint64_t(1) << 63) : static_cast<uint64_t>(KzTruncToInt64(x));
+        if (qk == 0)
+            return KZ_ERR_FAILED;
+        q[k] = qk;
+        h[k] = qk / 2;
+    }
+    const uint64_t limit = KzDepthLimit<T>(bits);
+    KzForRows2<T, T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, [&](T* d, const T* s, size_t n) {
+        for (size_t i = 0; i < n; i += comps)
+            for (size_t k = 0; k < comps; ++k) {
+                const uint64_t r = (uint64_t(s[i + k]) * scale + h[k]) / q[k];
+                d[i + k] = static_cast<T>(r < limit ? r : limit);
+            }
+    });
+    return KZ_OK;
+}
+
+template <class T>
+int DivideN(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const double* c,
+            size_t comps, kz_uint32 bits, uint64_t scale, kz_uint32 width, kz_uint32 count)
+{
+    if (!BitsValid<T>(bits, 0))
+        return KZ_ERR_OUT_OF_MEMORY;
+    if (!c)
+        return KZ_ERR_INVALID_ARG;
+    if (comps == 0)
+        return KZ_OK;
+    KzScratch scratch;
+    uint64_t* qh = scratch.Get<uint64_t>(comps * 2 >= comps ? comps * 2 : SIZE_MAX);
+    if (!qh)
+        return KZ_ERR_OUT_OF_MEMORY;
+    return FixedPointDivide<T>(dst, dstRowBytes, src, srcRowBytes, c, comps, bits, scale, width, count, qh,
+                               qh + comps);
+}
+
+// One member: validates, then picks the path once.
+template <class T, unsigned C>
+int Run(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const Operands& o,
+        kz_uint32 components, kz_uint32 bits, kz_uint32 width, kz_uint32 count)
+{
+    if (!BitsValid<T>(bits, C))
+        return KZ_ERR_OUT_OF_MEMORY;
+    const size_t comps = CompsOf<C>(components);
+    const bool hasOperand = (op == Op::Pow) || (op == Op::Max || op == Op::Min ? o.sv != nullptr
+                                                 : (op == Op::Mul || op == Op::Div) ? o.d != nullptr
+                                                                                     : o.i != nullptr);
+    if (!hasOperand)
+        return KZ_ERR_INVALID_ARG;
+    if (KzRowCount(width, count) == 0 || comps == 0)
+        return KZ_OK;
+    switch (op) {
+    case Op::Add:
+    case Op::Sub:
+    case Op::Max:
+    case Op::Min:
+        return DirectArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+    default:
+        break;
+    }
+    if constexpr (C != 0)
+        return TableArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+    else
+        return PerSampleArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+}
+
+Operands IntOps(const int* c)
+{
+    Operands o;
+    o.i = c;
+    return o;
+}
+Operands SampleOps(const void* c)
+{
+    Operands o;
+    o.sv = c;
+    return o;
+}
+Operands DoubleOps(const double* c)
+{
+    Operands o;
+    o.d = c;
+    return o;
+}
+
+// Masking: sample AND mask over the row's samples only.
+template <class T>
+int MaskOut(void* pic, kz_uint32 rowBytes, kz_uint32 mask, size_t comps, kz_uint32 width, kz_uint32 count)
+{
+    const T m = static_cast<T>(mask);
+    KzForRows1<T>(pic, rowBytes, comps, width, count, [m](T* p, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            p[i] = static_cast<T>(p[i] & m);
+    });
+    return KZ_OK;
+}
+
+} // namespace
+
+#define KZK_ARGS void *dst, kz_uint32 dstRowBytes, const void *src, kz_uint32 srcRowBytes
+#define KZK_PASS dst, dstRowBytes, src, srcRowBytes
+#define KZK_TAILARGS kz_uint32 components, kz_uint32 bits, kz_uint32 width, kz_uint32 count
+#define KZK_TAILPASS components, bits, width, count
+
+#define KZK_MEMBER(stem, fmt, T, C, OP, CT, MAKE)                                                    \
+    KZ_CAPI int stem##_##fmt(KZK_ARGS, const CT* c, KZK_TAILARGS)                                    \
+    {                                                                                                \
+        return Run<T, C>(OP, KZK_PASS, MAKE(c), KZK_TAILPASS);                                       \
+    }
+#define KZK_FAMILY(stem, OP, CT8, CT16, MAKE)                                                        \
+    KZK_MEMBER(stem, 1x8, u8, 1, OP, CT8, MAKE)                                                      \
+    KZK_MEMBER(stem, 3x8, u8, 3, OP, CT8, MAKE)                                                      \
+    KZK_MEMBER(stem, 4x8, u8, 4, OP, CT8, MAKE)                                                      \
+    KZK_MEMBER(stem, Nx8, u8, 0, OP, CT8, MAKE)                                                      \
+    KZK_MEMBER(stem, 1x16, u16, 1, OP, CT16, MAKE)                                                   \
+    KZK_MEMBER(stem, 3x16, u16, 3, OP, CT16, MAKE)                                                   \
+    KZK_MEMBER(stem, 4x16, u16, 4, OP, CT16, MAKE)                                                   \
+    KZK_MEMBER(stem, Nx16, u16, 0, OP, CT16, MAKE)
+
+KZK_FAMILY(addconstandclip, Op::Add, int, int, IntOps)
+KZK_FAMILY(addconstrotate, Op::Rotate, int, int, IntOps)
+KZK_FAMILY(subconstandclip, Op::Sub, int, int, IntOps)
+KZK_FAMILY(maxconstandclip, Op::Max, u8, u16, SampleOps)
+KZK_FAMILY(minconstandclip, Op::Min, u8, u16, SampleOps)
+KZK_FAMILY(mulconstandclip, Op::Mul, double, double, DoubleOps)
+
+// Divide: the fixed-count members use the reciprocal table, the N members
+// fixed point.
+KZK_MEMBER(divconstandclip, 1x8, u8, 1, Op::Div, double, DoubleOps)
+KZK_MEMBER(divconstandclip, 3x8, u8, 3, Op::Div, double, DoubleOps)
+KZK_MEMBER(divconstandclip, 4x8, u8, 4, Op::Div, double, DoubleOps)
+KZK_MEMBER(divconstandclip, 1x16, u16, 1, Op::Div, double, DoubleOps)
+KZK_MEMBER(divconstandclip, 3x16, u16, 3, Op::Div, double, DoubleOps)
+KZK_MEMBER(divconstandclip, 4x16, u16, 4, Op::Div, double, DoubleOps)
+
+KZ_CAPI int divconstandclip_Nx8(KZK_ARGS, const double* c, KZK_TAILARGS)
+{
+    return DivideN<u8>(KZK_PASS, c, components, bits, 4096, width, count);
+}
+KZ_CAPI int divconstandclip_Nx16(KZK_ARGS, const double* c, KZK_TAILARGS)
+{
+    return DivideN<u16>(KZK_PASS, c, components, bits, 256, width, count);
+}
+KZ_CAPI int divconstandclip_Nx32(KZK_ARGS, const double* c, KZK_TAILARGS)
+{
+    return DivideN<u32>(KZK_PASS, c, components, bits, 65536, width, count);
+}
+KZ_CAPI int divconstandclip_5x32(KZK_ARGS, const double* c, KZK_TAILARGS)
+{
+    return DivideN<u32>(KZK_PASS, c, 5, bits, 65536, width, count);
+}
+
+#define KZK_POWMEMBER(fmt, T, C)                                                                     \
+    KZ_CAPI int addmulpowconstandclip_##fmt(KZK_ARGS, const double* add, const double* mul,         \
+                                            const double* power, KZK_TAILARGS)                       \
+    {                                                                                                \
+        Operands o;                                                                                  \
+        o.pa = add;                                                                                  \
+        o.pm = mul;                                                                                  \
+        o.pp = power;                                                                                \
+        return Run<T, C>(Op::Pow, KZK_PASS, o, KZK_TAILPASS);                                        \
+    }
+KZK_POWMEMBER(1x8, u8, 1)
+KZK_POWMEMBER(3x8, u8, 3)
+KZK_POWMEMBER(4x8, u8, 4)
+KZK_POWMEMBER(Nx8, u8, 0)
+KZK_POWMEMBER(1x16, u16, 1)
+KZK_POWMEMBER(3x16, u16, 3)
+KZK_POWMEMBER(4x16, u16, 4)
+KZK_POWMEMBER(Nx16, u16, 0)
+
+KZ_CAPI int maskout_1x8(void* pic, kz_uint32 rowBytes, kz_uint32 mask, kz_uint32 width, kz_uint32 count)
+{
+    return MaskOut<u8>(pic, rowBytes, mask, 1, width, count);
+}
+KZ_CAPI int maskout_1x16(void* pic, kz_uint32 rowBytes, kz_uint32 mask, kz_uint32 width, kz_uint32 count)
+{
+    return MaskOut<u16>(pic, rowBytes, mask, 1, width, count);
+}
+KZ_CAPI int maskout_3x8(void* pic, kz_uint32 rowBytes, kz_uint32 mask, kz_uint32 width, kz_uint32 count)
+{
+    return MaskOut<u8>(pic, rowBytes, mask, 3, width, count);
+}
+KZ_CAPI int maskout_3x16(void* pic, kz_uint32 rowBytes, kz_uint32 mask, kz_uint32 width, kz_uint32 count)
+{
+    return MaskOut<u16>(pic, rowBytes, mask, 3, width, count);
+}
+KZ_CAPI int maskout_Nx8(void* pic, kz_uint32 rowBytes, kz_uint32 mask, kz_uint32 components, kz_uint32 width,
+                        kz_uint32 count)
+{
+    return MaskOut<u8>(pic, rowBytes, mask, components, width, count);
+}
+KZ_CAPI int maskout_Nx16(void* pic, kz_uint32 rowBytes, kz_uint32 mask, kz_uint32 components, kz_uint32 width,
+                         kz_uint32 count)
+{
+    return MaskOut<u16>(pic, rowBytes, mask, components, width, count);
+}

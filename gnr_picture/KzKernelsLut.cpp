@@ -1,0 +1,414 @@
+// LUT calculation (power law, minimum, maximum, wrap-around) and LUT
+// application (flat and row-pointer tables, exposure marking).
+#pragma GCC optimize("O3")
+#include "gnr_picture/KzKernels.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Calculation
+// ---------------------------------------------------------------------------
+
+constexpr bool CalcBitsValid(kz_uint32 bits) { return bits >= 1 && bits <= 16; }
+
+// Fills entry k of every row (flat table: stride 1) by fn(v).
+template <class T, class Fn>
+void FillColumn(T* const* rows, T* flat, size_t k, kz_uint32 bits, Fn&& fn)
+{
+    const size_t n = size_t(1) << bits;
+    if (flat) {
+        for (size_t v = 0; v < n; ++v)
+            flat[v] = fn(v);
+    } else {
+        for (size_t v = 0; v < n; ++v)
+            rows[v][k] = fn(v);
+    }
+}
+
+template <class T>
+void CalcPowerLaw(T* const* rows, T* flat, const double* a, const double* m, const double* p, size_t comps,
+                  kz_uint32 bits)
+{
+    if ((!a && !m && !p) || !CalcBitsValid(bits) || (!rows && !flat))
+        return;
+    const T limit = KzDepthLimit<T>(bits);
+    for (size_t k = 0; k < comps; ++k) {
+        const double* ak = a ? a + k : nullptr;
+        const double* mk = m ? m + k : nullptr;
+        const double* pk = p ? p + k : nullptr;
+        FillColumn(rows, flat, k, bits, [&](size_t v) { return kzk::PowerLawEntry<T>(double(v), ak, mk, pk, limit); });
+    }
+}
+
+// Minimum (isMax false) or maximum with a constant per component; the stored
+// constant is truncated and kept within 0..limit.
+template <class T>
+void CalcMinMax(T* const* rows, T* flat, const double* w, size_t comps, kz_uint32 bits, bool isMax)
+{
+    if (!w || !CalcBitsValid(bits) || (!rows && !flat))
+        return;
+    const T limit = KzDepthLimit<T>(bits);
+    for (size_t k = 0; k < comps; ++k) {
+        const double wk = w[k];
+        const T cw = KzClampTo<T>(KzTruncToInt64(wk), limit);
+        FillColumn(rows, flat, k, bits, [&](size_t v) {
+            const bool take = isMax ? (wk > double(v)) : (double(v) > wk);
+            return take ? cw : KzClampTo<T>(v, limit);
+        });
+    }
+}
+
+template <class T>
+void CalcRotate(T* const* rows, const double* a, size_t comps, kz_uint32 bits)
+{
+    if (!a || !rows || !CalcBitsValid(bits))
+        return;
+    const double w = double(KzDepthLimit<T>(bits));
+    for (size_t k = 0; k < comps; ++k) {
+        const double ak = a[k];
+        FillColumn(rows, static_cast<T*>(nullptr), k, bits, [&](size_t v) {
+            double x = ak + double(v);
+            if (x < 0)
+                x += w;
+            else if (x > w)
+                x -= w;
+            return static_cast<T>(static_cast<uint32_t>(KzTruncToInt32(x)));
+        });
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Application
+// ---------------------------------------------------------------------------
+
+// One row through a contiguous block: C fixed (1, 3, 4) or 0 for a run-time
+// count. C == 1 maps every sample through the flat table.
+template <class T, unsigned C>
+inline void BlockRow(T* d, const T* s, size_t pixels, const T* tab, T mask, size_t comps)
+{
+    if constexpr (C == 1) {
+        KzMapRow(d, s, pixels, [tab, mask](T v, size_t) { return tab[v & mask]; });
+    } else if constexpr (C > 1) {
+        for (size_t i = 0; i < pixels; ++i, d += C, s += C) {
+            T out[C];
+            for (unsigned k = 0; k < C; ++k)
+                out[k] = tab[size_t(s[k] & mask) * C + k];
+            for (unsigned k = 0; k < C; ++k)
+                d[k] = out[k];
+        }
+    } else {
+        for (size_t i = 0; i < pixels; ++i, d += comps, s += comps)
+            for (size_t k = 0; k < comps; ++k)
+                d[k] = tab[size_t(s[k] & mask) * comps + k];
+    }
+}
+
+template <class T, unsigned C>
+void BlockPicture(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const T* tab, T mask,
+                  size_t comps, size_t pixelsPerRow, kz_uint32 width, kz_uint32 count)
+{
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r)
+        BlockRow<T, C>(KzRow<T>(dst, dstRowBytes, r), KzRow<T>(src, srcRowBytes, r), pixelsPerRow, tab, mask, comps);
+}
+
+template <class T>
+void ApplyBlock(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const T* tab,
+                kz_uint32 tableComps, kz_uint32 picComps, T mask, kz_uint32 width, kz_uint32 count)
+{
+    if (KzRowCount(width, count) == 0 || picComps == 0 || !tab)
+        return;
+    if (tableComps == 1)
+        return BlockPicture<T, 1>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 1, size_t(width) * picComps, width,
+                                  count);
+    switch (picComps) {
+    case 3:
+        return BlockPicture<T, 3>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 3, width, width, count);
+    case 4:
+        return BlockPicture<T, 4>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 4, width, width, count);
+    default:
+        return BlockPicture<T, 0>(dst, dstRowBytes, src, srcRowBytes, tab, mask, picComps, width, width, count);
+    }
+}
+
+// A row-pointer LUT whose rows 0..rows-1 follow each other in one block (the
+// layout the library's tables have) is applied as that block, one load per
+// sample; the check costs one pass over the pointers and is only made when
+// the picture has at least as many samples as the table has rows.
+template <class T>
+const T* ContiguousBlock(const T* const* lut, size_t rows, size_t comps, size_t samples)
+{
+    if (samples < rows)
+        return nullptr;
+    const uintptr_t base = reinterpret_cast<uintptr_t>(lut[0]);
+    const uintptr_t step = comps * sizeof(T);
+    for (size_t v = 1; v < rows; ++v)
+        if (reinterpret_cast<uintptr_t>(lut[v]) != base + v * step)
+            return nullptr;
+    return lut[0];
+}
+
+template <class T, unsigned C>
+void PointerPicture(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const T* const* lut,
+                    T mask, size_t comps, kz_uint32 width, kz_uint32 count)
+{
+    const size_t rows = KzRowCount(width, count);
+    const size_t cc = C ? C : comps;
+    for (size_t r = 0; r < rows; ++r) {
+        T* d = KzRow<T>(dst, dstRowBytes, r);
+        const T* s = KzRow<T>(src, srcRowBytes, r);
+        for (size_t i = 0; i < width; ++i, d += cc, s += cc)
+            for (size_t k = 0; k < cc; ++k)
+                d[k] = lut[s[k] & mask][k];
+    }
+}
+
+template <class T>
+void ApplyRowPointers(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const T* const* lut,
+                      kz_uint32 comps, T mask, kz_uint32 width, kz_uint32 count)
+{
+    const size_t rows = KzRowCount(width, count);
+    if (rows == 0 || comps == 0 || !lut)
+        return;
+    const size_t samples = rows * width * size_t(comps);
+    if (const T* block = ContiguousBlock(lut, size_t(mask) + 1, comps, samples))
+        return ApplyBlock<T>(dst, dstRowBytes, src, srcRowBytes, block, comps, comps, mask, width, count);
+    switch (comps) {
+    case 3:
+        return PointerPicture<T, 3>(dst, dstRowBytes, src, srcRowBytes, lut, mask, 3, width, count);
+    case 4:
+        return PointerPicture<T, 4>(dst, dstRowBytes, src, srcRowBytes, lut, mask, 4, width, count);
+    default:
+        return PointerPicture<T, 0>(dst, dstRowBytes, src, srcRowBytes, lut, mask, comps, width, count);
+    }
+}
+
+constexpr u16 Mask16(kz_uint32 bits) { return KzDepthLimit<u16>(bits); }
+
+// Exposure marking of 3-component 8-bit pixels. Components are tested 2, 1, 0;
+// for each the under-exposure test (sample 0) comes before the over-exposure
+// test (sample M). The first test that holds decides the pixel.
+void ApplyMarked(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const u8* const* lut,
+                 const SKzLutExpColor* over, const SKzLutExpColor* under, kz_uint32 bits, kz_uint32 width,
+                 kz_uint32 count)
+{
+    const size_t rows = KzRowCount(width, count);
+    if (rows == 0 || !lut)
+        return;
+    const u8 mask = KzIndexMask8(bits);
+    const u8 maxValue = mask;
+    for (size_t r = 0; r < rows; ++r) {
+        u8* d = KzRow<u8>(dst, dstRowBytes, r);
+        const u8* s = KzRow<u8>(src, srcRowBytes, r);
+        for (size_t i = 0; i < width; ++i, d += 3, s += 3) {
+            const u8 v[3] = {s[0], s[1], s[2]};
+            const SKzLutExpColor* rec = nullptr;
+            int decider = -1;
+            for (int k = 2; k >= 0 && !rec; --k) {
+                if (under && v[k] == 0)
+                    rec = under;
+                else if (over && v[k] == maxValue)
+                    rec = over;
+                if (rec)
+                    decider = k;
+            }
+            if (!rec) {
+                for (int k = 0; k < 3; ++k)
+                    d[k] = lut[v[k] & mask][k];
+            } else if (rec->flag == 0) {
+                d[0] = rec->blue;
+                d[1] = rec->green;
+                d[2] = rec->red;
+            } else {
+                for (int k = 0; k < 3; ++k)
+                    d[k] = (k == decider) ? 0 : 255;
+            }
+        }
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Internal entry points
+// ---------------------------------------------------------------------------
+
+void kzk::ApplyBlockLut8(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const u8* block,
+                         kz_uint32 tableComponents, kz_uint32 pictureComponents, u8 mask, kz_uint32 width,
+                         kz_uint32 count)
+{
+    ApplyBlock<u8>(dst, dstRowBytes, src, srcRowBytes, block, tableComponents, pictureComponents, mask, width, count);
+}
+
+void kzk::ApplyBlockLut16(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes,
+                          const u16* block, kz_uint32 tableComponents, kz_uint32 pictureComponents, u16 mask,
+                          kz_uint32 width, kz_uint32 count)
+{
+    ApplyBlock<u16>(dst, dstRowBytes, src, srcRowBytes, block, tableComponents, pictureComponents, mask, width,
+                    count);
+}
+
+// ---------------------------------------------------------------------------
+// Calculation family
+// ---------------------------------------------------------------------------
+
+KZ_CAPI void calcluts_1x8(u8* lut, const double* add, const double* mul, const double* power, kz_uint32 bits)
+{
+    CalcPowerLaw<u8>(nullptr, lut, add, mul, power, 1, bits);
+}
+KZ_CAPI void calcluts_1x16(u16* lut, const double* add, const double* mul, const double* power, kz_uint32 bits)
+{
+    CalcPowerLaw<u16>(nullptr, lut, add, mul, power, 1, bits);
+}
+KZ_CAPI void calcluts_Nx8(u8** lut, const double* add, const double* mul, const double* power, kz_uint32 components,
+                          kz_uint32 bits)
+{
+    CalcPowerLaw<u8>(lut, nullptr, add, mul, power, components, bits);
+}
+KZ_CAPI void calcluts_Nx16(u16** lut, const double* add, const double* mul, const double* power,
+                           kz_uint32 components, kz_uint32 bits)
+{
+    CalcPowerLaw<u16>(lut, nullptr, add, mul, power, components, bits);
+}
+KZ_CAPI void min_calcluts_1x8(u8* lut, const double* constant, kz_uint32 bits)
+{
+    CalcMinMax<u8>(nullptr, lut, constant, 1, bits, false);
+}
+KZ_CAPI void max_calcluts_1x8(u8* lut, const double* constant, kz_uint32 bits)
+{
+    CalcMinMax<u8>(nullptr, lut, constant, 1, bits, true);
+}
+KZ_CAPI void min_calcluts_1x16(u16* lut, const double* constant, kz_uint32 bits)
+{
+    CalcMinMax<u16>(nullptr, lut, constant, 1, bits, false);
+}
+KZ_CAPI void max_calcluts_1x16(u16* lut, const double* constant, kz_uint32 bits)
+{
+    CalcMinMax<u16>(nullptr, lut, constant, 1, bits, true);
+}
+KZ_CAPI void min_calcluts_Nx8(u8** lut, const double* constants, kz_uint32 components, kz_uint32 bits)
+{
+    CalcMinMax<u8>(lut, nullptr, constants, components, bits, false);
+}
+KZ_CAPI void max_calcluts_Nx8(u8** lut, const double* constants, kz_uint32 components, kz_uint32 bits)
+{
+    CalcMinMax<u8>(lut, nullptr, constants, components, bits, true);
+}
+KZ_CAPI void min_calcluts_Nx16(u16** lut, const double* constants, kz_uint32 components, kz_uint32 bits)
+{
+    CalcMinMax<u16>(lut, nullptr, constants, components, bits, false);
+}
+KZ_CAPI void max_calcluts_Nx16(u16** lut, const double* constants, kz_uint32 components, kz_uint32 bits)
+{
+    CalcMinMax<u16>(lut, nullptr, constants, components, bits, true);
+}
+KZ_CAPI void calcluts_Nx8_rotate(u8** lut, const double* add, kz_uint32 components, kz_uint32 bits)
+{
+    CalcRotate<u8>(lut, add, components, bits);
+}
+KZ_CAPI void calcluts_Nx16_rotate(u16** lut, const double* add, kz_uint32 components, kz_uint32 bits)
+{
+    CalcRotate<u16>(lut, add, components, bits);
+}
+
+// ---------------------------------------------------------------------------
+// Application family
+// ---------------------------------------------------------------------------
+
+#define KZK_ARGS void *dst, kz_uint32 dstRowBytes, const void *src, kz_uint32 srcRowBytes
+#define KZK_PASS dst, dstRowBytes, src, srcRowBytes
+#define KZK_TAILARGS kz_uint32 components, kz_uint32 bits, kz_uint32 width, kz_uint32 count
+
+KZ_CAPI int applyluts_1x8(KZK_ARGS, const u8* lut, KZK_TAILARGS)
+{
+    ApplyBlock<u8>(KZK_PASS, lut, 1, 1, KzIndexMask8(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_3x8(KZK_ARGS, const u8* const* lut, KZK_TAILARGS)
+{
+    ApplyRowPointers<u8>(KZK_PASS, lut, 3, KzIndexMask8(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_4x8(KZK_ARGS, const u8* const* lut, KZK_TAILARGS)
+{
+    ApplyRowPointers<u8>(KZK_PASS, lut, 4, KzIndexMask8(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_3x8_lut1(KZK_ARGS, const u8* lut, KZK_TAILARGS)
+{
+    ApplyBlock<u8>(KZK_PASS, lut, 1, 3, KzIndexMask8(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_4x8_lut1(KZK_ARGS, const u8* lut, KZK_TAILARGS)
+{
+    ApplyBlock<u8>(KZK_PASS, lut, 1, 4, KzIndexMask8(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_Nx8(KZK_ARGS, const u8* const* lut, KZK_TAILARGS)
+{
+    ApplyRowPointers<u8>(KZK_PASS, lut, components, KzIndexMask8(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_Nx8_lut1(KZK_ARGS, const u8* lut, KZK_TAILARGS)
+{
+    ApplyBlock<u8>(KZK_PASS, lut, 1, components, KzIndexMask8(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_1x16(KZK_ARGS, const u16* lut, KZK_TAILARGS)
+{
+    ApplyBlock<u16>(KZK_PASS, lut, 1, 1, Mask16(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_3x16(KZK_ARGS, const u16* const* lut, KZK_TAILARGS)
+{
+    ApplyRowPointers<u16>(KZK_PASS, lut, 3, Mask16(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_4x16(KZK_ARGS, const u16* const* lut, KZK_TAILARGS)
+{
+    ApplyRowPointers<u16>(KZK_PASS, lut, 4, Mask16(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_3x16_lut1(KZK_ARGS, const u16* lut, KZK_TAILARGS)
+{
+    ApplyBlock<u16>(KZK_PASS, lut, 1, 3, Mask16(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_4x16_lut1(KZK_ARGS, const u16* lut, KZK_TAILARGS)
+{
+    ApplyBlock<u16>(KZK_PASS, lut, 1, 4, Mask16(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_Nx16(KZK_ARGS, const u16* const* lut, KZK_TAILARGS)
+{
+    ApplyRowPointers<u16>(KZK_PASS, lut, components, Mask16(bits), width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_Nx16_lut1(KZK_ARGS, const u16* lut, KZK_TAILARGS)
+{
+    ApplyBlock<u16>(KZK_PASS, lut, 1, components, Mask16(bits), width, count);
+    return KZ_OK;
+}
+
+KZ_CAPI int applyluts_3x8_overexp(KZK_ARGS, const u8* const* lut, const SKzLutExpColor* over, KZK_TAILARGS)
+{
+    if (!over)
+        return applyluts_3x8(KZK_PASS, lut, components, bits, width, count);
+    ApplyMarked(KZK_PASS, lut, over, nullptr, bits, width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_3x8_underexp(KZK_ARGS, const u8* const* lut, const SKzLutExpColor* under, KZK_TAILARGS)
+{
+    if (!under)
+        return applyluts_3x8(KZK_PASS, lut, components, bits, width, count);
+    ApplyMarked(KZK_PASS, lut, nullptr, under, bits, width, count);
+    return KZ_OK;
+}
+KZ_CAPI int applyluts_3x8_overexp_underexp(KZK_ARGS, const u8* const* lut, const SKzLutExpColor* over,
+                                           const SKzLutExpColor* under, KZK_TAILARGS)
+{
+    if (!over && !under)
+        return applyluts_3x8(KZK_PASS, lut, components, bits, width, count);
+    ApplyMarked(KZK_PASS, lut, over, under, bits, width, count);
+    return KZ_OK;
+}
