@@ -12,12 +12,16 @@
 
 #include "gnr_picture/KzKernelCommon.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #define KZB_INLINE __attribute__((always_inline)) inline
 #define KZB_AVX2 __attribute__((target("avx2")))
 #define KZB_COMMA ,
+
+// Set by tests to run the baseline variants on a processor that has AVX2.
+inline std::atomic<bool> g_kzbForceBaseline{false};
 
 // True when the processor runs AVX2 code. Read once per process (a
 // thread-safe static); kernels consult it once per call and then run a whole
@@ -28,7 +32,19 @@ inline bool KzbHasAvx2() noexcept
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") != 0;
     }();
-    return s_has;
+    return s_has && !g_kzbForceBaseline.load(std::memory_order_relaxed);
+}
+
+// Runs fn once with the variants the processor selects and once with the
+// baseline ones (tests).
+template <class Fn>
+inline void KzbForEachIsa(Fn&& fn)
+{
+    for (bool baseline : {false, true}) {
+        g_kzbForceBaseline.store(baseline);
+        fn(baseline);
+    }
+    g_kzbForceBaseline.store(false);
 }
 
 // Declares Name##Avx2 (compiled for AVX2) and Name##Base (baseline x86-64)
