@@ -60,8 +60,14 @@ inline void KzbForEachIsa(Fn&& fn)
 // n = q (2^b - 1) + r the sum n + floor(n / 2^b) + 1 lies in
 // [q 2^b, (q + 1) 2^b), so one shift yields q. Vectorises (shifts and adds
 // only) and is exact in the stated range.
+// Every step is cut to U, so 16-bit lanes stay 16-bit after vectorisation;
+// in U = uint16_t the sum wraps only for n >= 2^16 - 2^(16 - b), which is at
+// or above (2^b - 1)^2 and is handled by the callers' saturation.
 template <class U>
 KZB_INLINE U KzbDivByMask(U n, unsigned b) noexcept
 {
-    return (n + (n >> b) + 1) >> b;
+    U t = U(n >> b);
+    t = U(n + t);
+    t = U(t + 1u);
+    return U(t >> b);
 }

@@ -137,8 +137,14 @@ int CollapseNRun(void* dst, uint32_t dRB, const void* src, uint32_t nComp, uint3
         return KZ_ERR_INVALID_ARG;
     if (KzRowCount(width, count) == 0)
         return KZ_OK;
-    if (!weights)
+    if (!weights) {
+        // The rounded means of 3 and 4 components are those of the fixed members.
+        if (nComp == 3)
+            return CollapseFixed<T, 3>(dst, dRB, src, sRB, nullptr, width, count);
+        if (nComp == 4)
+            return CollapseFixed<T, 4>(dst, dRB, src, sRB, nullptr, width, count);
         return CollapseN<T>(dst, dRB, src, sRB, nComp, nullptr, width, count);
+    }
     constexpr uint32_t S = std::numeric_limits<T>::max();
     KzScratch mem;
     uint32_t* w = mem.Get<uint32_t>(nComp);
@@ -150,6 +156,10 @@ int CollapseNRun(void* dst, uint32_t dRB, const void* src, uint32_t nComp, uint3
         sum += w[k];
     }
     w[0] = (S - sum) & S;
+    if (nComp == 3)
+        return CollapseFixed<T, 3>(dst, dRB, src, sRB, w, width, count);
+    if (nComp == 4)
+        return CollapseFixed<T, 4>(dst, dRB, src, sRB, w, width, count);
     return CollapseN<T>(dst, dRB, src, sRB, nComp, w, width, count);
 }
 
@@ -168,10 +178,21 @@ KZB_INLINE int ExpandPicImpl(void* dst, uint32_t dRB, const void* src, uint32_t 
     for (size_t r = 0; r < rows; ++r) {
         T* d = KzRow<T>(dst, dRB, r);
         const T* s = KzRow<T>(src, sRB, r);
-        if constexpr (E == Expand::Replicate && N != 0) {
-            for (size_t x = 0; x < width; ++x)
-                for (size_t k = 0; k < N; ++k)
-                    d[x * N + k] = s[x];
+        if constexpr (E == Expand::Replicate && N == 3) {
+            for (size_t x = 0; x < width; ++x) {
+                const T v = s[x];
+                d[x * 3 + 0] = v;
+                d[x * 3 + 1] = v;
+                d[x * 3 + 2] = v;
+            }
+        } else if constexpr (E == Expand::Replicate && N == 4) {
+            for (size_t x = 0; x < width; ++x) {
+                const T v = s[x];
+                d[x * 4 + 0] = v;
+                d[x * 4 + 1] = v;
+                d[x * 4 + 2] = v;
+                d[x * 4 + 3] = v;
+            }
         } else if constexpr (E == Expand::Replicate) {
             for (size_t x = 0; x < width; ++x) {
                 T* p = d + x * nc;

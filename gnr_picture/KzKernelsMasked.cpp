@@ -1,10 +1,11 @@
 #pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
 // Masked copies, fills and single-component operations.
 //
-// Masked copies of pixels made of 1, 3 or 4 samples run as a branch-free
-// select over the row (destination = selected ? source : destination), which
-// the compiler vectorises; unselected pixels keep their values. Other pixel
-// sizes copy runs of selected pixels with one block copy per run. Fills write
+// Masked copies of one-sample pixels run as a branch-free select over the
+// row (destination = selected ? source : destination), which the compiler
+// vectorises; unselected pixels keep their values. Wider pixels are copied as
+// runs of selected pixels, one block copy per run, the runs found several
+// mask samples at a time. Fills write
 // the first row by doubling block copies and copy it to the other rows.
 // Single-component loops are instantiated for the common component counts
 // (1, 3, 4) so that their strides are constants, with a generic member for
@@ -31,15 +32,51 @@ inline bool MaskKey(int32_t key, M* out) noexcept
     return true;
 }
 
-// Select over pixels of G elements of E.
-template <class E, size_t G, class M, bool In>
+// Select over pixels of one element of E: destination = selected ? source :
+// destination, as a bit blend so that both loads are unconditional and the
+// loop vectorises.
+template <class E, class M, bool In>
 KZB_INLINE void SelectRow(E* d, const E* s, const M* m, size_t width, M key) noexcept
 {
     for (size_t x = 0; x < width; ++x) {
-        const bool sel = (m[x] == key) == In;
-        for (size_t k = 0; k < G; ++k)
-            d[x * G + k] = sel ? s[x * G + k] : d[x * G + k];
+        const E sel = E(E(0) - E((m[x] == key) == In));
+        const E sv = s[x], dv = d[x];
+        d[x] = E((sv & sel) | (dv & E(~sel)));
     }
+}
+
+// Mask samples packed into a 64-bit word, and the word of the key repeated.
+template <class M>
+constexpr uint64_t LaneOnes() noexcept
+{
+    return sizeof(M) == 1 ? 0x0101010101010101ull : 0x0001000100010001ull;
+}
+
+// Position of the first pixel at or after x (below width) whose selection
+// equals `want`. Eight (8-bit mask) or four (16-bit mask) mask samples are
+// tested at once, so long runs cost a fraction of a cycle a pixel.
+template <class M, bool In>
+KZB_INLINE size_t NextWithSelection(const M* m, size_t x, size_t width, M key, bool want) noexcept
+{
+    constexpr size_t lanes = 8 / sizeof(M);
+    constexpr uint64_t ones = LaneOnes<M>();
+    constexpr uint64_t highs = ones << (8 * sizeof(M) - 1);
+    const uint64_t keys = uint64_t(key) * ones;
+    // Selected means "equal to the key" for In, "different" for Out.
+    const bool wantEqual = want == In;
+    while (x + lanes <= width) {
+        uint64_t v;
+        std::memcpy(&v, m + x, 8);
+        const uint64_t diff = v ^ keys; // a zero lane is a sample equal to the key
+        const bool anyEqual = ((diff - ones) & ~diff & highs) != 0;
+        const bool allEqual = diff == 0;
+        if (wantEqual ? anyEqual : !allEqual)
+            break;
+        x += lanes;
+    }
+    while (x < width && ((m[x] == key) == In) != want)
+        ++x;
+    return x;
 }
 
 // Runs of selected pixels of pixelBytes bytes each, one block copy a run.
@@ -49,11 +86,8 @@ KZB_INLINE void RunCopyRow(uint8_t* d, const uint8_t* s, const M* m, size_t widt
 {
     size_t x = 0;
     while (x < width) {
-        while (x < width && (m[x] == key) != In)
-            ++x;
-        const size_t start = x;
-        while (x < width && (m[x] == key) == In)
-            ++x;
+        const size_t start = NextWithSelection<M, In>(m, x, width, key, true);
+        x = NextWithSelection<M, In>(m, start, width, key, false);
         if (x > start)
             std::memmove(d + start * pixelBytes, s + start * pixelBytes, (x - start) * pixelBytes);
     }
@@ -68,8 +102,8 @@ KZB_INLINE int CopyMaskImpl(void* dst, uint32_t dRB, const void* src, uint32_t s
         E* d = KzRow<E>(dst, dRB, r);
         const E* s = KzRow<E>(src, sRB, r);
         const M* m = KzRow<M>(mask, mRB, r);
-        if constexpr (G != 0)
-            SelectRow<E, G, M, In>(d, s, m, width, key);
+        if constexpr (G == 1)
+            SelectRow<E, M, In>(d, s, m, width, key);
         else
             RunCopyRow<M, In>(reinterpret_cast<uint8_t*>(d), reinterpret_cast<const uint8_t*>(s), m,
                               width, key, groups * sizeof(E));
@@ -105,16 +139,11 @@ int CopyMaskGroups(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_
     M k;
     if (!MaskKey<M>(key, &k))
         return In ? KZ_OK : CopyAllRows<E>(dst, dRB, src, sRB, groups, width, count);
-    switch (groups) {
-    case 1:
+    // One-sample pixels: a vectorised select. Wider pixels: block copies of
+    // runs of selected pixels (label masks select regions).
+    if (groups == 1)
         return CopyMask<E, 1, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
-    case 3:
-        return CopyMask<E, 3, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
-    case 4:
-        return CopyMask<E, 4, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
-    default:
-        return CopyMask<E, 0, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
-    }
+    return CopyMask<E, 0, M, In>(dst, dRB, src, sRB, mask, mRB, groups, width, count, k);
 }
 
 // Pixel of nComp samples of (bits + 7) / 8 bytes each: 1-, 2- and 4-byte
@@ -210,8 +239,9 @@ KZB_INLINE int ChangeImpl(void* buf, uint32_t nComp, uint32_t rowBytes, const T*
                 bool eq = true;
                 for (size_t k = 0; k < FixedN; ++k)
                     eq &= q[k] == ov[k];
+                const T sel = T(T(0) - T(eq));
                 for (size_t k = 0; k < FixedN; ++k)
-                    q[k] = eq ? nv[k] : q[k];
+                    q[k] = T((nv[k] & sel) | (q[k] & T(~sel)));
             }
         } else {
             for (size_t x = 0; x < width; ++x) {
@@ -321,8 +351,9 @@ KZB_INLINE int CompImpl(void* dst, uint32_t dRB, const void* src, uint32_t sRB, 
             constexpr bool in = Op == CompOp::CopyMaskIn;
             const M* m = KzRow<M>(p.mask, p.maskRowBytes, r);
             for (size_t x = 0; x < width; ++x) {
-                const bool sel = (m[x] == key) == in;
-                d[x * dc] = sel ? TD(s[x * sc]) : d[x * dc];
+                const TD sel = TD(TD(0) - TD((m[x] == key) == in));
+                const TD sv = TD(s[x * sc]), dv = d[x * dc];
+                d[x * dc] = TD((sv & sel) | (dv & TD(~sel)));
             }
         }
     }

@@ -28,7 +28,8 @@ struct TwoOpParams {
     uint64_t limit = 0;       // M = 2^bits - 1 in the container
     unsigned shift = 0;       // bits of M (M = 2^shift - 1), 0 when M is 0
     uint64_t qA = 0, qB = 0;  // integer weights of the weighted sum
-    const int32_t* pattern = nullptr; // offset constants repeated over a chunk
+    const void* pattern = nullptr;    // offset constants repeated over a chunk
+                                      // (int16_t for 8-bit samples, else int32_t)
     size_t patternLen = 0;            // a whole number of pixels
 };
 
@@ -42,14 +43,18 @@ inline void SetDepth(TwoOpParams& p, uint32_t bits) noexcept
 }
 
 struct OpAdd {
+    // Wrapping sum with the carry turned into saturation, then the depth
+    // limit: min(a + b, M) without widening, so the compiler uses the
+    // saturating vector instructions.
     template <class T>
     static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
     {
-        using W = typename Wide<T>::type;
-        const W m = W(p.limit);
+        const T m = T(p.limit);
         for (size_t i = 0; i < n; ++i) {
-            const W s = W(W(a[i]) + W(b[i]));
-            d[i] = T(s < m ? s : m);
+            const T x = a[i];
+            T s = T(x + b[i]);
+            s = s < x ? std::numeric_limits<T>::max() : s;
+            d[i] = s < m ? s : m;
         }
     }
 };
@@ -105,6 +110,41 @@ struct OpTranspNarrow {
     }
 };
 
+// 8-bit samples with qA + qB <= 257: the numerator fits 16 bits, so the whole
+// computation runs in 16-bit lanes. n + (n >> b) + 1 wraps only for
+// n >= 65280 > M * M, where the saturated result is taken.
+template <unsigned B> // depth bits, 1..8, a constant so the lanes stay 16-bit
+struct OpTranspNarrow8 {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
+    {
+        const uint16_t qa = uint16_t(p.qA), qb = uint16_t(p.qB);
+        constexpr uint16_t m = uint16_t((1u << B) - 1), mm = uint16_t(m * m);
+        for (size_t i = 0; i < n; ++i) {
+            const uint16_t num = uint16_t(qa * a[i] + qb * b[i]);
+            // Division by a constant: a high multiply and a shift.
+            const uint16_t q = uint16_t(num / m);
+            d[i] = T(num >= mm ? m : q);
+        }
+    }
+};
+
+// The same for 16-bit samples at a constant depth of B bits: a numerator in
+// 32-bit lanes divided by the constant M.
+template <unsigned B>
+struct OpTranspNarrow16 {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
+    {
+        const uint32_t qa = uint32_t(p.qA), qb = uint32_t(p.qB);
+        constexpr uint32_t m = (1u << B) - 1, mm = m * m;
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t num = qa * a[i] + qb * b[i];
+            d[i] = T(num >= mm ? m : num / m);
+        }
+    }
+};
+
 // The same with a 64-bit numerator, for weights far above 1.
 struct OpTranspWide {
     template <class T>
@@ -120,14 +160,18 @@ struct OpTranspWide {
 };
 
 // a + c - b clamped to 0..M, c read from the per-sample pattern. The
-// constants are pre-clamped to [-65536, 131071], which keeps the int32
-// arithmetic exact and every result unchanged (a - b lies in -65535..65535).
+// constants are pre-clamped to [-(S + 1), 2 S + 1] (S the container maximum),
+// which keeps every result unchanged (a - b lies in -S..S) and lets the sum
+// run exactly in 16-bit lanes for 8-bit samples and 32-bit lanes otherwise.
+template <class T> using SubConstLane = std::conditional_t<sizeof(T) == 1, int16_t, int32_t>;
+
 struct OpSubConst {
     template <class T>
     static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
     {
-        const int32_t m = int32_t(p.limit);
-        const int32_t* pat = p.pattern;
+        using L = SubConstLane<T>;
+        const L m = L(p.limit);
+        const L* pat = static_cast<const L*>(p.pattern);
         const size_t len = p.patternLen;
         for (size_t off = 0; off < n; off += len) {
             const size_t k = n - off < len ? n - off : len;
@@ -135,8 +179,8 @@ struct OpSubConst {
             const T* aa = a + off;
             const T* bb = b + off;
             for (size_t i = 0; i < k; ++i) {
-                int32_t v = int32_t(aa[i]) - int32_t(bb[i]) + pat[i];
-                v = v < 0 ? 0 : v;
+                L v = L(L(aa[i]) - L(bb[i]) + pat[i]);
+                v = v < 0 ? L(0) : v;
                 dd[i] = T(v > m ? m : v);
             }
         }
@@ -210,8 +254,33 @@ int RunTransp(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* 
     p.qA = TranspWeight(wA, p.limit);
     p.qB = TranspWeight(wB, p.limit);
     const uint64_t maxSample = std::numeric_limits<T>::max();
-    if ((p.qA + p.qB) * maxSample <= 0xFFFFFFFFull && p.limit <= 0xFFFFull)
+    if (sizeof(T) == 1 && p.qA + p.qB <= 257) {
+#define KZB_TRANSP8(B)                                                                             \
+    case B:                                                                                        \
+        return TwoOp<T, OpTranspNarrow8<B>>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+        switch (p.shift) {
+            KZB_TRANSP8(1) KZB_TRANSP8(2) KZB_TRANSP8(3) KZB_TRANSP8(4)
+            KZB_TRANSP8(5) KZB_TRANSP8(6) KZB_TRANSP8(7) KZB_TRANSP8(8)
+        default:
+            break;
+        }
+#undef KZB_TRANSP8
+    }
+    if ((p.qA + p.qB) * maxSample <= 0xFFFFFFFFull && p.limit <= 0xFFFFull) {
+        if constexpr (sizeof(T) == 2) {
+#define KZB_TRANSP16(B)                                                                            \
+    case B:                                                                                        \
+        return TwoOp<T, OpTranspNarrow16<B>>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+            switch (p.shift) {
+                KZB_TRANSP16(9) KZB_TRANSP16(10) KZB_TRANSP16(11) KZB_TRANSP16(12)
+                KZB_TRANSP16(13) KZB_TRANSP16(14) KZB_TRANSP16(15) KZB_TRANSP16(16)
+            default:
+                break;
+            }
+#undef KZB_TRANSP16
+        }
         return TwoOp<T, OpTranspNarrow>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+    }
     return TwoOp<T, OpTranspWide>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
 }
 
@@ -226,17 +295,19 @@ int RunSubConst(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void
     SetDepth<T>(p, bits);
     // The constants repeat every pixel: lay them out over a chunk of whole
     // pixels so that the row loop runs over contiguous samples.
+    using L = SubConstLane<T>;
+    const int64_t s = std::numeric_limits<T>::max();
     const size_t pixels = spp >= 1024 ? 1 : 1024 / spp;
     const size_t len = pixels * spp;
     KzScratch scratch;
-    int32_t* pat = scratch.Get<int32_t>(len);
+    L* pat = scratch.Get<L>(len);
     if (!pat)
         return KZ_ERR_OUT_OF_MEMORY;
     for (size_t k = 0; k < spp; ++k) {
-        int32_t c = constants[k];
-        c = c < -65536 ? -65536 : (c > 131071 ? 131071 : c);
+        int64_t c = constants[k];
+        c = c < -(s + 1) ? -(s + 1) : (c > 2 * s + 1 ? 2 * s + 1 : c);
         for (size_t x = 0; x < pixels; ++x)
-            pat[x * spp + k] = c;
+            pat[x * spp + k] = L(c);
     }
     p.pattern = pat;
     p.patternLen = len;
