@@ -27,11 +27,17 @@ inline uint32_t ScaleWeight(double w) noexcept
     return uint32_t(KzTruncToInt32(w * s + 0.5)) & uint32_t(std::numeric_limits<T>::max());
 }
 
-// floor(w v / S) for w, v in 0..S.
+// floor(w v / S) for w, v in 0..S: for bytes a 16-bit product divided by the
+// constant 255 (a high multiply), for words the exact shift division in
+// 32 bits. Only the low B bits of the sum of the entries are kept, so the
+// narrow type of the bytes' entries changes no result.
 template <class T>
 KZB_INLINE uint32_t WeightEntry(uint32_t w, uint32_t v) noexcept
 {
-    return KzbDivByMask<uint32_t>(w * v, sizeof(T) * 8);
+    if constexpr (sizeof(T) == 1)
+        return uint16_t(uint16_t(w * v) / 255u);
+    else
+        return KzbDivByMask<uint32_t>(w * v, 16);
 }
 
 // Collapse of a fixed count N (3 or 4); weighted when w != null.
@@ -193,6 +199,23 @@ KZB_INLINE int ExpandPicImpl(void* dst, uint32_t dRB, const void* src, uint32_t 
                 d[x * 4 + 2] = v;
                 d[x * 4 + 3] = v;
             }
+        } else if constexpr (E == Expand::Replicate && sizeof(T) == 1 && N >= 5 && N <= 8) {
+            // One 8-byte store of the repeated sample a pixel; each store's
+            // excess is overwritten by the next pixel, and the last pixel,
+            // whose excess would pass the row's end, is written exactly.
+            const size_t body = width - 1;
+            for (size_t x = 0; x < body; ++x) {
+                const uint64_t v = uint64_t(s[x]) * 0x0101010101010101ull;
+                std::memcpy(d + x * N, &v, 8);
+            }
+            for (size_t k = 0; k < N; ++k)
+                d[body * N + k] = s[body];
+        } else if constexpr (E == Expand::Replicate && N != 0) {
+            for (size_t x = 0; x < width; ++x) {
+                const T v = s[x];
+                for (size_t k = 0; k < N; ++k)
+                    d[x * N + k] = v;
+            }
         } else if constexpr (E == Expand::Replicate) {
             for (size_t x = 0; x < width; ++x) {
                 T* p = d + x * nc;
@@ -201,11 +224,12 @@ KZB_INLINE int ExpandPicImpl(void* dst, uint32_t dRB, const void* src, uint32_t 
                     p[k] = v;
             }
         } else if constexpr (E == Expand::OneToFour) {
+            // One packed store a pixel: (s, s, s, 0) in memory order.
+            using P = std::conditional_t<sizeof(T) == 1, uint32_t, uint64_t>;
+            constexpr P rep = sizeof(T) == 1 ? P(0x00010101u) : P(0x0000000100010001ull);
             for (size_t x = 0; x < width; ++x) {
-                d[x * 4 + 0] = s[x];
-                d[x * 4 + 1] = s[x];
-                d[x * 4 + 2] = s[x];
-                d[x * 4 + 3] = 0;
+                const P v = P(s[x]) * rep;
+                std::memcpy(d + x * 4, &v, sizeof v);
             }
         } else if constexpr (E == Expand::FourToThree) {
             for (size_t x = 0; x < width; ++x) {
@@ -214,11 +238,13 @@ KZB_INLINE int ExpandPicImpl(void* dst, uint32_t dRB, const void* src, uint32_t 
                 d[x * 3 + 2] = s[x * 4 + 2];
             }
         } else {
+            // One packed store a pixel: (s0, s1, s2, fourth) in memory order.
+            using P = std::conditional_t<sizeof(T) == 1, uint32_t, uint64_t>;
+            constexpr unsigned bits = 8 * sizeof(T);
+            const P top = P(fourth) << (3 * bits);
             for (size_t x = 0; x < width; ++x) {
-                d[x * 4 + 0] = s[x * 3 + 0];
-                d[x * 4 + 1] = s[x * 3 + 1];
-                d[x * 4 + 2] = s[x * 3 + 2];
-                d[x * 4 + 3] = fourth;
+                const P v = P(s[x * 3]) | (P(s[x * 3 + 1]) << bits) | (P(s[x * 3 + 2]) << (2 * bits)) | top;
+                std::memcpy(d + x * 4, &v, sizeof v);
             }
         }
     }
@@ -246,8 +272,14 @@ int ReplicateN(void* dst, uint32_t nComp, uint32_t dRB, const void* src, uint32_
     if (KzRowCount(width, count) == 0 || nComp == 0)
         return KZ_OK;
     switch (nComp) {
+    case 1: return ExpandPic<T, Expand::Replicate, 1>(dst, dRB, src, sRB, 1, 0, width, count);
+    case 2: return ExpandPic<T, Expand::Replicate, 2>(dst, dRB, src, sRB, 2, 0, width, count);
     case 3: return ExpandPic<T, Expand::Replicate, 3>(dst, dRB, src, sRB, 3, 0, width, count);
     case 4: return ExpandPic<T, Expand::Replicate, 4>(dst, dRB, src, sRB, 4, 0, width, count);
+    case 5: return ExpandPic<T, Expand::Replicate, 5>(dst, dRB, src, sRB, 5, 0, width, count);
+    case 6: return ExpandPic<T, Expand::Replicate, 6>(dst, dRB, src, sRB, 6, 0, width, count);
+    case 7: return ExpandPic<T, Expand::Replicate, 7>(dst, dRB, src, sRB, 7, 0, width, count);
+    case 8: return ExpandPic<T, Expand::Replicate, 8>(dst, dRB, src, sRB, 8, 0, width, count);
     default: return ExpandPic<T, Expand::Replicate, 0>(dst, dRB, src, sRB, nComp, 0, width, count);
     }
 }

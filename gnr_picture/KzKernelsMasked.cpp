@@ -234,14 +234,21 @@ KZB_INLINE int ChangeImpl(void* buf, uint32_t nComp, uint32_t rowBytes, const T*
             for (size_t x = 0; x < width; ++x)
                 p[x] = p[x] == o ? v : p[x];
         } else if constexpr (FixedN != 0) {
+            // Pixels rarely match: compare, and store only on a match. The
+            // values are held in locals, which no picture store can change.
+            T o[FixedN], v[FixedN];
+            for (size_t k = 0; k < FixedN; ++k) {
+                o[k] = ov[k];
+                v[k] = nv[k];
+            }
             for (size_t x = 0; x < width; ++x) {
                 T* q = p + x * FixedN;
-                bool eq = true;
-                for (size_t k = 0; k < FixedN; ++k)
-                    eq &= q[k] == ov[k];
-                const T sel = T(T(0) - T(eq));
-                for (size_t k = 0; k < FixedN; ++k)
-                    q[k] = T((nv[k] & sel) | (q[k] & T(~sel)));
+                bool eq = q[0] == o[0];
+                for (size_t k = 1; k < FixedN; ++k)
+                    eq = eq & (q[k] == o[k]);
+                if (eq)
+                    for (size_t k = 0; k < FixedN; ++k)
+                        q[k] = v[k];
             }
         } else {
             for (size_t x = 0; x < width; ++x) {

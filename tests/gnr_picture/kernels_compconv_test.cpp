@@ -178,7 +178,9 @@ TEST(KzExpand, EveryMemberMatchesScalarReference)
     KzbForEachIsa([&](bool baseline) {
         SCOPED_TRACE(baseline ? "baseline" : "native");
         for (const Member& m : members) {
-            const std::vector<uint32_t> counts = m.dstComps ? std::vector<uint32_t>{m.dstComps} : std::vector<uint32_t>{1, 3, 4, 5};
+            // Every count with a specialised loop, and one past them.
+            const std::vector<uint32_t> counts = m.dstComps ? std::vector<uint32_t>{m.dstComps}
+                                                            : std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9};
             for (uint32_t dc : counts) {
                 for (uint32_t width : {1u, 37u, 64u}) {
                     const uint32_t height = 3;
