@@ -384,53 +384,90 @@ struct CorrSums {
     double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
 };
 
-// Adds the sums of one row to `sums` (one entry per component). Each row is
-// summed exactly in 64-bit integers (a row holds fewer than 2^32 samples of a
-// component, each product below 2^32) and then added in double precision.
+// Lane accumulators of the correlation pass: the row is taken as width x nc
+// contiguous samples and summed into L lanes (L a multiple of nc, at most
+// kCorrLanes), lane j holding component j % nc, so the inner loop is a plain
+// contiguous loop the compiler vectorises. Byte lanes are 32-bit (a lane
+// takes at most kCorrFlush products below 2^16 before it is emptied); word
+// lanes are 64-bit (products below 2^32). Lanes are emptied into exact 64-bit
+// per-component sums, which are added in double precision at the end of each
+// row.
+constexpr size_t kCorrLanes = 64;
+constexpr size_t kCorrFlush = 65536;
+template <class T> using CorrAcc = std::conditional_t<sizeof(T) == 1, uint32_t, uint64_t>;
+
 template <class T, size_t FixedN>
-KZB_INLINE void CorrRow(const T* a, const T* b, size_t width, size_t nComp, CorrSums* sums,
-                        uint64_t* scratch) noexcept
+KZB_INLINE int CorrPassImpl(const void* srcA, uint32_t aRB, const void* srcB, uint32_t bRB,
+                            size_t nComp, uint32_t width, size_t rows, CorrSums* sums,
+                            uint64_t* comp) noexcept
 {
+    using Acc = CorrAcc<T>;
     const size_t nc = FixedN ? FixedN : nComp;
-    if constexpr (FixedN == 1) {
-        uint64_t sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
-        for (size_t i = 0; i < width; ++i) {
-            const uint64_t x = a[i], y = b[i];
-            sx += x;
-            sy += y;
-            sxx += x * x;
-            syy += y * y;
-            sxy += x * y;
+    const size_t lanes = FixedN ? FixedN * (kCorrLanes / FixedN)
+                                : (nc <= kCorrLanes ? nc * (kCorrLanes / nc) : 0);
+    alignas(64) Acc lx[kCorrLanes], ly[kCorrLanes], lxx[kCorrLanes], lyy[kCorrLanes], lxy[kCorrLanes];
+    const size_t n = size_t(width) * nc;
+    for (size_t r = 0; r < rows; ++r) {
+        const T* a = KzRow<T>(srcA, aRB, r);
+        const T* b = KzRow<T>(srcB, bRB, r);
+        std::memset(comp, 0, 5 * nc * sizeof(uint64_t));
+        size_t off = 0;
+        if (lanes) {
+            const size_t full = n - n % lanes;
+            while (off < full) {
+                for (size_t j = 0; j < lanes; ++j)
+                    lx[j] = ly[j] = lxx[j] = lyy[j] = lxy[j] = 0;
+                const size_t chunkEnd = full - off > lanes * kCorrFlush ? off + lanes * kCorrFlush : full;
+                for (; off < chunkEnd; off += lanes) {
+                    const T* pa = a + off;
+                    const T* pb = b + off;
+                    for (size_t j = 0; j < lanes; ++j) {
+                        const uint32_t x = pa[j], y = pb[j];
+                        lx[j] += Acc(x);
+                        ly[j] += Acc(y);
+                        lxx[j] += Acc(x * x);
+                        lyy[j] += Acc(y * y);
+                        lxy[j] += Acc(x * y);
+                    }
+                }
+                for (size_t j = 0; j < lanes; ++j) {
+                    uint64_t* c = comp + 5 * (j % nc);
+                    c[0] += lx[j];
+                    c[1] += ly[j];
+                    c[2] += lxx[j];
+                    c[3] += lyy[j];
+                    c[4] += lxy[j];
+                }
+            }
         }
-        sums[0].sx += double(sx);
-        sums[0].sy += double(sy);
-        sums[0].sxx += double(sxx);
-        sums[0].syy += double(syy);
-        sums[0].sxy += double(sxy);
-    } else {
-        uint64_t* acc = scratch; // 5 * nc entries
-        std::memset(acc, 0, 5 * nc * sizeof(uint64_t));
-        for (size_t i = 0; i < width; ++i) {
-            const T* pa = a + i * nc;
-            const T* pb = b + i * nc;
+        // The pixels after the last whole block of lanes (all of them when a
+        // pixel has more components than there are lanes).
+        for (size_t px = off / (nc ? nc : 1); px < width; ++px) {
             for (size_t k = 0; k < nc; ++k) {
-                const uint64_t x = pa[k], y = pb[k];
-                acc[5 * k + 0] += x;
-                acc[5 * k + 1] += y;
-                acc[5 * k + 2] += x * x;
-                acc[5 * k + 3] += y * y;
-                acc[5 * k + 4] += x * y;
+                const uint64_t x = a[px * nc + k], y = b[px * nc + k];
+                uint64_t* c = comp + 5 * k;
+                c[0] += x;
+                c[1] += y;
+                c[2] += x * x;
+                c[3] += y * y;
+                c[4] += x * y;
             }
         }
         for (size_t k = 0; k < nc; ++k) {
-            sums[k].sx += double(acc[5 * k + 0]);
-            sums[k].sy += double(acc[5 * k + 1]);
-            sums[k].sxx += double(acc[5 * k + 2]);
-            sums[k].syy += double(acc[5 * k + 3]);
-            sums[k].sxy += double(acc[5 * k + 4]);
+            sums[k].sx += double(comp[5 * k + 0]);
+            sums[k].sy += double(comp[5 * k + 1]);
+            sums[k].sxx += double(comp[5 * k + 2]);
+            sums[k].syy += double(comp[5 * k + 3]);
+            sums[k].sxy += double(comp[5 * k + 4]);
         }
     }
+    return KZ_OK;
 }
+
+KZB_MULTIVERSION(template <class T KZB_COMMA size_t FixedN>, CorrPass,
+                 (const void* srcA, uint32_t aRB, const void* srcB, uint32_t bRB, size_t nComp,
+                  uint32_t width, size_t rows, CorrSums* sums, uint64_t* comp),
+                 <T KZB_COMMA FixedN>(srcA, aRB, srcB, bRB, nComp, width, rows, sums, comp))
 
 // Pearson's coefficient of one component, 0 when either picture is constant.
 inline double CorrCoefficient(const CorrSums& s, double n) noexcept
@@ -458,25 +495,17 @@ int Correlation(const void* srcA, uint32_t aRB, const void* srcB, uint32_t bRB, 
     if (rows == 0 || nc == 0)
         return KZ_OK;
 
+    // Five exact sums per component for the row in progress, and the
+    // double-precision sums of the whole pass.
     KzScratch sumMem, accMem;
-    CorrSums local[FixedN ? FixedN : 1];
-    CorrSums* sums = local;
-    uint64_t* acc = nullptr;
-    if constexpr (FixedN != 1) {
-        if constexpr (FixedN == 0) {
-            sums = sumMem.Get<CorrSums>(nc);
-            if (!sums)
-                return KZ_ERR_OUT_OF_MEMORY;
-            for (size_t k = 0; k < nc; ++k)
-                sums[k] = CorrSums();
-        }
-        size_t accCount;
-        if (!KzMulSize(nc, 5, &accCount) || !(acc = accMem.Get<uint64_t>(accCount)))
-            return KZ_ERR_OUT_OF_MEMORY;
-    }
-
-    for (size_t r = 0; r < rows; ++r)
-        CorrRow<T, FixedN>(KzRow<T>(srcA, aRB, r), KzRow<T>(srcB, bRB, r), width, nc, sums, acc);
+    CorrSums* sums = sumMem.Get<CorrSums>(nc);
+    size_t accCount;
+    uint64_t* comp = nullptr;
+    if (!sums || !KzMulSize(nc, 5, &accCount) || !(comp = accMem.Get<uint64_t>(accCount)))
+        return KZ_ERR_OUT_OF_MEMORY;
+    for (size_t k = 0; k < nc; ++k)
+        sums[k] = CorrSums();
+    CorrPass<T, FixedN>(srcA, aRB, srcB, bRB, nc, width, rows, sums, comp);
 
     // The statistics cover the samples actually summed: whole rows.
     const double n = double(rows * size_t(width));

@@ -447,6 +447,8 @@ using CorrNFn = int (*)(KZ_CORRN_ARGS);
 
 TEST(KzCorrelation, EveryMemberMatchesScalarReference)
 {
+    KzbForEachIsa([&](bool baseline) {
+    SCOPED_TRACE(baseline ? "baseline" : "native");
     struct Fixed {
         const char* name;
         CorrFn fn;
@@ -459,14 +461,15 @@ TEST(KzCorrelation, EveryMemberMatchesScalarReference)
     };
     for (const Fixed& f : fixed) {
         const uint64_t mask = FullMask(f.sampleBytes);
-        const TestPicture a = RandomPicture(33, 7, f.comps, f.sampleBytes, mask, 5);
-        TestPicture b = RandomPicture(33, 7, f.comps, f.sampleBytes, mask, 6);
+        // Rows longer than the pass's blocks of lanes, with a remainder.
+        const TestPicture a = RandomPicture(201, 7, f.comps, f.sampleBytes, mask, 5);
+        TestPicture b = RandomPicture(201, 7, f.comps, f.sampleBytes, mask, 6);
         // Make b partly follow a so the coefficient is clearly positive.
         for (size_t r = 0; r < 7; ++r)
             for (size_t i = 0; i < b.samplesPerRow(); i += 2)
                 b.put(r, i, a.get(r, i));
         double got = -1;
-        EXPECT_EQ(f.fn(a.data(), a.rowBytes, b.data(), b.rowBytes, 33, a.count(), &got), 0);
+        EXPECT_EQ(f.fn(a.data(), a.rowBytes, b.data(), b.rowBytes, 201, a.count(), &got), 0);
         const double want = RefCorrelation(a, b, nullptr, int(f.comps));
         EXPECT_GT(want, 0.1) << f.name;
         EXPECT_NEAR(got, want, 1e-12) << f.name;
@@ -476,22 +479,24 @@ TEST(KzCorrelation, EveryMemberMatchesScalarReference)
         CorrNFn fn;
         uint32_t sampleBytes;
     } members[] = {{"Nx8", linar_correlation_Nx8, 1}, {"Nx16", linar_correlation_Nx16, 2}};
-    const uint64_t selAll = ~0ull, selSome = 0b10101;
+    const uint64_t selAll[2] = {~0ull, ~0ull}, selSome[2] = {0b10101, 1ull << 3};
     for (const N& m : members) {
-        for (uint32_t comps : kzt::TestComponentCounts()) {
-            for (const uint64_t* sel : {(const uint64_t*)nullptr, &selAll, &selSome}) {
+        // 70 components: more than the pass has lanes.
+        for (uint32_t comps : {1u, 3u, 4u, 5u, 70u}) {
+            for (const uint64_t* sel : {(const uint64_t*)nullptr, selAll, selSome}) {
                 const uint64_t mask = FullMask(m.sampleBytes);
-                const TestPicture a = RandomPicture(21, 5, comps, m.sampleBytes, mask, 15 + comps);
-                TestPicture b = RandomPicture(21, 5, comps, m.sampleBytes, mask, 16);
+                const TestPicture a = RandomPicture(133, 5, comps, m.sampleBytes, mask, 15 + comps);
+                TestPicture b = RandomPicture(133, 5, comps, m.sampleBytes, mask, 16);
                 for (size_t r = 0; r < 5; ++r)
                     for (size_t i = 0; i < b.samplesPerRow(); i += 3)
                         b.put(r, i, a.get(r, i));
                 double got = -1;
-                EXPECT_EQ(m.fn(a.data(), a.rowBytes, b.data(), b.rowBytes, comps, 21, a.count(), &got, sel), 0);
+                EXPECT_EQ(m.fn(a.data(), a.rowBytes, b.data(), b.rowBytes, comps, 133, a.count(), &got, sel), 0);
                 EXPECT_NEAR(got, RefCorrelation(a, b, sel, 0), 1e-12) << m.name << " comps " << comps;
             }
         }
     }
+    });
 }
 
 TEST(KzCorrelation, EdgeCases)
