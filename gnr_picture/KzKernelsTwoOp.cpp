@@ -412,7 +412,28 @@ KZB_INLINE int CorrPassImpl(const void* srcA, uint32_t aRB, const void* srcB, ui
         const T* b = KzRow<T>(srcB, bRB, r);
         std::memset(comp, 0, 5 * nc * sizeof(uint64_t));
         size_t off = 0;
-        if (lanes) {
+        if constexpr (FixedN == 1) {
+            // One component: plain reductions, which the compiler keeps in
+            // vector registers.
+            while (off < n) {
+                const size_t end = n - off > kCorrFlush ? off + kCorrFlush : n;
+                Acc sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+                for (size_t i = off; i < end; ++i) {
+                    const uint32_t x = a[i], y = b[i];
+                    sx += Acc(x);
+                    sy += Acc(y);
+                    sxx += Acc(x * x);
+                    syy += Acc(y * y);
+                    sxy += Acc(x * y);
+                }
+                comp[0] += sx;
+                comp[1] += sy;
+                comp[2] += sxx;
+                comp[3] += syy;
+                comp[4] += sxy;
+                off = end;
+            }
+        } else if (lanes) {
             const size_t full = n - n % lanes;
             while (off < full) {
                 for (size_t j = 0; j < lanes; ++j)
@@ -505,7 +526,13 @@ int Correlation(const void* srcA, uint32_t aRB, const void* srcB, uint32_t bRB, 
         return KZ_ERR_OUT_OF_MEMORY;
     for (size_t k = 0; k < nc; ++k)
         sums[k] = CorrSums();
-    CorrPass<T, FixedN>(srcA, aRB, srcB, bRB, nc, width, rows, sums, comp);
+    // The common counts run with constant strides whatever member was called.
+    switch (nc) {
+    case 1: CorrPass<T, 1>(srcA, aRB, srcB, bRB, nc, width, rows, sums, comp); break;
+    case 3: CorrPass<T, 3>(srcA, aRB, srcB, bRB, nc, width, rows, sums, comp); break;
+    case 4: CorrPass<T, 4>(srcA, aRB, srcB, bRB, nc, width, rows, sums, comp); break;
+    default: CorrPass<T, 0>(srcA, aRB, srcB, bRB, nc, width, rows, sums, comp); break;
+    }
 
     // The statistics cover the samples actually summed: whole rows.
     const double n = double(rows * size_t(width));
