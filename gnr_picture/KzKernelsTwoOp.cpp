@@ -119,28 +119,32 @@ struct OpTranspNarrow8 {
     static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
     {
         const uint16_t qa = uint16_t(p.qA), qb = uint16_t(p.qB);
-        constexpr uint16_t m = uint16_t((1u << B) - 1), mm = uint16_t(m * m);
+        constexpr uint16_t m = uint16_t((1u << B) - 1);
         for (size_t i = 0; i < n; ++i) {
             const uint16_t num = uint16_t(qa * a[i] + qb * b[i]);
-            // Division by a constant: a high multiply and a shift.
+            // Division by a constant (a high multiply and a shift), exact for
+            // every 16-bit numerator, so min() alone saturates.
             const uint16_t q = uint16_t(num / m);
-            d[i] = T(num >= mm ? m : q);
+            d[i] = T(q < m ? q : m);
         }
     }
 };
 
-// The same for 16-bit samples at a constant depth of B bits: a numerator in
-// 32-bit lanes divided by the constant M.
+// The same for 16-bit samples at a constant depth of B bits with
+// qA + qB <= 65535: the numerator stays below 65535^2 in 32-bit lanes, the
+// shift division cannot wrap, and since it is exact below M (M + 1) and
+// non-decreasing, min(quotient, M) is the saturated result.
 template <unsigned B>
 struct OpTranspNarrow16 {
     template <class T>
     static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
     {
         const uint32_t qa = uint32_t(p.qA), qb = uint32_t(p.qB);
-        constexpr uint32_t m = (1u << B) - 1, mm = m * m;
+        constexpr uint32_t m = (1u << B) - 1;
         for (size_t i = 0; i < n; ++i) {
             const uint32_t num = qa * a[i] + qb * b[i];
-            d[i] = T(num >= mm ? m : num / m);
+            const uint32_t q = KzbDivByMask<uint32_t>(num, B);
+            d[i] = T(q < m ? q : m);
         }
     }
 };
@@ -267,7 +271,7 @@ int RunTransp(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* 
 #undef KZB_TRANSP8
     }
     if ((p.qA + p.qB) * maxSample <= 0xFFFFFFFFull && p.limit <= 0xFFFFull) {
-        if constexpr (sizeof(T) == 2) {
+        if (sizeof(T) == 2 && p.qA + p.qB <= 65535) {
 #define KZB_TRANSP16(B)                                                                            \
     case B:                                                                                        \
         return TwoOp<T, OpTranspNarrow16<B>>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);

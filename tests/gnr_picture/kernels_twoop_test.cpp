@@ -146,8 +146,9 @@ TEST(KzTwoOperand, EveryMemberMatchesScalarReference)
             for (uint32_t bits : BitsOf(m.sampleBytes)) {
                 for (uint32_t width : {1u, 37u, 70u}) {
                     const uint64_t lim = Limit(bits, m.sampleBytes);
-                    // Samples within the depth, as callers guarantee.
-                    const uint64_t mask = lim;
+                    // Samples within the depth as callers guarantee, or (for
+                    // the wider widths) up to the container's maximum.
+                    const uint64_t mask = width == 70 ? FullMask(m.sampleBytes) : lim;
                     const std::string what = std::string(m.name) + " comps " + std::to_string(comps) +
                                              " bits " + std::to_string(bits) + " width " +
                                              std::to_string(width);
@@ -292,11 +293,14 @@ TEST(KzWeightedSum, EveryMemberMatchesScalarReference)
                     const std::string what = std::string(m.name) + " comps " + std::to_string(comps) + " bits " +
                                              std::to_string(bits) + " w " + std::to_string(wA) + "/" +
                                              std::to_string(wB);
-                    CheckAgainstReference(
-                        what, m.sampleBytes, comps, width, 3, lim,
-                        [&](void* d, uint32_t dr, const void* a, uint32_t ar, const void* b, uint32_t br,
-                            uint32_t count) { return m.fn(d, dr, a, ar, b, br, wA, wB, comps, bits, width, count); },
-                        [&](uint64_t a, uint64_t b, size_t) { return RefTransp(a, b, wA, wB, lim); });
+                    // Samples within the depth, and (frames from files can
+                    // hold them) samples up to the container's maximum.
+                    for (uint64_t valueMask : {lim, FullMask(m.sampleBytes)})
+                        CheckAgainstReference(
+                            what + " mask " + std::to_string(valueMask), m.sampleBytes, comps, width, 3, valueMask,
+                            [&](void* d, uint32_t dr, const void* a, uint32_t ar, const void* b, uint32_t br,
+                                uint32_t count) { return m.fn(d, dr, a, ar, b, br, wA, wB, comps, bits, width, count); },
+                            [&](uint64_t a, uint64_t b, size_t) { return RefTransp(a, b, wA, wB, lim); });
                 }
             }
         }
