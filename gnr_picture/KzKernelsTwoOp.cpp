@@ -191,6 +191,22 @@ struct OpSubConst {
     }
 };
 
+// One component: the same with the constant in a register.
+struct OpSubConst1 {
+    template <class T>
+    static KZB_INLINE void Row(T* d, const T* a, const T* b, size_t n, const TwoOpParams& p) noexcept
+    {
+        using L = SubConstLane<T>;
+        const L m = L(p.limit);
+        const L c = static_cast<const L*>(p.pattern)[0];
+        for (size_t i = 0; i < n; ++i) {
+            L v = L(L(a[i]) - L(b[i]) + c);
+            v = v < 0 ? L(0) : v;
+            d[i] = T(v > m ? m : v);
+        }
+    }
+};
+
 struct OpZero {
     template <class T>
     static KZB_INLINE void Row(T* d, const T*, const T*, size_t n, const TwoOpParams&) noexcept
@@ -315,6 +331,8 @@ int RunSubConst(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void
     }
     p.pattern = pat;
     p.patternLen = len;
+    if (spp == 1)
+        return TwoOp<T, OpSubConst1>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
     return TwoOp<T, OpSubConst>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
 }
 

@@ -55,8 +55,8 @@ TEST(KzCopyMask, EveryMemberMatchesScalarReference)
     struct Depth {
         uint32_t bits, sampleBytes, perComp;
     } depths[] = {{8, 1, 1}, {6, 1, 1}, {12, 2, 1}, {16, 2, 1}, {24, 1, 3}, {32, 4, 1}};
-    KzbForEachIsa([&](bool baseline) {
-        SCOPED_TRACE(baseline ? "baseline" : "native");
+    KzbForEachIsa([&](int isa) {
+        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
         for (const Member& m : members) {
             for (uint32_t comps : kzt::TestComponentCounts()) {
                 for (const Depth& dp : depths) {
@@ -224,8 +224,8 @@ TEST(KzComponent, CopyAndMaskedCopyMatchScalarReference)
         {"copycomponentmask_16_Nx16_in", copycomponentmask_16_Nx16_in, 2, 2, true},
         {"copycomponentmask_16_Nx16_out", copycomponentmask_16_Nx16_out, 2, 2, false},
     };
-    KzbForEachIsa([&](bool baseline) {
-        SCOPED_TRACE(baseline ? "baseline" : "native");
+    KzbForEachIsa([&](int isa) {
+        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
         const uint32_t width = 31, height = 3;
         for (const CompCase& c : kCompCases) {
             const std::string shape = " dst " + std::to_string(c.dc) + "/" + std::to_string(c.di) + " src " +
@@ -279,8 +279,8 @@ TEST(KzComponent, ConvertMatchesScalarReference)
         {"convertcomponent_16_to_16", convertcomponent_16_to_16, 2, 2},
     };
     const std::pair<uint32_t, uint32_t> depths[] = {{8, 8}, {8, 6}, {6, 8}, {12, 8}, {8, 12}, {16, 10}, {10, 16}, {4, 40}, {40, 4}};
-    KzbForEachIsa([&](bool baseline) {
-        SCOPED_TRACE(baseline ? "baseline" : "native");
+    KzbForEachIsa([&](int isa) {
+        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
         for (const Member& m : members) {
             for (const CompCase& c : kCompCases) {
                 for (auto [srcBits, dstBits] : depths) {
@@ -310,8 +310,8 @@ TEST(KzComponent, ConvertMatchesScalarReference)
 
 TEST(KzComponent, SetMatchesScalarReference)
 {
-    KzbForEachIsa([&](bool baseline) {
-        SCOPED_TRACE(baseline ? "baseline" : "native");
+    KzbForEachIsa([&](int isa) {
+        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
         for (uint32_t bytes : {1u, 2u}) {
             for (uint32_t comps : kzt::TestComponentCounts()) {
                 for (uint32_t idx = 0; idx < comps; idx += 2) {

@@ -139,8 +139,8 @@ void CheckAgainstReference(const std::string& what, uint32_t sampleBytes, uint32
 
 TEST(KzTwoOperand, EveryMemberMatchesScalarReference)
 {
-    KzbForEachIsa([&](bool baseline) {
-    SCOPED_TRACE(baseline ? "baseline" : "native");
+    KzbForEachIsa([&](int isa) {
+    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
     for (const TwoOpMember& m : kTwoOpMembers) {
         for (uint32_t comps : CompsOf(m.fixedComps)) {
             for (uint32_t bits : BitsOf(m.sampleBytes)) {
@@ -282,8 +282,8 @@ TEST(KzWeightedSum, EveryMemberMatchesScalarReference)
     const std::pair<double, double> weights[] = {
         {0.5, 0.5}, {0.3, 0.9}, {1.0, 0.0}, {1.7, 0.2}, {-0.5, 0.5}, {nan, 0.25}, {1e12, 0.1}, {3.0, 3.0},
     };
-    KzbForEachIsa([&](bool baseline) {
-    SCOPED_TRACE(baseline ? "baseline" : "native");
+    KzbForEachIsa([&](int isa) {
+    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
     for (const TranspMember& m : kTranspMembers) {
         for (uint32_t comps : CompsOf(m.fixedComps)) {
             for (uint32_t bits : BitsOf(m.sampleBytes)) {
@@ -362,8 +362,8 @@ const SubConstMember kSubConstMembers[] = {
 
 TEST(KzSubAddConst, EveryMemberMatchesScalarReference)
 {
-    KzbForEachIsa([&](bool baseline) {
-    SCOPED_TRACE(baseline ? "baseline" : "native");
+    KzbForEachIsa([&](int isa) {
+    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
     const std::vector<int32_t> constantSets[] = {
         {128, -300, 70000, 0, 5},
         {INT32_MIN, INT32_MAX, -1, 65535, -65535},
@@ -451,8 +451,8 @@ using CorrNFn = int (*)(KZ_CORRN_ARGS);
 
 TEST(KzCorrelation, EveryMemberMatchesScalarReference)
 {
-    KzbForEachIsa([&](bool baseline) {
-    SCOPED_TRACE(baseline ? "baseline" : "native");
+    KzbForEachIsa([&](int isa) {
+    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
     struct Fixed {
         const char* name;
         CorrFn fn;
