@@ -17,12 +17,6 @@
 
 namespace {
 
-// Wider type in which an operation on two samples of T cannot overflow.
-template <class T> struct Wide;
-template <> struct Wide<uint8_t> { using type = uint16_t; };
-template <> struct Wide<uint16_t> { using type = uint32_t; };
-template <> struct Wide<uint32_t> { using type = uint64_t; };
-
 // Arguments of one call, prepared once before the rows.
 struct TwoOpParams {
     uint64_t limit = 0;       // M = 2^bits - 1 in the container
@@ -625,12 +619,29 @@ inline const double* WeightRow(const double* base, uint32_t rowBytes, size_t r) 
                                            r * size_t(rowBytes));
 }
 
+// One component: a contiguous loop over the pixels, which the compiler
+// vectorises (double division included).
+template <class T, bool Reciprocal>
+KZB_INLINE void AverageRow1(T* d, double* wa, const T* s, const double* ws, size_t width) noexcept
+{
+    for (size_t x = 0; x < width; ++x) {
+        const double wA = LoadDouble(wa + x);
+        const double wS = LoadDouble(ws + x);
+        const double sum = wA + wS;
+        const double num = double(s[x]) * wS + double(d[x]) * wA;
+        const double q = Reciprocal ? num * (1.0 / sum) : num / sum;
+        d[x] = T(uint32_t(KzRoundToInt32(q)));
+        std::memcpy(wa + x, &sum, sizeof sum);
+    }
+}
+
 // Reciprocal: multiply by 1 / (wA + wS), formed once per pixel, instead of
 // dividing each component.
 template <class T, size_t FixedN, bool Reciprocal>
-int AverageUpdate(void* acc, uint32_t accRB, double* accW, uint32_t accWRB, const void* src,
-                  uint32_t srcRB, const double* srcW, uint32_t srcWRB, uint32_t nComp,
-                  uint32_t width, uint32_t count) noexcept
+KZB_INLINE int AverageUpdateImpl(void* acc, uint32_t accRB, double* accW, uint32_t accWRB,
+                                 const void* src, uint32_t srcRB, const double* srcW,
+                                 uint32_t srcWRB, uint32_t nComp, uint32_t width,
+                                 uint32_t count) noexcept
 {
     const size_t nc = FixedN ? FixedN : nComp;
     const size_t rows = KzRowCount(width, count);
@@ -639,6 +650,10 @@ int AverageUpdate(void* acc, uint32_t accRB, double* accW, uint32_t accWRB, cons
         const T* s = KzRow<T>(src, srcRB, r);
         double* wa = const_cast<double*>(WeightRow(accW, accWRB, r));
         const double* ws = WeightRow(srcW, srcWRB, r);
+        if (nc == 1) {
+            AverageRow1<T, Reciprocal>(d, wa, s, ws, width);
+            continue;
+        }
         for (size_t x = 0; x < width; ++x) {
             const double wA = LoadDouble(wa + x);
             const double wS = LoadDouble(ws + x);
@@ -658,6 +673,13 @@ int AverageUpdate(void* acc, uint32_t accRB, double* accW, uint32_t accWRB, cons
     }
     return KZ_OK;
 }
+
+KZB_MULTIVERSION(template <class T KZB_COMMA size_t FixedN KZB_COMMA bool Reciprocal>, AverageUpdate,
+                 (void* acc, uint32_t accRB, double* accW, uint32_t accWRB, const void* src,
+                  uint32_t srcRB, const double* srcW, uint32_t srcWRB, uint32_t nComp,
+                  uint32_t width, uint32_t count),
+                 <T KZB_COMMA FixedN KZB_COMMA Reciprocal>(acc, accRB, accW, accWRB, src, srcRB, srcW,
+                                                            srcWRB, nComp, width, count))
 
 } // namespace
 

@@ -594,6 +594,8 @@ TEST(KzRunningAverage, EveryMemberMatchesScalarReference)
         {"Nx8", nullptr, average_update_Nx8, 1, 0, false},
         {"Nx16", nullptr, average_update_Nx16, 2, 0, true},
     };
+    KzbForEachIsa([&](int isa) {
+    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
     for (const Member& m : members) {
         for (uint32_t comps : CompsOf(m.comps)) {
             const uint32_t width = 23, height = 4;
@@ -628,6 +630,7 @@ TEST(KzRunningAverage, EveryMemberMatchesScalarReference)
                 }
         }
     }
+    });
 }
 
 TEST(KzRunningAverage, EdgeCases)
@@ -652,4 +655,18 @@ TEST(KzRunningAverage, EdgeCases)
     EXPECT_EQ(acc3[1], 0);
     EXPECT_EQ(acc3[2], 0);
     EXPECT_EQ(wa, 0.0);
+
+    // The same in the one-component loop, for every instruction set, with
+    // neighbours whose weights are valid.
+    KzbForEachIsa([&](int isa) {
+        uint16_t acc16[9] = {1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000};
+        const uint16_t s16[9] = {3000, 3000, 3000, 3000, 3000, 3000, 3000, 3000, 3000};
+        double w0[9] = {1, 1, 1, 0, 1, 1, 1, 1, 1};
+        const double w1[9] = {1, 1, 1, 0, 1, 1, 1, 1, 3};
+        EXPECT_EQ(average_update_1x16(acc16, 18, w0, 72, s16, 18, w1, 72, 9, 9), 0);
+        for (int x = 0; x < 9; ++x)
+            EXPECT_EQ(acc16[x], x == 3 ? 0 : x == 8 ? 2500 : 2000) << "isa " << isa << " pixel " << x;
+        EXPECT_EQ(w0[3], 0.0);
+        EXPECT_EQ(w0[8], 4.0);
+    });
 }
