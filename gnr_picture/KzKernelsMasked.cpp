@@ -506,6 +506,45 @@ int SetComponent(void* buf, uint32_t nComp, uint32_t rowBytes, uint32_t idx, int
 }
 
 // First difference of the two components in row order, as a signed value.
+// Blocks of pixels are first tested for any difference with an OR of XORs (a
+// vectorised reduction); only the block holding the first difference is
+// searched pixel by pixel.
+template <class T, size_t AC, size_t BC>
+KZB_INLINE int CompareCompImpl(const void* a, uint32_t aComp, uint32_t aRB, uint32_t aIdx,
+                           const void* b, uint32_t bComp, uint32_t bRB, uint32_t bIdx,
+                           uint32_t width, uint32_t count) noexcept
+{
+    constexpr size_t kBlock = 64;
+    const size_t ac = AC ? AC : aComp, bc = BC ? BC : bComp;
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        const T* pa = KzRow<T>(a, aRB, r) + aIdx;
+        const T* pb = KzRow<T>(b, bRB, r) + bIdx;
+        for (size_t x0 = 0; x0 < width; x0 += kBlock) {
+            const size_t n = width - x0 < kBlock ? width - x0 : kBlock;
+            const T* qa = pa + x0 * ac;
+            const T* qb = pb + x0 * bc;
+            T any = 0;
+            for (size_t x = 0; x < n; ++x)
+                any |= T(qa[x * ac] ^ qb[x * bc]);
+            if (!any)
+                continue;
+            for (size_t x = 0; x < n; ++x) {
+                const T va = qa[x * ac], vb = qb[x * bc];
+                if (va != vb)
+                    return int(va) - int(vb);
+            }
+        }
+    }
+    return 0;
+}
+
+KZB_MULTIVERSION(template <class T KZB_COMMA size_t AC KZB_COMMA size_t BC>, CompareComp,
+                 (const void* a, uint32_t aComp, uint32_t aRB, uint32_t aIdx, const void* b,
+                  uint32_t bComp, uint32_t bRB, uint32_t bIdx, uint32_t width, uint32_t count),
+                 <T KZB_COMMA AC KZB_COMMA BC>(a, aComp, aRB, aIdx, b, bComp, bRB, bIdx, width,
+                                               count))
+
 template <class T>
 int CompareComponent(const void* a, uint32_t aComp, uint32_t aRB, uint32_t aIdx, const void* b,
                      uint32_t bComp, uint32_t bRB, uint32_t bIdx, uint32_t width,
@@ -513,18 +552,16 @@ int CompareComponent(const void* a, uint32_t aComp, uint32_t aRB, uint32_t aIdx,
 {
     if (!KzComponentIndexValid(aIdx, aComp) || !KzComponentIndexValid(bIdx, bComp))
         return KZ_ERR_INVALID_ARG;
-    const size_t rows = KzRowCount(width, count);
-    const size_t ac = aComp, bc = bComp;
-    for (size_t r = 0; r < rows; ++r) {
-        const T* pa = KzRow<T>(a, aRB, r) + aIdx;
-        const T* pb = KzRow<T>(b, bRB, r) + bIdx;
-        for (size_t x = 0; x < width; ++x) {
-            const T va = pa[x * ac], vb = pb[x * bc];
-            if (va != vb)
-                return int(va) - int(vb);
+    // Constant strides for pictures of equal common component counts.
+    if (aComp == bComp) {
+        switch (aComp) {
+        case 1: return CompareComp<T, 1, 1>(a, aComp, aRB, aIdx, b, bComp, bRB, bIdx, width, count);
+        case 3: return CompareComp<T, 3, 3>(a, aComp, aRB, aIdx, b, bComp, bRB, bIdx, width, count);
+        case 4: return CompareComp<T, 4, 4>(a, aComp, aRB, aIdx, b, bComp, bRB, bIdx, width, count);
+        default: break;
         }
     }
-    return 0;
+    return CompareComp<T, 0, 0>(a, aComp, aRB, aIdx, b, bComp, bRB, bIdx, width, count);
 }
 
 } // namespace

@@ -394,3 +394,45 @@ TEST(KzComponent, EdgeCases)
     EXPECT_EQ(setcomponent_Nx8(dst, 1, 5, 0, 1, 0, 12), 0);
     EXPECT_EQ(dst[0], src[0]);
 }
+
+TEST(KzComponent, CompareFindsTheFirstDifference)
+{
+    using CmpFn = int (*)(KZ_CMPCOMP_ARGS);
+    struct Member {
+        const char* name;
+        CmpFn fn;
+        uint32_t bytes;
+    } members[] = {{"comparecomponent_Nx8_to_Nx8", comparecomponent_Nx8_to_Nx8, 1},
+                   {"comparecomponent_Nx16_to_Nx16", comparecomponent_Nx16_to_Nx16, 2}};
+    KzbForEachIsa([&](int isa) {
+        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+        const uint32_t width = 150, height = 3;
+        for (const Member& m : members) {
+            for (const CompCase& c : kCompCases) {
+                // b's component equals a's everywhere, except where a test puts differences.
+                const TestPicture a = RandomPicture(width, height, c.dc, m.bytes, FullMask(m.bytes), 7);
+                TestPicture b0 = RandomPicture(width, height, c.sc, m.bytes, FullMask(m.bytes), 8, 2);
+                for (size_t r = 0; r < height; ++r)
+                    for (size_t x = 0; x < width; ++x)
+                        b0.put(r, x * c.sc + c.si, a.get(r, x * c.dc + c.di));
+                const std::string what = std::string(m.name) + " a " + std::to_string(c.dc) + "/" +
+                                         std::to_string(c.di) + " b " + std::to_string(c.sc) + "/" + std::to_string(c.si);
+                EXPECT_EQ(m.fn(a.data(), c.dc, a.rowBytes, c.di, b0.data(), c.sc, b0.rowBytes, c.si, width, a.count()), 0)
+                    << what;
+                // Other components and padding may differ freely; a difference in
+                // the compared component is found first in row order.
+                for (auto [r, x] : {std::pair<size_t, size_t>{0, 0}, {0, 63}, {0, 64}, {1, 65}, {1, 127}, {2, 149}}) {
+                    TestPicture b = b0;
+                    const uint64_t av = a.get(r, x * c.dc + c.di);
+                    const uint64_t bv = (av + 5) & FullMask(m.bytes);
+                    b.put(r, x * c.sc + c.si, bv);
+                    if (x + 1 < width) // a later difference must not win
+                        b.put(r, (x + 1) * c.sc + c.si, (a.get(r, (x + 1) * c.dc + c.di) + 1) & FullMask(m.bytes));
+                    EXPECT_EQ(m.fn(a.data(), c.dc, a.rowBytes, c.di, b.data(), c.sc, b.rowBytes, c.si, width, a.count()),
+                              int(av) - int(bv))
+                        << what << " at row " << r << " pixel " << x;
+                }
+            }
+        }
+    });
+}
