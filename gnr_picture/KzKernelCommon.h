@@ -19,7 +19,12 @@
 //  - the format is chosen once per call: every exported kernel instantiates a
 //    template with its container type (and, where fixed, its component count),
 //    and the work per row is a contiguous loop over plain arrays that the
-//    compiler can vectorise; no per-sample branch on the format;
+//    compiler can vectorise; no per-sample branch on the format. KzRunIsa
+//    compiles such a call for the processor's widest vector instruction set,
+//    chosen once per call too. Kernel sources start with
+//    #pragma GCC optimize("O3") (before any include): the library's default
+//    optimisation level only vectorises loops whose trip count is a known
+//    multiple of the vector width;
 //  - scratch memory and heap tables come from KzScratch / SKzAllocHelper; an
 //    allocation failure makes the kernel return KZ_ERR_OUT_OF_MEMORY (-3) and
 //    nothing throws;
@@ -29,6 +34,7 @@
 
 #include "gnr_system/kz_base.h"
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +42,77 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+
+// Row loops are forced inline so that they are compiled (and vectorised) for
+// the instruction set of the function that runs them (KzRunIsa below).
+#define KZ_ALWAYS_INLINE inline __attribute__((always_inline))
+// The same for lambdas: [&](...) KZ_INLINE_LAMBDA { ... }.
+#define KZ_INLINE_LAMBDA __attribute__((always_inline))
+
+// ---------------------------------------------------------------------------
+// Instruction-set dispatch
+// ---------------------------------------------------------------------------
+
+// The widest vector instruction set this processor runs, detected once
+// (thread-safe static initialisation).
+enum class KzIsa { Base, Avx2, Avx512 };
+
+// Upper bound on the instruction set used, so tests can run every path on one
+// machine; hosts never change it.
+inline std::atomic<int>& KzIsaLimit() noexcept
+{
+    static std::atomic<int> limit{int(KzIsa::Avx512)};
+    return limit;
+}
+
+inline KzIsa KzCpuIsa() noexcept
+{
+    static const KzIsa detected = [] {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi"))
+            return KzIsa::Avx512;
+        if (__builtin_cpu_supports("avx2"))
+            return KzIsa::Avx2;
+        return KzIsa::Base;
+    }();
+    const int limit = KzIsaLimit().load(std::memory_order_relaxed);
+    return int(detected) < limit ? detected : KzIsa(limit);
+}
+
+#define KZ_TARGET_AVX2 __attribute__((target("avx2,bmi2,popcnt")))
+#define KZ_TARGET_AVX512 __attribute__((target("avx2,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi")))
+
+template <class F>
+KZ_TARGET_AVX2 __attribute__((noinline)) void KzRunAvx2(F& f)
+{
+    f(KzIsa::Avx2);
+}
+template <class F>
+KZ_TARGET_AVX512 __attribute__((noinline)) void KzRunAvx512(F& f)
+{
+    f(KzIsa::Avx512);
+}
+
+// Runs body(isa) once per call, compiled for the processor's widest vector
+// instruction set: the body is a lambda marked KZ_ALWAYS_INLINE whose row
+// loops (also forced inline) are then vectorised for that set. Tests and
+// results do not depend on the set chosen.
+template <class F>
+inline void KzRunIsa(F&& body)
+{
+    switch (KzCpuIsa()) {
+    case KzIsa::Avx512:
+        KzRunAvx512(body);
+        break;
+    case KzIsa::Avx2:
+        KzRunAvx2(body);
+        break;
+    default:
+        body(KzIsa::Base);
+        break;
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Conversions
@@ -154,7 +231,7 @@ inline const T* KzRow(const void* base, uint32_t rowBytes, size_t r) noexcept
 // into the instantiation, so one call selects the format once and every row
 // runs the same tight loop.
 template <class TD, class TS, class RowFn>
-inline void KzForRows2(void* dst, uint32_t dstRowBytes, const void* src, uint32_t srcRowBytes,
+KZ_ALWAYS_INLINE void KzForRows2(void* dst, uint32_t dstRowBytes, const void* src, uint32_t srcRowBytes,
                        size_t samplesPerPixel, uint32_t width, uint32_t count, RowFn&& rowFn)
 {
     const size_t rows = KzRowCount(width, count);
@@ -165,7 +242,7 @@ inline void KzForRows2(void* dst, uint32_t dstRowBytes, const void* src, uint32_
 
 // The same for a kernel that works on one picture in place.
 template <class T, class RowFn>
-inline void KzForRows1(void* pic, uint32_t rowBytes, size_t samplesPerPixel, uint32_t width,
+KZ_ALWAYS_INLINE void KzForRows1(void* pic, uint32_t rowBytes, size_t samplesPerPixel, uint32_t width,
                        uint32_t count, RowFn&& rowFn)
 {
     const size_t rows = KzRowCount(width, count);
@@ -179,7 +256,7 @@ inline void KzForRows1(void* pic, uint32_t rowBytes, size_t samplesPerPixel, uin
 // source, runs a loop free of aliasing so the compiler vectorises it without
 // runtime overlap checks; any other overlap takes the plain loop.
 template <class TD, class TS, class F>
-inline void KzMapRow(TD* d, const TS* s, size_t n, F&& f)
+KZ_ALWAYS_INLINE void KzMapRow(TD* d, const TS* s, size_t n, F&& f)
 {
     const auto* db = reinterpret_cast<const unsigned char*>(d);
     const auto* sb = reinterpret_cast<const unsigned char*>(s);
@@ -223,9 +300,9 @@ constexpr bool KzComponentIndexValid(uint32_t index, uint32_t components) noexce
 // Scratch memory
 // ---------------------------------------------------------------------------
 
-// Per-call scratch: small requests are served from an inline buffer (no
-// allocation, nothing large on the stack), larger ones from the heap; the
-// memory is released when the object goes out of scope. Get returns null when
+// Per-call scratch: the first small request is served from an inline buffer
+// (no allocation, nothing large on the stack), others from the heap; every
+// block stays valid until the object goes out of scope. Get returns null when
 // the size overflows or the heap is exhausted; the kernel then returns
 // KZ_ERR_OUT_OF_MEMORY. Never throws.
 class KzScratch {
@@ -235,12 +312,22 @@ public:
     KzScratch() noexcept = default;
     KzScratch(const KzScratch&) = delete;
     KzScratch& operator=(const KzScratch&) = delete;
-    ~KzScratch() { std::free(m_heap); }
+    ~KzScratch()
+    {
+        while (m_heap) {
+            void* prev;
+            std::memcpy(&prev, m_heap, sizeof(prev));
+            std::free(m_heap);
+            m_heap = prev;
+        }
+    }
 
-    // Memory for `n` objects of T, aligned for T (and to 64 bytes when inline).
+    // Memory for `n` objects of T (trivial types), aligned for T; 64-byte
+    // aligned when inline, 16-byte aligned from the heap.
     template <class T>
     T* Get(size_t n) noexcept
     {
+        static_assert(alignof(T) <= 16);
         size_t bytes;
         if (!KzMulSize(n, sizeof(T), &bytes))
             return nullptr;
@@ -248,12 +335,19 @@ public:
             m_inlineUsed = true;
             return reinterpret_cast<T*>(m_inline);
         }
-        std::free(m_heap);
-        m_heap = std::malloc(bytes ? bytes : 1);
-        return static_cast<T*>(m_heap);
+        // Each heap block starts with a header linking it to the previous one.
+        if (bytes > SIZE_MAX - kHeader)
+            return nullptr;
+        unsigned char* block = static_cast<unsigned char*>(std::malloc(kHeader + bytes));
+        if (!block)
+            return nullptr;
+        std::memcpy(block, &m_heap, sizeof(m_heap));
+        m_heap = block;
+        return reinterpret_cast<T*>(block + kHeader);
     }
 
 private:
+    static constexpr size_t kHeader = 16;
     alignas(64) unsigned char m_inline[kInline];
     bool m_inlineUsed = false;
     void* m_heap = nullptr;

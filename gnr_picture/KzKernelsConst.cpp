@@ -7,8 +7,9 @@
 // from the same function (samples are masked with the depth's largest value
 // first, as a table lookup would). Wrap-around add, multiply, divide and the
 // power law of the 1-, 3- and 4-component members go through one table of
-// 2^bits entries per component, built once per call; their N-component members
-// compute per sample.
+// 2^bits entries per component, built once per call (a picture with fewer
+// samples than the table has entries is computed per sample, with the same
+// result); their N-component members compute per sample.
 #pragma GCC optimize("O3")
 #include "gnr_picture/KzKernels.h"
 
@@ -89,13 +90,13 @@ using Wide = std::conditional_t<sizeof(T) == 1, int16_t, int32_t>;
 // Processes a row in segments of `seg` samples (a multiple of the component
 // count), so the constant pattern has a small fixed size.
 template <class T, class Pat, class F>
-inline void SegmentedRows(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, size_t comps,
+KZ_ALWAYS_INLINE void SegmentedRows(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, size_t comps,
                           kz_uint32 width, kz_uint32 count, const Pat* pat, size_t seg, F&& f)
 {
     KzForRows2<T, T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, [&](T* d, const T* s, size_t n) {
         for (size_t j = 0; j < n; j += seg) {
             const size_t len = std::min(seg, n - j);
-            KzMapRow(d + j, s + j, len, [pat, &f](T v, size_t i) { return f(v, pat[i]); });
+            KzMapRow(d + j, s + j, len, [pat, &f](T v, size_t i) KZ_INLINE_LAMBDA { return f(v, pat[i]); });
         }
     });
 }
@@ -109,6 +110,55 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
     // Segment: at least 1024 samples, a whole number of pixels.
     const size_t seg = comps * std::max<size_t>(1, (1024 + comps - 1) / comps);
     KzScratch scratch;
+    if (op == Op::Mul || op == Op::Div) {
+        // Rounded and clamped product in double precision, written so that it
+        // vectorises: the x86 conversion gives 0 after clamping for NaN and
+        // for anything outside [1, 2^31) (below 1 it truncates to 0 or less,
+        // at 2^31 and above it overflows to the most negative integer), and
+        // truncating min(x, limit) equals clamping the truncated x.
+        double* pat = scratch.Get<double>(seg);
+        if (!pat)
+            return KZ_ERR_OUT_OF_MEMORY;
+        for (size_t j = 0; j < seg; ++j)
+            pat[j] = op == Op::Mul ? o.d[j % comps] : 1.0 / o.d[j % comps];
+        const double dl = double(limit);
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask, dl](T v, double c) KZ_INLINE_LAMBDA {
+                                 const double x = double(v & mask) * c + 0.5;
+                                 const double y = x < dl ? x : dl;
+                                 const double r = (x >= 1.0 && x < 2147483648.0) ? y : 0.0;
+                                 return static_cast<T>(static_cast<int32_t>(r));
+                             });
+        });
+        return KZ_OK;
+    }
+    if (op == Op::Rotate) {
+        // 32-bit lanes when no constant can overflow them (|c| < 2^30 and
+        // samples below 2^16), else 64-bit lanes; the same result either way.
+        bool small = true;
+        for (size_t k = 0; k < comps; ++k)
+            small = small && o.i[k] > -(1 << 30) && o.i[k] < (1 << 30);
+        auto rotate = [&](auto zero) KZ_INLINE_LAMBDA {
+            using L = decltype(zero);
+            L* pat = scratch.Get<L>(seg);
+            if (!pat)
+                return KZ_ERR_OUT_OF_MEMORY;
+            for (size_t j = 0; j < seg; ++j)
+                pat[j] = o.i[j % comps];
+            const L w = limit;
+            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                                 [mask, w](T v, L c) KZ_INLINE_LAMBDA {
+                                     L x = L(v & mask) + c;
+                                     x = x < 0 ? x + w : (x > w ? x - w : x);
+                                     return static_cast<T>(x);
+                                 });
+            });
+            return KZ_OK;
+        };
+        return small ? rotate(int32_t(0)) : rotate(int64_t(0));
+    }
     if (op == Op::Add || op == Op::Sub) {
         using W = Wide<T>;
         W* pat = scratch.Get<W>(seg);
@@ -121,11 +171,14 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
             pat[j] = static_cast<W>(std::clamp<int64_t>(c, -int64_t(limit), int64_t(limit)));
         }
         const W wl = static_cast<W>(limit);
-        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask, wl](T v, W c) {
-            W x = static_cast<W>(static_cast<W>(v & mask) + c);
-            x = x < 0 ? W(0) : x;
-            x = x > wl ? wl : x;
-            return static_cast<T>(x);
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask, wl](T v, W c) KZ_INLINE_LAMBDA {
+                                 W x = static_cast<W>(static_cast<W>(v & mask) + c);
+                                 x = x < 0 ? W(0) : x;
+                                 x = x > wl ? wl : x;
+                                 return static_cast<T>(x);
+                             });
         });
         return KZ_OK;
     }
@@ -134,16 +187,21 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
         return KZ_ERR_OUT_OF_MEMORY;
     for (size_t j = 0; j < seg; ++j)
         pat[j] = std::min(static_cast<const T*>(o.sv)[j % comps], limit);
-    if (op == Op::Max)
-        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask](T v, T c) {
-            const T m = static_cast<T>(v & mask);
-            return m > c ? m : c;
-        });
-    else
-        SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, [mask](T v, T c) {
-            const T m = static_cast<T>(v & mask);
-            return m < c ? m : c;
-        });
+    const bool isMax = op == Op::Max;
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        if (isMax)
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask](T v, T c) KZ_INLINE_LAMBDA {
+                                 const T m = static_cast<T>(v & mask);
+                                 return m > c ? m : c;
+                             });
+        else
+            SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
+                             [mask](T v, T c) KZ_INLINE_LAMBDA {
+                                 const T m = static_cast<T>(v & mask);
+                                 return m < c ? m : c;
+                             });
+    });
     return KZ_OK;
 }
 
@@ -177,15 +235,18 @@ int TableArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint
 // Per-sample path of the N-component members (multiply, power, wrap-around).
 // ---------------------------------------------------------------------------
 
+// Also used by the 1-, 3- and 4-component members for pictures with fewer
+// samples than their table would have entries; they pass the depth's mask,
+// so the result is the table's entry for the masked sample.
 template <class T>
 int PerSampleArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes,
-                   const Operands& o, size_t comps, kz_uint32 bits, kz_uint32 width, kz_uint32 count)
+                   const Operands& o, size_t comps, kz_uint32 bits, kz_uint32 width, kz_uint32 count, T mask)
 {
     const T limit = KzDepthLimit<T>(bits);
     KzForRows2<T, T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, [&](T* d, const T* s, size_t n) {
         for (size_t i = 0; i < n; i += comps)
             for (size_t k = 0; k < comps; ++k)
-                d[i + k] = Entry<T>(op, o, k, s[i + k], limit);
+                d[i + k] = Entry<T>(op, o, k, s[i + k] & mask, limit);
     });
     return KZ_OK;
 }
@@ -260,13 +321,28 @@ int Run(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcR
     case Op::Max:
     case Op::Min:
         return DirectArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+    case Op::Rotate:
+    case Op::Mul:
+    case Op::Div:
+        // 16-bit tables are looked up one sample at a time, slower than this
+        // arithmetic in vector registers; 8-bit tables are looked up 64
+        // samples at a time where the processor allows it.
+        if (C != 0 && sizeof(T) == 2)
+            return DirectArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+        break;
     default:
         break;
     }
-    if constexpr (C != 0)
-        return TableArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
-    else
-        return PerSampleArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+    if constexpr (C != 0) {
+        const size_t samples = KzRowCount(width, count) * width * comps;
+        if (samples >= (size_t(1) << bits) * comps)
+            return TableArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count);
+        return PerSampleArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count,
+                                 KzDepthLimit<T>(bits));
+    } else {
+        return PerSampleArith<T>(op, dst, dstRowBytes, src, srcRowBytes, o, comps, bits, width, count,
+                                 std::numeric_limits<T>::max());
+    }
 }
 
 Operands IntOps(const int* c)
@@ -293,9 +369,11 @@ template <class T>
 int MaskOut(void* pic, kz_uint32 rowBytes, kz_uint32 mask, size_t comps, kz_uint32 width, kz_uint32 count)
 {
     const T m = static_cast<T>(mask);
-    KzForRows1<T>(pic, rowBytes, comps, width, count, [m](T* p, size_t n) {
-        for (size_t i = 0; i < n; ++i)
-            p[i] = static_cast<T>(p[i] & m);
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        KzForRows1<T>(pic, rowBytes, comps, width, count, [m](T* p, size_t n) KZ_INLINE_LAMBDA {
+            for (size_t i = 0; i < n; ++i)
+                p[i] = static_cast<T>(p[i] & m);
+        });
     });
     return KZ_OK;
 }

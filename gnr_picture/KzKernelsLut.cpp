@@ -3,6 +3,8 @@
 #pragma GCC optimize("O3")
 #include "gnr_picture/KzKernels.h"
 
+#include <immintrin.h>
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -84,10 +86,38 @@ void CalcRotate(T* const* rows, const double* a, size_t comps, kz_uint32 bits)
 // One row through a contiguous block: C fixed (1, 3, 4) or 0 for a run-time
 // count. C == 1 maps every sample through the flat table.
 template <class T, unsigned C>
-inline void BlockRow(T* d, const T* s, size_t pixels, const T* tab, T mask, size_t comps)
+KZ_ALWAYS_INLINE void BlockRow(T* d, const T* s, size_t pixels, const T* tab, T mask, size_t comps)
 {
     if constexpr (C == 1) {
-        KzMapRow(d, s, pixels, [tab, mask](T v, size_t) { return tab[v & mask]; });
+        // Four independent lookups a step (all four samples are read before
+        // any is written, which is safe in place and when the rows do not
+        // overlap; partly overlapping rows take the plain loop).
+        const uintptr_t da = reinterpret_cast<uintptr_t>(d), sa = reinterpret_cast<uintptr_t>(s);
+        size_t i = 0;
+        if (da == sa || da + pixels * sizeof(T) <= sa || sa + pixels * sizeof(T) <= da) {
+            if constexpr (sizeof(T) == 2) {
+                // Four samples per 64-bit load and store.
+                for (; i + 4 <= pixels; i += 4) {
+                    uint64_t w;
+                    std::memcpy(&w, s + i, 8);
+                    const uint64_t a = tab[w & mask], b = tab[(w >> 16) & mask];
+                    const uint64_t c = tab[(w >> 32) & mask], e = tab[(w >> 48) & mask];
+                    const uint64_t out = a | (b << 16) | (c << 32) | (e << 48);
+                    std::memcpy(d + i, &out, 8);
+                }
+            } else {
+                for (; i + 4 <= pixels; i += 4) {
+                    const T a = tab[s[i] & mask], b = tab[s[i + 1] & mask];
+                    const T c = tab[s[i + 2] & mask], e = tab[s[i + 3] & mask];
+                    d[i] = a;
+                    d[i + 1] = b;
+                    d[i + 2] = c;
+                    d[i + 3] = e;
+                }
+            }
+        }
+        for (; i < pixels; ++i)
+            d[i] = tab[s[i] & mask];
     } else if constexpr (C > 1) {
         for (size_t i = 0; i < pixels; ++i, d += C, s += C) {
             T out[C];
@@ -104,12 +134,111 @@ inline void BlockRow(T* d, const T* s, size_t pixels, const T* tab, T mask, size
 }
 
 template <class T, unsigned C>
-void BlockPicture(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const T* tab, T mask,
-                  size_t comps, size_t pixelsPerRow, kz_uint32 width, kz_uint32 count)
+KZ_ALWAYS_INLINE void BlockPicture(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes,
+                                   const T* tab, T mask, size_t comps, size_t pixelsPerRow, kz_uint32 width,
+                                   kz_uint32 count)
 {
     const size_t rows = KzRowCount(width, count);
     for (size_t r = 0; r < rows; ++r)
         BlockRow<T, C>(KzRow<T>(dst, dstRowBytes, r), KzRow<T>(src, srcRowBytes, r), pixelsPerRow, tab, mask, comps);
+}
+
+// ---------------------------------------------------------------------------
+// 8-bit tables with AVX-512 VBMI: a 256-entry table is four 64-byte registers;
+// two two-register byte permutes and a blend on bit 7 look up 64 samples.
+// Interleaved 3- and 4-component pictures look every vector up in each
+// component's table and merge by the component of each byte.
+// ---------------------------------------------------------------------------
+
+// Per-component tables of 256 entries with the index mask folded in, built
+// once per call from the caller's table (only its valid entries are read).
+struct Tables8 {
+    alignas(64) u8 t[4][256];
+};
+
+void BuildTables8(Tables8& out, const u8* tab, size_t tableComps, size_t comps, u8 mask)
+{
+    for (size_t k = 0; k < comps; ++k)
+        for (size_t v = 0; v < 256; ++v)
+            out.t[k][v] = tableComps == 1 ? tab[v & mask] : tab[size_t(v & mask) * tableComps + k];
+}
+
+KZ_TARGET_AVX512 inline __m512i Lookup256(const __m512i* t, __m512i idx)
+{
+    const __m512i lo = _mm512_permutex2var_epi8(t[0], idx, t[1]);
+    const __m512i hi = _mm512_permutex2var_epi8(t[2], idx, t[3]);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(idx), lo, hi);
+}
+
+// comps is 1 (one table for every sample), 3 or 4.
+KZ_TARGET_AVX512 __attribute__((noinline)) void LutRows8Vbmi(void* dst, kz_uint32 dstRowBytes, const void* src,
+                                                             kz_uint32 srcRowBytes, const Tables8& tables,
+                                                             unsigned comps, size_t n, size_t rows)
+{
+    __m512i t[4][4];
+    for (unsigned k = 0; k < comps; ++k)
+        for (int q = 0; q < 4; ++q)
+            t[k][q] = _mm512_load_si512(reinterpret_cast<const void*>(tables.t[k] + 64 * q));
+    // Byte masks of component k for a vector starting at sample phase p.
+    __mmask64 sel[3][4] = {};
+    for (unsigned p = 0; p < 3; ++p)
+        for (unsigned b = 0; b < 64; ++b)
+            sel[p][(p + b) % comps] |= __mmask64(1) << b;
+    auto lookup = [&](__m512i v, unsigned phase) KZ_INLINE_LAMBDA {
+        __m512i r = Lookup256(t[0], v);
+        for (unsigned k = 1; k < comps; ++k)
+            r = _mm512_mask_blend_epi8(sel[phase][k], r, Lookup256(t[k], v));
+        return r;
+    };
+    for (size_t r = 0; r < rows; ++r) {
+        u8* d = KzRow<u8>(dst, dstRowBytes, r);
+        const u8* s = KzRow<u8>(src, srcRowBytes, r);
+        const uintptr_t da = reinterpret_cast<uintptr_t>(d), sa = reinterpret_cast<uintptr_t>(s);
+        if (da != sa && da < sa + n && sa < da + n) {
+            // Partial overlap: sample by sample, each read before its write.
+            for (size_t i = 0; i < n; ++i)
+                d[i] = tables.t[i % comps][s[i]];
+            continue;
+        }
+        size_t j = 0;
+        unsigned phase = 0;
+        const unsigned step = 64 % comps;
+        for (; j + 64 <= n; j += 64) {
+            const __m512i v = _mm512_loadu_si512(s + j);
+            _mm512_storeu_si512(d + j, lookup(v, phase));
+            phase += step;
+            phase = phase >= comps ? phase - comps : phase;
+        }
+        if (j < n) {
+            const __mmask64 tail = (~__mmask64(0)) >> (64 - (n - j));
+            const __m512i v = _mm512_maskz_loadu_epi8(tail, s + j);
+            _mm512_mask_storeu_epi8(d + j, tail, lookup(v, phase));
+        }
+    }
+}
+
+// Runs the VBMI path when it applies (8-bit samples, flat table or 3/4
+// components, rows of at least one vector); false otherwise.
+template <class T>
+bool TryLutVbmi(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const T* tab,
+                kz_uint32 tableComps, kz_uint32 picComps, T mask, kz_uint32 width, kz_uint32 count)
+{
+    if constexpr (sizeof(T) != 1) {
+        return false;
+    } else {
+        if (KzCpuIsa() != KzIsa::Avx512)
+            return false;
+        const size_t n = size_t(width) * picComps;
+        if (n < 64)
+            return false;
+        const unsigned comps = tableComps == 1 ? 1u : picComps;
+        if (comps != 1 && comps != 3 && comps != 4)
+            return false;
+        Tables8 tables;
+        BuildTables8(tables, tab, tableComps, comps, mask);
+        LutRows8Vbmi(dst, dstRowBytes, src, srcRowBytes, tables, comps, n, KzRowCount(width, count));
+        return true;
+    }
 }
 
 template <class T>
@@ -118,17 +247,21 @@ void ApplyBlock(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 src
 {
     if (KzRowCount(width, count) == 0 || picComps == 0 || !tab)
         return;
-    if (tableComps == 1)
-        return BlockPicture<T, 1>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 1, size_t(width) * picComps, width,
-                                  count);
-    switch (picComps) {
-    case 3:
-        return BlockPicture<T, 3>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 3, width, width, count);
-    case 4:
-        return BlockPicture<T, 4>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 4, width, width, count);
-    default:
-        return BlockPicture<T, 0>(dst, dstRowBytes, src, srcRowBytes, tab, mask, picComps, width, width, count);
-    }
+    if (TryLutVbmi<T>(dst, dstRowBytes, src, srcRowBytes, tab, tableComps, picComps, mask, width, count))
+        return;
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        if (tableComps == 1)
+            return BlockPicture<T, 1>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 1, size_t(width) * picComps,
+                                      width, count);
+        switch (picComps) {
+        case 3:
+            return BlockPicture<T, 3>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 3, width, width, count);
+        case 4:
+            return BlockPicture<T, 4>(dst, dstRowBytes, src, srcRowBytes, tab, mask, 4, width, width, count);
+        default:
+            return BlockPicture<T, 0>(dst, dstRowBytes, src, srcRowBytes, tab, mask, picComps, width, width, count);
+        }
+    });
 }
 
 // A row-pointer LUT whose rows 0..rows-1 follow each other in one block (the

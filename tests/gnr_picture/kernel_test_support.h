@@ -3,6 +3,8 @@
 // kernel wrote exactly the samples it should and nothing else.
 #pragma once
 
+#include "gnr_picture/KzKernelCommon.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -134,6 +136,23 @@ inline uint64_t RefClamp(int64_t v, uint64_t limit)
     if (v < 0)
         return 0;
     return uint64_t(v) > limit ? limit : uint64_t(v);
+}
+
+// Runs body once for every instruction-set path this processor can take
+// (plain, AVX2, AVX-512), so the vectorised and the plain row loops are all
+// checked against the same reference.
+inline void ForEachIsa(const std::function<void()>& body)
+{
+    static const char* const names[] = {"base", "avx2", "avx512"};
+    const int saved = KzIsaLimit().load();
+    KzIsaLimit().store(int(KzIsa::Avx512));
+    const int detected = int(KzCpuIsa());
+    for (int level = 0; level <= detected; ++level) {
+        SCOPED_TRACE(names[level]);
+        KzIsaLimit().store(level);
+        body();
+    }
+    KzIsaLimit().store(saved);
 }
 
 // Component counts every family is tested with.

@@ -81,9 +81,21 @@ TEST(KzKernelCommon, LimitsRowsAndIndexes)
 TEST(KzKernelCommon, ScratchAndRowLutGuard)
 {
     KzScratch s;
-    EXPECT_NE(s.Get<u8>(16), nullptr);
-    EXPECT_NE(s.Get<u16>(100000), nullptr);
+    u8* small = s.Get<u8>(16);
+    u16* big = s.Get<u16>(100000);
+    u32* second = s.Get<u32>(10);  // inline buffer taken: from the heap
+    ASSERT_NE(small, nullptr);
+    ASSERT_NE(big, nullptr);
+    ASSERT_NE(second, nullptr);
+    // Every block stays usable until the scratch goes away (the sanitize build checks this).
+    std::memset(small, 1, 16);
+    std::memset(big, 2, 200000);
+    std::memset(second, 3, 40);
+    EXPECT_EQ(big[99999], 0x0202);
+    EXPECT_EQ(small[15], 1);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(big) % 16, 0u);
     EXPECT_EQ(s.Get<u64>(SIZE_MAX / 4), nullptr);  // size overflow is refused, not wrapped
+    EXPECT_EQ(s.Get<u8>(SIZE_MAX - 4), nullptr);
     {
         SKzAllocHelper guard;
         u16** lut = KzAllocRowLut<u16>(4096, 3, guard);
