@@ -1,6 +1,7 @@
 // Helpers of the two-operand, masked-copy and component-count kernels beyond
-// KzKernelCommon.h: instruction-set selection once per call, and exact
-// division by 2^bits - 1 without a divide instruction.
+// KzKernelCommon.h: per-call selection among explicitly instantiated
+// instruction-set variants (the processor's set as KzCpuIsa() detects it),
+// and exact division by 2^bits - 1 without a divide instruction.
 //
 // Every source file that includes this header starts with
 //   #pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
@@ -12,57 +13,17 @@
 
 #include "gnr_picture/KzKernelCommon.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #define KZB_INLINE __attribute__((always_inline)) inline
-#define KZB_AVX2 __attribute__((target("avx2")))
+// Variants compiled for the instruction sets KzCpuIsa() detects; the AVX-512
+// variant also prefers full-width vectors.
+#define KZB_AVX2 KZ_TARGET_AVX2
 #define KZB_AVX512                                                                                 \
-    __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq,prefer-vector-width=512")))
+    __attribute__((target("avx2,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi,"                \
+                          "prefer-vector-width=512")))
 #define KZB_COMMA ,
-
-// Instruction-set levels of the kernel variants.
-enum : int { KZB_ISA_BASE = 0, KZB_ISA_AVX2 = 1, KZB_ISA_AVX512 = 2 };
-
-// Highest level the processor runs, detected once per process (a thread-safe
-// static).
-inline int KzbDetectedIsa() noexcept
-{
-    static const int s_level = [] {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
-            return int(KZB_ISA_AVX512);
-        if (__builtin_cpu_supports("avx2"))
-            return int(KZB_ISA_AVX2);
-        return int(KZB_ISA_BASE);
-    }();
-    return s_level;
-}
-
-// Set by tests to cap the level below what the processor runs (-1: no cap).
-inline std::atomic<int> g_kzbIsaCap{-1};
-
-// Level the kernels use: consulted once per call, after which a whole
-// picture runs through the variant compiled for that instruction set.
-inline int KzbIsa() noexcept
-{
-    const int detected = KzbDetectedIsa();
-    const int cap = g_kzbIsaCap.load(std::memory_order_relaxed);
-    return cap >= 0 && cap < detected ? cap : detected;
-}
-
-// Runs fn once for every level the processor runs, highest first (tests).
-template <class Fn>
-inline void KzbForEachIsa(Fn&& fn)
-{
-    for (int level = KzbDetectedIsa(); level >= 0; --level) {
-        g_kzbIsaCap.store(level);
-        fn(level);
-    }
-    g_kzbIsaCap.store(-1);
-}
 
 // Declares Name##Avx512, Name##Avx2 and Name##Base (baseline x86-64) around
 // the always-inline template Name##Impl, and a dispatcher Name that picks one
@@ -74,10 +35,10 @@ inline void KzbForEachIsa(Fn&& fn)
     TPL __attribute__((noinline)) int Name##Base ARGS { return Name##Impl CALL; }                  \
     TPL inline int Name ARGS                                                                       \
     {                                                                                              \
-        switch (KzbIsa()) {                                                                        \
-        case KZB_ISA_AVX512:                                                                       \
+        switch (KzCpuIsa()) {                                                                      \
+        case KzIsa::Avx512:                                                                        \
             return Name##Avx512 CALL;                                                              \
-        case KZB_ISA_AVX2:                                                                         \
+        case KzIsa::Avx2:                                                                          \
             return Name##Avx2 CALL;                                                                \
         default:                                                                                   \
             return Name##Base CALL;                                                                \

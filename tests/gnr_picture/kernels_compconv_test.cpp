@@ -82,8 +82,7 @@ TEST(KzCollapse, EveryMemberMatchesScalarReference)
         {0.9, 0.8, 0.7, 0.6, 0.5}, // sums above 1: the remainder wraps
         {-0.1, 0.5, 1e20, nan, 0.25},
     };
-    KzbForEachIsa([&](int isa) {
-        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
         for (const Member& m : members) {
             const uint64_t S = m.bytes == 1 ? 255 : 65535;
             const std::vector<uint32_t> counts = m.comps ? std::vector<uint32_t>{m.comps} : std::vector<uint32_t>{1, 3, 4, 5};
@@ -175,8 +174,7 @@ TEST(KzExpand, EveryMemberMatchesScalarReference)
         {"convert_1x16_to_Nx16", nullptr, convert_1x16_to_Nx16, nullptr, RepN, 2, 1, 0},
     };
     const int32_t fourth = 300;
-    KzbForEachIsa([&](int isa) {
-        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
         for (const Member& m : members) {
             // Every count with a specialised loop, and one past them.
             const std::vector<uint32_t> counts = m.dstComps ? std::vector<uint32_t>{m.dstComps}

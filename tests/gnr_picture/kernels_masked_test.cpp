@@ -55,8 +55,7 @@ TEST(KzCopyMask, EveryMemberMatchesScalarReference)
     struct Depth {
         uint32_t bits, sampleBytes, perComp;
     } depths[] = {{8, 1, 1}, {6, 1, 1}, {12, 2, 1}, {16, 2, 1}, {24, 1, 3}, {32, 4, 1}};
-    KzbForEachIsa([&](int isa) {
-        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
         for (const Member& m : members) {
             for (uint32_t comps : kzt::TestComponentCounts()) {
                 for (const Depth& dp : depths) {
@@ -224,8 +223,7 @@ TEST(KzComponent, CopyAndMaskedCopyMatchScalarReference)
         {"copycomponentmask_16_Nx16_in", copycomponentmask_16_Nx16_in, 2, 2, true},
         {"copycomponentmask_16_Nx16_out", copycomponentmask_16_Nx16_out, 2, 2, false},
     };
-    KzbForEachIsa([&](int isa) {
-        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
         const uint32_t width = 31, height = 3;
         for (const CompCase& c : kCompCases) {
             const std::string shape = " dst " + std::to_string(c.dc) + "/" + std::to_string(c.di) + " src " +
@@ -279,8 +277,7 @@ TEST(KzComponent, ConvertMatchesScalarReference)
         {"convertcomponent_16_to_16", convertcomponent_16_to_16, 2, 2},
     };
     const std::pair<uint32_t, uint32_t> depths[] = {{8, 8}, {8, 6}, {6, 8}, {12, 8}, {8, 12}, {16, 10}, {10, 16}, {4, 40}, {40, 4}};
-    KzbForEachIsa([&](int isa) {
-        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
         for (const Member& m : members) {
             for (const CompCase& c : kCompCases) {
                 for (auto [srcBits, dstBits] : depths) {
@@ -310,8 +307,7 @@ TEST(KzComponent, ConvertMatchesScalarReference)
 
 TEST(KzComponent, SetMatchesScalarReference)
 {
-    KzbForEachIsa([&](int isa) {
-        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
         for (uint32_t bytes : {1u, 2u}) {
             for (uint32_t comps : kzt::TestComponentCounts()) {
                 for (uint32_t idx = 0; idx < comps; idx += 2) {
@@ -404,8 +400,7 @@ TEST(KzComponent, CompareFindsTheFirstDifference)
         uint32_t bytes;
     } members[] = {{"comparecomponent_Nx8_to_Nx8", comparecomponent_Nx8_to_Nx8, 1},
                    {"comparecomponent_Nx16_to_Nx16", comparecomponent_Nx16_to_Nx16, 2}};
-    KzbForEachIsa([&](int isa) {
-        SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
         const uint32_t width = 150, height = 3;
         for (const Member& m : members) {
             for (const CompCase& c : kCompCases) {

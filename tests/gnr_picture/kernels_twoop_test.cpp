@@ -139,8 +139,7 @@ void CheckAgainstReference(const std::string& what, uint32_t sampleBytes, uint32
 
 TEST(KzTwoOperand, EveryMemberMatchesScalarReference)
 {
-    KzbForEachIsa([&](int isa) {
-    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
     for (const TwoOpMember& m : kTwoOpMembers) {
         for (uint32_t comps : CompsOf(m.fixedComps)) {
             for (uint32_t bits : BitsOf(m.sampleBytes)) {
@@ -282,8 +281,7 @@ TEST(KzWeightedSum, EveryMemberMatchesScalarReference)
     const std::pair<double, double> weights[] = {
         {0.5, 0.5}, {0.3, 0.9}, {1.0, 0.0}, {1.7, 0.2}, {-0.5, 0.5}, {nan, 0.25}, {1e12, 0.1}, {3.0, 3.0},
     };
-    KzbForEachIsa([&](int isa) {
-    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
     for (const TranspMember& m : kTranspMembers) {
         for (uint32_t comps : CompsOf(m.fixedComps)) {
             for (uint32_t bits : BitsOf(m.sampleBytes)) {
@@ -362,8 +360,7 @@ const SubConstMember kSubConstMembers[] = {
 
 TEST(KzSubAddConst, EveryMemberMatchesScalarReference)
 {
-    KzbForEachIsa([&](int isa) {
-    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
     const std::vector<int32_t> constantSets[] = {
         {128, -300, 70000, 0, 5},
         {INT32_MIN, INT32_MAX, -1, 65535, -65535},
@@ -451,8 +448,7 @@ using CorrNFn = int (*)(KZ_CORRN_ARGS);
 
 TEST(KzCorrelation, EveryMemberMatchesScalarReference)
 {
-    KzbForEachIsa([&](int isa) {
-    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
     struct Fixed {
         const char* name;
         CorrFn fn;
@@ -594,8 +590,7 @@ TEST(KzRunningAverage, EveryMemberMatchesScalarReference)
         {"Nx8", nullptr, average_update_Nx8, 1, 0, false},
         {"Nx16", nullptr, average_update_Nx16, 2, 0, true},
     };
-    KzbForEachIsa([&](int isa) {
-    SCOPED_TRACE("instruction-set level " + std::to_string(isa));
+    kzt::ForEachIsa([&] {
     for (const Member& m : members) {
         for (uint32_t comps : CompsOf(m.comps)) {
             const uint32_t width = 23, height = 4;
@@ -658,14 +653,14 @@ TEST(KzRunningAverage, EdgeCases)
 
     // The same in the one-component loop, for every instruction set, with
     // neighbours whose weights are valid.
-    KzbForEachIsa([&](int isa) {
+    kzt::ForEachIsa([&] {
         uint16_t acc16[9] = {1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000};
         const uint16_t s16[9] = {3000, 3000, 3000, 3000, 3000, 3000, 3000, 3000, 3000};
         double w0[9] = {1, 1, 1, 0, 1, 1, 1, 1, 1};
         const double w1[9] = {1, 1, 1, 0, 1, 1, 1, 1, 3};
         EXPECT_EQ(average_update_1x16(acc16, 18, w0, 72, s16, 18, w1, 72, 9, 9), 0);
         for (int x = 0; x < 9; ++x)
-            EXPECT_EQ(acc16[x], x == 3 ? 0 : x == 8 ? 2500 : 2000) << "isa " << isa << " pixel " << x;
+            EXPECT_EQ(acc16[x], x == 3 ? 0 : x == 8 ? 2500 : 2000) << "pixel " << x;
         EXPECT_EQ(w0[3], 0.0);
         EXPECT_EQ(w0[8], 4.0);
     });
