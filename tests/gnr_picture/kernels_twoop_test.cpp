@@ -665,3 +665,42 @@ TEST(KzRunningAverage, EdgeCases)
         EXPECT_EQ(w0[8], 4.0);
     });
 }
+
+// Destinations of 8 MiB and more that overlap no source are written with
+// non-temporal stores from a chunk buffer: odd row lengths exercise the
+// unaligned ends of every row, and the padding must stay untouched.
+TEST(KzTwoOperand, LargeDestinationsMatchScalarReference)
+{
+    kzt::ForEachIsa([&] {
+        {
+            const uint32_t width = 2051, height = 2050; // 16-bit: 8.4 MB
+            const TestPicture a = RandomPicture(width, height, 1, 2, 0xFFF, 1);
+            const TestPicture b = RandomPicture(width, height, 1, 2, 0xFFF, 2);
+            const TestPicture d0 = RandomPicture(width, height, 1, 2, 0xFFFF, 3, 5);
+            TestPicture d = d0;
+            EXPECT_EQ(addandclip_1x16(d.data(), d.rowBytes, a.data(), a.rowBytes, b.data(), b.rowBytes, 1, 12, width,
+                                      d.count()),
+                      0);
+            ExpectSamples(
+                d0, d, [&](size_t r, size_t i, uint64_t) { return std::min<uint64_t>(a.get(r, i) + b.get(r, i), 4095); },
+                "large addandclip_1x16");
+        }
+        {
+            const uint32_t width = 1365, height = 2100; // 3 x 8-bit: 8.6 MB
+            const int32_t consts[3] = {100, -50, 300};
+            const TestPicture a = RandomPicture(width, height, 3, 1, 0xFF, 4);
+            const TestPicture b = RandomPicture(width, height, 3, 1, 0xFF, 5);
+            const TestPicture d0 = RandomPicture(width, height, 3, 1, 0xFF, 6, 1);
+            TestPicture d = d0;
+            EXPECT_EQ(subaddconstandclip_3x8(d.data(), d.rowBytes, a.data(), a.rowBytes, b.data(), b.rowBytes, consts,
+                                             3, 8, width, d.count()),
+                      0);
+            ExpectSamples(
+                d0, d,
+                [&](size_t r, size_t i, uint64_t) {
+                    return kzt::RefClamp(int64_t(a.get(r, i)) + consts[i % 3] - int64_t(b.get(r, i)), 255);
+                },
+                "large subaddconstandclip_3x8");
+        }
+    });
+}
