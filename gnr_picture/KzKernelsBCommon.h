@@ -13,11 +13,8 @@
 
 #include "gnr_picture/KzKernelCommon.h"
 
-#include <emmintrin.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #define KZB_INLINE __attribute__((always_inline)) inline
 // Variants compiled for the instruction sets KzCpuIsa() detects; the AVX-512
@@ -62,29 +59,4 @@ KZB_INLINE U KzbDivByMask(U n, unsigned b) noexcept
     t = U(n + t);
     t = U(t + 1u);
     return U(t >> b);
-}
-
-// Stores bytes to dst with non-temporal (cache-bypassing) writes for the
-// 16-byte-aligned part and ordinary writes for the ends. Callers end a pass
-// with KzbStreamFence().
-KZB_INLINE void KzbStreamStore(void* dst, const void* src, size_t bytes) noexcept
-{
-    uint8_t* d = static_cast<uint8_t*>(dst);
-    const uint8_t* s = static_cast<const uint8_t*>(src);
-    size_t head = (16 - (uintptr_t(d) & 15)) & 15;
-    if (head > bytes)
-        head = bytes;
-    std::memcpy(d, s, head);
-    d += head;
-    s += head;
-    bytes -= head;
-    for (; bytes >= 16; bytes -= 16, d += 16, s += 16)
-        _mm_stream_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-    std::memcpy(d, s, bytes);
-}
-
-// Orders the non-temporal stores before anything the caller does next.
-KZB_INLINE void KzbStreamFence() noexcept
-{
-    _mm_sfence();
 }

@@ -25,32 +25,7 @@ struct TwoOpParams {
     const void* pattern = nullptr;    // offset constants repeated over a chunk
                                       // (int16_t for 8-bit samples, else int32_t)
     size_t patternLen = 0;            // a whole number of pixels
-    bool stream = false;              // non-temporal destination stores
 };
-
-// Destinations of at least this many bytes are written with non-temporal
-// stores: they do not fit the caches anyway.
-constexpr size_t kStreamBytes = size_t(8) << 20;
-
-// Whether [p, p + bytes) and [q, q + qbytes) are disjoint.
-inline bool Disjoint(const void* p, size_t bytes, const void* q, size_t qbytes) noexcept
-{
-    const uintptr_t a = uintptr_t(p), b = uintptr_t(q);
-    return a + bytes <= b || b + qbytes <= a;
-}
-
-// Non-temporal stores pay off for large destinations that overlap no source
-// (in place, the destination lines are read anyway and stay cached).
-template <class T>
-inline bool UseStream(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* b,
-                      uint32_t bRB, size_t spp, uint32_t width, uint32_t count) noexcept
-{
-    const size_t rows = KzRowCount(width, count);
-    if (rows == 0 || size_t(width) * spp * sizeof(T) * rows < kStreamBytes)
-        return false;
-    const size_t span = rows * size_t(dRB);
-    return Disjoint(dst, span, a, rows * size_t(aRB)) && Disjoint(dst, span, b, rows * size_t(bRB));
-}
 
 // Depth limit and its bit count for a container of T.
 template <class T>
@@ -242,25 +217,6 @@ KZB_INLINE int TwoOpImpl(void* dst, uint32_t dRB, const void* a, uint32_t aRB, c
 {
     const size_t rows = KzRowCount(width, count);
     const size_t n = size_t(width) * spp;
-    if (p.stream) {
-        // Large destination that overlaps no source: each chunk is computed
-        // into a cache-resident buffer and stored with non-temporal writes,
-        // which saves reading the destination lines in.
-        constexpr size_t kChunk = 4096 / sizeof(T);
-        alignas(64) T buf[kChunk];
-        for (size_t r = 0; r < rows; ++r) {
-            T* d = KzRow<T>(dst, dRB, r);
-            const T* pa = KzRow<T>(a, aRB, r);
-            const T* pb = KzRow<T>(b, bRB, r);
-            for (size_t off = 0; off < n; off += kChunk) {
-                const size_t k = n - off < kChunk ? n - off : kChunk;
-                Op::template Row<T>(buf, pa + off, pb + off, k, p);
-                KzbStreamStore(d + off, buf, k * sizeof(T));
-            }
-        }
-        KzbStreamFence();
-        return KZ_OK;
-    }
     for (size_t r = 0; r < rows; ++r)
         Op::template Row<T>(KzRow<T>(dst, dRB, r), KzRow<T>(a, aRB, r), KzRow<T>(b, bRB, r), n, p);
     return KZ_OK;
@@ -283,7 +239,6 @@ int RunSimple(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* 
         return KZ_OK;
     TwoOpParams p;
     SetDepth<T>(p, bits);
-    p.stream = UseStream<T>(dst, dRB, a, aRB, b, bRB, spp, width, count);
     return TwoOp<T, Op>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
 }
 
@@ -310,7 +265,6 @@ int RunTransp(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* 
     SetDepth<T>(p, bits);
     if (p.limit == 0) // M = 0: every result is min(x, 0), and nothing divides by 0
         return TwoOp<T, OpZero>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
-    p.stream = UseStream<T>(dst, dRB, a, aRB, b, bRB, spp, width, count);
     p.qA = TranspWeight(wA, p.limit);
     p.qB = TranspWeight(wB, p.limit);
     const uint64_t maxSample = std::numeric_limits<T>::max();
@@ -371,7 +325,6 @@ int RunSubConst(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void
     }
     p.pattern = pat;
     p.patternLen = len;
-    p.stream = UseStream<T>(dst, dRB, a, aRB, b, bRB, spp, width, count);
     if (spp == 1)
         return TwoOp<T, OpSubConst1>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
     return TwoOp<T, OpSubConst>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
