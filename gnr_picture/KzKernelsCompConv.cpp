@@ -1,0 +1,372 @@
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+// Component-count conversion: collapsing 3, 4 or N components into one
+// (weighted sum or rounded mean) and expanding one component into 3, 4 or N,
+// or moving between 3 and 4 components.
+//
+// The weighted collapse is defined by per-component tables
+// T_k[v] = floor(w'_k v / S) with S = 2^B - 1 (B = 8 or 16) and the output
+// (sum of T_k[s_k]) mod 2^B. Since w'_k v <= S * S, each entry equals
+// KzbDivByMask(w'_k v, B) exactly, so the kernels compute the entries on the
+// fly: no 384 KiB or 512 KiB table is built per call, nothing large sits on
+// the stack, and the per-pixel loop is shifts, adds and one multiply per
+// sample, which the compiler vectorises.
+
+#include "gnr_picture/KzKernelsB.h"
+#include "gnr_picture/KzKernelsBCommon.h"
+
+#include <cstring>
+
+namespace {
+
+// Scaled weight trunc(w S + 0.5) kept modulo 2^B (x86 truncation: NaN and
+// out-of-range products give the most negative integer, i.e. 0 modulo 2^B).
+template <class T>
+inline uint32_t ScaleWeight(double w) noexcept
+{
+    constexpr double s = double(std::numeric_limits<T>::max());
+    return uint32_t(KzTruncToInt32(w * s + 0.5)) & uint32_t(std::numeric_limits<T>::max());
+}
+
+// floor(w v / S) for w, v in 0..S: for bytes a 16-bit product divided by the
+// constant 255 (a high multiply), for words the exact shift division in
+// 32 bits. Only the low B bits of the sum of the entries are kept, so the
+// narrow type of the bytes' entries changes no result.
+template <class T>
+KZB_INLINE uint32_t WeightEntry(uint32_t w, uint32_t v) noexcept
+{
+    if constexpr (sizeof(T) == 1)
+        return uint16_t(uint16_t(w * v) / 255u);
+    else
+        return KzbDivByMask<uint32_t>(w * v, 16);
+}
+
+// Collapse of a fixed count N (3 or 4); weighted when w != null.
+template <class T, size_t N>
+KZB_INLINE int CollapseFixedImpl(void* dst, uint32_t dRB, const void* src, uint32_t sRB,
+                                 const uint32_t* w, uint32_t width, uint32_t count) noexcept
+{
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        T* d = KzRow<T>(dst, dRB, r);
+        const T* s = KzRow<T>(src, sRB, r);
+        if (w) {
+            const uint32_t w0 = w[0], w1 = w[1], w2 = w[2], w3 = N == 4 ? w[3] : 0;
+            for (size_t x = 0; x < width; ++x) {
+                const T* p = s + x * N;
+                uint32_t v = WeightEntry<T>(w0, p[0]) + WeightEntry<T>(w1, p[1]) +
+                             WeightEntry<T>(w2, p[2]);
+                if constexpr (N == 4)
+                    v += WeightEntry<T>(w3, p[3]);
+                d[x] = T(v);
+            }
+        } else if constexpr (N == 3) {
+            for (size_t x = 0; x < width; ++x) {
+                const T* p = s + x * 3;
+                d[x] = T((uint32_t(p[0]) + p[1] + p[2] + 1) / 3);
+            }
+        } else {
+            for (size_t x = 0; x < width; ++x) {
+                const T* p = s + x * 4;
+                d[x] = T((uint32_t(p[0]) + p[1] + p[2] + p[3] + 2) >> 2);
+            }
+        }
+    }
+    return KZ_OK;
+}
+
+KZB_MULTIVERSION(template <class T KZB_COMMA size_t N>, CollapseFixed,
+                 (void* dst, uint32_t dRB, const void* src, uint32_t sRB, const uint32_t* w,
+                  uint32_t width, uint32_t count),
+                 <T KZB_COMMA N>(dst, dRB, src, sRB, w, width, count))
+
+// The last weight is never read: it is the remainder that makes the scaled
+// weights sum to S (modulo 2^B).
+template <class T, size_t N>
+int CollapseFixedRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, const double* weights,
+                     uint32_t width, uint32_t count) noexcept
+{
+    if (KzRowCount(width, count) == 0)
+        return KZ_OK;
+    if (!weights)
+        return CollapseFixed<T, N>(dst, dRB, src, sRB, nullptr, width, count);
+    constexpr uint32_t S = std::numeric_limits<T>::max();
+    uint32_t w[4] = {0, 0, 0, 0};
+    uint32_t rest = S;
+    for (size_t k = 0; k + 1 < N; ++k) {
+        w[k] = ScaleWeight<T>(weights[k]);
+        rest -= w[k];
+    }
+    w[N - 1] = rest & S;
+    return CollapseFixed<T, N>(dst, dRB, src, sRB, w, width, count);
+}
+
+// Collapse of nComp components; weighted when w != null (nComp entries).
+template <class T>
+KZB_INLINE int CollapseNImpl(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t nc,
+                             const uint32_t* w, uint32_t width, uint32_t count) noexcept
+{
+    const size_t rows = KzRowCount(width, count);
+    const uint64_t half = nc / 2;
+    for (size_t r = 0; r < rows; ++r) {
+        T* d = KzRow<T>(dst, dRB, r);
+        const T* s = KzRow<T>(src, sRB, r);
+        for (size_t x = 0; x < width; ++x) {
+            const T* p = s + x * nc;
+            if (w) {
+                uint32_t v = 0;
+                for (size_t k = 0; k < nc; ++k)
+                    v += WeightEntry<T>(w[k], p[k]);
+                d[x] = T(v);
+            } else {
+                uint64_t sum = half;
+                for (size_t k = 0; k < nc; ++k)
+                    sum += p[k];
+                d[x] = T(sum / nc);
+            }
+        }
+    }
+    return KZ_OK;
+}
+
+KZB_MULTIVERSION(template <class T>, CollapseN,
+                 (void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t nc,
+                  const uint32_t* w, uint32_t width, uint32_t count),
+                 <T>(dst, dRB, src, sRB, nc, w, width, count))
+
+// The first weight is never read: w'_0 is the remainder (S with one
+// component, which copies the picture).
+template <class T>
+int CollapseNRun(void* dst, uint32_t dRB, const void* src, uint32_t nComp, uint32_t sRB,
+                 const double* weights, uint32_t width, uint32_t count) noexcept
+{
+    if (nComp == 0)
+        return KZ_ERR_INVALID_ARG;
+    if (KzRowCount(width, count) == 0)
+        return KZ_OK;
+    if (!weights) {
+        // The rounded means of 3 and 4 components are those of the fixed members.
+        if (nComp == 3)
+            return CollapseFixed<T, 3>(dst, dRB, src, sRB, nullptr, width, count);
+        if (nComp == 4)
+            return CollapseFixed<T, 4>(dst, dRB, src, sRB, nullptr, width, count);
+        return CollapseN<T>(dst, dRB, src, sRB, nComp, nullptr, width, count);
+    }
+    constexpr uint32_t S = std::numeric_limits<T>::max();
+    KzScratch mem;
+    uint32_t* w = mem.Get<uint32_t>(nComp);
+    if (!w)
+        return KZ_ERR_OUT_OF_MEMORY;
+    uint32_t sum = 0;
+    for (size_t k = 1; k < nComp; ++k) {
+        w[k] = ScaleWeight<T>(weights[k]);
+        sum += w[k];
+    }
+    w[0] = (S - sum) & S;
+    if (nComp == 3)
+        return CollapseFixed<T, 3>(dst, dRB, src, sRB, w, width, count);
+    if (nComp == 4)
+        return CollapseFixed<T, 4>(dst, dRB, src, sRB, w, width, count);
+    return CollapseN<T>(dst, dRB, src, sRB, nComp, w, width, count);
+}
+
+// ---------------------------------------------------------------------------
+// Expansion and 3 <-> 4
+// ---------------------------------------------------------------------------
+
+enum class Expand { Replicate, OneToFour, FourToThree, ThreeToFour };
+
+// Replicate: N = destination components (0: nc). The other shapes are fixed.
+template <class T, Expand E, size_t N>
+KZB_INLINE int ExpandPicImpl(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t nc,
+                          T fourth, uint32_t width, uint32_t count) noexcept
+{
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        T* d = KzRow<T>(dst, dRB, r);
+        const T* s = KzRow<T>(src, sRB, r);
+        if constexpr (E == Expand::Replicate && N == 3) {
+            for (size_t x = 0; x < width; ++x) {
+                const T v = s[x];
+                d[x * 3 + 0] = v;
+                d[x * 3 + 1] = v;
+                d[x * 3 + 2] = v;
+            }
+        } else if constexpr (E == Expand::Replicate && N == 4) {
+            for (size_t x = 0; x < width; ++x) {
+                const T v = s[x];
+                d[x * 4 + 0] = v;
+                d[x * 4 + 1] = v;
+                d[x * 4 + 2] = v;
+                d[x * 4 + 3] = v;
+            }
+        } else if constexpr (E == Expand::Replicate && sizeof(T) == 1 && N >= 5 && N <= 8) {
+            // One 8-byte store of the repeated sample a pixel; each store's
+            // excess is overwritten by the next pixel, and the last pixel,
+            // whose excess would pass the row's end, is written exactly.
+            const size_t body = width - 1;
+            for (size_t x = 0; x < body; ++x) {
+                const uint64_t v = uint64_t(s[x]) * 0x0101010101010101ull;
+                std::memcpy(d + x * N, &v, 8);
+            }
+            for (size_t k = 0; k < N; ++k)
+                d[body * N + k] = s[body];
+        } else if constexpr (E == Expand::Replicate && N != 0) {
+            for (size_t x = 0; x < width; ++x) {
+                const T v = s[x];
+                for (size_t k = 0; k < N; ++k)
+                    d[x * N + k] = v;
+            }
+        } else if constexpr (E == Expand::Replicate) {
+            for (size_t x = 0; x < width; ++x) {
+                T* p = d + x * nc;
+                const T v = s[x];
+                for (size_t k = 0; k < nc; ++k)
+                    p[k] = v;
+            }
+        } else if constexpr (E == Expand::OneToFour) {
+            // One packed store a pixel: (s, s, s, 0) in memory order.
+            using P = std::conditional_t<sizeof(T) == 1, uint32_t, uint64_t>;
+            constexpr P rep = sizeof(T) == 1 ? P(0x00010101u) : P(0x0000000100010001ull);
+            for (size_t x = 0; x < width; ++x) {
+                const P v = P(s[x]) * rep;
+                std::memcpy(d + x * 4, &v, sizeof v);
+            }
+        } else if constexpr (E == Expand::FourToThree) {
+            for (size_t x = 0; x < width; ++x) {
+                d[x * 3 + 0] = s[x * 4 + 0];
+                d[x * 3 + 1] = s[x * 4 + 1];
+                d[x * 3 + 2] = s[x * 4 + 2];
+            }
+        } else {
+            // One packed store a pixel: (s0, s1, s2, fourth) in memory order.
+            using P = std::conditional_t<sizeof(T) == 1, uint32_t, uint64_t>;
+            constexpr unsigned bits = 8 * sizeof(T);
+            const P top = P(fourth) << (3 * bits);
+            for (size_t x = 0; x < width; ++x) {
+                const P v = P(s[x * 3]) | (P(s[x * 3 + 1]) << bits) | (P(s[x * 3 + 2]) << (2 * bits)) | top;
+                std::memcpy(d + x * 4, &v, sizeof v);
+            }
+        }
+    }
+    return KZ_OK;
+}
+
+KZB_MULTIVERSION(template <class T KZB_COMMA Expand E KZB_COMMA size_t N>, ExpandPic,
+                 (void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t nc, T fourth,
+                  uint32_t width, uint32_t count),
+                 <T KZB_COMMA E KZB_COMMA N>(dst, dRB, src, sRB, nc, fourth, width, count))
+
+template <class T, Expand E, size_t N>
+int ExpandRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, T fourth, uint32_t width,
+              uint32_t count) noexcept
+{
+    if (KzRowCount(width, count) == 0)
+        return KZ_OK;
+    return ExpandPic<T, E, N>(dst, dRB, src, sRB, N, fourth, width, count);
+}
+
+template <class T>
+int ReplicateN(void* dst, uint32_t nComp, uint32_t dRB, const void* src, uint32_t sRB,
+               uint32_t width, uint32_t count) noexcept
+{
+    if (KzRowCount(width, count) == 0 || nComp == 0)
+        return KZ_OK;
+    switch (nComp) {
+    case 1: return ExpandPic<T, Expand::Replicate, 1>(dst, dRB, src, sRB, 1, 0, width, count);
+    case 2: return ExpandPic<T, Expand::Replicate, 2>(dst, dRB, src, sRB, 2, 0, width, count);
+    case 3: return ExpandPic<T, Expand::Replicate, 3>(dst, dRB, src, sRB, 3, 0, width, count);
+    case 4: return ExpandPic<T, Expand::Replicate, 4>(dst, dRB, src, sRB, 4, 0, width, count);
+    case 5: return ExpandPic<T, Expand::Replicate, 5>(dst, dRB, src, sRB, 5, 0, width, count);
+    case 6: return ExpandPic<T, Expand::Replicate, 6>(dst, dRB, src, sRB, 6, 0, width, count);
+    case 7: return ExpandPic<T, Expand::Replicate, 7>(dst, dRB, src, sRB, 7, 0, width, count);
+    case 8: return ExpandPic<T, Expand::Replicate, 8>(dst, dRB, src, sRB, 8, 0, width, count);
+    default: return ExpandPic<T, Expand::Replicate, 0>(dst, dRB, src, sRB, nComp, 0, width, count);
+    }
+}
+
+} // namespace
+
+KZ_CAPI int convert_3x8_to_1x8(void* dst, uint32_t dstRowBytes, const void* src,
+                               uint32_t srcRowBytes, const double* weights, uint32_t width,
+                               uint32_t count)
+{
+    return CollapseFixedRun<uint8_t, 3>(dst, dstRowBytes, src, srcRowBytes, weights, width, count);
+}
+KZ_CAPI int convert_3x16_to_1x16(void* dst, uint32_t dstRowBytes, const void* src,
+                                 uint32_t srcRowBytes, const double* weights, uint32_t width,
+                                 uint32_t count)
+{
+    return CollapseFixedRun<uint16_t, 3>(dst, dstRowBytes, src, srcRowBytes, weights, width, count);
+}
+KZ_CAPI int convert_4x8_to_1x8(void* dst, uint32_t dstRowBytes, const void* src,
+                               uint32_t srcRowBytes, const double* weights, uint32_t width,
+                               uint32_t count)
+{
+    return CollapseFixedRun<uint8_t, 4>(dst, dstRowBytes, src, srcRowBytes, weights, width, count);
+}
+KZ_CAPI int convert_4x16_to_1x16(void* dst, uint32_t dstRowBytes, const void* src,
+                                 uint32_t srcRowBytes, const double* weights, uint32_t width,
+                                 uint32_t count)
+{
+    return CollapseFixedRun<uint16_t, 4>(dst, dstRowBytes, src, srcRowBytes, weights, width, count);
+}
+KZ_CAPI int convert_Nx8_to_1x8(void* dst, uint32_t dstRowBytes, const void* src, uint32_t nComp,
+                               uint32_t srcRowBytes, const double* weights, uint32_t width,
+                               uint32_t count)
+{
+    return CollapseNRun<uint8_t>(dst, dstRowBytes, src, nComp, srcRowBytes, weights, width, count);
+}
+KZ_CAPI int convert_Nx16_to_1x16(void* dst, uint32_t dstRowBytes, const void* src, uint32_t nComp,
+                                 uint32_t srcRowBytes, const double* weights, uint32_t width,
+                                 uint32_t count)
+{
+    return CollapseNRun<uint16_t>(dst, dstRowBytes, src, nComp, srcRowBytes, weights, width, count);
+}
+
+KZ_CAPI int convert_1x8_to_3x8(KZ_EXPAND_ARGS)
+{
+    return ExpandRun<uint8_t, Expand::Replicate, 3>(dst, dstRowBytes, src, srcRowBytes, 0, width, count);
+}
+KZ_CAPI int convert_1x16_to_3x16(KZ_EXPAND_ARGS)
+{
+    return ExpandRun<uint16_t, Expand::Replicate, 3>(dst, dstRowBytes, src, srcRowBytes, 0, width, count);
+}
+KZ_CAPI int convert_1x8_to_4x8(KZ_EXPAND_ARGS)
+{
+    return ExpandRun<uint8_t, Expand::OneToFour, 4>(dst, dstRowBytes, src, srcRowBytes, 0, width, count);
+}
+KZ_CAPI int convert_1x16_to_4x16(KZ_EXPAND_ARGS)
+{
+    return ExpandRun<uint16_t, Expand::OneToFour, 4>(dst, dstRowBytes, src, srcRowBytes, 0, width, count);
+}
+KZ_CAPI int convert_4x8_to_3x8(KZ_EXPAND_ARGS)
+{
+    return ExpandRun<uint8_t, Expand::FourToThree, 3>(dst, dstRowBytes, src, srcRowBytes, 0, width, count);
+}
+KZ_CAPI int convert_4x16_to_3x16(KZ_EXPAND_ARGS)
+{
+    return ExpandRun<uint16_t, Expand::FourToThree, 3>(dst, dstRowBytes, src, srcRowBytes, 0, width, count);
+}
+KZ_CAPI int convert_1x8_to_Nx8(void* dst, uint32_t nComp, uint32_t dstRowBytes, const void* src,
+                               uint32_t srcRowBytes, uint32_t width, uint32_t count)
+{
+    return ReplicateN<uint8_t>(dst, nComp, dstRowBytes, src, srcRowBytes, width, count);
+}
+KZ_CAPI int convert_1x16_to_Nx16(void* dst, uint32_t nComp, uint32_t dstRowBytes, const void* src,
+                                 uint32_t srcRowBytes, uint32_t width, uint32_t count)
+{
+    return ReplicateN<uint16_t>(dst, nComp, dstRowBytes, src, srcRowBytes, width, count);
+}
+KZ_CAPI int convert_3x8_to_4x8(void* dst, uint32_t dstRowBytes, const void* src,
+                               uint32_t srcRowBytes, int32_t fourth, uint32_t width, uint32_t count)
+{
+    return ExpandRun<uint8_t, Expand::ThreeToFour, 4>(dst, dstRowBytes, src, srcRowBytes,
+                                                      uint8_t(uint32_t(fourth)), width, count);
+}
+KZ_CAPI int convert_3x16_to_4x16(void* dst, uint32_t dstRowBytes, const void* src,
+                                 uint32_t srcRowBytes, int32_t fourth, uint32_t width,
+                                 uint32_t count)
+{
+    return ExpandRun<uint16_t, Expand::ThreeToFour, 4>(dst, dstRowBytes, src, srcRowBytes,
+                                                       uint16_t(uint32_t(fourth)), width, count);
+}
