@@ -740,19 +740,27 @@ int CKzFileChunker::GetNextChunkID(CKzStringA& next, const char* name)
     return KZ_OK;
 }
 
-int CKzFileChunker::GetChunk(CKzByteArray& data, const char* name)
+int CKzFileChunker::prepareRead(const char* name, std::string& n, ChunkMap::iterator& it, u64& fileSize)
 {
-    std::string n;
     if (!normalizeName(name, n))
         return KZ_ERR_INVALID_ARG;
-    auto it = m_Map.find(n);
+    it = m_Map.find(n);
     if (it == m_Map.end())
         return KZ_ERR_NOT_FOUND;
     if (!m_bOpen || !m_Wrapper.IsOpen())
         return KZ_ERR_FAILED;
-    u64 fileSize = 0;
     if (readSize(fileSize) != KZ_OK)
         return KZ_ERR_FAILED;
+    return KZ_OK;
+}
+
+int CKzFileChunker::GetChunk(CKzByteArray& data, const char* name)
+{
+    std::string n;
+    ChunkMap::iterator it;
+    u64 fileSize = 0;
+    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+        return r;
     const u64 off = it->second.uiOffset;
 
     // One read for the usual layout: the map's size is the data length and
@@ -798,16 +806,10 @@ int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, siz
                                  const char* name)
 {
     std::string n;
-    if (!normalizeName(name, n))
-        return KZ_ERR_INVALID_ARG;
-    auto it = m_Map.find(n);
-    if (it == m_Map.end())
-        return KZ_ERR_NOT_FOUND;
-    if (!m_bOpen || !m_Wrapper.IsOpen())
-        return KZ_ERR_FAILED;
+    ChunkMap::iterator it;
     u64 fileSize = 0;
-    if (readSize(fileSize) != KZ_OK)
-        return KZ_ERR_FAILED;
+    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+        return r;
     if (header.uiMagic == 0) {
         SKzChunkHeader h;
         std::string found;

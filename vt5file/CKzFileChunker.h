@@ -87,6 +87,9 @@ private:
     KZ_HIDDEN int setChunk(const void* part1, u64 length1, const void* part2, u64 length2, const std::string& name);
     KZ_HIDDEN int closeStream();
     KZ_HIDDEN int readSize(u64& size);
+    // Common start of the chunk reads: the name with its "!", its map entry
+    // and the file's size; 0, -4, -13 or -9.
+    KZ_HIDDEN int prepareRead(const char* name, std::string& n, ChunkMap::iterator& it, u64& fileSize);
     KZ_HIDDEN int writeAt(u64 offset, const void* data, size_t length);
     KZ_HIDDEN int writeZeros(u64 offset, u64 length);
     // Makes the file end at end (extending it with zeros when shorter).
