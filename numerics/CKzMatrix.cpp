@@ -124,7 +124,9 @@ bool CKzMatrix::IsZero() const
     return true;
 }
 
-CKzMatrix CKzMatrix::operator+(const CKzMatrix& b) const
+// Element by element over two matrices of one shape; the empty matrix otherwise.
+template <class Op>
+CKzMatrix CKzMatrix::elementwise(const CKzMatrix& b, Op op) const
 {
     CKzMatrix r;
     if (!IsValid() || !b.IsValid() || m_uiRows != b.m_uiRows || m_uiColumns != b.m_uiColumns) return r;
@@ -133,21 +135,18 @@ CKzMatrix CKzMatrix::operator+(const CKzMatrix& b) const
     const double* x = m_ppData[0];
     const double* y = b.m_ppData[0];
     double* z = r.m_ppData[0];
-    for (size_t i = 0; i < n; ++i) z[i] = x[i] + y[i];
+    for (size_t i = 0; i < n; ++i) z[i] = op(x[i], y[i]);
     return r;
+}
+
+CKzMatrix CKzMatrix::operator+(const CKzMatrix& b) const
+{
+    return elementwise(b, [](double x, double y) { return x + y; });
 }
 
 CKzMatrix CKzMatrix::operator-(const CKzMatrix& b) const
 {
-    CKzMatrix r;
-    if (!IsValid() || !b.IsValid() || m_uiRows != b.m_uiRows || m_uiColumns != b.m_uiColumns) return r;
-    if (!r.Allocate(m_uiRows, m_uiColumns)) return r;
-    const size_t n = static_cast<size_t>(m_uiRows) * m_uiColumns;
-    const double* x = m_ppData[0];
-    const double* y = b.m_ppData[0];
-    double* z = r.m_ppData[0];
-    for (size_t i = 0; i < n; ++i) z[i] = x[i] - y[i];
-    return r;
+    return elementwise(b, [](double x, double y) { return x - y; });
 }
 
 CKzMatrix CKzMatrix::operator*(const CKzMatrix& b) const

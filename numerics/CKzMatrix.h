@@ -86,6 +86,8 @@ public:
 private:
     // Allocates the block for rows x columns (zero-filled); false when refused.
     __attribute__((visibility("hidden"))) bool Allocate(unsigned int rows, unsigned int columns);
+    template <class Op>
+    __attribute__((visibility("hidden"))) CKzMatrix elementwise(const CKzMatrix& b, Op op) const;
     __attribute__((visibility("hidden"))) void Release();
     // Adopts the zero-filled storage for rows x columns after checking that
     // `bytes` hold exactly the values; used by both loaders.
