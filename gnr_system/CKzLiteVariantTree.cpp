@@ -135,11 +135,16 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
             if (rebuild(child, depth + 1) != KZ_OK) v.Delete((unsigned)(v.GetCount() - 1));
             if (NextValue() != KZ_OK) break;
         }
-        // Only a registered run type is applied; anything else stays a plain list
-        // holding the members as stored.
+        // A registered run type is applied with its sample. A structure no host
+        // registered keeps its name and the members as stored (as the XML form
+        // and Clone keep it); any other unknown name leaves a plain list.
         if (!runType.empty()) {
             CKzVariantRunType t(runType.c_str());
-            if (CKzVariant::GetRunTypeIndex(t, false) >= 0) v.SetRunTypeCompatible(t);
+            if (CKzVariant::GetRunTypeIndex(t, false) >= 0) {
+                v.SetRunTypeCompatible(t);
+            } else if (t.IsStructure()) {
+                if (CKzVariantData* d = v.GetData()) d->SetRunType(t);
+            }
         }
         LevelEnd();
         break;

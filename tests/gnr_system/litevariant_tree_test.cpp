@@ -202,22 +202,79 @@ TEST(LiteVariantTree, WritingVariants)
     EXPECT_TRUE(back == s);
 }
 
-TEST(LiteVariantTree, RebuildIgnoresUnregisteredRunTypes)
+TEST(LiteVariantTree, RebuildKeepsUnregisteredStructures)
+{
+    // A structure run type no host registered keeps its name and its members;
+    // an unknown name that is not a structure leaves a plain list.
+    struct Case { const wchar_t* stored; const char* expect; };
+    const Case cases[] = {
+        {L"RKzDateTime", "RKzDateTime"},
+        {L"RKzLiteNever.Registered", "RKzLiteNever.Registered"},
+        {L"SomethingElse", "CKzListVariant"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.stored)));
+        CKzLiteVariantW w;
+        CKzLiteVariantR r;
+        w.LevelBegin(L"A");
+        w.Set(c.stored, L"__m_runType");
+        w.Set(12L, L"time");
+        w.Set(1.5, L"a");
+        w.Finalize(r);
+        CKzVariant v;
+        ASSERT_EQ(0, r.Get(L"A", v));
+        EXPECT_EQ(0u, r.GetCurrentOffset()); // left on A
+        EXPECT_STREQ(L"A", v.GetName().GetString());
+        EXPECT_STREQ(c.expect, v.GetRunType().GetNameA());
+        ASSERT_EQ(2, v.GetCount());
+        EXPECT_STREQ(L"time", v[0].GetName().GetString());
+        EXPECT_EQ(12L, v[0].GetKz_int64());
+        EXPECT_STREQ(L"a", v[1].GetName().GetString());
+        EXPECT_EQ(1.5, v[1].GetDouble());
+    }
+
+    // The saver's path: SetRunType of an unregistered structure, members
+    // assigned by name (in an order unlike name order), a nested structure
+    // and an empty one; writer then rebuild gives the same tree back.
+    CKzVariant s;
+    s.SetName(L"S");
+    s.EnableTypeChange(true);
+    s.SetRunType(CKzVariantRunType("RKzLiteUnregOuter"));
+    ASSERT_STREQ("RKzLiteUnregOuter", s.GetRunType().GetNameA());
+    s[L"zeta"] = 3;
+    s[L"alpha"] = CKzStringW(L"t");
+    CKzVariant& in = s[L"inner"];
+    in.EnableTypeChange(true);
+    ASSERT_EQ(0, in.SetRunType(CKzVariantRunType("RKzLiteUnregOuter.Inner")));
+    in[L"y"] = 2.5;
+    in[L"x"] = 1.5;
+    CKzVariant& empty = s[L"none"];
+    empty.EnableTypeChange(true);
+    ASSERT_EQ(0, empty.SetRunType(CKzVariantRunType("RKzLiteUnregEmpty")));
+    ASSERT_EQ(4, s.GetCount());
+    CKzLiteVariantW w;
+    CKzLiteVariantR r;
+    w.Set(s, nullptr);
+    w.Finalize(r);
+    CKzVariant back;
+    ASSERT_EQ(0, r.GetCurrentValue(back));
+    EXPECT_STREQ("RKzLiteUnregOuter", back.GetRunType().GetNameA());
+    ASSERT_EQ(4, back.GetCount());
+    const wchar_t* order[] = {L"zeta", L"alpha", L"inner", L"none"};
+    for (int i = 0; i < 4; ++i) EXPECT_STREQ(order[i], back[i].GetName().GetString());
+    EXPECT_STREQ("RKzLiteUnregOuter.Inner", back[2].GetRunType().GetNameA());
+    EXPECT_STREQ(L"y", back[2][0].GetName().GetString());
+    EXPECT_STREQ("RKzLiteUnregEmpty", back[3].GetRunType().GetNameA());
+    EXPECT_EQ(0, back[3].GetCount());
+    EXPECT_TRUE(back == s);
+    EXPECT_EQ(0, CKzVariant::GetRunTypeIndex(CKzVariantRunType("RKzLiteUnregOuter"), true));
+}
+
+TEST(LiteVariantTree, RebuildMakesNamesSafe)
 {
     CKzLiteVariantW w;
     CKzLiteVariantR r;
-    w.LevelBegin(L"A");
-    w.Set(L"RKzDateTime", L"__m_runType");
-    w.Set(12L, L"time");
-    w.Finalize(r);
     CKzVariant v;
-    ASSERT_EQ(0, r.Get(L"A", v));
-    EXPECT_EQ(0u, r.GetCurrentOffset()); // left on A
-    EXPECT_STREQ(L"A", v.GetName().GetString());
-    EXPECT_STREQ("CKzListVariant", v.GetRunType().GetNameA());
-    ASSERT_EQ(1, v.GetCount());
-    EXPECT_STREQ(L"time", v[0].GetName().GetString());
-    EXPECT_EQ(12L, v[0].GetKz_int64());
 
     // Names are made XML-safe; an empty level is an empty list.
     w.LevelBegin(L"1 a");
