@@ -3,6 +3,7 @@
 #include "gnr_system/CKzLiteVariant.h"
 #include "gnr_system/CKzVariant.h"
 #include "gnr_system/CKzString.h"
+#include "gnr_system/CKzSerializerXMLString.h"
 
 #include <gtest/gtest.h>
 
@@ -382,4 +383,69 @@ TEST(LiteVariantTree, RandomTreesRoundTrip)
         // trees without them come back equal.
         if (text.Find(L"double", 0) < 0 && text.Find(L"CKzStringW", 0) < 0) EXPECT_TRUE(back == tree);
     }
+}
+
+TEST(LiteVariantTree, RebuildIntoAFailedLookupChangesNothingShared)
+{
+    // Readers that fill the result of a failed lookup must leave the shared
+    // undefined variant as it is.
+    CKzLiteVariantW w;
+    CKzLiteVariantR r;
+    w.LevelBegin(L"A");
+    w.Set(L"RKzDateTime", L"__m_runType");
+    w.Set(5, L"x");
+    w.LevelBegin(L"B");
+    w.Set(1.5, L"y");
+    w.Finalize(r);
+    CKzVariant list = CKzListVariant();
+    EXPECT_EQ(0, r.Get(L"A", list[L"missing"]));
+    r.Reset();
+    EXPECT_EQ(0, r.GetCurrentValue(list[3]));
+    EXPECT_TRUE(g_UndefVariant.IsUndefined());
+    EXPECT_STREQ(L"no_name", g_UndefVariant.GetName().GetString());
+    EXPECT_FALSE(g_UndefVariant.IsEnabledTypeChange());
+    EXPECT_EQ(0, list.GetCount());
+}
+
+TEST(LiteVariantTree, UnregisteredStructureIsTheSameInEveryForm)
+{
+    // A saver's node for a structure no host registered: the copy, the XML
+    // document and the lite form all keep its run-type name and members.
+    CKzVariant v;
+    v.SetName(L"Item");
+    v.EnableTypeChange(true);
+    ASSERT_EQ(0, v.SetRunType(CKzVariantRunType("RKzLiteFormsItem")));
+    v[L"wavelength"] = 488.0;
+    v[L"label"] = CKzStringW(L"GFP\t<1>");
+    v[L"count"] = 3;
+    CKzVariant& part = v[L"part"];
+    part.EnableTypeChange(true);
+    ASSERT_EQ(0, part.SetRunType(CKzVariantRunType("RKzLiteFormsItem.Part")));
+    part[L"on"] = true;
+
+    CKzStringA doc;
+    CKzSerializerXMLString::VariantToDocument_UTF8(doc, v);
+    const CKzVariant copy(v);
+    CKzVariant fromXml;
+    ASSERT_EQ(0, CKzSerializerXMLString::VariantFromXML_UTF8(fromXml, doc));
+    for (const CKzVariant* x : {&copy, (const CKzVariant*)&fromXml}) {
+        CKzLiteVariantW w;
+        CKzLiteVariantR r;
+        w.Set(*x, nullptr);
+        w.Finalize(r);
+        CKzVariant back;
+        ASSERT_EQ(0, r.GetCurrentValue(back));
+        CKzStringA again;
+        CKzSerializerXMLString::VariantToDocument_UTF8(again, back);
+        EXPECT_STREQ(doc.GetString(), again.GetString());
+        EXPECT_EQ(runTypes(v), runTypes(back));
+    }
+    // Control: the structure name is really in the document.
+    EXPECT_NE(nullptr, std::strstr(doc.GetString(), "<part runtype=\"RKzLiteFormsItem.Part\">"));
+
+    // The same through a failed lookup's result: nothing shared changes.
+    CKzVariant list = CKzListVariant();
+    EXPECT_EQ(0, CKzSerializerXMLString::VariantFromXML_UTF8(list[L"missing"], doc));
+    EXPECT_TRUE(g_UndefVariant.IsUndefined());
+    EXPECT_STREQ(L"no_name", g_UndefVariant.GetName().GetString());
 }
