@@ -106,7 +106,11 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
     case eKzLVUInt32: v = GetCurrentValue((unsigned int)0); break;
     case eKzLVInt64: v = GetCurrentValue((long)0); break;
     case eKzLVUInt64: v = GetCurrentValue((unsigned long)0); break;
-    case eKzLVDouble: v = GetCurrentValue(0.0); break;
+    case eKzLVDouble:
+        // Through a double variant: assigning a NaN to a variant of another
+        // type would store 1.0, and the stored value must come back unchanged.
+        v = CKzVariant(GetCurrentValue(0.0));
+        break;
     case eKzLVPointer: v = GetCurrentValue((void*)nullptr); break;
     case eKzLVText:
         currentText(m_text);

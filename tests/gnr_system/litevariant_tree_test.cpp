@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -448,4 +449,37 @@ TEST(LiteVariantTree, UnregisteredStructureIsTheSameInEveryForm)
     EXPECT_EQ(0, CKzSerializerXMLString::VariantFromXML_UTF8(list[L"missing"], doc));
     EXPECT_TRUE(g_UndefVariant.IsUndefined());
     EXPECT_STREQ(L"no_name", g_UndefVariant.GetName().GetString());
+}
+
+TEST(LiteVariantTree, RebuildKeepsEveryDoubleBitForBit)
+{
+    // Stored doubles come back unchanged, NaN included (a NaN is how an
+    // unset measurement is often stored).
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    uint64_t payloadBits = 0x7FF8000000000123ull;
+    double payloadNan;
+    std::memcpy(&payloadNan, &payloadBits, 8);
+    const double cases[] = {nan, -nan, payloadNan, std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(), -0.0, 4.9e-324, 1.0};
+    for (double d : cases) {
+        SCOPED_TRACE(d);
+        CKzLiteVariantW w;
+        CKzLiteVariantR r;
+        w.LevelBegin(L"A");
+        w.Set(d, L"d");
+        w.Finalize(r);
+        CKzVariant v;
+        ASSERT_EQ(0, r.GetCurrentValue(v));
+        ASSERT_EQ(1, v.GetCount());
+        EXPECT_STREQ("double", v[0].GetRunType().GetNameA());
+        const double back = v[0].GetDouble();
+        EXPECT_EQ(0, std::memcmp(&back, &d, 8));
+        // A value read on its own (at the root) as well.
+        w.Set(d, L"d");
+        w.Finalize(r);
+        CKzVariant single(7);
+        ASSERT_EQ(0, r.GetCurrentValue(single));
+        const double back2 = single.GetDouble();
+        EXPECT_EQ(0, std::memcmp(&back2, &d, 8));
+    }
 }
