@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -92,7 +93,10 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
     if (depth >= MAX_DEPTH) return KZ_ERR_FAILED;
     bool prev = v.EnableTypeChange(true);
     v.MakeNull();
-    wchar_t name[257];
+    // The name buffer on the heap: this recurses once per level, and a deep
+    // blob must fit a small thread stack.
+    std::vector<wchar_t> nameBuf(257 + 257);
+    wchar_t* name = nameBuf.data();
     if (GetCurrentName(name, 256) != KZ_OK) name[0] = 0;
     v.SetName(CKzStringW(name, 0));
     u64 c = cursor();
@@ -127,7 +131,7 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
         v = CKzListVariant();
         std::string runType;
         if (IsNextValue() && GetCurrentType() == eKzLVText) {
-            wchar_t rn[257];
+            wchar_t* rn = name + 257;
             if (GetCurrentName(rn, 256) == KZ_OK && !std::wcscmp(rn, kRunTypeKey)) {
                 currentText(m_text);
                 runType = CKzStringA(m_text.c_str(), 0).GetString();

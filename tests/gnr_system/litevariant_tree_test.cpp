@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <pthread.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -481,5 +482,66 @@ TEST(LiteVariantTree, RebuildKeepsEveryDoubleBitForBit)
         ASSERT_EQ(0, r.GetCurrentValue(single));
         const double back2 = single.GetDouble();
         EXPECT_EQ(0, std::memcmp(&back2, &d, 8));
+    }
+}
+
+namespace {
+
+struct DeepJob {
+    int op;
+    int result;
+};
+
+void* runDeepJob(void* p)
+{
+    DeepJob* job = static_cast<DeepJob*>(p);
+    CKzLiteVariantW w;
+    for (int i = 0; i < CKzLiteVariantR::MAX_DEPTH + 40; ++i) w.LevelBegin(L"d");
+    CKzLiteVariantR r;
+    w.Finalize(r);
+    switch (job->op) {
+    case 0: {
+        CKzLiteVariantR other(r);
+        other.Reset();
+        r.Reset();
+        r.Merge(other);
+        break;
+    }
+    case 1: {
+        CKzStringW text;
+        r.Reset();
+        r.LiteVariantToXML(text);
+        break;
+    }
+    default: {
+        CKzVariant v;
+        r.Reset();
+        r.GetCurrentValue(v);
+        break;
+    }
+    }
+    job->result = 1;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(LiteVariantTree, DeepBlobsFitASmallThreadStack)
+{
+    // The walks over levels recurse up to the depth cap; a blob nested that
+    // deep (a few kilobytes) must not exhaust the stack of a worker thread
+    // of a host, which is often far smaller than the main thread's.
+    const char* names[] = {"merge", "tag text", "tree rebuild"};
+    for (int op = 0; op < 3; ++op) {
+        SCOPED_TRACE(names[op]);
+        DeepJob job{op, 0};
+        pthread_attr_t attr;
+        pthread_attr_init(&attr);
+        ASSERT_EQ(0, pthread_attr_setstacksize(&attr, 512 * 1024));
+        pthread_t t;
+        ASSERT_EQ(0, pthread_create(&t, &attr, runDeepJob, &job));
+        pthread_join(t, nullptr);
+        pthread_attr_destroy(&attr);
+        EXPECT_EQ(1, job.result);
     }
 }
