@@ -501,11 +501,17 @@ int CKzLiteVariantR::ReadCurrentValue(void* out, unsigned long size)
     if (!headerAt(c, end, code, n)) return KZ_ERR_FAILED;
     u64 pl = c + 2 + 2 * (u64)n;
     if (size == 0) {
+        // The caller reads the whole payload from the address: a text up to
+        // its zero unit, bytes over their stored length. Both must lie
+        // inside the blob.
+        u64 ext;
+        u8 cd;
+        if (!kzlv::Extent(blob(), c, end, ext, cd)) return KZ_ERR_FAILED;
         if (code == eKzLVText) {
             *(const void**)out = blob() + pl;
             return KZ_OK;
         }
-        if (code == eKzLVBytes && end - pl >= 8) {
+        if (code == eKzLVBytes) {
             *(const void**)out = blob() + pl + 8;
             return KZ_OK;
         }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -92,7 +93,10 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
     if (depth >= MAX_DEPTH) return KZ_ERR_FAILED;
     bool prev = v.EnableTypeChange(true);
     v.MakeNull();
-    wchar_t name[257];
+    // The name buffer on the heap: this recurses once per level, and a deep
+    // blob must fit a small thread stack.
+    std::vector<wchar_t> nameBuf(257 + 257);
+    wchar_t* name = nameBuf.data();
     if (GetCurrentName(name, 256) != KZ_OK) name[0] = 0;
     v.SetName(CKzStringW(name, 0));
     u64 c = cursor();
@@ -106,7 +110,11 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
     case eKzLVUInt32: v = GetCurrentValue((unsigned int)0); break;
     case eKzLVInt64: v = GetCurrentValue((long)0); break;
     case eKzLVUInt64: v = GetCurrentValue((unsigned long)0); break;
-    case eKzLVDouble: v = GetCurrentValue(0.0); break;
+    case eKzLVDouble:
+        // Through a double variant: assigning a NaN to a variant of another
+        // type would store 1.0, and the stored value must come back unchanged.
+        v = CKzVariant(GetCurrentValue(0.0));
+        break;
     case eKzLVPointer: v = GetCurrentValue((void*)nullptr); break;
     case eKzLVText:
         currentText(m_text);
@@ -123,7 +131,7 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
         v = CKzListVariant();
         std::string runType;
         if (IsNextValue() && GetCurrentType() == eKzLVText) {
-            wchar_t rn[257];
+            wchar_t* rn = name + 257;
             if (GetCurrentName(rn, 256) == KZ_OK && !std::wcscmp(rn, kRunTypeKey)) {
                 currentText(m_text);
                 runType = CKzStringA(m_text.c_str(), 0).GetString();
@@ -135,11 +143,16 @@ int CKzLiteVariantR::rebuild(CKzVariant& v, int depth)
             if (rebuild(child, depth + 1) != KZ_OK) v.Delete((unsigned)(v.GetCount() - 1));
             if (NextValue() != KZ_OK) break;
         }
-        // Only a registered run type is applied; anything else stays a plain list
-        // holding the members as stored.
+        // A registered run type is applied with its sample. A structure no host
+        // registered keeps its name and the members as stored (as the XML form
+        // and Clone keep it); any other unknown name leaves a plain list.
         if (!runType.empty()) {
             CKzVariantRunType t(runType.c_str());
-            if (CKzVariant::GetRunTypeIndex(t, false) >= 0) v.SetRunTypeCompatible(t);
+            if (CKzVariant::GetRunTypeIndex(t, false) >= 0) {
+                v.SetRunTypeCompatible(t);
+            } else if (t.IsStructure()) {
+                if (CKzVariantData* d = v.GetData()) d->SetRunType(t);
+            }
         }
         LevelEnd();
         break;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -79,7 +80,10 @@ int CKzLiteVariantR::mergeLevel(CKzLiteVariantW& w, CKzLiteVariantR& a, CKzLiteV
 {
     // Both sides move their own cursors; one reader cannot be both.
     if (depth >= MAX_DEPTH || &a == &b) return KZ_ERR_FAILED;
-    wchar_t name[1025];
+    // Buffers on the heap: this recurses once per level, and a deep blob must
+    // fit a small thread stack.
+    std::vector<wchar_t> nameBuf(1025);
+    wchar_t* name = nameBuf.data();
     a.FirstValue();
     // Every record of a, in written order; each step either advances a or ends the merge.
     while (a.IsNextValue()) {
@@ -173,8 +177,11 @@ int CKzLiteVariantR::Trace()
 
 int CKzLiteVariantR::toXML(CKzStringW& out, int depth)
 {
-    wchar_t name[256];
-    wchar_t num[512];
+    // Buffers on the heap: this recurses once per level, and a deep blob must
+    // fit a small thread stack.
+    std::vector<wchar_t> buffers(256 + 512);
+    wchar_t* name = buffers.data();
+    wchar_t* num = name + 256;
     while (IsNextValue()) {
         convertAt(cursor());
         int code = GetCurrentType();
@@ -185,7 +192,7 @@ int CKzLiteVariantR::toXML(CKzStringW& out, int depth)
             if (CurrentLevelBegin(nullptr) != KZ_OK) return KZ_ERR_FAILED;
             std::wstring rt = L"CKzListVariant";
             if (IsNextValue() && GetCurrentType() == eKzLVText) {
-                wchar_t rn[257];
+                wchar_t* rn = num; // free until the values below
                 if (GetCurrentName(rn, 256) == KZ_OK && !std::wcscmp(rn, kRunTypeKey) && currentText(m_text))
                     rt = m_text;
             }

@@ -692,3 +692,33 @@ TEST(LiteVariantText, EveryTypeRoundTrips)
     EXPECT_FALSE(back.IsValueSet(L"s"));
     EXPECT_FALSE(back.IsValueSet(L"k"));
 }
+
+TEST(LiteVariantReader, PayloadAddressesOnlyForWholeRecords)
+{
+    // The address handed out for a text or byte record must be followed by
+    // the whole payload inside the blob: the caller reads up to the zero unit
+    // or L bytes from it.
+    struct Case {
+        const char* what;
+        Bytes blob;
+        int result;
+        size_t payload; // offset of the address on success
+    };
+    const Case cases[] = {
+        {"text", {8, 0, 'h', 0, 'i', 0, 0, 0}, 0, 2},
+        {"text without zero unit", {8, 0, 'h', 0, 'i', 0, 'j', 0}, -9, 0},
+        {"text cut in a unit", {8, 0, 'h', 0, 'i', 0, 0}, -9, 0},
+        {"bytes", {9, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0xAA, 0xBB}, 0, 10},
+        {"bytes longer than the blob", {9, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0xAA, 0xBB}, -9, 0},
+        {"bytes length cut", {9, 0, 2, 0, 0, 0, 0, 0}, -9, 0},
+        {"an int has no address", {2, 0, 5, 0, 0, 0}, -9, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CKzLiteVariantR r;
+        load(r, c.blob);
+        const void* p = nullptr;
+        EXPECT_EQ(c.result, r.ReadCurrentValue(&p, 0));
+        if (c.result == 0) EXPECT_EQ((const void*)(r.GetData() + c.payload), p);
+    }
+}

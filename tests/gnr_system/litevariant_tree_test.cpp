@@ -3,11 +3,14 @@
 #include "gnr_system/CKzLiteVariant.h"
 #include "gnr_system/CKzVariant.h"
 #include "gnr_system/CKzString.h"
+#include "gnr_system/CKzSerializerXMLString.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <pthread.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -102,10 +105,24 @@ CKzVariant randomTree(std::mt19937& rng, const CKzStringW& name, int depth)
             cn.Format(L"c%d_%u", i, (unsigned)(rng() % 1000));
             v.Append(randomTree(rng, cn, depth + 1));
         }
+        // Some lists are structures no host registered: they must come back
+        // with their run-type name and their members in order.
+        if (rng() % 3 == 0) {
+            static const char* const names[] = {"RKzLiteRandomA", "RKzLiteRandomB.Inner"};
+            v.GetData()->SetRunType(CKzVariantRunType(names[rng() % 2]));
+        }
         break;
     }
     }
     return v;
+}
+
+// Run-type names of a tree in document order.
+std::string runTypes(const CKzVariant& v)
+{
+    std::string s = v.GetRunType().GetNameA();
+    for (int i = 0; i < v.GetCount(); ++i) s += " " + runTypes(v[i]);
+    return s;
 }
 
 // Reads every member of v from the reader's current level by name, in a
@@ -144,7 +161,9 @@ void expectByName(CKzLiteVariantR& r, const CKzVariant& v, std::mt19937& rng)
         } else {
             unsigned k = 99;
             ASSERT_EQ(0, r.LevelBegin(n, &k));
-            EXPECT_EQ((unsigned)c.GetCount(), k);
+            const bool structure = rt != "CKzListVariant"; // its run type is one more record
+            EXPECT_EQ((unsigned)c.GetCount() + (structure ? 1u : 0u), k);
+            if (structure) EXPECT_STREQ(CKzStringW(rt.c_str()).GetString(), r.Get(L"__m_runType", L""));
             expectByName(r, c, rng);
             r.LevelEnd();
         }
@@ -202,22 +221,79 @@ TEST(LiteVariantTree, WritingVariants)
     EXPECT_TRUE(back == s);
 }
 
-TEST(LiteVariantTree, RebuildIgnoresUnregisteredRunTypes)
+TEST(LiteVariantTree, RebuildKeepsUnregisteredStructures)
+{
+    // A structure run type no host registered keeps its name and its members;
+    // an unknown name that is not a structure leaves a plain list.
+    struct Case { const wchar_t* stored; const char* expect; };
+    const Case cases[] = {
+        {L"RKzDateTime", "RKzDateTime"},
+        {L"RKzLiteNever.Registered", "RKzLiteNever.Registered"},
+        {L"SomethingElse", "CKzListVariant"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.stored)));
+        CKzLiteVariantW w;
+        CKzLiteVariantR r;
+        w.LevelBegin(L"A");
+        w.Set(c.stored, L"__m_runType");
+        w.Set(12L, L"time");
+        w.Set(1.5, L"a");
+        w.Finalize(r);
+        CKzVariant v;
+        ASSERT_EQ(0, r.Get(L"A", v));
+        EXPECT_EQ(0u, r.GetCurrentOffset()); // left on A
+        EXPECT_STREQ(L"A", v.GetName().GetString());
+        EXPECT_STREQ(c.expect, v.GetRunType().GetNameA());
+        ASSERT_EQ(2, v.GetCount());
+        EXPECT_STREQ(L"time", v[0].GetName().GetString());
+        EXPECT_EQ(12L, v[0].GetKz_int64());
+        EXPECT_STREQ(L"a", v[1].GetName().GetString());
+        EXPECT_EQ(1.5, v[1].GetDouble());
+    }
+
+    // The saver's path: SetRunType of an unregistered structure, members
+    // assigned by name (in an order unlike name order), a nested structure
+    // and an empty one; writer then rebuild gives the same tree back.
+    CKzVariant s;
+    s.SetName(L"S");
+    s.EnableTypeChange(true);
+    s.SetRunType(CKzVariantRunType("RKzLiteUnregOuter"));
+    ASSERT_STREQ("RKzLiteUnregOuter", s.GetRunType().GetNameA());
+    s[L"zeta"] = 3;
+    s[L"alpha"] = CKzStringW(L"t");
+    CKzVariant& in = s[L"inner"];
+    in.EnableTypeChange(true);
+    ASSERT_EQ(0, in.SetRunType(CKzVariantRunType("RKzLiteUnregOuter.Inner")));
+    in[L"y"] = 2.5;
+    in[L"x"] = 1.5;
+    CKzVariant& empty = s[L"none"];
+    empty.EnableTypeChange(true);
+    ASSERT_EQ(0, empty.SetRunType(CKzVariantRunType("RKzLiteUnregEmpty")));
+    ASSERT_EQ(4, s.GetCount());
+    CKzLiteVariantW w;
+    CKzLiteVariantR r;
+    w.Set(s, nullptr);
+    w.Finalize(r);
+    CKzVariant back;
+    ASSERT_EQ(0, r.GetCurrentValue(back));
+    EXPECT_STREQ("RKzLiteUnregOuter", back.GetRunType().GetNameA());
+    ASSERT_EQ(4, back.GetCount());
+    const wchar_t* order[] = {L"zeta", L"alpha", L"inner", L"none"};
+    for (int i = 0; i < 4; ++i) EXPECT_STREQ(order[i], back[i].GetName().GetString());
+    EXPECT_STREQ("RKzLiteUnregOuter.Inner", back[2].GetRunType().GetNameA());
+    EXPECT_STREQ(L"y", back[2][0].GetName().GetString());
+    EXPECT_STREQ("RKzLiteUnregEmpty", back[3].GetRunType().GetNameA());
+    EXPECT_EQ(0, back[3].GetCount());
+    EXPECT_TRUE(back == s);
+    EXPECT_EQ(0, CKzVariant::GetRunTypeIndex(CKzVariantRunType("RKzLiteUnregOuter"), true));
+}
+
+TEST(LiteVariantTree, RebuildMakesNamesSafe)
 {
     CKzLiteVariantW w;
     CKzLiteVariantR r;
-    w.LevelBegin(L"A");
-    w.Set(L"RKzDateTime", L"__m_runType");
-    w.Set(12L, L"time");
-    w.Finalize(r);
     CKzVariant v;
-    ASSERT_EQ(0, r.Get(L"A", v));
-    EXPECT_EQ(0u, r.GetCurrentOffset()); // left on A
-    EXPECT_STREQ(L"A", v.GetName().GetString());
-    EXPECT_STREQ("CKzListVariant", v.GetRunType().GetNameA());
-    ASSERT_EQ(1, v.GetCount());
-    EXPECT_STREQ(L"time", v[0].GetName().GetString());
-    EXPECT_EQ(12L, v[0].GetKz_int64());
 
     // Names are made XML-safe; an empty level is an empty list.
     w.LevelBegin(L"1 a");
@@ -278,6 +354,7 @@ TEST(LiteVariantTree, RandomTreesRoundTrip)
             CKzVariant back;
             ASSERT_EQ(0, r.GetCurrentValue(back));
             EXPECT_TRUE(back == tree);
+            EXPECT_EQ(runTypes(tree), runTypes(back));
             EXPECT_STREQ(L"Root", back.GetName().GetString());
             EXPECT_EQ(plain, bytesOf(r)); // inflated and converted in place
 
@@ -307,5 +384,164 @@ TEST(LiteVariantTree, RandomTreesRoundTrip)
         // Doubles print with limited precision and texts are not escaped;
         // trees without them come back equal.
         if (text.Find(L"double", 0) < 0 && text.Find(L"CKzStringW", 0) < 0) EXPECT_TRUE(back == tree);
+    }
+}
+
+TEST(LiteVariantTree, RebuildIntoAFailedLookupChangesNothingShared)
+{
+    // Readers that fill the result of a failed lookup must leave the shared
+    // undefined variant as it is.
+    CKzLiteVariantW w;
+    CKzLiteVariantR r;
+    w.LevelBegin(L"A");
+    w.Set(L"RKzDateTime", L"__m_runType");
+    w.Set(5, L"x");
+    w.LevelBegin(L"B");
+    w.Set(1.5, L"y");
+    w.Finalize(r);
+    CKzVariant list = CKzListVariant();
+    EXPECT_EQ(0, r.Get(L"A", list[L"missing"]));
+    r.Reset();
+    EXPECT_EQ(0, r.GetCurrentValue(list[3]));
+    EXPECT_TRUE(g_UndefVariant.IsUndefined());
+    EXPECT_STREQ(L"no_name", g_UndefVariant.GetName().GetString());
+    EXPECT_FALSE(g_UndefVariant.IsEnabledTypeChange());
+    EXPECT_EQ(0, list.GetCount());
+}
+
+TEST(LiteVariantTree, UnregisteredStructureIsTheSameInEveryForm)
+{
+    // A saver's node for a structure no host registered: the copy, the XML
+    // document and the lite form all keep its run-type name and members.
+    CKzVariant v;
+    v.SetName(L"Item");
+    v.EnableTypeChange(true);
+    ASSERT_EQ(0, v.SetRunType(CKzVariantRunType("RKzLiteFormsItem")));
+    v[L"wavelength"] = 488.0;
+    v[L"label"] = CKzStringW(L"GFP\t<1>");
+    v[L"count"] = 3;
+    CKzVariant& part = v[L"part"];
+    part.EnableTypeChange(true);
+    ASSERT_EQ(0, part.SetRunType(CKzVariantRunType("RKzLiteFormsItem.Part")));
+    part[L"on"] = true;
+
+    CKzStringA doc;
+    CKzSerializerXMLString::VariantToDocument_UTF8(doc, v);
+    const CKzVariant copy(v);
+    CKzVariant fromXml;
+    ASSERT_EQ(0, CKzSerializerXMLString::VariantFromXML_UTF8(fromXml, doc));
+    for (const CKzVariant* x : {&copy, (const CKzVariant*)&fromXml}) {
+        CKzLiteVariantW w;
+        CKzLiteVariantR r;
+        w.Set(*x, nullptr);
+        w.Finalize(r);
+        CKzVariant back;
+        ASSERT_EQ(0, r.GetCurrentValue(back));
+        CKzStringA again;
+        CKzSerializerXMLString::VariantToDocument_UTF8(again, back);
+        EXPECT_STREQ(doc.GetString(), again.GetString());
+        EXPECT_EQ(runTypes(v), runTypes(back));
+    }
+    // Control: the structure name is really in the document.
+    EXPECT_NE(nullptr, std::strstr(doc.GetString(), "<part runtype=\"RKzLiteFormsItem.Part\">"));
+
+    // The same through a failed lookup's result: nothing shared changes.
+    CKzVariant list = CKzListVariant();
+    EXPECT_EQ(0, CKzSerializerXMLString::VariantFromXML_UTF8(list[L"missing"], doc));
+    EXPECT_TRUE(g_UndefVariant.IsUndefined());
+    EXPECT_STREQ(L"no_name", g_UndefVariant.GetName().GetString());
+}
+
+TEST(LiteVariantTree, RebuildKeepsEveryDoubleBitForBit)
+{
+    // Stored doubles come back unchanged, NaN included (a NaN is how an
+    // unset measurement is often stored).
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    uint64_t payloadBits = 0x7FF8000000000123ull;
+    double payloadNan;
+    std::memcpy(&payloadNan, &payloadBits, 8);
+    const double cases[] = {nan, -nan, payloadNan, std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(), -0.0, 4.9e-324, 1.0};
+    for (double d : cases) {
+        SCOPED_TRACE(d);
+        CKzLiteVariantW w;
+        CKzLiteVariantR r;
+        w.LevelBegin(L"A");
+        w.Set(d, L"d");
+        w.Finalize(r);
+        CKzVariant v;
+        ASSERT_EQ(0, r.GetCurrentValue(v));
+        ASSERT_EQ(1, v.GetCount());
+        EXPECT_STREQ("double", v[0].GetRunType().GetNameA());
+        const double back = v[0].GetDouble();
+        EXPECT_EQ(0, std::memcmp(&back, &d, 8));
+        // A value read on its own (at the root) as well.
+        w.Set(d, L"d");
+        w.Finalize(r);
+        CKzVariant single(7);
+        ASSERT_EQ(0, r.GetCurrentValue(single));
+        const double back2 = single.GetDouble();
+        EXPECT_EQ(0, std::memcmp(&back2, &d, 8));
+    }
+}
+
+namespace {
+
+struct DeepJob {
+    int op;
+    int result;
+};
+
+void* runDeepJob(void* p)
+{
+    DeepJob* job = static_cast<DeepJob*>(p);
+    CKzLiteVariantW w;
+    for (int i = 0; i < CKzLiteVariantR::MAX_DEPTH + 40; ++i) w.LevelBegin(L"d");
+    CKzLiteVariantR r;
+    w.Finalize(r);
+    switch (job->op) {
+    case 0: {
+        CKzLiteVariantR other(r);
+        other.Reset();
+        r.Reset();
+        r.Merge(other);
+        break;
+    }
+    case 1: {
+        CKzStringW text;
+        r.Reset();
+        r.LiteVariantToXML(text);
+        break;
+    }
+    default: {
+        CKzVariant v;
+        r.Reset();
+        r.GetCurrentValue(v);
+        break;
+    }
+    }
+    job->result = 1;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(LiteVariantTree, DeepBlobsFitASmallThreadStack)
+{
+    // The walks over levels recurse up to the depth cap; a blob nested that
+    // deep (a few kilobytes) must not exhaust the stack of a worker thread
+    // of a host, which is often far smaller than the main thread's.
+    const char* names[] = {"merge", "tag text", "tree rebuild"};
+    for (int op = 0; op < 3; ++op) {
+        SCOPED_TRACE(names[op]);
+        DeepJob job{op, 0};
+        pthread_attr_t attr;
+        pthread_attr_init(&attr);
+        ASSERT_EQ(0, pthread_attr_setstacksize(&attr, 512 * 1024));
+        pthread_t t;
+        ASSERT_EQ(0, pthread_create(&t, &attr, runDeepJob, &job));
+        pthread_join(t, nullptr);
+        pthread_attr_destroy(&attr);
+        EXPECT_EQ(1, job.result);
     }
 }
