@@ -1,5 +1,6 @@
 // Date-time text: names, formatting and parsing under the C locale.
 #include "gnr_system/CKzDateTime.h"
+#include "text_test_support.h"
 #include "gnr_system/CKzString.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,7 @@ protected:
     bool m_hadTZ = false;
 };
 
-std::wstring W(const CKzStringW& s) { return std::wstring(s.GetString()); }
+using kztest::W;
 
 const DT::TimeZone kUTC(DT::UTC);
 

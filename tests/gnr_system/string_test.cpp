@@ -1,4 +1,5 @@
 #include "gnr_system/CKzString.h"
+#include "text_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -28,8 +29,8 @@ private:
     bool m_ok;
 };
 
-std::wstring W(const CKzStringW& s) { return std::wstring(s.GetString(), s.GetLength()); }
-std::string A(const CKzStringA& s) { return std::string(s.GetString(), s.GetLength()); }
+using kztest::W;
+using kztest::A;
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "gnr_system/KzTextConv.h"
+#include "text_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +8,8 @@
 #include <vector>
 
 namespace {
-std::wstring W(const CKzStringW& s) { return std::wstring(s.GetString(), s.GetLength()); }
-std::string A(const CKzStringA& s) { return std::string(s.GetString(), s.GetLength()); }
+using kztest::W;
+using kztest::A;
 base::string16 U16(std::initializer_list<unsigned short> units) { return base::string16(units.begin(), units.end()); }
 }  // namespace
 

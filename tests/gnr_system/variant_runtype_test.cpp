@@ -1,6 +1,7 @@
 // Run types: the registry, type changes, structure builders, and structures
 // that no host registered.
 #include "gnr_system/CKzVariant.h"
+#include "variant_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +11,10 @@
 
 namespace {
 
-std::wstring W(const CKzStringW& s) { return std::wstring(s.GetString(), (size_t)s.GetLength()); }
+using kztest::W;
+using kztest::List;
 std::string RT(const CKzVariant& v) { return v.GetRunType().GetNameA(); }
 
-CKzVariant List(const wchar_t* name, std::initializer_list<CKzVariant> children)
-{
-    CKzVariant l(CKzListVariant(), name);
-    for (const CKzVariant& c : children) l.Append(c);
-    return l;
-}
 
 // The host registers RKzPoint = {x: 0.0, y: 0.0} once for the whole binary.
 class RunTypes : public testing::Test {

@@ -1,6 +1,7 @@
 // Variant tree: names, assignment, children, lookups, equality, structure,
 // trace text and the shared undefined variant.
 #include "gnr_system/CKzVariant.h"
+#include "variant_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,15 +13,10 @@
 
 namespace {
 
-std::wstring W(const CKzStringW& s) { return std::wstring(s.GetString(), (size_t)s.GetLength()); }
+using kztest::W;
+using kztest::List;
 std::string RT(const CKzVariant& v) { return v.GetRunType().GetNameA(); }
 
-CKzVariant List(const wchar_t* name, std::initializer_list<CKzVariant> children)
-{
-    CKzVariant l(CKzListVariant(), name);
-    for (const CKzVariant& c : children) l.Append(c);
-    return l;
-}
 
 TEST(VariantTree, DefaultVariant)
 {

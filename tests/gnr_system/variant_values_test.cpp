@@ -1,6 +1,7 @@
 // Values of variants: conversions between types, text forms, equality of
 // doubles, saturation and locale independence.
 #include "gnr_system/CKzVariant.h"
+#include "variant_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@
 
 namespace {
 
-std::wstring W(const CKzStringW& s) { return std::wstring(s.GetString(), (size_t)s.GetLength()); }
+using kztest::W;
 
 CKzByteArray Bytes(std::initializer_list<unsigned char> b)
 {

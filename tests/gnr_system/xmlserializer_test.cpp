@@ -1,6 +1,7 @@
 // XML text form of variants: exact documents, escaping, reader rules,
 // hostile input and a randomized round trip through both forms.
 #include "gnr_system/CKzSerializerXMLString.h"
+#include "variant_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,11 @@
 
 namespace {
 
-std::wstring W(const CKzStringW& s) { return std::wstring(s.GetString(), (size_t)s.GetLength()); }
-std::string A(const CKzStringA& s) { return std::string(s.GetString(), (size_t)s.GetLength()); }
-std::string RT(const CKzVariant& v) { return v.GetRunType().GetNameA(); }
+using kztest::W;
+using kztest::RT;
+using kztest::List;
+using kztest::A;
 
-CKzVariant List(const wchar_t* name, std::initializer_list<CKzVariant> children)
-{
-    CKzVariant l(CKzListVariant(), name);
-    for (const CKzVariant& c : children) l.Append(c);
-    return l;
-}
 
 std::string SaveUTF8(const CKzVariant& v)
 {
