@@ -4,6 +4,7 @@
 #include "gnr_system/CKzLiteVariant.h"
 #include "gnr_system/CKzVariant.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -282,7 +283,9 @@ int CKzMatrix::LuDecomposition(unsigned int* index)
             }
         }
         if (j != imax) {
-            std::swap(a[imax], a[j]);  // rows exchanged across all columns
+            // The values are exchanged, not the row pointers: the block must
+            // stay row after row for copies, sums and the stored bytes.
+            std::swap_ranges(a[imax], a[imax] + n, a[j]);
             std::swap(scale[imax], scale[j]);
             parity = -parity;
         }

@@ -321,3 +321,23 @@ TEST(CKzMatrix, Pythag)
     EXPECT_EQ(CKzMatrix::Pythag(0, 0), 0.0);
     EXPECT_NEAR(CKzMatrix::Pythag(1e300, 1e300), std::sqrt(2.0) * 1e300, 1e286);
 }
+
+TEST(CKzMatrix, DecomposedMatrixCopiesAndSavesItsOwnValues)
+{
+    // Pivoting exchanges rows; the decomposed matrix must still be one block of
+    // values row after row, so copies, sums and the stored bytes see the same
+    // values as operator[] does.
+    const double v[] = {1, 2, 0, 3, 4, 5, 6, 7, 9};
+    CKzMatrix lu = FromRows(3, 3, v);
+    unsigned int idx[3];
+    ASSERT_NE(lu.LuDecomposition(idx), 0);
+    ASSERT_NE(idx[0], 0u);  // the case needs an interchange
+    const CKzMatrix copy(lu);
+    ExpectNear(copy, lu, 0.0);
+    const CKzMatrix zero(3, 3);
+    ExpectNear(lu + zero, lu, 0.0);
+    EXPECT_FALSE(lu.IsZero());
+    lu.SetZero();
+    for (unsigned int r = 0; r < 3; ++r)
+        for (unsigned int c = 0; c < 3; ++c) EXPECT_EQ(lu[r][c], 0.0) << r << "," << c;
+}
