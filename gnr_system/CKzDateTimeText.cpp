@@ -382,7 +382,9 @@ bool ReadNumber(const wchar_t*& p, int width, long long lo, long long hi, long l
     long long v = 0;
     int n = 0;
     while (n < limit && IsDigit(p[n])) {
-        v = v * 10 + (p[n] - L'0');
+        // Saturates: a wide field of many digits must not wrap into range.
+        if (v <= 99999999999999999LL) v = v * 10 + (p[n] - L'0');
+        else v = 999999999999999999LL;
         ++n;
     }
     if (n == 0) return false;

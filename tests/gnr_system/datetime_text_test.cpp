@@ -377,3 +377,29 @@ TEST_F(CKzDateTimeText, ParseDateTimeUnderstandsItsOwnTextOrFails)
     t = L"2010-01-01 xyz";
     EXPECT_EQ(keep.ParseDateTime(t), t + 10);
 }
+
+TEST_F(CKzDateTimeText, ParseFormatWideFieldsDoNotWrap)
+{
+    // A width longer than any number lets a field read many digits; the value
+    // must saturate and be refused, never wrap into range (2^64 + 2011 here).
+    struct Case { const wchar_t* text; const wchar_t* format; int year; };
+    const Case cases[] = {
+        {L"18446744073709553627", L"%20Y", 0},
+        {L"36893488147419105243", L"%30Y", 0},
+        {L"000000000000000000000000002011", L"%30Y", 2011},  // leading zeros are fine
+        {L"00000000000000000000000000000000000000000000000002011", L"%99Y", 2011},
+    };
+    const DT ref = Utc(2011, 2, 16, 15, 4, 5, 678);
+    for (const auto& c : cases) {
+        DT d(4242);
+        const wchar_t* end = d.ParseFormat(c.text, c.format, ref);
+        if (c.year == 0) {
+            EXPECT_EQ(end, nullptr) << std::wstring(c.format).size();
+            EXPECT_EQ(d.GetValue(), 4242);
+        } else {
+            ASSERT_NE(end, nullptr);
+            EXPECT_EQ(*end, 0);
+            EXPECT_EQ(d.GetTm().year, c.year);
+        }
+    }
+}
