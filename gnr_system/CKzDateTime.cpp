@@ -306,7 +306,8 @@ CKzDateTime& CKzDateTime::Set(unsigned short hour, unsigned short minute, unsign
 
 CKzDateTime& CKzDateTime::SetMillisecond(unsigned short ms)
 {
-    m_time = m_time / 1000 * 1000 + ms;
+    // Rounded down to the second, so a value before 1970 keeps its own second.
+    m_time = FloorDiv(m_time, 1000) * 1000 + ms;
     return *this;
 }
 

@@ -566,3 +566,28 @@ TEST(CKzDateTime, ConversionsOnSeveralThreads)
     for (auto& t : threads) t.join();
     for (int f : failures) EXPECT_EQ(f, 0);
 }
+
+TEST(CKzDateTime, SetMillisecondKeepsTheSecondBeforeTheEpoch)
+{
+    // Only the millisecond within the value's own second changes, also for
+    // values before 1970 (negative), which the calendar fully supports.
+    struct Case { long long value; unsigned short ms; long long expected; };
+    const Case cases[] = {
+        {1500, 250, 1250},
+        {0, 999, 999},
+        {-1500, 250, -1750},                            // 23:59:58.500 -> 23:59:58.250
+        {-2000, 5, -1995},                              // a whole second stays that second
+        {-11670515570877LL, 0, -11670515571000LL},      // 1600
+    };
+    for (const auto& c : cases) {
+        DT dt(c.value);
+        dt.SetMillisecond(c.ms);
+        EXPECT_EQ(dt.GetValue(), c.expected) << c.value;
+        if (c.value < 0) {
+            const DT::Tm before = DT(c.value).GetTm(kUTC);
+            const DT::Tm after = dt.GetTm(kUTC);
+            EXPECT_EQ(after.sec, before.sec) << c.value;
+            EXPECT_EQ(after.msec, c.ms) << c.value;
+        }
+    }
+}
