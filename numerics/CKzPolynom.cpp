@@ -170,10 +170,24 @@ double CKzRandomGenerator::NormalDist(double mean, double sigma)
         s_bFl = false;
     } else {
         double w1, w2, s;
+        // A pair falls inside the unit circle with probability pi/4, so
+        // thousands of rejections in a row only come from a degenerate state a
+        // host wrote (every entry equal gives deviates of 0 for ever): the
+        // generator is then seeded afresh, and should even that not help, the
+        // fixed pair (sqrt(1/2), 0) ends the loop instead of hanging.
+        int rejected = 0;
         do {
+            if (rejected == 1000) s_bIff = false;
+            if (rejected == 2000) {
+                w1 = std::sqrt(0.5);
+                w2 = 0.0;
+                s = 0.5;
+                break;
+            }
             w1 = 2.0 * UniformLocked() - 1.0;
             w2 = 2.0 * UniformLocked() - 1.0;
             s = w1 * w1 + w2 * w2;
+            ++rejected;
         } while (s >= 1.0 || s == 0.0);
         const double f = std::sqrt(-2.0 * std::log(s) / s);
         n = f * w1;

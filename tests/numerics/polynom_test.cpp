@@ -157,3 +157,22 @@ TEST(CKzRandomGenerator, ConcurrentDrawsShareOneSequence)
     EXPECT_EQ(all, single);
     FreshGenerator();
 }
+
+TEST(CKzRandomGenerator, DegenerateHostWrittenStateDoesNotHangNormalDeviates)
+{
+    // A state a host cleared (every entry equal) makes every uniform deviate
+    // 0, so no pair ever falls inside the unit circle. The normal deviate must
+    // still come back, finite, instead of rejecting pairs for ever.
+    const int fills[] = {0, 7, 999999999};
+    for (int fill : fills) {
+        FreshGenerator();
+        CKzRandomGenerator::UniformDist();
+        std::fill(std::begin(CKzRandomGenerator::s_pMa), std::end(CKzRandomGenerator::s_pMa), fill);
+        CKzRandomGenerator::s_bFl = false;
+        for (int i = 0; i < 4; ++i) {
+            const double x = CKzRandomGenerator::NormalDist(1, 2);
+            EXPECT_TRUE(std::isfinite(x)) << fill;
+        }
+    }
+    FreshGenerator();
+}
