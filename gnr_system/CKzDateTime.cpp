@@ -306,6 +306,9 @@ CKzDateTime& CKzDateTime::Set(unsigned short hour, unsigned short minute, unsign
 
 CKzDateTime& CKzDateTime::SetMillisecond(unsigned short ms)
 {
+    // A value beyond the calendar (a damaged stored one) has no second to
+    // change; at the ends of the 64-bit range the sum would overflow.
+    if (m_time < -kMaxMs || m_time > kMaxMs) return *this;
     // Rounded down to the second, so a value before 1970 keeps its own second.
     m_time = FloorDiv(m_time, 1000) * 1000 + ms;
     return *this;
@@ -393,6 +396,8 @@ CKzDateTime CKzDateTime::UNow()
 
 CKzDateTime& CKzDateTime::MakeTimezone(const TimeZone& tz, bool noDST)
 {
+    // A value beyond the calendar is not shifted (it could overflow).
+    if (m_time < -kMaxMs || m_time > kMaxMs) return *this;
     const long d = (!noDST && IsDST(Country_Default) == 1) ? 3600 : 0;
     m_time -= (static_cast<kz_int64>(tz.GetOffset()) + GetSystemOffset() - d) * 1000;
     return *this;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -590,4 +592,27 @@ TEST(CKzDateTime, SetMillisecondKeepsTheSecondBeforeTheEpoch)
             EXPECT_EQ(after.msec, c.ms) << c.value;
         }
     }
+}
+
+TEST(CKzDateTime, ValuesBeyondTheCalendarAreNotShiftedIntoOverflow)
+{
+    // A damaged stored value at the ends of the 64-bit range has no date; the
+    // arithmetic setters leave it as it is instead of overflowing.
+    const long long ends[] = {std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max(),
+                              std::numeric_limits<long long>::max() - 5};
+    for (long long v : ends) {
+        DT a(v);
+        a.MakeTimezone(DT::TimeZone(DT::GMT12), true);
+        EXPECT_EQ(a.GetValue(), v);
+        DT b(v);
+        b.MakeTimezone(DT::TimeZone(DT::GMT_12), true);
+        EXPECT_EQ(b.GetValue(), v);
+        DT c(v);
+        c.SetMillisecond(999);
+        EXPECT_EQ(c.GetValue(), v);
+    }
+    // Inside the range both still work.
+    DT d(1000);
+    d.MakeTimezone(DT::TimeZone::FromOffset(static_cast<int>(-DT::GetSystemOffset()) + 3600), true);
+    EXPECT_EQ(d.GetValue(), 1000 - 3600000);
 }
