@@ -39,15 +39,16 @@ ChunkLayout layoutFor(u64 nameLength, u64 length1, u64 length2)
 
 CKzFileChunker::CKzFileChunker()
     : m_bFinalized(false), m_bOpen(false), m_bMapMissing(false), m_uStreamOffset(0), m_uStreamWritePos(0),
-      m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(0),
-      m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false)
+      m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_bStreamReplaces(false),
+      m_StreamReplaced{0, 0}, m_uWritePos(0), m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false)
 {
 }
 
 CKzFileChunker::CKzFileChunker(const CKzFileChunker& other)
     : m_Map(other.m_Map), m_Wrapper(other.m_Wrapper), m_bFinalized(other.m_bFinalized), m_bOpen(other.m_bOpen),
       m_bMapMissing(other.m_bMapMissing), m_uStreamOffset(0), m_uStreamWritePos(0), m_uStreamDeclared(0),
-      m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(other.m_uWritePos),
+      m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_bStreamReplaces(false), m_StreamReplaced{0, 0},
+      m_uWritePos(other.m_uWritePos),
       m_uSize(other.m_uSize), m_bSizeKnown(other.m_bSizeKnown),
       m_bMapHandedOver(other.m_bMapHandedOver || (other.m_bOpen && !other.m_Wrapper.GetReadOnly()))
 {
@@ -120,7 +121,9 @@ int CKzFileChunker::readSize(u64& size)
         return KZ_OK;
     }
     const int r = m_Wrapper.GetSize(&size);
-    if (r == KZ_OK && m_Wrapper.GetReadOnly() && !m_Wrapper.IsMemory()) {
+    // A map handed over by a writer describes a file that is still growing:
+    // its size is asked anew at every read.
+    if (r == KZ_OK && m_Wrapper.GetReadOnly() && !m_Wrapper.IsMemory() && !m_bMapHandedOver) {
         m_uSize = size;
         m_bSizeKnown = true;
     }
@@ -153,6 +156,9 @@ int CKzFileChunker::initialize_low(bool bReadOnly, bool bExisting, CKzStringA& v
         }
         return KZ_OK;
     }
+    u64 existing = 0;
+    if (bExisting && m_Wrapper.GetSize(&existing) == KZ_OK && existing == 0)
+        bExisting = false; // nothing to lose: an empty file becomes a new container
     if (bExisting) {
         // Appending to a file we cannot vouch for would bury its chunks:
         // refuse it and write nothing.
@@ -411,6 +417,10 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
         r = writeAt(start, m_Staging.data(), m_Staging.size());
         if (r != KZ_OK)
             return r == KZ_ERR_OUT_OF_MEMORY ? r : KZ_ERR_FAILED;
+        const auto previous = m_Map.find(n);
+        m_bStreamReplaces = previous != m_Map.end();
+        if (m_bStreamReplaces)
+            m_StreamReplaced = previous->second;
         m_Map[n] = SKzChunkMapMember{start, l1 + length2};
         m_bStreaming = true;
         m_sStreamName = n;
@@ -424,8 +434,12 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
     }
 
     auto fail = [this]() {
-        // A broken stream is not filed; the next chunk takes its place.
-        m_Map.erase(m_sStreamName);
+        // A broken stream is not filed (an earlier copy of its name is
+        // current again); the next chunk takes its place.
+        if (m_bStreamReplaces)
+            m_Map[m_sStreamName] = m_StreamReplaced;
+        else
+            m_Map.erase(m_sStreamName);
         m_uWritePos = m_uStreamOffset;
         m_bStreaming = false;
         m_sStreamName.clear();
@@ -486,6 +500,7 @@ int CKzFileChunker::SetMapChunk(const CKzFileChunker* other)
     if (other != this)
         m_Map = other->m_Map;
     m_bMapHandedOver = true;
+    m_bSizeKnown = false;
     return KZ_OK;
 }
 

@@ -123,6 +123,9 @@ private:
     u64 m_uStreamReceived;
     u32 m_uiPending;
     bool m_bStreaming;
+    // The entry the streamed chunk replaced, restored when the stream fails.
+    bool m_bStreamReplaces;
+    SKzChunkMapMember m_StreamReplaced;
 
     // Where the next chunk starts: chunks are written here whatever the
     // stream position is, so a read between two writes cannot misplace them.
