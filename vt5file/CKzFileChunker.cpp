@@ -592,7 +592,9 @@ bool CKzFileChunker::validHeaderAt(u64 offset, u64 fileSize, SKzChunkHeader& hea
     if (m_Wrapper.ReadAt(offset, buf, 16, nullptr, 0, &got) != KZ_OK)
         return false;
     SKzChunkHeader h{get32(buf), get32(buf + 4), get64(buf + 8)};
-    if (h.uiMagic != kMagic || h.uiNameLength == 0 || h.uiNameLength > kMaxNameField || h.uiDataLength > kMaxData)
+    // Data of 4 GiB or more is a chunk all the same (the length field is
+    // 64-bit): it cannot be read whole, but a scan must step over it.
+    if (h.uiMagic != kMagic || h.uiNameLength == 0 || h.uiNameLength > kMaxNameField)
         return false;
     const u64 rest = fileSize - offset - 16;
     if (h.uiNameLength > rest || h.uiDataLength > rest - h.uiNameLength)
@@ -640,7 +642,7 @@ int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, st
                 if (end - h >= 16) {
                     const u64 nf = get32(h + 4), dl = get64(h + 8);
                     const u64 rest = fileSize - cand - 16;
-                    plausible = nf != 0 && nf <= kMaxNameField && dl <= kMaxData && nf <= rest && dl <= rest - nf;
+                    plausible = nf != 0 && nf <= kMaxNameField && nf <= rest && dl <= rest - nf;
                 }
                 if (plausible && validHeaderAt(cand, fileSize, header, name)) {
                     at = cand;
@@ -668,6 +670,10 @@ int CKzFileChunker::locateChunk(u64 offset, u64 fileSize, SKzChunkHeader& header
 int CKzFileChunker::readData(u64 at, const SKzChunkHeader& header, CKzByteArray& data)
 {
     const u64 n = header.uiDataLength;
+    if (n > kMaxData) {
+        data.SetSize(0);
+        return KZ_ERR_FAILED; // reads take 32-bit lengths
+    }
     if (n == 0) {
         data.SetSize(0);
         return KZ_OK;
