@@ -228,8 +228,6 @@ int CKzFileChunker::closeStream()
 {
     if (!m_bStreaming)
         return KZ_OK;
-    m_bStreaming = false;
-    m_sStreamName.clear();
     int r = KZ_OK;
     if (m_uiPending) {
         // What never arrived reads as zeros: the chunk keeps its declared size.
@@ -241,7 +239,26 @@ int CKzFileChunker::closeStream()
         if (r == KZ_OK && m_Wrapper.GetSize(&size) == KZ_OK && size < m_uWritePos)
             r = writeZeros(size, m_uWritePos - size);
     }
-    return r;
+    if (r != KZ_OK)
+        return dropStream();
+    m_bStreaming = false;
+    m_sStreamName.clear();
+    return KZ_OK;
+}
+
+int CKzFileChunker::dropStream()
+{
+    // A broken stream is not filed (an earlier copy of its name is current
+    // again); the next chunk takes its place.
+    if (m_bStreamReplaces)
+        m_Map[m_sStreamName] = m_StreamReplaced;
+    else
+        m_Map.erase(m_sStreamName);
+    m_uWritePos = m_uStreamOffset;
+    m_bStreaming = false;
+    m_sStreamName.clear();
+    m_uiPending = 0;
+    return KZ_ERR_FAILED;
 }
 
 int CKzFileChunker::Finalize()
@@ -433,19 +450,7 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
         m_Staging.assign(kBlock, 0);
     }
 
-    auto fail = [this]() {
-        // A broken stream is not filed (an earlier copy of its name is
-        // current again); the next chunk takes its place.
-        if (m_bStreamReplaces)
-            m_Map[m_sStreamName] = m_StreamReplaced;
-        else
-            m_Map.erase(m_sStreamName);
-        m_uWritePos = m_uStreamOffset;
-        m_bStreaming = false;
-        m_sStreamName.clear();
-        m_uiPending = 0;
-        return KZ_ERR_FAILED;
-    };
+    auto fail = [this]() { return dropStream(); };
 
     if (piece && pieceLength) {
         if (pieceLength > m_uStreamDeclared - m_uStreamReceived)
@@ -486,7 +491,7 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
     if (bLast) {
         const bool complete = m_uStreamReceived == m_uStreamDeclared;
         if (closeStream() != KZ_OK)
-            return fail();
+            return KZ_ERR_FAILED; // dropped
         if (!complete)
             return KZ_ERR_TRUNCATED; // kept, the missing bytes read as zeros
     }

@@ -86,6 +86,8 @@ private:
     KZ_HIDDEN int writeChunkMap();
     KZ_HIDDEN int setChunk(const void* part1, u64 length1, const void* part2, u64 length2, const std::string& name);
     KZ_HIDDEN int closeStream();
+    // Forgets a stream whose bytes could not be written; KZ_ERR_FAILED.
+    KZ_HIDDEN int dropStream();
     KZ_HIDDEN int readSize(u64& size);
     // Common start of the chunk reads: the name with its "!", its map entry
     // and the file's size; 0, -4, -13 or -9.

@@ -107,14 +107,21 @@ TEST_F(ChunkerStateTest, EmptyExistingFileOpensAsANewContainer)
 }
 
 // A failed write of a chunk whose name is filed already leaves the earlier
-// copy readable, in memory and after Finalize.
+// copy readable, in memory and after Finalize, wherever the write fails:
+// the one-call write, the header of a stream, a piece, the last block of a
+// stream flushed by its last call or by the next chunk. The next chunk then
+// takes the failed one's place.
 TEST_F(ChunkerStateTest, FailedRewriteKeepsTheEarlierCopy)
 {
+    enum Where { eOneCall, eStreamHeader, eStreamPiece, eLastBlock, eNextChunk };
     struct Case {
         const char* what;
-        bool streamed;
-        bool failAtStart;
-    } cases[] = {{"one call", false, true}, {"stream header", true, true}, {"stream piece", true, false}};
+        Where where;
+    } cases[] = {{"one call", eOneCall},
+                 {"stream header", eStreamHeader},
+                 {"stream piece", eStreamPiece},
+                 {"last block", eLastBlock},
+                 {"next chunk", eNextChunk}};
     for (const auto& tc : cases) {
         CKzFileChunker c;
         CKzStringA v("Ver3.0", 0);
@@ -123,28 +130,45 @@ TEST_F(ChunkerStateTest, FailedRewriteKeepsTheEarlierCopy)
         ASSERT_EQ(c.SetChunk(old.data(), 8, old.data() + 8, 4992, "F"), 0);
         const Bytes neu = pattern(9000, 5);
         const auto saved = vt5_wrapper_detail::g_pfnWrite;
-        if (tc.failAtStart)
+        switch (tc.where) {
+        case eOneCall:
             vt5_wrapper_detail::g_pfnWrite = &refuseWrites;
-        if (!tc.streamed) {
-            EXPECT_EQ(c.SetChunk(neu.data(), 8, neu.data() + 8, 8992, "F"), KZ_ERR_FAILED) << tc.what;
-        } else if (tc.failAtStart) {
-            EXPECT_EQ(c.SetChunkPart(neu.data(), 8, neu.data() + 8, 8992, 8992, true, "F"), KZ_ERR_FAILED)
-                << tc.what;
-        } else {
-            ASSERT_EQ(c.SetChunkPart(neu.data(), 8, nullptr, 0, 8992, false, "F"), 0) << tc.what;
+            EXPECT_EQ(c.SetChunk(neu.data(), 8, neu.data() + 8, 8992, "F"), KZ_ERR_FAILED);
+            break;
+        case eStreamHeader:
             vt5_wrapper_detail::g_pfnWrite = &refuseWrites;
-            EXPECT_EQ(c.SetChunkPart(neu.data(), 8, neu.data() + 8, 8992, 8992, true, "F"), KZ_ERR_FAILED)
-                << tc.what;
+            EXPECT_EQ(c.SetChunkPart(neu.data(), 8, neu.data() + 8, 8992, 8992, true, "F"), KZ_ERR_FAILED);
+            break;
+        case eStreamPiece:
+            ASSERT_EQ(c.SetChunkPart(neu.data(), 8, nullptr, 0, 8992, false, "F"), 0);
+            vt5_wrapper_detail::g_pfnWrite = &refuseWrites;
+            EXPECT_EQ(c.SetChunkPart(neu.data(), 8, neu.data() + 8, 8992, 8992, true, "F"), KZ_ERR_FAILED);
+            break;
+        case eLastBlock:
+            // 100 bytes wait in the staging block until the last call.
+            ASSERT_EQ(c.SetChunkPart(neu.data(), 8, neu.data() + 8, 100, 8992, false, "F"), 0);
+            vt5_wrapper_detail::g_pfnWrite = &refuseWrites;
+            EXPECT_EQ(c.SetChunkPart(neu.data(), 8, nullptr, 0, 8992, true, "F"), KZ_ERR_FAILED);
+            break;
+        case eNextChunk:
+            ASSERT_EQ(c.SetChunkPart(neu.data(), 8, neu.data() + 8, 100, 8992, false, "F"), 0);
+            vt5_wrapper_detail::g_pfnWrite = &refuseWrites;
+            EXPECT_EQ(c.SetChunk("ghi", 3, "G"), KZ_ERR_FAILED);
+            break;
         }
         vt5_wrapper_detail::g_pfnWrite = saved;
         int res = 1;
         EXPECT_EQ(get(c, "F", &res), old) << tc.what;
         EXPECT_EQ(res, 0) << tc.what;
+        ASSERT_EQ(c.SetChunk("def", 3, "D"), 0) << tc.what;
         ASSERT_EQ(c.Finalize(), 0);
         CKzFileChunker r;
         CKzStringA rv;
         ASSERT_EQ(r.Initialize_File(wpath("rw.vt5").c_str(), true, true, rv), 0);
+        EXPECT_EQ(r.GetChunkCount(), 2u) << tc.what;
         EXPECT_EQ(get(r, "F", &res), old) << tc.what;
+        EXPECT_EQ(res, 0) << tc.what;
+        EXPECT_EQ(get(r, "D", &res), (Bytes{'d', 'e', 'f'})) << tc.what;
         EXPECT_EQ(res, 0) << tc.what;
         EXPECT_EQ(r.Finalize(), 0);
     }
