@@ -39,15 +39,16 @@ ChunkLayout layoutFor(u64 nameLength, u64 length1, u64 length2)
 
 CKzFileChunker::CKzFileChunker()
     : m_bFinalized(false), m_bOpen(false), m_bMapMissing(false), m_uStreamOffset(0), m_uStreamWritePos(0),
-      m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(0),
-      m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false)
+      m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_bStreamReplaces(false),
+      m_StreamReplaced{0, 0}, m_uWritePos(0), m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false)
 {
 }
 
 CKzFileChunker::CKzFileChunker(const CKzFileChunker& other)
     : m_Map(other.m_Map), m_Wrapper(other.m_Wrapper), m_bFinalized(other.m_bFinalized), m_bOpen(other.m_bOpen),
       m_bMapMissing(other.m_bMapMissing), m_uStreamOffset(0), m_uStreamWritePos(0), m_uStreamDeclared(0),
-      m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_uWritePos(other.m_uWritePos),
+      m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_bStreamReplaces(false), m_StreamReplaced{0, 0},
+      m_uWritePos(other.m_uWritePos),
       m_uSize(other.m_uSize), m_bSizeKnown(other.m_bSizeKnown),
       m_bMapHandedOver(other.m_bMapHandedOver || (other.m_bOpen && !other.m_Wrapper.GetReadOnly()))
 {
@@ -120,7 +121,9 @@ int CKzFileChunker::readSize(u64& size)
         return KZ_OK;
     }
     const int r = m_Wrapper.GetSize(&size);
-    if (r == KZ_OK && m_Wrapper.GetReadOnly() && !m_Wrapper.IsMemory()) {
+    // A map handed over by a writer describes a file that is still growing:
+    // its size is asked anew at every read.
+    if (r == KZ_OK && m_Wrapper.GetReadOnly() && !m_Wrapper.IsMemory() && !m_bMapHandedOver) {
         m_uSize = size;
         m_bSizeKnown = true;
     }
@@ -153,6 +156,9 @@ int CKzFileChunker::initialize_low(bool bReadOnly, bool bExisting, CKzStringA& v
         }
         return KZ_OK;
     }
+    u64 existing = 0;
+    if (bExisting && m_Wrapper.GetSize(&existing) == KZ_OK && existing == 0)
+        bExisting = false; // nothing to lose: an empty file becomes a new container
     if (bExisting) {
         // Appending to a file we cannot vouch for would bury its chunks:
         // refuse it and write nothing.
@@ -222,8 +228,6 @@ int CKzFileChunker::closeStream()
 {
     if (!m_bStreaming)
         return KZ_OK;
-    m_bStreaming = false;
-    m_sStreamName.clear();
     int r = KZ_OK;
     if (m_uiPending) {
         // What never arrived reads as zeros: the chunk keeps its declared size.
@@ -235,7 +239,26 @@ int CKzFileChunker::closeStream()
         if (r == KZ_OK && m_Wrapper.GetSize(&size) == KZ_OK && size < m_uWritePos)
             r = writeZeros(size, m_uWritePos - size);
     }
-    return r;
+    if (r != KZ_OK)
+        return dropStream();
+    m_bStreaming = false;
+    m_sStreamName.clear();
+    return KZ_OK;
+}
+
+int CKzFileChunker::dropStream()
+{
+    // A broken stream is not filed (an earlier copy of its name is current
+    // again); the next chunk takes its place.
+    if (m_bStreamReplaces)
+        m_Map[m_sStreamName] = m_StreamReplaced;
+    else
+        m_Map.erase(m_sStreamName);
+    m_uWritePos = m_uStreamOffset;
+    m_bStreaming = false;
+    m_sStreamName.clear();
+    m_uiPending = 0;
+    return KZ_ERR_FAILED;
 }
 
 int CKzFileChunker::Finalize()
@@ -411,6 +434,10 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
         r = writeAt(start, m_Staging.data(), m_Staging.size());
         if (r != KZ_OK)
             return r == KZ_ERR_OUT_OF_MEMORY ? r : KZ_ERR_FAILED;
+        const auto previous = m_Map.find(n);
+        m_bStreamReplaces = previous != m_Map.end();
+        if (m_bStreamReplaces)
+            m_StreamReplaced = previous->second;
         m_Map[n] = SKzChunkMapMember{start, l1 + length2};
         m_bStreaming = true;
         m_sStreamName = n;
@@ -423,15 +450,7 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
         m_Staging.assign(kBlock, 0);
     }
 
-    auto fail = [this]() {
-        // A broken stream is not filed; the next chunk takes its place.
-        m_Map.erase(m_sStreamName);
-        m_uWritePos = m_uStreamOffset;
-        m_bStreaming = false;
-        m_sStreamName.clear();
-        m_uiPending = 0;
-        return KZ_ERR_FAILED;
-    };
+    auto fail = [this]() { return dropStream(); };
 
     if (piece && pieceLength) {
         if (pieceLength > m_uStreamDeclared - m_uStreamReceived)
@@ -472,7 +491,7 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
     if (bLast) {
         const bool complete = m_uStreamReceived == m_uStreamDeclared;
         if (closeStream() != KZ_OK)
-            return fail();
+            return KZ_ERR_FAILED; // dropped
         if (!complete)
             return KZ_ERR_TRUNCATED; // kept, the missing bytes read as zeros
     }
@@ -486,6 +505,7 @@ int CKzFileChunker::SetMapChunk(const CKzFileChunker* other)
     if (other != this)
         m_Map = other->m_Map;
     m_bMapHandedOver = true;
+    m_bSizeKnown = false;
     return KZ_OK;
 }
 
@@ -577,7 +597,9 @@ bool CKzFileChunker::validHeaderAt(u64 offset, u64 fileSize, SKzChunkHeader& hea
     if (m_Wrapper.ReadAt(offset, buf, 16, nullptr, 0, &got) != KZ_OK)
         return false;
     SKzChunkHeader h{get32(buf), get32(buf + 4), get64(buf + 8)};
-    if (h.uiMagic != kMagic || h.uiNameLength == 0 || h.uiNameLength > kMaxNameField || h.uiDataLength > kMaxData)
+    // Data of 4 GiB or more is a chunk all the same (the length field is
+    // 64-bit): it cannot be read whole, but a scan must step over it.
+    if (h.uiMagic != kMagic || h.uiNameLength == 0 || h.uiNameLength > kMaxNameField)
         return false;
     const u64 rest = fileSize - offset - 16;
     if (h.uiNameLength > rest || h.uiDataLength > rest - h.uiNameLength)
@@ -625,7 +647,7 @@ int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, st
                 if (end - h >= 16) {
                     const u64 nf = get32(h + 4), dl = get64(h + 8);
                     const u64 rest = fileSize - cand - 16;
-                    plausible = nf != 0 && nf <= kMaxNameField && dl <= kMaxData && nf <= rest && dl <= rest - nf;
+                    plausible = nf != 0 && nf <= kMaxNameField && nf <= rest && dl <= rest - nf;
                 }
                 if (plausible && validHeaderAt(cand, fileSize, header, name)) {
                     at = cand;
@@ -653,6 +675,10 @@ int CKzFileChunker::locateChunk(u64 offset, u64 fileSize, SKzChunkHeader& header
 int CKzFileChunker::readData(u64 at, const SKzChunkHeader& header, CKzByteArray& data)
 {
     const u64 n = header.uiDataLength;
+    if (n > kMaxData) {
+        data.SetSize(0);
+        return KZ_ERR_FAILED; // reads take 32-bit lengths
+    }
     if (n == 0) {
         data.SetSize(0);
         return KZ_OK;

@@ -86,6 +86,8 @@ private:
     KZ_HIDDEN int writeChunkMap();
     KZ_HIDDEN int setChunk(const void* part1, u64 length1, const void* part2, u64 length2, const std::string& name);
     KZ_HIDDEN int closeStream();
+    // Forgets a stream whose bytes could not be written; KZ_ERR_FAILED.
+    KZ_HIDDEN int dropStream();
     KZ_HIDDEN int readSize(u64& size);
     // Common start of the chunk reads: the name with its "!", its map entry
     // and the file's size; 0, -4, -13 or -9.
@@ -123,6 +125,9 @@ private:
     u64 m_uStreamReceived;
     u32 m_uiPending;
     bool m_bStreaming;
+    // The entry the streamed chunk replaced, restored when the stream fails.
+    bool m_bStreamReplaces;
+    SKzChunkMapMember m_StreamReplaced;
 
     // Where the next chunk starts: chunks are written here whatever the
     // stream position is, so a read between two writes cannot misplace them.

@@ -56,7 +56,8 @@ int CKzFileChunker::CreateMissingChunkMap(ChunkFn chunkFn, void* user, ProgressF
         if (findChunk(pos, size, header, name, at) != KZ_OK)
             break;
         const u64 end = at + 16 + header.uiNameLength + header.uiDataLength;
-        if (chunkFn) {
+        // A chunk too large to be read whole is filed without being shown.
+        if (chunkFn && header.uiDataLength <= kMaxData) {
             const int r = readData(at, header, data);
             if (r != KZ_OK) {
                 m_Map.clear();

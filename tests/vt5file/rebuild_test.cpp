@@ -2,6 +2,8 @@
 // whole and in ranges, before and after a rebuild of a map that was cut off.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <cstring>
 #include <map>
 #include <string>
@@ -424,6 +426,80 @@ TEST_F(RebuildTest, FileWithoutSignatureIsLeftAlone)
     EXPECT_EQ(readAll(path("ns.vt5")), before);
     EXPECT_EQ(c.Finalize(), 0);
     EXPECT_EQ(readAll(path("ns.vt5")), before);
+}
+
+int countChunks(SKzChunkHeader& header, CKzStringA&, CKzByteArray& data, void* user)
+{
+    if (header.uiMagic != 0) {
+        ++*static_cast<int*>(user);
+        EXPECT_EQ(header.uiDataLength, data.GetSize());
+    }
+    return KZ_ERR_TRUNCATED;
+}
+
+// A chunk of 4 GiB or more (the header's u64 length allows it, and other
+// writers may produce it) cannot be read whole, but the rebuild must not
+// take it for damage and write the map over it and the chunks after it.
+TEST_F(RebuildTest, ChunkOf4GiBOrMoreIsFiledNotOverwritten)
+{
+    const uint64_t huge = (uint64_t(1) << 32) + 8;
+    for (bool withCallback : {false, true}) {
+        CKzFileChunker c;
+        create(c, "big.vt5");
+        ASSERT_EQ(c.SetChunk("abc", 3, "A"), 0);
+        ASSERT_EQ(c.Finalize(), 0);
+        cutMap("big.vt5", 0);
+        // By hand, sparse: "Huge!" with an 8-byte first part, then "Z!".
+        const uint64_t hugeAt = 8192;
+        Bytes head;
+        put32(head, 0x0ABECEDA);
+        put32(head, 4096 - 16 - 8);
+        put64(head, huge);
+        const std::string hn = "Huge!";
+        head.insert(head.end(), hn.begin(), hn.end());
+        const uint64_t zAt = hugeAt + 4096 + ((huge - 8 + 4095) / 4096) * 4096;
+        Bytes z;
+        put32(z, 0x0ABECEDA);
+        put32(z, 4096 - 16 - 3);
+        put64(z, 3);
+        z.push_back('Z');
+        z.push_back('!');
+        z.resize(4096 - 3, 0);
+        z.push_back('x');
+        z.push_back('y');
+        z.push_back('z');
+        {
+            std::fstream f(path("big.vt5"), std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(static_cast<std::streamoff>(hugeAt));
+            f.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+            f.seekp(static_cast<std::streamoff>(zAt));
+            f.write(reinterpret_cast<const char*>(z.data()), static_cast<std::streamsize>(z.size()));
+        }
+        CKzFileChunker r;
+        ASSERT_EQ(open(r, "big.vt5"), KZ_ERR_NOT_FOUND);
+        int seen = 0;
+        ASSERT_EQ(r.CreateMissingChunkMap(withCallback ? &countChunks : nullptr, &seen, nullptr), 0);
+        SKzChunkMapMember m;
+        ASSERT_TRUE(r.GetMapMember("Huge!", m)) << withCallback;
+        EXPECT_EQ(m.uiOffset, hugeAt);
+        EXPECT_EQ(m.uiSize, 4096 + huge - 8);
+        ASSERT_TRUE(r.GetMapMember("Z!", m)) << withCallback;
+        EXPECT_EQ(m.uiOffset, zAt);
+        if (withCallback)
+            EXPECT_EQ(seen, 3); // the signature, "A!" and "Z!": "Huge!" cannot be handed over whole
+        EXPECT_EQ(get(r, "Z"), (Bytes{'x', 'y', 'z'}));
+        EXPECT_EQ(get(r, "A"), (Bytes{'a', 'b', 'c'}));
+        int res = 0;
+        get(r, "Huge", &res);
+        EXPECT_EQ(res, KZ_ERR_FAILED);
+        SKzChunkHeader h{0, 0, 0};
+        CKzByteArray part(16);
+        ASSERT_EQ(r.GetChunkPart(h, part, huge - 4, 4, "Huge"), 0);
+        EXPECT_EQ(Bytes(part.GetData(), part.GetData() + 4), Bytes(4, 0));
+        EXPECT_EQ(r.Finalize(), 0);
+        EXPECT_GT(std::filesystem::file_size(path("big.vt5")), zAt + 4096);
+        std::filesystem::remove(path("big.vt5"));
+    }
 }
 
 } // namespace
