@@ -1,4 +1,4 @@
-#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic", "fp-contract=off")
 // Component-count conversion: collapsing 3, 4 or N components into one
 // (weighted sum or rounded mean) and expanding one component into 3, 4 or N,
 // or moving between 3 and 4 components.

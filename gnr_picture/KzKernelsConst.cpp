@@ -10,7 +10,7 @@
 // 2^bits entries per component, built once per call (a picture with fewer
 // samples than the table has entries is computed per sample, with the same
 // result); their N-component members compute per sample.
-#pragma GCC optimize("O3")
+#pragma GCC optimize("O3", "fp-contract=off")
 #include "gnr_picture/KzKernels.h"
 
 #include <algorithm>
