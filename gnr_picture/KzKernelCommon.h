@@ -22,9 +22,11 @@
 //    compiler can vectorise; no per-sample branch on the format. KzRunIsa
 //    compiles such a call for the processor's widest vector instruction set,
 //    chosen once per call too. Kernel sources start with
-//    #pragma GCC optimize("O3") (before any include): the library's default
-//    optimisation level only vectorises loops whose trip count is a known
-//    multiple of the vector width;
+//    #pragma GCC optimize("O3", "fp-contract=off") (before any include): the
+//    library's default optimisation level only vectorises loops whose trip
+//    count is a known multiple of the vector width, and the instruction sets
+//    with fused multiply-add would otherwise fuse a product and a sum into one
+//    rounding, so a result could differ by one between processors;
 //  - scratch memory and heap tables come from KzScratch / SKzAllocHelper; an
 //    allocation failure makes the kernel return KZ_ERR_OUT_OF_MEMORY (-3) and
 //    nothing throws;

@@ -4,11 +4,12 @@
 // and exact division by 2^bits - 1 without a divide instruction.
 //
 // Every source file that includes this header starts with
-//   #pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+//   #pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic", "fp-contract=off")
 // before any include, so the per-row loops are vectorised at the project's
 // default optimisation level and every inline helper is compiled with the
 // same options (functions with different options cannot be inlined into each
-// other).
+// other); products and sums are never fused into one rounding, so every
+// instruction set gives the plain scalar result.
 #pragma once
 
 #include "gnr_picture/KzKernelCommon.h"

@@ -1,4 +1,4 @@
-#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic", "fp-contract=off")
 // Component-count conversion: collapsing 3, 4 or N components into one
 // (weighted sum or rounded mean) and expanding one component into 3, 4 or N,
 // or moving between 3 and 4 components.
@@ -15,6 +15,7 @@
 #include "gnr_picture/KzKernelsBCommon.h"
 
 #include <cstring>
+#include <immintrin.h>
 
 namespace {
 
@@ -265,12 +266,60 @@ int ExpandRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, T fourth, 
     return ExpandPic<T, E, N>(dst, dRB, src, sRB, N, fourth, width, count);
 }
 
+// GCC 12's AVX-512 headers build "undefined" vectors from themselves, which
+// its own flow analysis reports as uninitialised once inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Replication into 2..16 components with AVX-512 VBMI: a vector of P = 64 /
+// sizeof(T) source samples yields N output vectors, output vector c holding
+// source sample (P c + j) / N in lane j, one permute each. The pixels after
+// the last whole vector of a row are written one by one.
+template <class T>
+KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, uint32_t dRB, const void* src,
+                                                                    uint32_t sRB, unsigned n, uint32_t width,
+                                                                    uint32_t count) noexcept
+{
+    constexpr unsigned P = 64 / sizeof(T);
+    alignas(64) T idx[16][P];
+    for (unsigned c = 0; c < n; ++c)
+        for (unsigned j = 0; j < P; ++j)
+            idx[c][j] = T((P * c + j) / n);
+    __m512i perm[16];
+    for (unsigned c = 0; c < n; ++c)
+        perm[c] = _mm512_load_si512(reinterpret_cast<const void*>(idx[c]));
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        T* d = KzRow<T>(dst, dRB, r);
+        const T* s = KzRow<T>(src, sRB, r);
+        size_t x = 0;
+        for (; x + P <= width; x += P) {
+            const __m512i v = _mm512_loadu_si512(s + x);
+            T* o = d + x * n;
+            for (unsigned c = 0; c < n; ++c) {
+                const __m512i out =
+                    sizeof(T) == 1 ? _mm512_permutexvar_epi8(perm[c], v) : _mm512_permutexvar_epi16(perm[c], v);
+                _mm512_storeu_si512(o + size_t(c) * P, out);
+            }
+        }
+        for (; x < width; ++x)
+            for (unsigned k = 0; k < n; ++k)
+                d[x * n + k] = s[x];
+    }
+}
+
+#pragma GCC diagnostic pop
+
 template <class T>
 int ReplicateN(void* dst, uint32_t nComp, uint32_t dRB, const void* src, uint32_t sRB,
                uint32_t width, uint32_t count) noexcept
 {
     if (KzRowCount(width, count) == 0 || nComp == 0)
         return KZ_OK;
+    if (nComp >= 2 && nComp <= 16 && KzCpuIsa() == KzIsa::Avx512) {
+        ReplicateRowsAvx512<T>(dst, dRB, src, sRB, nComp, width, count);
+        return KZ_OK;
+    }
     switch (nComp) {
     case 1: return ExpandPic<T, Expand::Replicate, 1>(dst, dRB, src, sRB, 1, 0, width, count);
     case 2: return ExpandPic<T, Expand::Replicate, 2>(dst, dRB, src, sRB, 2, 0, width, count);

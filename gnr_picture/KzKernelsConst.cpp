@@ -10,10 +10,12 @@
 // 2^bits entries per component, built once per call (a picture with fewer
 // samples than the table has entries is computed per sample, with the same
 // result); their N-component members compute per sample.
-#pragma GCC optimize("O3")
+#pragma GCC optimize("O3", "fp-contract=off")
 #include "gnr_picture/KzKernels.h"
 
 #include <algorithm>
+
+#include <immintrin.h>
 
 namespace {
 
@@ -101,6 +103,160 @@ KZ_ALWAYS_INLINE void SegmentedRows(void* dst, kz_uint32 dstRowBytes, const void
     });
 }
 
+// Rounded and clamped product in double precision, written so that it
+// vectorises: the x86 conversion gives 0 after clamping for NaN and for
+// anything outside [1, 2^31) (below 1 it truncates to 0 or less, at 2^31 and
+// above it overflows to the most negative integer), and truncating
+// min(x, limit) equals clamping the truncated x.
+template <class T>
+KZ_ALWAYS_INLINE T MulValue(T v, double c, T mask, double dl)
+{
+    const double x = double(v & mask) * c + 0.5;
+    const double y = x < dl ? x : dl;
+    const double r = (x >= 1.0 && x < 2147483648.0) ? y : 0.0;
+    return static_cast<T>(static_cast<int32_t>(r));
+}
+
+// True when every factor is finite and at least 0 and the largest sample's
+// product stays below 2^31: then x lies in [0.5, 2^31) for every sample, and
+// truncating min(x, limit) alone gives MulValue (x below 1 truncates to 0).
+// The product grows with the sample, so the largest sample bounds it.
+inline bool MulNeedsNoRangeCheck(const double* c, size_t comps, double maxSample)
+{
+    for (size_t k = 0; k < comps; ++k)
+        if (!(c[k] >= 0.0 && c[k] <= 1.7976931348623157e308 && maxSample * c[k] + 0.5 < 2147483648.0))
+            return false;
+    return true;
+}
+
+// GCC 12's AVX-512 headers build "undefined" vectors from themselves, which
+// its own flow analysis reports as uninitialised once inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Eight samples as doubles times eight factors, rounded and clamped (before
+// the truncating conversion).
+template <bool Checked>
+KZ_TARGET_AVX512 inline __m512d MulClamp8(__m512d v, __m512d c, __m512d dl)
+{
+    const __m512d x = _mm512_add_pd(_mm512_mul_pd(v, c), _mm512_set1_pd(0.5));
+    if constexpr (Checked) {
+        const __mmask8 ok = _mm512_cmp_pd_mask(x, _mm512_set1_pd(1.0), _CMP_GE_OQ) &
+                            _mm512_cmp_pd_mask(x, _mm512_set1_pd(2147483648.0), _CMP_LT_OQ);
+        return _mm512_maskz_min_pd(ok, x, dl);
+    } else {
+        return _mm512_min_pd(x, dl);
+    }
+}
+
+// Sixteen 16-bit samples: widened to 32 bits, converted to doubles eight at a
+// time, and the truncated results narrowed back.
+template <bool Checked>
+KZ_TARGET_AVX512 inline __m256i Mul16Samples(__m256i raw, __m256i mask, __m512d c0, __m512d c1, __m512d dl)
+{
+    const __m512i w = _mm512_cvtepu16_epi32(_mm256_and_si256(raw, mask));
+    const __m256i lo = _mm512_cvttpd_epi32(MulClamp8<Checked>(_mm512_cvtepi32_pd(_mm512_castsi512_si256(w)), c0, dl));
+    const __m256i hi =
+        _mm512_cvttpd_epi32(MulClamp8<Checked>(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(w, 1)), c1, dl));
+    return _mm512_cvtepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1));
+}
+
+// Eight samples of the range-check-free case without conversion
+// instructions: 2^52 + v is built from the bits of v and v recovered by one
+// exact subtraction; after the product, the sum and the limit, adding 2^52
+// rounded toward minus infinity leaves floor(x) = trunc(x) (x is at least
+// 0.5 and below 2^31) in the low bits of each 64-bit lane, and the limit is
+// applied to that integer. Only additions, a product and integer operations:
+// the conversion instructions are the slow part of the general path.
+KZ_TARGET_AVX512 inline __m512d Mul8InRangeWide(__m512i wide, __m512i mask64, __m512d c, __m512i limitBits)
+{
+    const __m512d two52 = _mm512_set1_pd(4503599627370496.0);
+    // (wide & mask) | bits of 2^52
+    const __m512i biased = _mm512_ternarylogic_epi64(wide, mask64, _mm512_castpd_si512(two52), 0xEA);
+    const __m512d v = _mm512_sub_pd(_mm512_castsi512_pd(biased), two52);
+    const __m512d x = _mm512_add_pd(_mm512_mul_pd(v, c), _mm512_set1_pd(0.5));
+    const __m512d f = _mm512_add_round_pd(x, two52, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    // The limit on the integer: 2^52 + floor(x) and 2^52 + limit compare as
+    // their bit patterns.
+    return _mm512_castsi512_pd(_mm512_min_epu64(_mm512_castpd_si512(f), limitBits));
+}
+
+KZ_TARGET_AVX512 inline __m512d Mul8InRange(const u16* s, __m512i mask64, __m512d c, __m512i limitBits)
+{
+    return Mul8InRangeWide(_mm512_cvtepu16_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))), mask64, c,
+                           limitBits);
+}
+
+// Sixteen samples: the low 16 bits of every 64-bit lane of two such results,
+// gathered by one word permute.
+KZ_TARGET_AVX512 inline void Mul16InRange(u16* d, const u16* s, __m512i mask64, __m512i lowWords, __m512d c0,
+                                          __m512d c1, __m512i limitBits)
+{
+    const __m512i a = _mm512_castpd_si512(Mul8InRange(s, mask64, c0, limitBits));
+    const __m512i b = _mm512_castpd_si512(Mul8InRange(s + 8, mask64, c1, limitBits));
+    const __m512i w = _mm512_permutex2var_epi16(a, lowWords, b);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm512_castsi512_si256(w));
+}
+
+// 16-bit multiply rows with AVX-512. pat holds the factors as a repeating
+// pattern of seg entries (a multiple of the component count); a row is run in
+// segments of seg samples, 16 at a time, the last few with masked loads and
+// stores. A row that partly overlaps its source goes sample by sample, each
+// read before its write.
+template <bool Checked>
+KZ_TARGET_AVX512 __attribute__((noinline)) void MulRows16Avx512(void* dst, kz_uint32 dstRowBytes, const void* src,
+                                                                kz_uint32 srcRowBytes, size_t comps, kz_uint32 width,
+                                                                kz_uint32 count, const double* pat, size_t seg,
+                                                                u16 mask, double dl)
+{
+    const __m256i vmask = _mm256_set1_epi16(static_cast<short>(mask));
+    const __m512i mask64 = _mm512_set1_epi64(mask);
+    // Word 4j of the first source for j < 8, of the second for j = 8..15.
+    const __m512i lowWords = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 60, 56, 52, 48,
+                                              44, 40, 36, 32, 28, 24, 20, 16, 12, 8, 4, 0);
+    const __m512d vdl = _mm512_set1_pd(dl);
+    const __m512i limitBits = _mm512_set1_epi64(int64_t(0x4330000000000000) + int64_t(dl));
+    const size_t rows = KzRowCount(width, count);
+    const size_t n = size_t(width) * comps;
+    for (size_t r = 0; r < rows; ++r) {
+        u16* d = KzRow<u16>(dst, dstRowBytes, r);
+        const u16* s = KzRow<u16>(src, srcRowBytes, r);
+        const uintptr_t da = reinterpret_cast<uintptr_t>(d), sa = reinterpret_cast<uintptr_t>(s);
+        if (da != sa && da < sa + 2 * n && sa < da + 2 * n) {
+            for (size_t i = 0; i < n; ++i)
+                d[i] = MulValue<u16>(s[i], pat[i % comps], mask, dl);
+            continue;
+        }
+        for (size_t j = 0; j < n; j += seg) {
+            const size_t len = std::min(seg, n - j);
+            u16* dj = d + j;
+            const u16* sj = s + j;
+            size_t i = 0;
+            if constexpr (!Checked) {
+                for (; i + 16 <= len; i += 16)
+                    Mul16InRange(dj + i, sj + i, mask64, lowWords, _mm512_loadu_pd(pat + i),
+                                 _mm512_loadu_pd(pat + i + 8), limitBits);
+            }
+            for (; i + 16 <= len; i += 16) {
+                const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sj + i));
+                const __m256i out =
+                    Mul16Samples<Checked>(raw, vmask, _mm512_loadu_pd(pat + i), _mm512_loadu_pd(pat + i + 8), vdl);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(dj + i), out);
+            }
+            if (i < len) {
+                const unsigned left = unsigned(len - i);
+                const __mmask16 m = __mmask16((1u << left) - 1);
+                const __m256i raw = _mm256_maskz_loadu_epi16(m, sj + i);
+                const __m512d c0 = _mm512_maskz_loadu_pd(__mmask8(m), pat + i);
+                const __m512d c1 = _mm512_maskz_loadu_pd(__mmask8(m >> 8), pat + i + 8);
+                _mm256_mask_storeu_epi16(dj + i, m, Mul16Samples<Checked>(raw, vmask, c0, c1, vdl));
+            }
+        }
+    }
+}
+
+#pragma GCC diagnostic pop
+
 template <class T>
 int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const Operands& o,
                 size_t comps, kz_uint32 bits, kz_uint32 width, kz_uint32 count)
@@ -111,25 +267,27 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
     const size_t seg = comps * std::max<size_t>(1, (1024 + comps - 1) / comps);
     KzScratch scratch;
     if (op == Op::Mul || op == Op::Div) {
-        // Rounded and clamped product in double precision, written so that it
-        // vectorises: the x86 conversion gives 0 after clamping for NaN and
-        // for anything outside [1, 2^31) (below 1 it truncates to 0 or less,
-        // at 2^31 and above it overflows to the most negative integer), and
-        // truncating min(x, limit) equals clamping the truncated x.
+        // Rounded and clamped product in double precision (MulValue).
         double* pat = scratch.Get<double>(seg);
         if (!pat)
             return KZ_ERR_OUT_OF_MEMORY;
         for (size_t j = 0; j < seg; ++j)
             pat[j] = op == Op::Mul ? o.d[j % comps] : 1.0 / o.d[j % comps];
         const double dl = double(limit);
+        if constexpr (sizeof(T) == 2) {
+            if (KzCpuIsa() == KzIsa::Avx512) {
+                if (MulNeedsNoRangeCheck(pat, comps, double(mask)))
+                    MulRows16Avx512<false>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, mask,
+                                           dl);
+                else
+                    MulRows16Avx512<true>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, mask,
+                                          dl);
+                return KZ_OK;
+            }
+        }
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             SegmentedRows<T>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg,
-                             [mask, dl](T v, double c) KZ_INLINE_LAMBDA {
-                                 const double x = double(v & mask) * c + 0.5;
-                                 const double y = x < dl ? x : dl;
-                                 const double r = (x >= 1.0 && x < 2147483648.0) ? y : 0.0;
-                                 return static_cast<T>(static_cast<int32_t>(r));
-                             });
+                             [mask, dl](T v, double c) KZ_INLINE_LAMBDA { return MulValue<T>(v, c, mask, dl); });
         });
         return KZ_OK;
     }

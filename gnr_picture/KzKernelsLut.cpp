@@ -1,6 +1,6 @@
 // LUT calculation (power law, minimum, maximum, wrap-around) and LUT
 // application (flat and row-pointer tables, exposure marking).
-#pragma GCC optimize("O3")
+#pragma GCC optimize("O3", "fp-contract=off")
 #include "gnr_picture/KzKernels.h"
 
 #include <immintrin.h>

@@ -1,4 +1,4 @@
-#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic", "fp-contract=off")
 // Masked copies, fills and single-component operations.
 //
 // Masked copies of one-sample pixels run as a branch-free select over the

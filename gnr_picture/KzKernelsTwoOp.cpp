@@ -1,4 +1,4 @@
-#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic", "fp-contract=off")
 // Two-operand arithmetic (saturated sum and difference, weighted sum,
 // difference with offset, maximum, minimum), linear correlation and running
 // average of two pictures of the same shape.

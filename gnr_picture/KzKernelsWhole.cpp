@@ -1,6 +1,6 @@
 // Whole-buffer operations: compare, copy, fill and byte-wise blend, one block
 // operation per row.
-#pragma GCC optimize("O3")
+#pragma GCC optimize("O3", "fp-contract=off")
 #include "gnr_picture/KzKernels.h"
 
 namespace {

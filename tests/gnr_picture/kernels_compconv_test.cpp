@@ -176,11 +176,13 @@ TEST(KzExpand, EveryMemberMatchesScalarReference)
     const int32_t fourth = 300;
     kzt::ForEachIsa([&] {
         for (const Member& m : members) {
-            // Every count with a specialised loop, and one past them.
+            // Every count with a specialised loop, and one past them (the
+            // vector replication takes 2..16 components).
             const std::vector<uint32_t> counts = m.dstComps ? std::vector<uint32_t>{m.dstComps}
-                                                            : std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9};
+                                                            : std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 17};
             for (uint32_t dc : counts) {
-                for (uint32_t width : {1u, 37u, 64u}) {
+                // Widths below, at and past whole vectors of 64 bytes.
+                for (uint32_t width : {1u, 37u, 64u, 131u}) {
                     const uint32_t height = 3;
                     const uint64_t full = m.bytes == 1 ? 0xFF : 0xFFFF;
                     const TestPicture src = RandomPicture(width, height, m.srcComps, m.bytes, full, 3 + width);

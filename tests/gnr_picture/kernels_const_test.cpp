@@ -209,8 +209,14 @@ TEST(ConstArith, DoubleOperandsMatchReference)
 {
     const double factors[5] = {0.5, 1.7, -2, 0.013, 3.25};
     const double odd[5] = {kInf, kNaN, 1e12, 0, 1.0 / 3};
+    // Factors just below (k + 0.5) / v: the product v * c rounds up to k + 0.5
+    // and the sample rounds to k + 1, while a fused multiply-add (one rounding)
+    // would give k.
+    const double justBelow[5] = {std::nextafter(0.02, 0.0), std::nextafter(0.5 / 11, 0.0),
+                                 std::nextafter(1.5 / 13, 0.0), std::nextafter(2.5 / 17, 0.0),
+                                 std::nextafter(0.5 / 35, 0.0)};
     uint32_t seed = 9000;
-    for (const double* c : {factors, odd})
+    for (const double* c : {factors, odd, justBelow})
         for (const auto& m : kMul)
             for (uint32_t comps : CountsFor(m.fixedComps))
                 for (uint32_t bits : DepthsFor(m.sampleBytes))
