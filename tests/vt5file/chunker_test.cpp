@@ -17,10 +17,6 @@ using namespace ct;
 
 namespace {
 
-const char* const kSig = "VT5 FILE SIGNATURE CHUNK NAME01!";
-const char* const kMapName = "VT5 FILEMAP SIGNATURE NAME 0001!";
-const char* const kMapSig = "VT5 CHUNK MAP SIGNATURE 0000001!";
-
 class ChunkerTest : public TempDirTest {
 protected:
     // A new writable container on name.

@@ -13,6 +13,11 @@
 
 namespace ct {
 
+// The fixed names of the container: signature chunk, map chunk, trailer.
+inline const char* const kSig = "VT5 FILE SIGNATURE CHUNK NAME01!";
+inline const char* const kMapName = "VT5 FILEMAP SIGNATURE NAME 0001!";
+inline const char* const kMapSig = "VT5 CHUNK MAP SIGNATURE 0000001!";
+
 using Bytes = std::vector<unsigned char>;
 
 inline std::wstring widen(const std::string& s)
