@@ -118,6 +118,67 @@ KZB_MULTIVERSION(template <class E KZB_COMMA size_t G KZB_COMMA class M KZB_COMM
                  <E KZB_COMMA G KZB_COMMA M KZB_COMMA In>(dst, dRB, src, sRB, mask, mRB, groups,
                                                           width, count, key))
 
+// Three-byte pixels with AVX-512, 64 pixels a step: the mask samples' compare
+// gives one bit a pixel; a byte vector of those bits is spread to the 192
+// pixel bytes by three byte permutes (byte b takes pixel b / 3), whose sign
+// bits are the byte masks of three masked stores of the source. The last
+// pixels of a row are copied one by one.
+// GCC 12's permute intrinsic header trips -Wmaybe-uninitialized on its own
+// placeholder operand.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+template <class M, bool In>
+KZ_TARGET_AVX512 __attribute__((noinline)) void CopyMask3x8Avx512(void* dst, uint32_t dRB, const void* src,
+                                                                   uint32_t sRB, const void* mask,
+                                                                   uint32_t mRB, uint32_t width, size_t rows,
+                                                                   M key) noexcept
+{
+    alignas(64) uint8_t idx[3][64];
+    for (unsigned k = 0; k < 3; ++k)
+        for (unsigned j = 0; j < 64; ++j)
+            idx[k][j] = uint8_t((64 * k + j) / 3);
+    const __m512i p0 = _mm512_load_si512(idx[0]), p1 = _mm512_load_si512(idx[1]),
+                  p2 = _mm512_load_si512(idx[2]);
+    const __m512i keys = sizeof(M) == 1 ? _mm512_set1_epi8(char(key)) : _mm512_set1_epi16(short(key));
+    for (size_t r = 0; r < rows; ++r) {
+        uint8_t* d = KzRow<uint8_t>(dst, dRB, r);
+        const uint8_t* s = KzRow<uint8_t>(src, sRB, r);
+        const M* m = KzRow<M>(mask, mRB, r);
+        size_t x = 0;
+        for (; width - x >= 64; x += 64) {
+            uint64_t eq;
+            if constexpr (sizeof(M) == 1) {
+                eq = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(m + x), keys);
+            } else {
+                const uint64_t lo = _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(m + x), keys);
+                const uint64_t hi = _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(m + x + 32), keys);
+                eq = lo | (hi << 32);
+            }
+            const uint64_t sel = In ? eq : ~eq;
+            if (sel == 0)
+                continue;
+            const size_t o = x * 3;
+            if (sel == ~uint64_t(0)) {
+                _mm512_storeu_si512(d + o, _mm512_loadu_si512(s + o));
+                _mm512_storeu_si512(d + o + 64, _mm512_loadu_si512(s + o + 64));
+                _mm512_storeu_si512(d + o + 128, _mm512_loadu_si512(s + o + 128));
+                continue;
+            }
+            const __m512i bits = _mm512_movm_epi8(sel);
+            _mm512_mask_storeu_epi8(d + o, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p0, bits)),
+                                    _mm512_loadu_si512(s + o));
+            _mm512_mask_storeu_epi8(d + o + 64, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p1, bits)),
+                                    _mm512_loadu_si512(s + o + 64));
+            _mm512_mask_storeu_epi8(d + o + 128, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p2, bits)),
+                                    _mm512_loadu_si512(s + o + 128));
+        }
+        for (; x < width; ++x)
+            if ((m[x] == key) == In)
+                std::memcpy(d + x * 3, s + x * 3, 3);
+    }
+}
+#pragma GCC diagnostic pop
+
 // Every row copied whole (an _out copy whose key no mask sample can take).
 template <class E>
 int CopyAllRows(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t groups,
@@ -140,6 +201,23 @@ int CopyMaskGroups(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_
     M k;
     if (!MaskKey<M>(key, &k))
         return In ? KZ_OK : CopyAllRows<E>(dst, dRB, src, sRB, groups, width, count);
+    // Three-byte pixels: the block-wise vector path, unless the destination
+    // overlaps the source or the mask (runs are then copied one at a time,
+    // each as a whole, with the mask read just before).
+    if constexpr (sizeof(E) == 1) {
+        if (groups == 3 && KzCpuIsa() == KzIsa::Avx512) {
+            const size_t rows = KzRowCount(width, count);
+            const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
+            const uintptr_t dEnd = d0 + (rows - 1) * dRB + size_t(width) * 3;
+            const uintptr_t sEnd = s0 + (rows - 1) * sRB + size_t(width) * 3;
+            const uintptr_t m0 = reinterpret_cast<uintptr_t>(mask);
+            const uintptr_t mEnd = m0 + (rows - 1) * mRB + size_t(width) * sizeof(M);
+            if ((dEnd <= s0 || sEnd <= d0) && (dEnd <= m0 || mEnd <= d0)) {
+                CopyMask3x8Avx512<M, In>(dst, dRB, src, sRB, mask, mRB, width, rows, k);
+                return KZ_OK;
+            }
+        }
+    }
     // One-sample pixels: a vectorised select. Wider pixels: block copies of
     // runs of selected pixels (label masks select regions).
     if (groups == 1)

@@ -62,8 +62,10 @@ TEST(KzCopyMask, EveryMemberMatchesScalarReference)
                 for (const Depth& dp : depths) {
                     if (m.fn3 && (comps != 3 || dp.bits != 8))
                         continue;
+                    // Widths around the 64-pixel blocks of the three-byte vector path.
+                    for (uint32_t width : {29u, 64u, 65u, 130u})
                     for (int32_t key : {0, 2, 255, 65535, 300, -1}) {
-                        const uint32_t width = 29, height = 4;
+                        const uint32_t height = 4;
                         const uint32_t samples = comps * dp.perComp;
                         const TestPicture mask = LabelMask(width, height, m.maskBytes, 3 + comps);
                         const TestPicture src = RandomPicture(width, height, samples, dp.sampleBytes,
@@ -77,7 +79,8 @@ TEST(KzCopyMask, EveryMemberMatchesScalarReference)
                                                     mask.rowBytes, width, d.count(), key);
                         EXPECT_EQ(rc, 0);
                         const std::string what = std::string(m.name) + " comps " + std::to_string(comps) +
-                                                 " bits " + std::to_string(dp.bits) + " key " + std::to_string(key);
+                                                 " bits " + std::to_string(dp.bits) + " key " + std::to_string(key) +
+                                                 " width " + std::to_string(width);
                         ExpectSamples(
                             d0, d,
                             [&](size_t r, size_t i, uint64_t old) {
