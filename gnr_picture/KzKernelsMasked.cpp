@@ -15,6 +15,7 @@
 #include "gnr_picture/KzKernelsBCommon.h"
 
 #include <cstring>
+#include <immintrin.h>
 
 namespace {
 
@@ -117,6 +118,67 @@ KZB_MULTIVERSION(template <class E KZB_COMMA size_t G KZB_COMMA class M KZB_COMM
                  <E KZB_COMMA G KZB_COMMA M KZB_COMMA In>(dst, dRB, src, sRB, mask, mRB, groups,
                                                           width, count, key))
 
+// Three-byte pixels with AVX-512, 64 pixels a step: the mask samples' compare
+// gives one bit a pixel; a byte vector of those bits is spread to the 192
+// pixel bytes by three byte permutes (byte b takes pixel b / 3), whose sign
+// bits are the byte masks of three masked stores of the source. The last
+// pixels of a row are copied one by one.
+// GCC 12's permute intrinsic header trips -Wmaybe-uninitialized on its own
+// placeholder operand.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+template <class M, bool In>
+KZ_TARGET_AVX512 __attribute__((noinline)) void CopyMask3x8Avx512(void* dst, uint32_t dRB, const void* src,
+                                                                   uint32_t sRB, const void* mask,
+                                                                   uint32_t mRB, uint32_t width, size_t rows,
+                                                                   M key) noexcept
+{
+    alignas(64) uint8_t idx[3][64];
+    for (unsigned k = 0; k < 3; ++k)
+        for (unsigned j = 0; j < 64; ++j)
+            idx[k][j] = uint8_t((64 * k + j) / 3);
+    const __m512i p0 = _mm512_load_si512(idx[0]), p1 = _mm512_load_si512(idx[1]),
+                  p2 = _mm512_load_si512(idx[2]);
+    const __m512i keys = sizeof(M) == 1 ? _mm512_set1_epi8(char(key)) : _mm512_set1_epi16(short(key));
+    for (size_t r = 0; r < rows; ++r) {
+        uint8_t* d = KzRow<uint8_t>(dst, dRB, r);
+        const uint8_t* s = KzRow<uint8_t>(src, sRB, r);
+        const M* m = KzRow<M>(mask, mRB, r);
+        size_t x = 0;
+        for (; width - x >= 64; x += 64) {
+            uint64_t eq;
+            if constexpr (sizeof(M) == 1) {
+                eq = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(m + x), keys);
+            } else {
+                const uint64_t lo = _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(m + x), keys);
+                const uint64_t hi = _mm512_cmpeq_epi16_mask(_mm512_loadu_si512(m + x + 32), keys);
+                eq = lo | (hi << 32);
+            }
+            const uint64_t sel = In ? eq : ~eq;
+            if (sel == 0)
+                continue;
+            const size_t o = x * 3;
+            if (sel == ~uint64_t(0)) {
+                _mm512_storeu_si512(d + o, _mm512_loadu_si512(s + o));
+                _mm512_storeu_si512(d + o + 64, _mm512_loadu_si512(s + o + 64));
+                _mm512_storeu_si512(d + o + 128, _mm512_loadu_si512(s + o + 128));
+                continue;
+            }
+            const __m512i bits = _mm512_movm_epi8(sel);
+            _mm512_mask_storeu_epi8(d + o, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p0, bits)),
+                                    _mm512_loadu_si512(s + o));
+            _mm512_mask_storeu_epi8(d + o + 64, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p1, bits)),
+                                    _mm512_loadu_si512(s + o + 64));
+            _mm512_mask_storeu_epi8(d + o + 128, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p2, bits)),
+                                    _mm512_loadu_si512(s + o + 128));
+        }
+        for (; x < width; ++x)
+            if ((m[x] == key) == In)
+                std::memcpy(d + x * 3, s + x * 3, 3);
+    }
+}
+#pragma GCC diagnostic pop
+
 // Every row copied whole (an _out copy whose key no mask sample can take).
 template <class E>
 int CopyAllRows(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t groups,
@@ -139,6 +201,23 @@ int CopyMaskGroups(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_
     M k;
     if (!MaskKey<M>(key, &k))
         return In ? KZ_OK : CopyAllRows<E>(dst, dRB, src, sRB, groups, width, count);
+    // Three-byte pixels: the block-wise vector path, unless the destination
+    // overlaps the source or the mask (runs are then copied one at a time,
+    // each as a whole, with the mask read just before).
+    if constexpr (sizeof(E) == 1) {
+        if (groups == 3 && KzCpuIsa() == KzIsa::Avx512) {
+            const size_t rows = KzRowCount(width, count);
+            const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
+            const uintptr_t dEnd = d0 + (rows - 1) * dRB + size_t(width) * 3;
+            const uintptr_t sEnd = s0 + (rows - 1) * sRB + size_t(width) * 3;
+            const uintptr_t m0 = reinterpret_cast<uintptr_t>(mask);
+            const uintptr_t mEnd = m0 + (rows - 1) * mRB + size_t(width) * sizeof(M);
+            if ((dEnd <= s0 || sEnd <= d0) && (dEnd <= m0 || mEnd <= d0)) {
+                CopyMask3x8Avx512<M, In>(dst, dRB, src, sRB, mask, mRB, width, rows, k);
+                return KZ_OK;
+            }
+        }
+    }
     // One-sample pixels: a vectorised select. Wider pixels: block copies of
     // runs of selected pixels (label masks select regions).
     if (groups == 1)
@@ -266,6 +345,61 @@ KZB_MULTIVERSION(template <class T KZB_COMMA size_t FixedN>, Change,
                   uint32_t width, uint32_t count),
                  <T KZB_COMMA FixedN>(buf, nComp, rowBytes, nv, ov, width, count))
 
+// Three-byte pixels with AVX-512, 64 pixels (three vectors) per step, so the
+// loads stay on the row's 64-byte grid. Byte compares against the old value
+// in each of the three byte phases give a bit per byte; a pixel matches where
+// its three bits are set (pixels at bytes 63 and 126 span two vectors), and
+// masked stores write newValue into just those pixels. The row's last bytes
+// are handled 21 pixels at a time with loads and stores masked to the row, so
+// no byte outside it is read or written.
+KZ_TARGET_AVX512 __attribute__((noinline)) void Change3x8Avx512(void* buf, uint32_t rowBytes,
+                                                                 const uint8_t* nv, const uint8_t* ov,
+                                                                 uint32_t width, size_t rows) noexcept
+{
+    alignas(64) uint8_t op[3][64], np[3][64];
+    uint64_t starts[3] = {0, 0, 0};
+    for (unsigned k = 0; k < 3; ++k)
+        for (unsigned j = 0; j < 64; ++j) {
+            op[k][j] = ov[(k + j) % 3];
+            np[k][j] = nv[(k + j) % 3];
+            if ((k + j) % 3 == 0)
+                starts[k] |= uint64_t(1) << j;
+        }
+    const __m512i o0 = _mm512_load_si512(op[0]), o1 = _mm512_load_si512(op[1]),
+                  o2 = _mm512_load_si512(op[2]);
+    const __m512i n0 = _mm512_load_si512(np[0]), n1 = _mm512_load_si512(np[1]),
+                  n2 = _mm512_load_si512(np[2]);
+    const uint64_t s0 = starts[0], s1 = starts[1], s2 = starts[2];
+    constexpr uint64_t kStarts = 0x1249249249249249ull; // bits 0, 3, ..., 60
+    constexpr uint64_t kStep = (uint64_t(1) << 63) - 1; // 63 bytes
+    const size_t n = size_t(width) * 3;
+    for (size_t r = 0; r < rows; ++r) {
+        uint8_t* p = KzRow<uint8_t>(buf, rowBytes, r);
+        size_t o = 0;
+        for (; n - o >= 192; o += 192) {
+            const uint64_t e0 = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p + o), o0);
+            const uint64_t e1 = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p + o + 64), o1);
+            const uint64_t e2 = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p + o + 128), o2);
+            const uint64_t m0 = e0 & ((e0 >> 1) | (e1 << 63)) & ((e0 >> 2) | (e1 << 62)) & s0;
+            const uint64_t m1 = e1 & ((e1 >> 1) | (e2 << 63)) & ((e1 >> 2) | (e2 << 62)) & s1;
+            const uint64_t m2 = e2 & (e2 >> 1) & (e2 >> 2) & s2;
+            if (m0 | m1 | m2) {
+                _mm512_mask_storeu_epi8(p + o, m0 | (m0 << 1) | (m0 << 2), n0);
+                _mm512_mask_storeu_epi8(p + o + 64, m1 | (m1 << 1) | (m1 << 2) | (m0 >> 63) | (m0 >> 62), n1);
+                _mm512_mask_storeu_epi8(p + o + 128, m2 | (m2 << 1) | (m2 << 2) | (m1 >> 63) | (m1 >> 62), n2);
+            }
+        }
+        for (; o < n; o += 63) {
+            const uint64_t lm = n - o >= 63 ? kStep : (uint64_t(1) << (n - o)) - 1;
+            const __m512i v = _mm512_maskz_loadu_epi8(lm, p + o);
+            const uint64_t eq = _mm512_mask_cmpeq_epi8_mask(lm, v, o0);
+            const uint64_t m = eq & (eq >> 1) & (eq >> 2) & kStarts;
+            if (m)
+                _mm512_mask_storeu_epi8(p + o, m | (m << 1) | (m << 2), n0);
+        }
+    }
+}
+
 // A pixel equal to oldValue in all nComp samples becomes newValue. The values
 // are copied first: they may be unaligned or lie inside the picture.
 template <class T>
@@ -280,6 +414,12 @@ int ChangePixels(void* buf, uint32_t nComp, uint32_t rowBytes, const void* newVa
         return KZ_ERR_OUT_OF_MEMORY;
     std::memcpy(vals, newValue, size_t(nComp) * sizeof(T));
     std::memcpy(vals + nComp, oldValue, size_t(nComp) * sizeof(T));
+    if constexpr (sizeof(T) == 1) {
+        if (nComp == 3 && KzCpuIsa() == KzIsa::Avx512) {
+            Change3x8Avx512(buf, rowBytes, vals, vals + 3, width, KzRowCount(width, count));
+            return KZ_OK;
+        }
+    }
     switch (nComp) {
     case 1: return Change<T, 1>(buf, nComp, rowBytes, vals, vals + 1, width, count);
     case 3: return Change<T, 3>(buf, nComp, rowBytes, vals, vals + 3, width, count);
@@ -488,6 +628,36 @@ KZB_MULTIVERSION(template <class T KZB_COMMA size_t FixedN>, SetComp,
                   uint32_t width, uint32_t count),
                  <T KZB_COMMA FixedN>(buf, nComp, rowBytes, idx, value, width, count))
 
+// One component of three-byte pixels with AVX-512: a masked store of the
+// value per 64 bytes of row. The row's byte phase modulo 3 advances by one
+// per vector, so three precomputed masks cover every vector; no other byte
+// is read or written.
+KZ_TARGET_AVX512 __attribute__((noinline)) void SetComp3x8Avx512(void* buf, uint32_t rowBytes,
+                                                                  uint32_t idx, uint8_t value,
+                                                                  uint32_t width, size_t rows) noexcept
+{
+    uint64_t m[3] = {0, 0, 0};
+    for (unsigned ph = 0; ph < 3; ++ph)
+        for (unsigned j = 0; j < 64; ++j)
+            if ((ph + j) % 3 == idx)
+                m[ph] |= uint64_t(1) << j;
+    const __m512i v = _mm512_set1_epi8(char(value));
+    const size_t n = size_t(width) * 3;
+    for (size_t r = 0; r < rows; ++r) {
+        uint8_t* p = KzRow<uint8_t>(buf, rowBytes, r);
+        size_t o = 0;
+        for (; o + 192 <= n; o += 192) {
+            _mm512_mask_storeu_epi8(p + o, m[0], v);
+            _mm512_mask_storeu_epi8(p + o + 64, m[1], v);
+            _mm512_mask_storeu_epi8(p + o + 128, m[2], v);
+        }
+        for (unsigned ph = 0; o < n; o += 64, ++ph) {
+            const uint64_t lm = n - o >= 64 ? ~uint64_t(0) : (uint64_t(1) << (n - o)) - 1;
+            _mm512_mask_storeu_epi8(p + o, m[ph] & lm, v);
+        }
+    }
+}
+
 template <class T>
 int SetComponent(void* buf, uint32_t nComp, uint32_t rowBytes, uint32_t idx, int32_t value,
                  uint32_t width, uint32_t count) noexcept
@@ -497,6 +667,12 @@ int SetComponent(void* buf, uint32_t nComp, uint32_t rowBytes, uint32_t idx, int
     if (KzRowCount(width, count) == 0)
         return KZ_OK;
     const T v = T(uint32_t(value)); // low 8 or 16 bits
+    if constexpr (sizeof(T) == 1) {
+        if (nComp == 3 && KzCpuIsa() == KzIsa::Avx512) {
+            SetComp3x8Avx512(buf, rowBytes, idx, v, width, KzRowCount(width, count));
+            return KZ_OK;
+        }
+    }
     switch (nComp) {
     case 1: return SetComp<T, 1>(buf, nComp, rowBytes, idx, v, width, count);
     case 3: return SetComp<T, 3>(buf, nComp, rowBytes, idx, v, width, count);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -61,8 +62,10 @@ TEST(KzCopyMask, EveryMemberMatchesScalarReference)
                 for (const Depth& dp : depths) {
                     if (m.fn3 && (comps != 3 || dp.bits != 8))
                         continue;
+                    // Widths around the 64-pixel blocks of the three-byte vector path.
+                    for (uint32_t width : {29u, 64u, 65u, 130u})
                     for (int32_t key : {0, 2, 255, 65535, 300, -1}) {
-                        const uint32_t width = 29, height = 4;
+                        const uint32_t height = 4;
                         const uint32_t samples = comps * dp.perComp;
                         const TestPicture mask = LabelMask(width, height, m.maskBytes, 3 + comps);
                         const TestPicture src = RandomPicture(width, height, samples, dp.sampleBytes,
@@ -76,7 +79,8 @@ TEST(KzCopyMask, EveryMemberMatchesScalarReference)
                                                     mask.rowBytes, width, d.count(), key);
                         EXPECT_EQ(rc, 0);
                         const std::string what = std::string(m.name) + " comps " + std::to_string(comps) +
-                                                 " bits " + std::to_string(dp.bits) + " key " + std::to_string(key);
+                                                 " bits " + std::to_string(dp.bits) + " key " + std::to_string(key) +
+                                                 " width " + std::to_string(width);
                         ExpectSamples(
                             d0, d,
                             [&](size_t r, size_t i, uint64_t old) {
@@ -162,6 +166,37 @@ TEST(KzFill, SetAndChangeMatchScalarReference)
             }
         }
     }
+}
+
+// Three-byte pixels: the vector path compares 64 pixels (192 bytes) at a
+// time, and the pixels at bytes 63 and 126 of each block span two vectors.
+// Rows around those boundaries, with most bytes equal to the old value so that
+// full and partial matches (two bytes of three) fall on every position.
+TEST(KzFill, Change3x8AcrossVectorBoundaries)
+{
+    const uint8_t oldV[3] = {9, 200, 9}, newV[3] = {1, 2, 3};
+    kzt::ForEachIsa([&] {
+        for (uint32_t width : {20u, 21u, 22u, 42u, 43u, 63u, 64u, 65u, 85u, 127u, 128u, 129u, 200u}) {
+            TestPicture c0 = RandomPicture(width, 3, 3, 1, 0xFF, 40 + width, 5);
+            std::mt19937 rng(width);
+            for (uint32_t r = 0; r < 3; ++r)
+                for (size_t i = 0; i < c0.samplesPerRow(); ++i)
+                    if (rng() % 8 != 0)
+                        c0.put(r, i, oldV[i % 3]);
+            TestPicture c = c0;
+            EXPECT_EQ(change_Nx8(c.data(), 3, c.rowBytes, newV, oldV, width, c.count()), 0);
+            ExpectSamples(
+                c0, c,
+                [&](size_t r, size_t i, uint64_t old) {
+                    const size_t px = i / 3;
+                    bool all = true;
+                    for (uint32_t k = 0; k < 3; ++k)
+                        all &= c0.get(r, px * 3 + k) == oldV[k];
+                    return all ? uint64_t(newV[i % 3]) : old;
+                },
+                ("change 3x8 width " + std::to_string(width)).c_str());
+        }
+    });
 }
 
 TEST(KzFill, ChangeEdgeCases)
@@ -310,17 +345,19 @@ TEST(KzComponent, SetMatchesScalarReference)
     kzt::ForEachIsa([&] {
         for (uint32_t bytes : {1u, 2u}) {
             for (uint32_t comps : kzt::TestComponentCounts()) {
-                for (uint32_t idx = 0; idx < comps; idx += 2) {
+                // Widths around the vector path's 64-pixel blocks of three-byte pixels.
+                for (uint32_t width : {33u, 64u, 65u, 86u, 129u})
+                for (uint32_t idx = 0; idx < comps; idx += (comps == 3 ? 1 : 2)) {
                     const int32_t value = 70000;
-                    const TestPicture d0 = RandomPicture(33, 3, comps, bytes, FullMask(bytes), 6);
+                    const TestPicture d0 = RandomPicture(width, 3, comps, bytes, FullMask(bytes), 6);
                     TestPicture d = d0;
-                    const int rc = bytes == 1 ? setcomponent_Nx8(d.data(), comps, d.rowBytes, idx, value, 33, d.count())
-                                              : setcomponent_Nx16(d.data(), comps, d.rowBytes, idx, value, 33, d.count());
+                    const int rc = bytes == 1 ? setcomponent_Nx8(d.data(), comps, d.rowBytes, idx, value, width, d.count())
+                                              : setcomponent_Nx16(d.data(), comps, d.rowBytes, idx, value, width, d.count());
                     EXPECT_EQ(rc, 0);
                     ExpectSamples(
                         d0, d,
                         [&](size_t, size_t i, uint64_t old) { return i % comps == idx ? (value & FullMask(bytes)) : old; },
-                        ("setcomponent bytes " + std::to_string(bytes) + " comps " + std::to_string(comps)).c_str());
+                        ("setcomponent bytes " + std::to_string(bytes) + " comps " + std::to_string(comps) + " width " + std::to_string(width) + " idx " + std::to_string(idx)).c_str());
                 }
             }
         }
