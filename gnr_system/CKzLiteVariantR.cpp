@@ -539,6 +539,16 @@ int CKzLiteVariantR::Read(unsigned char code, const wchar_t* name, void* out, un
     return KZ_OK;
 }
 
+namespace {
+// A fixed-size record by name, or the default when it is missing or of another type.
+template <class T>
+T ReadOr(CKzLiteVariantR& r, unsigned char code, const wchar_t* name, T def)
+{
+    T v;
+    return r.Read(code, name, &v, sizeof(T)) == KZ_OK ? v : def;
+}
+}  // namespace
+
 bool CKzLiteVariantR::Get(const wchar_t* name, bool def)
 {
     u8 b;
@@ -547,32 +557,27 @@ bool CKzLiteVariantR::Get(const wchar_t* name, bool def)
 
 int CKzLiteVariantR::Get(const wchar_t* name, int def)
 {
-    int v;
-    return Read(eKzLVInt32, name, &v, 4) == KZ_OK ? v : def;
+    return ReadOr<int>(*this, eKzLVInt32, name, def);
 }
 
 unsigned int CKzLiteVariantR::Get(const wchar_t* name, unsigned int def)
 {
-    unsigned int v;
-    return Read(eKzLVUInt32, name, &v, 4) == KZ_OK ? v : def;
+    return ReadOr<unsigned int>(*this, eKzLVUInt32, name, def);
 }
 
 long CKzLiteVariantR::Get(const wchar_t* name, long def)
 {
-    long v;
-    return Read(eKzLVInt64, name, &v, 8) == KZ_OK ? v : def;
+    return ReadOr<long>(*this, eKzLVInt64, name, def);
 }
 
 unsigned long CKzLiteVariantR::Get(const wchar_t* name, unsigned long def)
 {
-    unsigned long v;
-    return Read(eKzLVUInt64, name, &v, 8) == KZ_OK ? v : def;
+    return ReadOr<unsigned long>(*this, eKzLVUInt64, name, def);
 }
 
 double CKzLiteVariantR::Get(const wchar_t* name, double def)
 {
-    double v;
-    return Read(eKzLVDouble, name, &v, 8) == KZ_OK ? v : def;
+    return ReadOr<double>(*this, eKzLVDouble, name, def);
 }
 
 void* CKzLiteVariantR::Get(const wchar_t* name, void* def)
