@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds the library and the example host, then runs the example.
+# Builds the library and the example hosts, then runs each of them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake --preset default
-cmake --build --preset default --target vt5_example -j "$(nproc)"
-./build/default/examples/vt5_example "$@"
+cmake --build --preset default --target examples -j "$(nproc)"
+for exe in build/default/examples/*; do
+  [ -f "$exe" ] && [ -x "$exe" ] || continue
+  echo "== $(basename "$exe")"
+  "$exe" "$@"
+done
