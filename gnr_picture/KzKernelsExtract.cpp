@@ -137,7 +137,13 @@ int AddComponent(void* dst, uint32_t dRB, const void* src, uint32_t srcComp, uin
     u8** ptrs = scratch.Get<u8*>(entries);
     if (!tab || !ptrs)
         return KZ_ERR_OUT_OF_MEMORY;
-    const uint32_t q = KzRoundClamp<uint16_t>(factor * 255.0, 65535);
+    // A negative or NaN factor gives 0; a huge one saturates (c q never wraps).
+    double x = factor * 255.0;
+    if (!(x >= 0.0))
+        x = 0.0;
+    if (x > 65535.0)
+        x = 65535.0;
+    const uint32_t q = KzRoundClamp<uint16_t>(x, 65535);
     for (size_t e = 0; e < entries; ++e) {
         for (unsigned k = 0; k < 3; ++k) {
             const uint32_t p = uint32_t(rows[e][k]) * q;
@@ -153,9 +159,6 @@ int AddComponent(void* dst, uint32_t dRB, const void* src, uint32_t srcComp, uin
     }
     return MapComponent<u8, TS, 3, false>(dst, dRB, 3, src, sRB, srcComp, srcIdx, nullptr, ptrs, top, width, count);
 }
-
-constexpr uint16_t kAll16 = 0xFFFF;
-constexpr uint8_t kAll8 = 0xFF;
 
 } // namespace
 
