@@ -150,6 +150,19 @@ int CKzImageFormatVT5::CreateOutputImageFile(CKzStringW path, IKzOutputImageFile
 {
     writer = nullptr;
     const bool exists = KZ_AccessFile(path, 0) == 0;
+    if (exists) {
+        // A file of a version that gets no writer is not opened for writing
+        // at all, so nothing is written to it.
+        CKzFileChunker probe;
+        CKzStringA found;
+        const int p = probe.Initialize_File(path, true, false, found);
+        probe.Finalize();
+        if (p == KZ_OK) {
+            const int n = ParseVersion(found);
+            if (n < 0 || n == 1)
+                return KZ_ERR_FAILED;
+        }
+    }
     CKzStringA version("Ver3.0");
     CKzFileChunker container;
     const int r = container.Initialize_File(path, false, exists, version);

@@ -51,6 +51,10 @@ public:
 
     // XML text of a chunk decoded into result by the serializer; -9 without one.
     static int low_ByteArrayToVariant(CKzVariant& result, const CKzByteArray& text, IKzSerializer* serializer);
+    // Reads "ImageAttributes!" into attributes (keys missing keep the
+    // caller's values); -9 for more than 256 components or a zero size or
+    // depth (the values read stay), -13 without the chunk.
+    static int ReadXmlAttributes(CKzFileChunker& container, SKzImageAttributes& attributes, bool* decoded = nullptr);
     // UTF-8 bytes as a wide string; -9 when they do not decode.
     static int low_ByteArrayToString(CKzStringW& out, const CKzByteArray& text);
 
@@ -82,6 +86,11 @@ protected:
                  u32 height, void* buffer, u32 rowBytes, KzImageProgressFn progress, void* user);
     // Sample bytes for the rectangle reads: 1, 2, 4 or 0 when not readable so.
     static u32 rectSampleBytes(u32 bpcInMemory, i32 pixelType);
+    // Record hooks (experiment, picture metadata, events).
+    void freeRecords();
+    // Reader over a file being written: its experiment, repaired to the frames.
+    void loadWriterExperiment();
+    void repairWriterExperiment(u32 frameCount);
     // The writer brings its reader up to date: frame count, times and map.
     int updateFromWriter(u32 frameCount, const std::vector<double>& times, const CKzFileChunker& container);
 
