@@ -86,7 +86,7 @@ int CKzImageFormatManagerImpl::RegisterImageFormat(IKzImageFormat* format, u32* 
         return KZ_ERR_FORMAT_EXISTS;
     const u32 at = (u32)m_Formats.size();
     m_Formats.push_back(format);
-    m_IDs[key] = at;
+    m_IDs[key] = SKzFormatIndex{at};
     if (index)
         *index = at;
     return KZ_OK;
@@ -123,7 +123,7 @@ int CKzImageFormatManagerImpl::GetImageFormatByID(CKzStringA id, IKzImageFormat*
     auto it = m_IDs.find(std::string((const char*)id));
     if (it == m_IDs.end())
         return KZ_ERR_INVALID_ARG;
-    return GetImageFormat(it->second, format);
+    return GetImageFormat(it->second.uiIndex, format);
 }
 
 int CKzImageFormatManagerImpl::GetImageFormatByFilename(CKzStringW path, IKzImageFormat*& format)

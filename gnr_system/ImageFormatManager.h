@@ -38,6 +38,12 @@ public:
     ~IKzImageFormatManager() override;
 };
 
+// Index of a format (a library-private type keeps the identifier map's code
+// out of the exported symbols).
+struct SKzFormatIndex {
+    u32 uiIndex;
+};
+
 // Not locked for reading: the first load completes before files are opened on
 // other threads. Loading and registering are serialised.
 class KZ_EXPORT CKzImageFormatManagerImpl : public IKzImageFormatManager {
@@ -66,7 +72,7 @@ public:
 
 private:
     std::vector<IKzImageFormat*> m_Formats;
-    std::map<std::string, u32> m_IDs;
+    std::map<std::string, SKzFormatIndex> m_IDs;
 };
 
 class KZ_EXPORT CKzImageFormatAPI {

@@ -65,34 +65,34 @@ protected:
     friend class CKzVT5OutputFile_V02;
 
     // Learns the frame layout (and compression) from the attributes once.
-    int ensureLayout();
+    KZ_HIDDEN int ensureLayout();
     // Frame chunk name of seq.
-    static std::string frameName(u32 seq);
+    KZ_HIDDEN static std::string frameName(u32 seq);
     // Bytes of one stored frame (uiWidthBytes x uiHeight).
     u64 frameBytes() const { return (u64)m_Layout.uiWidthBytes * m_Layout.uiHeight; }
     // The chunk among prefix + n + "!" with the smallest n below the frame
     // count that can be read; the last failure, -13 when there is none.
-    int findFirstFrameChunk(const char* prefix, CKzByteArray& bytes);
+    KZ_HIDDEN int findFirstFrameChunk(const char* prefix, CKzByteArray& bytes);
     // Decodes XML chunk bytes into a fresh variant with type changes enabled.
-    int decodeDescription(const CKzByteArray& bytes, CKzVariant& out);
+    KZ_HIDDEN int decodeDescription(const CKzByteArray& bytes, CKzVariant& out);
     // Moves the picture metadata's times to those of frame seq.
-    int applyFrameTime(u32 seq, SKzPictureMetadata& metadata);
+    KZ_HIDDEN int applyFrameTime(u32 seq, SKzPictureMetadata& metadata);
     // Rows served from memory instead of the file (thumbnail).
     struct SRectSource {
         u32 uiWidth, uiHeight, uiWidthBytes, uiComp, uiSampleBytes;
         const u8* pRows;  // null: rows come from the frame chunk
     };
-    int rectCopy(u32 seq, const SRectSource& src, u32 virtualWidth, u32 virtualHeight, u32 x, u32 y, u32 width,
+    KZ_HIDDEN int rectCopy(u32 seq, const SRectSource& src, u32 virtualWidth, u32 virtualHeight, u32 x, u32 y, u32 width,
                  u32 height, void* buffer, u32 rowBytes, KzImageProgressFn progress, void* user);
     // Sample bytes for the rectangle reads: 1, 2, 4 or 0 when not readable so.
-    static u32 rectSampleBytes(u32 bpcInMemory, i32 pixelType);
+    KZ_HIDDEN static u32 rectSampleBytes(u32 bpcInMemory, i32 pixelType);
     // Record hooks (experiment, picture metadata, events).
-    void freeRecords();
+    KZ_HIDDEN void freeRecords();
     // Reader over a file being written: its experiment, repaired to the frames.
-    void loadWriterExperiment();
-    void repairWriterExperiment(u32 frameCount);
+    KZ_HIDDEN void loadWriterExperiment();
+    KZ_HIDDEN void repairWriterExperiment(u32 frameCount);
     // The writer brings its reader up to date: frame count, times and map.
-    int updateFromWriter(u32 frameCount, const std::vector<double>& times, const CKzFileChunker& container);
+    KZ_HIDDEN int updateFromWriter(u32 frameCount, const std::vector<double>& times, const CKzFileChunker& container);
 
     std::vector<double> m_AcqTimes;          // reader over a file being written only
     SKzPictureMetadata* m_pMetadata;         // null until frame metadata is loaded

@@ -75,21 +75,21 @@ public:
 protected:
     friend class CKzVT5InputFile_V02;
 
-    void initImageAttributes();
+    KZ_HIDDEN void initImageAttributes();
     // Depth in memory to a multiple of 8, tiles to the frame, stride to the row.
-    void normalizeImageAttributes();
-    int setTimeToAcqTimesCache(u32 seq, double time, bool bSet);
-    int getTimeFromAcqTimesCache(u32 seq, double& time);
-    int validateTimeToAcqTimesCache(u32 seq);
+    KZ_HIDDEN void normalizeImageAttributes();
+    KZ_HIDDEN int setTimeToAcqTimesCache(u32 seq, double time, bool bSet);
+    KZ_HIDDEN int getTimeFromAcqTimesCache(u32 seq, double& time);
+    KZ_HIDDEN int validateTimeToAcqTimesCache(u32 seq);
     // Attributes stored at the first frame, count raised, time of the frame.
-    int prepareFrame(u32 seq, double& time);
+    KZ_HIDDEN int prepareFrame(u32 seq, double& time);
     // Reserves the expected size of frames (a hint, capped at 4 GiB).
-    int reserveForFrames(u64 frames);
-    int storeVariant(const CKzVariant& value, const char* chunk);
+    KZ_HIDDEN int reserveForFrames(u64 frames);
+    KZ_HIDDEN int storeVariant(const CKzVariant& value, const char* chunk);
     // Keeps the stored times of an existing file's frames.
-    void loadExistingTimes();
+    KZ_HIDDEN void loadExistingTimes();
     // A reader of this writer's version over the file being written.
-    virtual CKzVT5InputFile_V02* newReader();
+    KZ_HIDDEN virtual CKzVT5InputFile_V02* newReader();
 
     int m_iRef;
     IKzImageFormat* m_pFormat;
@@ -122,5 +122,5 @@ public:
     int _GetImageAttributes(SKzImageAttributes& attributes) override;
 
 protected:
-    CKzVT5InputFile_V02* newReader() override;
+    KZ_HIDDEN CKzVT5InputFile_V02* newReader() override;
 };
