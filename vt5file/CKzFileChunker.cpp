@@ -40,7 +40,8 @@ ChunkLayout layoutFor(u64 nameLength, u64 length1, u64 length2)
 CKzFileChunker::CKzFileChunker()
     : m_bFinalized(false), m_bOpen(false), m_bMapMissing(false), m_uStreamOffset(0), m_uStreamWritePos(0),
       m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_bStreamReplaces(false),
-      m_StreamReplaced{0, 0}, m_uWritePos(0), m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false)
+      m_StreamReplaced{0, 0}, m_uWritePos(0), m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false),
+      m_uScannedSize(0)
 {
 }
 
@@ -50,7 +51,8 @@ CKzFileChunker::CKzFileChunker(const CKzFileChunker& other)
       m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_bStreamReplaces(false), m_StreamReplaced{0, 0},
       m_uWritePos(other.m_uWritePos),
       m_uSize(other.m_uSize), m_bSizeKnown(other.m_bSizeKnown),
-      m_bMapHandedOver(other.m_bMapHandedOver || (other.m_bOpen && !other.m_Wrapper.GetReadOnly()))
+      m_bMapHandedOver(other.m_bMapHandedOver || (other.m_bOpen && !other.m_Wrapper.GetReadOnly())),
+      m_uScannedSize(0)
 {
 }
 
@@ -301,6 +303,7 @@ int CKzFileChunker::writeAt(u64 offset, const void* data, size_t length)
 {
     if (m_Wrapper.GetReadOnly())
         return KZ_ERR_FAILED;
+    forgetScans();
     if (offset > static_cast<u64>(LONG_MAX))
         return KZ_ERR_FAILED;
     if (m_Wrapper.IsMemory()) {
@@ -511,6 +514,7 @@ int CKzFileChunker::SetMapChunk(const CKzFileChunker* other)
 
 int CKzFileChunker::Reserve(size_t size)
 {
+    forgetScans();
     if (!m_bOpen || m_bFinalized || m_Wrapper.GetReadOnly())
         return KZ_ERR_FAILED;
     if (size > static_cast<size_t>(LONG_MAX))
@@ -570,6 +574,7 @@ int CKzFileChunker::writeChunkMap()
 
 int CKzFileChunker::truncateAt(u64 end)
 {
+    forgetScans();
     if (end > static_cast<u64>(LONG_MAX))
         return KZ_ERR_FAILED;
     u64 size = 0;
@@ -619,15 +624,75 @@ bool CKzFileChunker::validHeaderAt(u64 offset, u64 fileSize, SKzChunkHeader& hea
     return true;
 }
 
+namespace {
+constexpr u64 kNoChunk = ~u64(0);
+}
+
+void CKzFileChunker::forgetScans()
+{
+    m_Scanned.clear();
+    m_uScannedSize = 0;
+}
+
 int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at)
 {
+    if (m_uScannedSize != fileSize) {
+        m_Scanned.clear();
+        m_uScannedSize = fileSize;
+    }
+    // A stretch scanned before that holds from gives the answer at once.
+    auto next = m_Scanned.upper_bound(from);
+    if (next != m_Scanned.begin()) {
+        const auto held = std::prev(next);
+        if (held->second == kNoChunk || from < held->second) {
+            if (held->second == kNoChunk || !validHeaderAt(held->second, fileSize, header, name))
+                return KZ_ERR_FAILED;
+            at = held->second;
+            return KZ_OK;
+        }
+    }
+    // Otherwise scan up to the next known stretch, whose answer then holds.
+    const u64 limit = next != m_Scanned.end() ? next->first : fileSize;
+    const int r = scanForChunk(from, limit, fileSize, header, name, at);
+    if (r < 0)
+        return KZ_ERR_FAILED;
+    if (r == 0) {
+        if (at > from)
+            m_Scanned[from] = at;
+        return KZ_OK;
+    }
+    u64 found = kNoChunk;
+    if (next != m_Scanned.end()) {
+        found = next->second;
+        m_Scanned.erase(next);
+    }
+    m_Scanned[from] = found;
+    if (found == kNoChunk || !validHeaderAt(found, fileSize, header, name))
+        return KZ_ERR_FAILED;
+    at = found;
+    return KZ_OK;
+}
+
+int CKzFileChunker::scanForChunk(u64 from, u64 limit, u64 fileSize, SKzChunkHeader& header, std::string& name,
+                                 u64& at)
+{
+    // Reads grow from one block, so that a chunk found close by costs little.
     static constexpr size_t kScan = 65536;
     std::unique_ptr<unsigned char[]> scan(new unsigned char[kScan]);
     unsigned char* const buf = scan.get();
+    size_t window = kBlock;
     u64 pos = from;
-    while (pos < fileSize && fileSize - pos >= 16) {
-        const u64 avail = fileSize - pos;
-        const size_t want = avail < kScan ? static_cast<size_t>(avail) : kScan;
+    if (limit > fileSize)
+        limit = fileSize;
+    while (pos < limit && fileSize - pos >= 16) {
+        // Candidates start before limit; their four magic bytes may reach
+        // three bytes past it.
+        u64 avail = fileSize - pos;
+        if (avail > limit - pos + 3)
+            avail = limit - pos + 3;
+        const size_t want = avail < window ? static_cast<size_t>(avail) : window;
+        if (window < kScan)
+            window *= 2;
         size_t got = 0;
         if (m_Wrapper.ReadAt(pos, buf, want, nullptr, 0, &got) != KZ_OK || got != want)
             return KZ_ERR_FAILED;
@@ -656,11 +721,11 @@ int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, st
             }
             p = h + 1;
         }
-        if (pos + got >= fileSize)
+        if (pos + got >= fileSize || got < 4)
             break;
         pos += got - 3;
     }
-    return KZ_ERR_FAILED;
+    return 1;
 }
 
 int CKzFileChunker::locateChunk(u64 offset, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at)

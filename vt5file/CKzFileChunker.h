@@ -101,7 +101,13 @@ private:
     // lengths within the file) and reads the name; false when it does not check out.
     KZ_HIDDEN bool validHeaderAt(u64 offset, u64 fileSize, SKzChunkHeader& header, std::string& name);
     // The first valid chunk whose header starts at or after from; -9 when none.
+    // What a scan finds is remembered, so that every byte of a file is
+    // examined at most once however many lookups land in damaged places.
     KZ_HIDDEN int findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at);
+    // Scans [from, limit) for the first valid header; 0 with at set, 1 when
+    // there is none before limit, -9 on a failed read.
+    KZ_HIDDEN int scanForChunk(u64 from, u64 limit, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at);
+    KZ_HIDDEN void forgetScans();
     // The chunk at offset, or, when no valid header is there, the next valid one.
     KZ_HIDDEN int locateChunk(u64 offset, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at);
     KZ_HIDDEN int readData(u64 at, const SKzChunkHeader& header, CKzByteArray& data);
@@ -139,4 +145,11 @@ private:
     // The map came from another container (a writer's copy or SetMapChunk):
     // a read-only open keeps it instead of reading the file's map.
     bool m_bMapHandedOver;
+
+    // Scanned stretches of the file: each key starts a stretch in which no
+    // valid chunk header starts; its value is the first valid header after
+    // it (kNoChunk: none up to the end). Valid for a file of m_uScannedSize
+    // bytes, and forgotten whenever this container writes.
+    std::map<u64, u64> m_Scanned;
+    u64 m_uScannedSize;
 };
