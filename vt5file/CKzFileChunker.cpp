@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <memory>
+#include <new>
+#include <string_view>
 #include <cstring>
 
 #include "gnr_system/CKzByteArray.h"
@@ -86,11 +88,7 @@ bool CKzFileChunker::GetMapMember(const char* name, SKzChunkMapMember& member) c
 {
     if (!name)
         return false;
-    auto it = m_Map.find(name);
-    if (it == m_Map.end())
-        return false;
-    member = it->second;
-    return true;
+    return m_Map.get(name, member);
 }
 
 // ---------------------------------------------------------------------------
@@ -253,7 +251,7 @@ int CKzFileChunker::dropStream()
     // A broken stream is not filed (an earlier copy of its name is current
     // again); the next chunk takes its place.
     if (m_bStreamReplaces)
-        m_Map[m_sStreamName] = m_StreamReplaced;
+        m_Map.set(m_sStreamName, m_StreamReplaced);
     else
         m_Map.erase(m_sStreamName);
     m_uWritePos = m_uStreamOffset;
@@ -376,7 +374,7 @@ int CKzFileChunker::setChunk(const void* part1, u64 length1, const void* part2, 
     }
     if (r != KZ_OK)
         return r == KZ_ERR_OUT_OF_MEMORY ? r : KZ_ERR_FAILED;
-    m_Map[name] = SKzChunkMapMember{start, l1 + l2};
+    m_Map.set(name, SKzChunkMapMember{start, l1 + l2});
     m_uWritePos = pos;
     return KZ_OK;
 }
@@ -437,11 +435,8 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
         r = writeAt(start, m_Staging.data(), m_Staging.size());
         if (r != KZ_OK)
             return r == KZ_ERR_OUT_OF_MEMORY ? r : KZ_ERR_FAILED;
-        const auto previous = m_Map.find(n);
-        m_bStreamReplaces = previous != m_Map.end();
-        if (m_bStreamReplaces)
-            m_StreamReplaced = previous->second;
-        m_Map[n] = SKzChunkMapMember{start, l1 + length2};
+        m_bStreamReplaces = m_Map.get(n, m_StreamReplaced);
+        m_Map.set(n, SKzChunkMapMember{start, l1 + length2});
         m_bStreaming = true;
         m_sStreamName = n;
         m_uStreamOffset = start;
@@ -544,21 +539,19 @@ int CKzFileChunker::Reserve(size_t size)
 int CKzFileChunker::writeChunkMap()
 {
     std::vector<unsigned char> data;
-    size_t entries = 0;
-    for (const auto& kv : m_Map)
-        entries += kv.first.size() + 16;
+    const u64 entries = m_Map.nameBytes() + 16 * static_cast<u64>(m_Map.size());
     const u64 start = m_uWritePos;
     const u64 fixed = 16 + kNameFieldSig + entries + kTrailer + kTrailer;
     const u64 padding = (kBlock - fixed % kBlock) % kBlock;
     data.reserve(entries + 2 * kTrailer + padding);
     unsigned char num[8];
-    for (auto it = m_Map.rbegin(); it != m_Map.rend(); ++it) {
-        data.insert(data.end(), it->first.begin(), it->first.end());
-        put64(num, it->second.uiOffset);
+    m_Map.forEachDescending([&](std::string_view name, const SKzChunkMapMember& m) {
+        data.insert(data.end(), name.begin(), name.end());
+        put64(num, m.uiOffset);
         data.insert(data.end(), num, num + 8);
-        put64(num, it->second.uiSize);
+        put64(num, m.uiSize);
         data.insert(data.end(), num, num + 8);
-    }
+    });
     put64(num, start);
     data.insert(data.end(), kMapSignature, kMapSignature + 32);
     data.insert(data.end(), num, num + 8);
@@ -779,64 +772,46 @@ int CKzFileChunker::readChunkMap()
     u64 at = 0;
     if (locateChunk(mapOffset, size, header, name, at) != KZ_OK || name != kMapName)
         return KZ_ERR_FAILED;
-    CKzByteArray data(kBlock);
-    int r = readData(at, header, data);
-    if (r != KZ_OK)
-        return r;
-
-    ChunkMap map;
-    const char* p = reinterpret_cast<const char*>(data.GetData());
-    const u64 total = data.GetSize();
-    u64 pos = 0;
-    while (pos < total) {
-        const u64 left = total - pos;
-        const u64 scan = left < kMaxName + 1 ? left : kMaxName + 1;
-        const void* bang = std::memchr(p + pos, '!', scan);
-        const u64 textLen = bang ? static_cast<u64>(static_cast<const char*>(bang) - (p + pos)) : scan;
-        if (textLen >= 31 && std::memcmp(p + pos, kMapSignature, 31) == 0)
-            break; // the list ends at the map's own signature
-        if (!bang || left - textLen - 1 < 16)
+    // The map's bytes become the arena of its names: one read, no copy.
+    const u64 n = header.uiDataLength;
+    if (n > kMaxData)
+        return KZ_ERR_FAILED;
+    std::unique_ptr<char[]> data(new (std::nothrow) char[n ? n : 1]);
+    if (!data)
+        return KZ_ERR_OUT_OF_MEMORY;
+    if (n) {
+        size_t got = 0;
+        if (m_Wrapper.ReadAt(at + 16 + header.uiNameLength, nullptr, 0, data.get(), n, &got) != KZ_OK || got != n)
             return KZ_ERR_FAILED;
-        std::string entry(p + pos, textLen + 1);
-        const unsigned char* nums = reinterpret_cast<const unsigned char*>(p + pos + textLen + 1);
-        // A name holding a zero byte can never be asked for (names travel as
-        // C strings) and would alias a shorter name: such an entry is damage.
-        if (entry.find('\0') == std::string::npos)
-            map.emplace(std::move(entry), SKzChunkMapMember{get64(nums), get64(nums + 8)});
-        pos += textLen + 1 + 16;
     }
-    m_Map.swap(map);
-    return KZ_OK;
+    return m_Map.parse(std::move(data), n);
 }
 
 int CKzFileChunker::ExistChunk(const char* name)
 {
     if (!name)
         return 0;
-    return m_Map.find(name) != m_Map.end() ? 1 : 0;
+    return m_Map.contains(name) ? 1 : 0;
 }
 
 int CKzFileChunker::GetNextChunkID(CKzStringA& next, const char* name)
 {
+    std::string_view found;
     if (!name || !*name) {
-        if (m_Map.empty())
+        if (!m_Map.first(found))
             return KZ_ERR_NOT_FOUND;
-        next = m_Map.begin()->first.c_str();
-        return KZ_OK;
-    }
-    auto it = m_Map.find(name);
-    if (it == m_Map.end() || ++it == m_Map.end())
+    } else if (!m_Map.next(name, found)) {
         return KZ_ERR_NOT_FOUND;
-    next = it->first.c_str();
+    }
+    next = std::string(found).c_str();
     return KZ_OK;
 }
 
-int CKzFileChunker::prepareRead(const char* name, std::string& n, ChunkMap::iterator& it, u64& fileSize)
+int CKzFileChunker::prepareRead(const char* name, std::string& n, SKzChunkMapMember& entry, u64& fileSize)
 {
     if (!normalizeName(name, n))
         return KZ_ERR_INVALID_ARG;
-    it = m_Map.find(n);
-    if (it == m_Map.end())
+    if (!m_Map.get(n, entry))
         return KZ_ERR_NOT_FOUND;
     if (!m_bOpen || !m_Wrapper.IsOpen())
         return KZ_ERR_FAILED;
@@ -848,16 +823,16 @@ int CKzFileChunker::prepareRead(const char* name, std::string& n, ChunkMap::iter
 int CKzFileChunker::GetChunk(CKzByteArray& data, const char* name)
 {
     std::string n;
-    ChunkMap::iterator it;
+    SKzChunkMapMember entry{0, 0};
     u64 fileSize = 0;
-    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+    if (const int r = prepareRead(name, n, entry, fileSize); r != KZ_OK)
         return r;
-    const u64 off = it->second.uiOffset;
+    const u64 off = entry.uiOffset;
 
     // One read for the usual layout: the map's size is the data length and
     // the name field pads header, name and data to whole blocks (true for
     // one-part chunks and for two-part chunks with block-sized second parts).
-    const u64 d = it->second.uiSize;
+    const u64 d = entry.uiSize;
     if (d <= kMaxData && off <= fileSize) {
         const u64 head = d == 0 ? 16 + n.size() : roundUp(16 + n.size() + d) - d;
         if (head <= 2 * kBlock && head <= fileSize - off && d <= fileSize - off - head) {
@@ -889,7 +864,8 @@ int CKzFileChunker::GetChunk(CKzByteArray& data, const char* name)
         data.SetSize(0);
         return KZ_ERR_FAILED;
     }
-    it->second.uiOffset = at;
+    if (at != off)
+        m_Map.set(n, SKzChunkMapMember{at, entry.uiSize}); // the scan corrects the entry
     return readData(at, header, data);
 }
 
@@ -897,23 +873,26 @@ int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, siz
                                  const char* name)
 {
     std::string n;
-    ChunkMap::iterator it;
+    SKzChunkMapMember entry{0, 0};
     u64 fileSize = 0;
-    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+    if (const int r = prepareRead(name, n, entry, fileSize); r != KZ_OK)
         return r;
     if (header.uiMagic == 0) {
         SKzChunkHeader h;
         std::string found;
         u64 at = 0;
-        if (locateChunk(it->second.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
+        if (locateChunk(entry.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
             return KZ_ERR_FAILED;
-        it->second.uiOffset = at;
+        if (at != entry.uiOffset) {
+            m_Map.set(n, SKzChunkMapMember{at, entry.uiSize}); // the scan corrects the entry
+            entry.uiOffset = at;
+        }
         header = h;
     }
     const u64 dl = header.uiDataLength;
     if (offset > dl || length > dl - offset)
         return KZ_ERR_FAILED;
-    const u64 base = it->second.uiOffset;
+    const u64 base = entry.uiOffset;
     if (base > fileSize || 16 + static_cast<u64>(header.uiNameLength) > fileSize - base)
         return KZ_ERR_FAILED;
     const u64 pos = base + 16 + header.uiNameLength;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "gnr_system/kz_base.h"
+#include "vt5file/CKzFileChunkerMap.h"
 #include "vt5file/CKzFileMemoWrapper.h"
 
 class CKzByteArray;
@@ -28,11 +29,6 @@ struct SKzChunkHeader {
     u64 uiDataLength;
 };
 static_assert(sizeof(SKzChunkHeader) == 16, "chunk header is 16 bytes on disk");
-
-struct SKzChunkMapMember {
-    u64 uiOffset;
-    u64 uiSize;
-};
 
 class KZ_EXPORT CKzFileChunker {
 public:
@@ -77,7 +73,7 @@ public:
     bool GetMapMember(const char* name, SKzChunkMapMember& member) const;
 
 private:
-    typedef std::map<std::string, SKzChunkMapMember> ChunkMap;
+    typedef CKzFileChunkerMap ChunkMap;
 
     KZ_HIDDEN int initialize_low(bool bReadOnly, bool bExisting, CKzStringA& version);
     KZ_HIDDEN int checkValidFile(CKzStringA& version);
@@ -91,7 +87,7 @@ private:
     KZ_HIDDEN int readSize(u64& size);
     // Common start of the chunk reads: the name with its "!", its map entry
     // and the file's size; 0, -4, -13 or -9.
-    KZ_HIDDEN int prepareRead(const char* name, std::string& n, ChunkMap::iterator& it, u64& fileSize);
+    KZ_HIDDEN int prepareRead(const char* name, std::string& n, SKzChunkMapMember& entry, u64& fileSize);
     KZ_HIDDEN int writeAt(u64 offset, const void* data, size_t length);
     KZ_HIDDEN int writeZeros(u64 offset, u64 length);
     // Makes the file end at end (extending it with zeros when shorter).
