@@ -651,7 +651,7 @@ int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, st
         return KZ_ERR_FAILED;
     if (r == 0) {
         if (at > from)
-            m_Scanned[from] = at;
+            m_Scanned.insert_or_assign(from, at);
         return KZ_OK;
     }
     u64 found = kNoChunk;
@@ -659,7 +659,7 @@ int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, st
         found = next->second;
         m_Scanned.erase(next);
     }
-    m_Scanned[from] = found;
+    m_Scanned.insert_or_assign(from, found);
     if (found == kNoChunk || !validHeaderAt(found, fileSize, header, name))
         return KZ_ERR_FAILED;
     at = found;
@@ -919,23 +919,26 @@ int CKzFileChunker::GetChunkPartTo(SKzChunkHeader& header, void* buffer, u64 off
     if (!buffer && length)
         return KZ_ERR_INVALID_ARG;
     std::string n;
-    ChunkMap::iterator it;
+    SKzChunkMapMember entry{0, 0};
     u64 fileSize = 0;
-    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+    if (const int r = prepareRead(name, n, entry, fileSize); r != KZ_OK)
         return r;
     if (header.uiMagic == 0) {
         SKzChunkHeader h;
         std::string found;
         u64 at = 0;
-        if (locateChunk(it->second.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
+        if (locateChunk(entry.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
             return KZ_ERR_FAILED;
-        it->second.uiOffset = at;
+        if (at != entry.uiOffset) {
+            m_Map.set(n, SKzChunkMapMember{at, entry.uiSize}); // the scan corrects the entry
+            entry.uiOffset = at;
+        }
         header = h;
     }
     const u64 dl = header.uiDataLength;
     if (offset > dl || length > dl - offset)
         return KZ_ERR_FAILED;
-    const u64 base = it->second.uiOffset;
+    const u64 base = entry.uiOffset;
     if (base > fileSize || 16 + static_cast<u64>(header.uiNameLength) > fileSize - base)
         return KZ_ERR_FAILED;
     const u64 pos = base + 16 + header.uiNameLength;
@@ -953,7 +956,11 @@ size_t CKzFileChunker::GetChunkNamesByPrefix(const char* prefix, std::vector<std
 {
     names.clear();
     const std::string p = prefix ? prefix : "";
-    for (auto it = m_Map.lower_bound(p); it != m_Map.end() && it->first.compare(0, p.size(), p) == 0; ++it)
-        names.push_back(it->first);
+    m_Map.forEachAscendingFrom(p, [&](std::string_view name) {
+        if (name.compare(0, p.size(), p) != 0)
+            return false;
+        names.emplace_back(name);
+        return true;
+    });
     return names.size();
 }

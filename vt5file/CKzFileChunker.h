@@ -152,6 +152,9 @@ private:
     // valid chunk header starts; its value is the first valid header after
     // it (kNoChunk: none up to the end). Valid for a file of m_uScannedSize
     // bytes, and forgotten whenever this container writes.
-    std::map<u64, u64> m_Scanned;
+    struct KZ_HIDDEN ScanOrder {
+        bool operator()(u64 a, u64 b) const { return a < b; }
+    };
+    std::map<u64, u64, ScanOrder> m_Scanned;
     u64 m_uScannedSize;
 };

@@ -49,6 +49,10 @@ public:
     // Calls f(name, member) for every entry in descending order.
     template <class F>
     void forEachDescending(F f) const;
+    // Calls f(name) for the entries from the first not below from, in
+    // ascending order, while f returns true.
+    template <class F>
+    void forEachAscendingFrom(std::string_view from, F f) const;
 
     // Replaces the map by the entries of a map chunk's data (names with "!",
     // u64 offset, u64 size each, up to the map's own signature or the end).
@@ -76,7 +80,11 @@ private:
     std::unique_ptr<char[]> m_arena;
     std::unique_ptr<Ref[]> m_refs;
     size_t m_sorted; // entries of the sorted part, erased ones included
-    std::map<std::string, SKzChunkMapMember, std::less<>> m_added;
+    struct __attribute__((visibility("hidden"))) NameOrder {
+        typedef void is_transparent;
+        bool operator()(std::string_view a, std::string_view b) const { return a < b; }
+    };
+    std::map<std::string, SKzChunkMapMember, NameOrder> m_added;
     size_t m_count;
 };
 
@@ -97,6 +105,39 @@ void CKzFileChunkerMap::forEachDescending(F f) const
             ++i;
         } else {
             f(std::string_view(a->first), a->second);
+            ++a;
+        }
+    }
+}
+
+template <class F>
+void CKzFileChunkerMap::forEachAscendingFrom(std::string_view from, F f) const
+{
+    // Sorted entries not below from sit before the first index below it.
+    size_t lo = 0, hi = m_sorted;
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (!(nameOf(m_refs[mid]) < from))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    size_t i = lo;
+    auto a = m_added.lower_bound(from);
+    for (;;) {
+        while (i > 0 && (m_refs[i - 1] & kErased))
+            --i;
+        const bool haveSorted = i > 0;
+        const bool haveAdded = a != m_added.end();
+        if (!haveSorted && !haveAdded)
+            return;
+        if (haveSorted && (!haveAdded || nameOf(m_refs[i - 1]) < std::string_view(a->first))) {
+            if (!f(nameOf(m_refs[i - 1])))
+                return;
+            --i;
+        } else {
+            if (!f(std::string_view(a->first)))
+                return;
             ++a;
         }
     }

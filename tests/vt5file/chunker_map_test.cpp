@@ -77,6 +77,17 @@ void expectSame(const CKzFileChunkerMap& m, const Model& model)
     });
     EXPECT_EQ(down, model);
     EXPECT_EQ(std::vector<std::string>(order.rbegin(), order.rend()), expect);
+    // Ascending from a point, stopping when asked to.
+    for (const char* from : {"", "A", "ImageDataSeq|1", "ImageDataSeq|2!", "z", "\xFF"}) {
+        std::vector<std::string> got, want;
+        m.forEachAscendingFrom(from, [&](std::string_view name) {
+            got.emplace_back(name);
+            return got.size() < 7;
+        });
+        for (auto it = model.lower_bound(from); it != model.end() && want.size() < 7; ++it)
+            want.push_back(it->first);
+        EXPECT_EQ(got, want) << from;
+    }
 }
 
 std::string randomName(std::mt19937& rng)
