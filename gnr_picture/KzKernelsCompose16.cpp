@@ -2,8 +2,8 @@
 // into three 16-bit words (blend B for fixed counts, R for any count), with
 // exposure marking and the add composition.
 #pragma GCC optimize("O3", "fp-contract=off", "no-math-errno")
-#include "gnr_picture/KzKernelsComposeImplInternal.h"
-#include "gnr_picture/KzKernelsComposeInternal.h"
+#include "gnr_picture/internal/KzKernelsComposeImpl.h"
+#include "gnr_picture/internal/KzKernelsComposeInternal.h"
 
 using namespace kzc;
 

@@ -1,7 +1,7 @@
 // Composition of 8-bit channels into 8-bit true colour, with and without
 // exposure marking, and the add composition.
 #pragma GCC optimize("O3", "fp-contract=off")
-#include "gnr_picture/KzKernelsComposeImplInternal.h"
+#include "gnr_picture/internal/KzKernelsComposeImpl.h"
 
 using namespace kzc;
 

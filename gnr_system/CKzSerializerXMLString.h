@@ -14,18 +14,7 @@
 #include "gnr_system/CKzString.h"
 #include "gnr_system/CKzVariant.h"
 
-class CKzClass;
-
-// Root of the library's interfaces.
-#ifndef KZ_IKZINTERFACE_DEFINED
-#define KZ_IKZINTERFACE_DEFINED
-class KZ_EXPORT IKzInterface {
-public:
-    // The object's class object; the root's answer is null.
-    virtual CKzClass* GetClass();
-    virtual ~IKzInterface();
-};
-#endif
+#include "gnr_system/IKzInterface.h"
 
 class KZ_EXPORT IKzSerializer : public IKzInterface {
 public:

@@ -4,7 +4,7 @@
 // The whole destination buffer is compared: padding and the unprocessed
 // partial row must keep their bytes.
 #include "gnr_picture/KzKernelsCompose.h"
-#include "gnr_picture/KzKernelsComposeInternal.h"
+#include "gnr_picture/internal/KzKernelsComposeInternal.h"
 
 #include "compose_test_support.h"
 #include "kernel_test_support.h"

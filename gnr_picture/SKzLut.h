@@ -1,0 +1,88 @@
+// Look-up table of the picture library: a table from input sample values to
+// output samples, plus what the display kernels read beside it (visible
+// components, exposure marker colours, per-component spectral parameters and
+// a predefined palette index).
+//
+// Table layouts (n = 2^uiInBpc, b = (uiOutBpc + 7) / 8 bytes per sample,
+// e = uiOutComp * b bytes per entry):
+//  - flat (1 in, 1 out): pLut is one block of n samples;
+//  - row pointers (1 in, N out): pLut is an array of n pointers; pointer 0
+//    is the start of one block of n * e bytes, pointer v = block + v * e;
+//  - per component (M in): pLut is an array of M pointers into one array of
+//    M * n row pointers over one block of M * n * e bytes; component k's rows
+//    start at byte k * n * e;
+//  - shared per component (CustomSpectralLutAlloc, M in): the M component
+//    pointers all name one array of n row pointers over one n * e block.
+// Every table is one contiguous block behind its pointers.
+//
+// The structure owns nothing by itself: its destructor releases only the
+// mask; the table, the exposure records and the parametric block go with
+// Free, which every holder calls before the structure goes. Copying the
+// structure by value copies the pointers.
+#pragma once
+
+#include "gnr_picture/KzKernelCommon.h"
+#include "gnr_system/CKzRangeMask.h"
+#include "gnr_system/kz_base.h"
+
+// Spectral rendering parameters of one input component.
+struct SKzLutParametric {
+    double dOffset;
+    double dGain;
+    double dGamma;
+    u32 uiColor;  // 0x00BBGGRR
+};
+
+struct KZ_EXPORT SKzLut {
+    void* pLut;
+    u8 uiInBpc;
+    u8 uiInComp;
+    u8 uiOutBpc;
+    u8 uiOutComp;
+    CKzRangeMask maskComp;
+    // Exposure marker records. Each is an 8-byte block: four bytes blue,
+    // green, red, flag for outputs of up to 8 bits, four 16-bit words for 9
+    // to 16 bits; the marking kernels read the first four bytes.
+    SKzLutExpColor* pOverExpColor;
+    SKzLutExpColor* pUnderExpColor;
+    SKzLutParametric* pParametric;
+    i32 iPredefLut;
+
+    // Bytes of one exposure record.
+    static constexpr size_t kExpColorBytes = 8;
+
+    SKzLut();
+
+    // Stores the counts, nulls the exposure and parametric pointers (without
+    // releasing them), makes the mask the full mask and allocates a
+    // zero-filled table in the layout the counts select. 0; -9 for a zero
+    // component count; -4 for input bits above 16 or output bits above 32;
+    // -3 when memory runs out (no table then).
+    static kz_result Alloc(SKzLut& lut, u8 inBits, u8 inComps, u8 outBits, u8 outComps);
+    static kz_result AllocSingle(SKzLut& lut, u8 inBits, u8 outBits);
+    static kz_result AllocColor(SKzLut& lut, u8 inBits, u8 outBits);
+    // The shared per-component layout (one table for every input component);
+    // keeps the mask, and the parametric block unless the input component
+    // count changes. One input component gives Alloc's layout.
+    static kz_result CustomSpectralLutAlloc(SKzLut& lut, u8 inBits, u8 inComps, u8 outBits, u8 outComps);
+    // Releases the table, the exposure records and the parametric block; the
+    // counts, mask and palette index stay. Safe to call twice.
+    static void Free(SKzLut& lut);
+    // A new, uninitialised parametric block of uiInComp records; -3 when it
+    // cannot be allocated (the pointer is then null).
+    static kz_result ReinitParametric(SKzLut& lut);
+    static void FreeParametric(SKzLut& lut);
+    // Keep the LUT when it already has this shape (not shared / shared),
+    // else Free and allocate it anew.
+    static kz_result check_luts(SKzLut& lut, u8 inBits, u8 inComps, u8 outBits, u8 outComps);
+    static kz_result check_luts_spectral_ex(SKzLut& lut, u8 inBits, u8 inComps, u8 outBits, u8 outComps);
+    // Table contents, mask and parametric block from src into dst. The table
+    // is copied only between LUTs of equal counts whose destination block is
+    // at least the source's; otherwise nothing changes.
+    static void Copy(SKzLut& dst, const SKzLut& src);
+
+    // True for the shared per-component layout.
+    static bool IsShared(const SKzLut& lut);
+    // Bytes of the table's sample block (0 without a table).
+    static size_t TableBlockBytes(const SKzLut& lut);
+};
