@@ -1,0 +1,28 @@
+// Which kernel families the picture dispatch can reach. A family that is not
+// built into the library yet leaves its dispatch paths returning
+// KZ_ERR_NOT_SUPPORTED (-2); its tests skip. One switch per family, all here.
+#pragma once
+
+// Bit-depth conversion: shifts, container changes, conversion through LUTs.
+#define KZ_PIC_HAVE_DEPTH_KERNELS 0
+// Value mapping and component extraction through LUTs.
+#define KZ_PIC_HAVE_LUTMAP_KERNELS 0
+// Histogram counting and adding.
+#define KZ_PIC_HAVE_HISTO_KERNELS 0
+// 1-bit picture unpacking.
+#define KZ_PIC_HAVE_UNPACK_KERNELS 0
+// Composition of components into true colour, with exposure marking.
+#define KZ_PIC_HAVE_COMPOSE_KERNELS 0
+// Spectral rendering and statistics.
+#define KZ_PIC_HAVE_SPECTRAL_KERNELS 0
+// Resampling: nearest neighbour, filtered passes, box reduction, display.
+#define KZ_PIC_HAVE_STRETCH_KERNELS 0
+
+// The same as constants, for tests and code that branches at compile time.
+inline constexpr bool kKzPicHaveDepth = KZ_PIC_HAVE_DEPTH_KERNELS;
+inline constexpr bool kKzPicHaveLutMap = KZ_PIC_HAVE_LUTMAP_KERNELS;
+inline constexpr bool kKzPicHaveHisto = KZ_PIC_HAVE_HISTO_KERNELS;
+inline constexpr bool kKzPicHaveUnpack = KZ_PIC_HAVE_UNPACK_KERNELS;
+inline constexpr bool kKzPicHaveCompose = KZ_PIC_HAVE_COMPOSE_KERNELS;
+inline constexpr bool kKzPicHaveSpectral = KZ_PIC_HAVE_SPECTRAL_KERNELS;
+inline constexpr bool kKzPicHaveStretch = KZ_PIC_HAVE_STRETCH_KERNELS;
