@@ -887,9 +887,10 @@ TEST(Unpack, RefusalsBeforeWritingAndEmptyCounts)
 // are read and width pixels written.
 TEST(Unpack, RowsEndingAtTheEndOfTheirBuffers)
 {
+    kzt::ForEachIsa([] {
     for (uint32_t pb : {1u, 3u, 4u, 2u, 6u, 8u, 5u, 10u})
         for (uint32_t off = 0; off < 8; ++off)
-            for (uint32_t w : {1u, 7u, 8u, 9u, 17u, 64u, 67u}) {
+            for (uint32_t w : {1u, 7u, 8u, 9u, 17u, 64u, 67u, 200u}) {
                 const uint32_t bs = (off + w + 7) / 8, rows = 3;
                 Buffer bits(size_t(bs) * rows), d(size_t(w) * pb * rows);
                 for (size_t i = 0; i < bits.bytes; ++i)
@@ -927,4 +928,5 @@ TEST(Unpack, RowsEndingAtTheEndOfTheirBuffers)
                         }
                 }
             }
+    });
 }
