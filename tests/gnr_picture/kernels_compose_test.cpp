@@ -849,7 +849,8 @@ TEST(Unpack, WorkedExamples)
 
 TEST(Unpack, RefusalsBeforeWritingAndEmptyCounts)
 {
-    const uint8_t bits[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    uint8_t bits[16];
+    std::memset(bits, 0xFF, sizeof bits);
     const uint8_t value[40] = {1, 2, 3, 4, 5, 6, 7, 8};
     using Fn = std::function<int(void*, uint32_t off, uint32_t width, uint64_t count, uint32_t mode)>;
     const std::pair<const char*, Fn> members[] = {
