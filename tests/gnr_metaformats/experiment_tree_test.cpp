@@ -480,7 +480,15 @@ TEST(ExperimentCompare, EachDifferenceIsFound)
         {"time period", [&](Exp& r) { r.uLoopPars.sTimeLoop.dPeriod = 1; }},
         {"phase name", [&](Exp& r) { r.uLoopPars.sTimeLoop.wsPhaseName[0] = L'n'; }},
         {"child repeat", [&](Exp& r) { r.ppNextLevelEx[1]->uiRepeatCount = 5; }},
-        {"child count", [&](Exp& r) { r.uiNextLevelCount = 1; }},
+        {"child count",
+         [&](Exp& r) {
+             Exp::FreeRecursive(r.ppNextLevelEx[1]);
+             r.uiNextLevelCount = 1;
+         }},
+        {"null child", [&](Exp& r) {
+             Exp::FreeRecursive(r.ppNextLevelEx[1]);
+             r.ppNextLevelEx[1] = nullptr;
+         }},
         {"xy name", [&](Exp& r) { level(r, {0})->uLoopPars.sXYPosLoop.pPosName[1] = L"x"; }},
         {"xy offset", [&](Exp& r) { level(r, {0})->uLoopPars.sXYPosLoop.dHZKOffset[0] = 1; }},
         {"xy item flag", [&](Exp& r) { level(r, {0})->pItemValid[1] = false; }},
