@@ -75,4 +75,49 @@ public:
     static kz_result Free(SKzPicBuf* pic);
     // 2^bits - 1 in 32 bits (shift count modulo 32).
     static unsigned GetBitMask(unsigned bits);
+
+    // Samples between pictures of equal bits and components: one block copy
+    // for equal shapes, else the top-left overlap row by row. -9 for other
+    // bits or components or a missing block.
+    static kz_result Copy(SKzPicBuf* dst, SKzPicBuf* src);
+    // Reinit of dst to src's shape with the default stride, then Copy.
+    static kz_result ReinitAndCopy(SKzPicBuf* dst, SKzPicBuf* src);
+    // Pictures of equal bits and any component counts, over the overlap:
+    // trailing components dropped, missing ones set to 0.
+    static kz_result CopyComp(SKzPicBuf* dst, SKzPicBuf* src);
+    // A rectangle of width x height pixels from (srcX, srcY) to (dstX, dstY).
+    // -9 for other bits or components, -4 for a rectangle outside either
+    // picture.
+    static kz_result CopyRect(unsigned dstX, unsigned dstY, unsigned width, unsigned height, SKzPicBuf* dst,
+                              unsigned srcX, unsigned srcY, SKzPicBuf* src);
+    // Byte-wise AND / OR of the source block into the destination block; -4
+    // unless width, height, stride and size are equal.
+    static kz_result And(SKzPicBuf* dst, SKzPicBuf* src);
+    static kz_result Or(SKzPicBuf* dst, SKzPicBuf* src);
+    // Zero-fills the block.
+    static kz_result Clear(SKzPicBuf* pic);
+    // Paints a 1-bit picture of the same size: the value's low bytes (or the
+    // pixel bytes the pointer names) where a bit is set, 0 elsewhere. -9 for
+    // another size, a pixel wider than the value, or a bit block too small
+    // for its shape.
+    static kz_result Unpack(SKzPicBuf* dst, SKzBinPicBuf* bin, unsigned long value);
+    static kz_result Unpack(SKzPicBuf* dst, SKzBinPicBuf* bin, void* pixel);
+
+    // Colour spaces of 3-component pictures, blue-green-red on the one side
+    // and intensity-saturation-hue or Y-Cr-Cb on the other, at 8 or 9..16
+    // bits (the latter transformed at 16 bits). -9 for other shapes or
+    // depths; the depth conversion's code when it fails.
+    static kz_result ConvertRGBtoIHS(SKzPicBuf* dst, SKzPicBuf* src);
+    static kz_result ConvertIHStoRGB(SKzPicBuf* dst, SKzPicBuf* src);
+    static kz_result ConvertRGBtoYCrCb(SKzPicBuf* dst, SKzPicBuf* src);
+    static kz_result ConvertYCrCbtoRGB(SKzPicBuf* dst, SKzPicBuf* src);
 };
+
+// Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a
+// host may set once before converting to intensity-saturation-hue; while it
+// is null the conversions use a table of their own. Never written by the
+// library.
+KZ_EXPORT extern double* g_AcosLUTs;
+// A new table for g_AcosLUTs (80008 bytes from CKzAlloc, owned by the
+// caller); null when it cannot be allocated.
+KZ_EXPORT double* CreateAcosLUTs();

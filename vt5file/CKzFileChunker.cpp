@@ -869,3 +869,47 @@ int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, siz
     }
     return KZ_OK;
 }
+
+int CKzFileChunker::GetChunkPartTo(SKzChunkHeader& header, void* buffer, u64 offset, u64 length, const char* name)
+{
+    if (!buffer && length)
+        return KZ_ERR_INVALID_ARG;
+    std::string n;
+    ChunkMap::iterator it;
+    u64 fileSize = 0;
+    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+        return r;
+    if (header.uiMagic == 0) {
+        SKzChunkHeader h;
+        std::string found;
+        u64 at = 0;
+        if (locateChunk(it->second.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
+            return KZ_ERR_FAILED;
+        it->second.uiOffset = at;
+        header = h;
+    }
+    const u64 dl = header.uiDataLength;
+    if (offset > dl || length > dl - offset)
+        return KZ_ERR_FAILED;
+    const u64 base = it->second.uiOffset;
+    if (base > fileSize || 16 + static_cast<u64>(header.uiNameLength) > fileSize - base)
+        return KZ_ERR_FAILED;
+    const u64 pos = base + 16 + header.uiNameLength;
+    if (offset > fileSize - pos || length > fileSize - pos - offset)
+        return KZ_ERR_FAILED;
+    if (length == 0)
+        return KZ_OK;
+    size_t got = 0;
+    if (m_Wrapper.ReadAt(pos + offset, nullptr, 0, buffer, length, &got) != KZ_OK || got != length)
+        return KZ_ERR_FAILED;
+    return KZ_OK;
+}
+
+size_t CKzFileChunker::GetChunkNamesByPrefix(const char* prefix, std::vector<std::string>& names) const
+{
+    names.clear();
+    const std::string p = prefix ? prefix : "";
+    for (auto it = m_Map.lower_bound(p); it != m_Map.end() && it->first.compare(0, p.size(), p) == 0; ++it)
+        names.push_back(it->first);
+    return names.size();
+}

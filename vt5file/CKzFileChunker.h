@@ -56,6 +56,12 @@ public:
     int GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, size_t offset, unsigned int length,
                      const char* name);
 
+    // As GetChunkPart, but reads the range straight into the caller's memory
+    // (length bytes at buffer), so large frames need no intermediate copy.
+    int GetChunkPartTo(SKzChunkHeader& header, void* buffer, u64 offset, u64 length, const char* name);
+    // The names of the map that begin with prefix, in map order; their count.
+    size_t GetChunkNamesByPrefix(const char* prefix, std::vector<std::string>& names) const;
+
     int SetChunk(const CKzByteArray& data, const char* name);
     int SetChunk(const void* data, unsigned int length, const char* name);
     int SetChunk(const void* part1, unsigned int length1, const void* part2, unsigned int length2,

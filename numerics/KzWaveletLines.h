@@ -1,0 +1,147 @@
+// Line passes shared by the 2D and 3D wavelet transforms (internal).
+//
+// A pass works on B lines at once: the lines are gathered, periodically
+// extended, into a lane-interleaved buffer (sample i of lane l at i * B + l),
+// so every tap is one contiguous multiply-add over B lanes that the compiler
+// vectorises, while each lane still sums its own products in tap order.
+//
+// Analysis of a line x of n samples (n even, n >= L) with filter F of L taps:
+//   out[j] = sum_k F[k] x[(2j + k - (L/2 - 1)) mod n], k = 0 .. L-1.
+// Synthesis of a line y of m samples into n = 2m samples, with the filter R
+// already reversed: with u the upsampled line (u[2i] = y[i], odd samples 0),
+//   out[t] = sum_k R[k] u[(t + k - L/2) mod n];
+// the products with the zero samples are skipped (they add nothing).
+#pragma once
+
+#include "gnr_picture/KzKernelCommon.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace kzwavelet {
+
+// ext[i * B + l] = line_l[(i - off) mod n] for i < len; lanes past `lanes` are 0.
+template <class S, int B>
+KZ_ALWAYS_INLINE void Gather(S* ext, const S* in, ptrdiff_t inLane, ptrdiff_t inSample, unsigned lanes,
+                             size_t n, size_t off, size_t len)
+{
+    size_t s = (n - off % n) % n;
+    for (size_t i = 0; i < len; ++i) {
+        S* e = ext + i * B;
+        const S* src = in + ptrdiff_t(s) * inSample;
+        for (unsigned l = 0; l < lanes; ++l)
+            e[l] = src[ptrdiff_t(l) * inLane];
+        for (unsigned l = lanes; l < unsigned(B); ++l)
+            e[l] = S(0);
+        if (++s == n)
+            s = 0;
+    }
+}
+
+inline size_t AnalysisExtent(size_t n, unsigned L)
+{
+    return n + L;
+}
+inline size_t SynthesisExtent(size_t m, unsigned L)
+{
+    return m + L + 4;
+}
+
+// Analyses nLines lines of n samples with F2 into outLo and with F1 into outHi.
+template <class S, class A, class FT, int B>
+KZ_ALWAYS_INLINE void AnalyzeLines(const S* in, ptrdiff_t inLane, ptrdiff_t inSample, size_t nLines, size_t n,
+                                   S* outLo, S* outHi, ptrdiff_t outLane, ptrdiff_t outSample,
+                                   const FT* F2, const FT* F1, unsigned L, S* ext)
+{
+    const size_t off = L / 2 - 1;
+    const size_t len = n + L - 2;
+    const size_t nOut = n / 2;
+    for (size_t first = 0; first < nLines; first += B) {
+        const unsigned lanes = unsigned(std::min<size_t>(B, nLines - first));
+        Gather<S, B>(ext, in + ptrdiff_t(first) * inLane, inLane, inSample, lanes, n, off, len);
+        S* lo = outLo + ptrdiff_t(first) * outLane;
+        S* hi = outHi + ptrdiff_t(first) * outLane;
+        for (size_t j = 0; j < nOut; ++j) {
+            A accLo[B] = {};
+            A accHi[B] = {};
+            const S* e = ext + 2 * j * B;
+            for (unsigned k = 0; k < L; ++k) {
+                const A f2 = A(F2[k]);
+                const A f1 = A(F1[k]);
+                const S* ek = e + size_t(k) * B;
+                for (int l = 0; l < B; ++l) {
+                    const A x = A(ek[l]);
+                    accLo[l] += f2 * x;
+                    accHi[l] += f1 * x;
+                }
+            }
+            for (unsigned l = 0; l < lanes; ++l) {
+                lo[ptrdiff_t(l) * outLane + ptrdiff_t(j) * outSample] = S(accLo[l]);
+                hi[ptrdiff_t(l) * outLane + ptrdiff_t(j) * outSample] = S(accHi[l]);
+            }
+        }
+    }
+}
+
+// Synthesises nLines pairs of lines (inA with the reversed filter RA, inB with
+// RB) of m samples into lines of 2m samples: out = A-branch + B-branch. With
+// `Single`, one running sum takes the A products and then the B products.
+template <class S, class A, class FT, int B, bool Single>
+KZ_ALWAYS_INLINE void SynthLines(const S* inA, const S* inB, ptrdiff_t inLane, ptrdiff_t inSample, size_t nLines,
+                                 size_t m, S* out, ptrdiff_t outLane, ptrdiff_t outSample, const FT* RA,
+                                 const FT* RB, unsigned L, S* extA, S* extB)
+{
+    const ptrdiff_t half = ptrdiff_t(L / 2);
+    const ptrdiff_t off2 = ptrdiff_t(L / 4) + 1;
+    const size_t n = 2 * m;
+    const size_t len = SynthesisExtent(m, L);
+    for (size_t first = 0; first < nLines; first += B) {
+        const unsigned lanes = unsigned(std::min<size_t>(B, nLines - first));
+        Gather<S, B>(extA, inA + ptrdiff_t(first) * inLane, inLane, inSample, lanes, m, size_t(off2), len);
+        Gather<S, B>(extB, inB + ptrdiff_t(first) * inLane, inLane, inSample, lanes, m, size_t(off2), len);
+        S* o = out + ptrdiff_t(first) * outLane;
+        for (size_t t = 0; t < n; ++t) {
+            const unsigned k0 = unsigned((size_t(half) + t) & 1);
+            A accA[B] = {};
+            A accB[B] = {};
+            for (unsigned k = k0; k < L; k += 2) {
+                const ptrdiff_t idx = (ptrdiff_t(t) + ptrdiff_t(k) - half) / 2 + off2;
+                const A ra = A(RA[k]);
+                const S* ea = extA + size_t(idx) * B;
+                for (int l = 0; l < B; ++l)
+                    accA[l] += ra * A(ea[l]);
+            }
+            if constexpr (Single) {
+                for (unsigned k = k0; k < L; k += 2) {
+                    const ptrdiff_t idx = (ptrdiff_t(t) + ptrdiff_t(k) - half) / 2 + off2;
+                    const A rb = A(RB[k]);
+                    const S* eb = extB + size_t(idx) * B;
+                    for (int l = 0; l < B; ++l)
+                        accA[l] += rb * A(eb[l]);
+                }
+                for (unsigned l = 0; l < lanes; ++l)
+                    o[ptrdiff_t(l) * outLane + ptrdiff_t(t) * outSample] = S(accA[l]);
+            } else {
+                for (unsigned k = k0; k < L; k += 2) {
+                    const ptrdiff_t idx = (ptrdiff_t(t) + ptrdiff_t(k) - half) / 2 + off2;
+                    const A rb = A(RB[k]);
+                    const S* eb = extB + size_t(idx) * B;
+                    for (int l = 0; l < B; ++l)
+                        accB[l] += rb * A(eb[l]);
+                }
+                for (unsigned l = 0; l < lanes; ++l)
+                    o[ptrdiff_t(l) * outLane + ptrdiff_t(t) * outSample] = S(S(accA[l]) + S(accB[l]));
+            }
+        }
+    }
+}
+
+// a x b x c in size_t, false on overflow.
+inline bool SizeProduct(size_t& out, size_t a, size_t b, size_t c = 1, size_t d = 1)
+{
+    size_t t = 0;
+    return !__builtin_mul_overflow(a, b, &t) && !__builtin_mul_overflow(t, c, &t) &&
+           !__builtin_mul_overflow(t, d, &out);
+}
+
+}  // namespace kzwavelet
