@@ -1,5 +1,7 @@
 #include "gnr_picture/CKzPicBufAPI.h"
 
+#include "gnr_picture/CKzPicMemAPI.h"
+#include "gnr_picture/internal/KzPicBands.h"
 #include "gnr_system/CKzAlloc.h"
 
 #include <cstddef>
@@ -161,3 +163,191 @@ static_assert(offsetof(SKzBinPicBuf, uiWidthBytes) == 8);
 static_assert(offsetof(SKzBinPicBuf, uiSize) == 12);
 static_assert(offsetof(SKzBinPicBuf, pData) == 16);
 static_assert(sizeof(SKzBinPicBuf) == 24);
+
+// ---------------------------------------------------------------------------
+// Copies and combinations
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Bytes of one pixel row of the picture's shape (64-bit).
+u64 PixelRowBytes(const SKzPicBuf* p)
+{
+    return u64(p->uiWidth) * p->uiComp * CKzPicBufAPI::CalcCompSize(p->uiBpc);
+}
+
+// A block whose rows (each within the stride) lie inside uiSize.
+bool BlockHoldsShape(const SKzPicBuf* p)
+{
+    if (!p->pData)
+        return false;
+    if (p->uiWidth == 0 || p->uiHeight == 0)
+        return true;
+    return PixelRowBytes(p) <= p->uiWidthBytes && u64(p->uiHeight) * p->uiWidthBytes <= p->uiSize;
+}
+
+} // namespace
+
+kz_result CKzPicBufAPI::Copy(SKzPicBuf* dst, SKzPicBuf* src)
+{
+    if (!Check(dst, src, eCheckBpcComp) || !BlockHoldsShape(dst) || !BlockHoldsShape(src))
+        return KZ_ERR_FAILED;
+    if (dst->uiWidth == src->uiWidth && dst->uiHeight == src->uiHeight && dst->uiSize == src->uiSize) {
+        if (dst->pData != src->pData)
+            std::memmove(dst->pData, src->pData, size_t(src->uiSize));
+        return KZ_OK;
+    }
+    const u32 rows = dst->uiHeight < src->uiHeight ? dst->uiHeight : src->uiHeight;
+    const u32 w = dst->uiWidth < src->uiWidth ? dst->uiWidth : src->uiWidth;
+    const size_t len = size_t(w) * src->uiComp * CalcCompSize(src->uiBpc);
+    for (u32 r = 0; r < rows; ++r)
+        std::memmove(dst->pData + size_t(r) * dst->uiWidthBytes, src->pData + size_t(r) * src->uiWidthBytes, len);
+    return KZ_OK;
+}
+
+kz_result CKzPicBufAPI::ReinitAndCopy(SKzPicBuf* dst, SKzPicBuf* src)
+{
+    if (!dst || !src || dst == src)
+        return KZ_ERR_FAILED;
+    const kz_result r = Reinit(dst, src->uiWidth, src->uiHeight, 0, src->uiBpc, src->uiComp, false);
+    if (r != KZ_OK)
+        return r;
+    return Copy(dst, src);
+}
+
+kz_result CKzPicBufAPI::CopyComp(SKzPicBuf* dst, SKzPicBuf* src)
+{
+    if (!Check(dst, src, eCheckBpc))
+        return KZ_ERR_FAILED;
+    if (dst->uiComp == src->uiComp)
+        return Copy(dst, src);
+    if (!BlockHoldsShape(dst) || !BlockHoldsShape(src) || dst->pData == src->pData)
+        return KZ_ERR_FAILED;
+    const size_t sample = CalcCompSize(src->uiBpc);
+    const size_t dPix = dst->uiComp * sample, sPix = src->uiComp * sample;
+    const size_t common = dPix < sPix ? dPix : sPix;
+    const u32 rows = dst->uiHeight < src->uiHeight ? dst->uiHeight : src->uiHeight;
+    const u32 w = dst->uiWidth < src->uiWidth ? dst->uiWidth : src->uiWidth;
+    for (u32 r = 0; r < rows; ++r) {
+        u8* d = dst->pData + size_t(r) * dst->uiWidthBytes;
+        const u8* s = src->pData + size_t(r) * src->uiWidthBytes;
+        for (u32 x = 0; x < w; ++x, d += dPix, s += sPix) {
+            std::memcpy(d, s, common);
+            if (dPix > common)
+                std::memset(d + common, 0, dPix - common);
+        }
+    }
+    return KZ_OK;
+}
+
+kz_result CKzPicBufAPI::CopyRect(unsigned dstX, unsigned dstY, unsigned width, unsigned height, SKzPicBuf* dst,
+                                 unsigned srcX, unsigned srcY, SKzPicBuf* src)
+{
+    if (!Check(dst, src, eCheckBpcComp))
+        return KZ_ERR_FAILED;
+    if (u64(dstX) + width > dst->uiWidth || u64(dstY) + height > dst->uiHeight || u64(srcX) + width > src->uiWidth ||
+        u64(srcY) + height > src->uiHeight)
+        return KZ_ERR_INVALID_ARG;
+    if (width == 0 || height == 0)
+        return KZ_OK;
+    if (!BlockHoldsShape(dst) || !BlockHoldsShape(src))
+        return KZ_ERR_FAILED;
+    if (dstX == 0 && srcX == 0 && width == dst->uiWidth && width == src->uiWidth &&
+        dst->uiWidthBytes == src->uiWidthBytes) {
+        std::memmove(dst->pData + size_t(dstY) * dst->uiWidthBytes, src->pData + size_t(srcY) * src->uiWidthBytes,
+                     size_t(height) * src->uiWidthBytes);
+        return KZ_OK;
+    }
+    const size_t pixel = size_t(dst->uiComp) * CalcCompSize(dst->uiBpc);
+    return KzForRowBands(width, height, [&](u32 r0, u32 rows) {
+        u8* d = dst->pData + size_t(dstY + r0) * dst->uiWidthBytes + dstX * pixel;
+        const u8* s = src->pData + size_t(srcY + r0) * src->uiWidthBytes + srcX * pixel;
+        return CKzPicMemAPI::Copy(d, dst->uiWidthBytes, s, src->uiWidthBytes, dst->uiComp, dst->uiBpc, width,
+                                  width * rows);
+    });
+}
+
+namespace {
+
+template <class Op>
+kz_result Combine(SKzPicBuf* dst, SKzPicBuf* src, Op op)
+{
+    // Only pictures of one layout combine byte for byte.
+    if (!CKzPicBufAPI::Check(dst, src, CKzPicBufAPI::eCheckSize) || dst->uiWidthBytes != src->uiWidthBytes ||
+        dst->uiSize != src->uiSize)
+        return KZ_ERR_INVALID_ARG;
+    const u64 n = u64(src->uiHeight) * src->uiWidthBytes;
+    if (n == 0)
+        return KZ_OK;
+    if (!dst->pData || !src->pData || n > src->uiSize)
+        return KZ_ERR_FAILED;
+    u8* __restrict d = dst->pData;
+    const u8* s = src->pData;
+    for (size_t i = 0; i < n; ++i)
+        d[i] = op(d[i], s[i]);
+    return KZ_OK;
+}
+
+} // namespace
+
+kz_result CKzPicBufAPI::And(SKzPicBuf* dst, SKzPicBuf* src)
+{
+    return Combine(dst, src, [](u8 a, u8 b) { return u8(a & b); });
+}
+
+kz_result CKzPicBufAPI::Or(SKzPicBuf* dst, SKzPicBuf* src)
+{
+    return Combine(dst, src, [](u8 a, u8 b) { return u8(a | b); });
+}
+
+kz_result CKzPicBufAPI::Clear(SKzPicBuf* pic)
+{
+    if (!pic)
+        return KZ_ERR_FAILED;
+    if (pic->uiSize == 0)
+        return KZ_OK;
+    if (!pic->pData)
+        return KZ_ERR_FAILED;
+    std::memset(pic->pData, 0, size_t(pic->uiSize));
+    return KZ_OK;
+}
+
+namespace {
+
+// The 1-bit picture must match the picture's size and its block must hold
+// every row it describes.
+bool BinFits(const SKzPicBuf* dst, const SKzBinPicBuf* bin)
+{
+    if (!dst || !bin || bin->uiWidth != dst->uiWidth || bin->uiHeight != dst->uiHeight)
+        return false;
+    if (dst->uiWidth == 0 || dst->uiHeight == 0)
+        return true;
+    const u64 rowBits = (u64(bin->uiWidth) + 7) / 8;
+    return bin->pData && rowBits <= bin->uiWidthBytes &&
+           u64(bin->uiHeight - 1) * bin->uiWidthBytes + rowBits <= bin->uiSize && BlockHoldsShape(dst);
+}
+
+} // namespace
+
+kz_result CKzPicBufAPI::Unpack(SKzPicBuf* dst, SKzBinPicBuf* bin, unsigned long value)
+{
+    if (!BinFits(dst, bin) || u64(dst->uiComp) * CalcCompSize(dst->uiBpc) > sizeof value)
+        return KZ_ERR_FAILED;
+    return KzForRowBands(dst->uiWidth, dst->uiHeight, [&](u32 r0, u32 rows) {
+        return CKzPicMemAPI::UnpackFromBinary(dst->pData + size_t(r0) * dst->uiWidthBytes, dst->uiComp, dst->uiBpc,
+                                              value, dst->uiWidthBytes, bin->pData + size_t(r0) * bin->uiWidthBytes,
+                                              0, bin->uiWidthBytes, dst->uiWidth, dst->uiWidth * rows, 0);
+    });
+}
+
+kz_result CKzPicBufAPI::Unpack(SKzPicBuf* dst, SKzBinPicBuf* bin, void* pixel)
+{
+    if (!BinFits(dst, bin) || !pixel)
+        return KZ_ERR_FAILED;
+    return KzForRowBands(dst->uiWidth, dst->uiHeight, [&](u32 r0, u32 rows) {
+        return CKzPicMemAPI::UnpackFromBinary(dst->pData + size_t(r0) * dst->uiWidthBytes, dst->uiComp, dst->uiBpc,
+                                              static_cast<const void*>(pixel), dst->uiWidthBytes,
+                                              bin->pData + size_t(r0) * bin->uiWidthBytes, 0, bin->uiWidthBytes,
+                                              dst->uiWidth, dst->uiWidth * rows, 0);
+    });
+}

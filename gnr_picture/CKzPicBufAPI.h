@@ -75,4 +75,87 @@ public:
     static kz_result Free(SKzPicBuf* pic);
     // 2^bits - 1 in 32 bits (shift count modulo 32).
     static unsigned GetBitMask(unsigned bits);
+
+    // Samples between pictures of equal bits and components: one block copy
+    // for equal shapes, else the top-left overlap row by row. -9 for other
+    // bits or components or a missing block.
+    static kz_result Copy(SKzPicBuf* dst, SKzPicBuf* src);
+    // Reinit of dst to src's shape with the default stride, then Copy.
+    static kz_result ReinitAndCopy(SKzPicBuf* dst, SKzPicBuf* src);
+    // Pictures of equal bits and any component counts, over the overlap:
+    // trailing components dropped, missing ones set to 0.
+    static kz_result CopyComp(SKzPicBuf* dst, SKzPicBuf* src);
+    // A rectangle of width x height pixels from (srcX, srcY) to (dstX, dstY).
+    // -9 for other bits or components, -4 for a rectangle outside either
+    // picture.
+    static kz_result CopyRect(unsigned dstX, unsigned dstY, unsigned width, unsigned height, SKzPicBuf* dst,
+                              unsigned srcX, unsigned srcY, SKzPicBuf* src);
+    // Byte-wise AND / OR of the source block into the destination block; -4
+    // unless width, height, stride and size are equal.
+    static kz_result And(SKzPicBuf* dst, SKzPicBuf* src);
+    static kz_result Or(SKzPicBuf* dst, SKzPicBuf* src);
+    // Zero-fills the block.
+    static kz_result Clear(SKzPicBuf* pic);
+    // Paints a 1-bit picture of the same size: the value's low bytes (or the
+    // pixel bytes the pointer names) where a bit is set, 0 elsewhere. -9 for
+    // another size, a pixel wider than the value, or a bit block too small
+    // for its shape.
+    static kz_result Unpack(SKzPicBuf* dst, SKzBinPicBuf* bin, unsigned long value);
+    static kz_result Unpack(SKzPicBuf* dst, SKzBinPicBuf* bin, void* pixel);
+
+    // Colour spaces of 3-component pictures, blue-green-red on the one side
+    // and intensity-saturation-hue or Y-Cr-Cb on the other, at 8 or 9..16
+    // bits (the latter transformed at 16 bits). -9 for other shapes or
+    // depths; the depth conversion's code when it fails.
+    static kz_result ConvertRGBtoIHS(SKzPicBuf* dst, SKzPicBuf* src);
+    static kz_result ConvertIHStoRGB(SKzPicBuf* dst, SKzPicBuf* src);
+    static kz_result ConvertRGBtoYCrCb(SKzPicBuf* dst, SKzPicBuf* src);
+    static kz_result ConvertYCrCbtoRGB(SKzPicBuf* dst, SKzPicBuf* src);
+
+    // --- Arithmetic ----------------------------------------------------------
+    // New depth (scaled by shifting) and component count (a single component
+    // copied into every component, or the plain mean of several copied into
+    // each). -2 for counts neither side of which is 1 or 3, for 3 or more
+    // components into more, and for depths other than 8 and 9..16; -3 when the
+    // result cannot be allocated. On failure the picture is unchanged.
+    static kz_result ConvertBpcAndComp(SKzPicBuf* pic, unsigned bits, unsigned comps);
+    // Every pixel set to the values (one per component, cut to the sample
+    // type); -2 for depths other than 8 and 9..16.
+    static kz_result AssignConst(SKzPicBuf* pic, unsigned* values);
+    // One constant per component; dst and src may be the same picture. -9 for
+    // pictures of different shape; otherwise the dispatch's code.
+    static kz_result AddConst(SKzPicBuf* dst, SKzPicBuf* src, int* c);
+    static kz_result AddConstRotate(SKzPicBuf* dst, SKzPicBuf* src, int* c);
+    static kz_result SubConst(SKzPicBuf* dst, SKzPicBuf* src, int* c);
+    static kz_result MinConst(SKzPicBuf* dst, SKzPicBuf* src, unsigned* c);
+    static kz_result MaxConst(SKzPicBuf* dst, SKzPicBuf* src, unsigned* c);
+    static kz_result MultConst(SKzPicBuf* dst, SKzPicBuf* src, double* c);
+    static kz_result DivConst(SKzPicBuf* dst, SKzPicBuf* src, double* c);
+    // Sample by sample over the overlap of the three pictures, the sources of
+    // equal bits; results rescaled between 8 and 9..16 bits and clamped to the
+    // destination's range. -9 for null pictures, different source bits or
+    // depths below 8; -2 above 16.
+    static kz_result MinComp(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b);
+    static kz_result MaxComp(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b);
+    static kz_result AbsDif(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b);
+    static kz_result Addition(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b);
+    // a - b (b - a with reverse), 0 where negative.
+    static kz_result Subtract(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b, int reverse);
+    // About (a percent + b (100 - percent)) / 100; -4 for a percent outside
+    // 0..100; the three pictures of equal bits and components.
+    static kz_result WeightedAddition(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b, int percent);
+    // Masked forms: 8-bit masks (null: set everywhere) that cover the overlap
+    // (else -9); both set: the operation, only maskB: b, otherwise a.
+    static kz_result AbsDif(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* maskA, SKzPicBuf* b, SKzPicBuf* maskB);
+    static kz_result WeightedAddition(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* maskA, SKzPicBuf* b,
+                                      SKzPicBuf* maskB, int percent);
 };
+
+// Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a
+// host may set once before converting to intensity-saturation-hue; while it
+// is null the conversions use a table of their own. Never written by the
+// library.
+KZ_EXPORT extern double* g_AcosLUTs;
+// A new table for g_AcosLUTs (80008 bytes from CKzAlloc, owned by the
+// caller); null when it cannot be allocated.
+KZ_EXPORT double* CreateAcosLUTs();

@@ -142,4 +142,31 @@ public:
     // A one-component source into component dstIdx.
     static kz_result StoreComponent(void* dst, unsigned dstComps, unsigned dstStride, unsigned dstIdx, void* src,
                                     unsigned srcStride, unsigned bits, unsigned width, unsigned count);
+
+    // --- Colour and scale helpers ------------------------------------------
+    // One 8-bit colour to hue, saturation, intensity and back, by the same
+    // rules as the picture conversions.
+    static void ConvertColorRGB8toHSI8(unsigned char& h, unsigned char& s, unsigned char& i, unsigned char r,
+                                       unsigned char g, unsigned char b);
+    static void ConvertColorHSI8toRGB8(unsigned char& r, unsigned char& g, unsigned char& b, unsigned char h,
+                                       unsigned char s, unsigned char i);
+    // (1 << bits) - 1 in 32 bits (shift count modulo 32).
+    static unsigned CalcUintMax(unsigned bits);
+    // A value of the given depth on the 8-bit scale (bits up to 7: unchanged).
+    static double CalcUintToDbl(unsigned v, unsigned bits);
+    // Back from the 8-bit scale, truncated toward zero; below 0 (or NaN)
+    // gives 0, beyond the 32-bit range its top.
+    static unsigned CalcDblToUint(double x, unsigned bits);
+    // Swaps samples 0 and 2 of every pixel of `rows` rows (8 or 9..16 bits,
+    // at least 3 components; otherwise nothing changes).
+    static void ConvertBGRtoRGB(void* buffer, unsigned comps, unsigned bits, unsigned stride, unsigned width,
+                                unsigned rows);
+    static bool IsCPU_SSE2();
+
+    // Component weights offered to hosts (e.g. for CollapseComponents).
+    static const double pdRGBOptWeights[4];
+    static const double pdRGBStdWeights[4];
+    // Processor information kept for hosts; the library does not use it.
+    static int s_piCPUInfo[4];
+    static bool s_bCPUInfoInited;
 };

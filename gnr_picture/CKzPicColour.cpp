@@ -1,0 +1,323 @@
+// Colour spaces of three-component pictures (blue-green-red against
+// intensity-saturation-hue and Y-Cr-Cb), the arc-cosine table of the hue, and
+// the scale helpers. Every pixel is computed in double precision by the same
+// sequence of operations at every instruction set, so results do not depend
+// on the processor.
+#pragma GCC optimize("fp-contract=off")
+#include "gnr_picture/CKzPicBufAPI.h"
+#include "gnr_picture/CKzPicMemAPI.h"
+#include "gnr_picture/KzKernelCommon.h"
+#include "gnr_picture/internal/KzPicBands.h"
+#include "gnr_system/CKzAlloc.h"
+
+#include <cmath>
+#include <cstring>
+
+double* g_AcosLUTs = nullptr;
+
+const double CKzPicMemAPI::pdRGBOptWeights[4] = {0.3, 0.59, 0.11, 0};
+const double CKzPicMemAPI::pdRGBStdWeights[4] = {1.0 / 3, 1.0 / 3, 1.0 / 3, 0};
+int CKzPicMemAPI::s_piCPUInfo[4] = {-1, -1, -1, 0};
+bool CKzPicMemAPI::s_bCPUInfoInited = false;
+
+namespace {
+
+constexpr int kAcosEntries = 10001;
+
+void FillAcos(double* t)
+{
+    t[0] = M_PI;
+    for (int i = 1; i < kAcosEntries; ++i)
+        t[i] = std::acos(i * 0.0002 - 1);
+}
+
+// The host's table when it set one, else one built at the first use
+// (thread-safe) and never stored into the exported pointer.
+const double* AcosTable()
+{
+    if (const double* host = g_AcosLUTs)
+        return host;
+    static const double* own = [] {
+        static double t[kAcosEntries];
+        FillAcos(t);
+        return t;
+    }();
+    return own;
+}
+
+// Scale of a transform: 8-bit pictures use 0..255, all others 0..65535.
+template <class T>
+struct Scale;
+template <>
+struct Scale<u8> {
+    static constexpr double S = 255;
+    static constexpr double Unit = 256;
+    static constexpr double Mid = 128;
+    static constexpr double CrK = 182.528;
+    static constexpr double CbK = 144.384;
+    static constexpr double HueAngle = 0.024639942381096472;
+    static constexpr double SatFactor = 1.0 / 255;
+};
+template <>
+struct Scale<u16> {
+    static constexpr double S = 65535;
+    static constexpr double Unit = 65536;
+    static constexpr double Mid = 32768;
+    static constexpr double CrK = 46727.168;
+    static constexpr double CbK = 36962.304;
+    static constexpr double HueAngle = 9.587526218325476e-5;
+    static constexpr double SatFactor = 1.0 / 65535;
+};
+
+constexpr double kInvTwoPi = 0.15915494309189498;
+
+// x clamped to 0..top, then truncated.
+template <class T>
+inline T ClampTrunc(double x, double top)
+{
+    if (!(x > 0))
+        return 0;
+    if (x > top)
+        return T(top);
+    return T(x);
+}
+
+// Blue, green, red to intensity, saturation, hue.
+template <class T>
+inline void RgbToIhs(const double* acos, T b, T g, T r, T& i, T& s, T& h)
+{
+    using K = Scale<T>;
+    if (b == g && g == r) {
+        i = r;
+        s = 0;
+        h = 0;
+        return;
+    }
+    const double R = r, G = g, B = b;
+    const double sum = R + G + B;
+    const double mn = R < G ? (R < B ? R : B) : (G < B ? G : B);
+    i = T(std::trunc(sum / 3 + 0.5));
+    s = sum == 0 ? T(0) : T(std::trunc((1 - 3 * mn / sum) * K::S + 0.5));
+    const double x = (2 * R - G - B) / 2 / std::sqrt((G - B) * (R - B) + (R - G) * (R - G));
+    double idx = std::trunc((x + 1) * 5000);
+    idx = idx < 0 ? 0 : (idx > 10000 ? 10000 : idx);  // a NaN compares false: index 0
+    const double theta = acos[int(idx)];
+    h = b > g ? T(std::trunc((1 - theta * kInvTwoPi) * K::S + 0.5)) : T(std::trunc(theta * kInvTwoPi * K::S + 0.5));
+}
+
+// Intensity, saturation, hue to blue, green, red.
+template <class T>
+inline void IhsToRgb(T I, T S, T H, T& b, T& g, T& r)
+{
+    using K = Scale<T>;
+    if (I == 0) {
+        b = g = r = 0;
+        return;
+    }
+    if (S == 0) {
+        b = g = r = I;
+        return;
+    }
+    double angle = H * K::HueAngle;
+    const double s = S * K::SatFactor;
+    const double low = (1 - s) / 3;
+    double fb, fg, fr;
+    if (angle <= 2.0943951023932) {
+        fb = low;
+        fr = (1 + s * std::cos(angle) / std::cos(1.0471975511966 - angle)) / 3;
+        fg = 1 - fr - fb;
+    } else if (angle <= 4.1887902047864) {
+        angle -= 2.0943951023932;
+        fr = low;
+        fg = (1 + s * std::cos(angle) / std::cos(1.0471975511966 - angle)) / 3;
+        fb = 1 - fr - fg;
+    } else {
+        angle -= 4.1887902047864;
+        fg = low;
+        fb = (1 + s * std::cos(angle) / std::cos(1.0471975511966 - angle)) / 3;
+        fr = 1 - fg - fb;
+    }
+    const double three = 3.0 * I;
+    b = ClampTrunc<T>(fb * three, K::S);
+    g = ClampTrunc<T>(fg * three, K::S);
+    r = ClampTrunc<T>(fr * three, K::S);
+}
+
+template <class T>
+KZ_ALWAYS_INLINE void RgbToYcc(T b, T g, T r, T& Y, T& Cr, T& Cb)
+{
+    using K = Scale<T>;
+    const double rr = r / K::Unit, gg = g / K::Unit, bb = b / K::Unit;
+    const double y = 0.299 * rr + 0.587 * gg + 0.114 * bb;
+    Y = ClampTrunc<T>(y * K::Unit, K::S);
+    Cr = ClampTrunc<T>((rr - y) * K::CrK + K::Mid, K::S);
+    Cb = ClampTrunc<T>((bb - y) * K::CbK + K::Mid, K::S);
+}
+
+template <class T>
+KZ_ALWAYS_INLINE void YccToRgb(T Y, T Cr, T Cb, T& b, T& g, T& r)
+{
+    using K = Scale<T>;
+    const double y = Y / K::Unit;
+    const double bb = y + (Cb - K::Mid) / K::CbK;
+    const double rr = y + (Cr - K::Mid) / K::CrK;
+    const double gg = (y - 0.299 * rr - 0.114 * bb) * K::Unit / 0.587;
+    b = ClampTrunc<T>(bb * K::Unit, K::S);
+    g = ClampTrunc<T>(gg, K::S);
+    r = ClampTrunc<T>(rr * K::Unit, K::S);
+}
+
+enum class Conv { RgbToIhs, IhsToRgb, RgbToYcc, YccToRgb };
+
+// Transforms every pixel of a 3-component picture in place.
+template <class T>
+void TransformRows(SKzPicBuf* pic, Conv conv)
+{
+    const double* acos = conv == Conv::RgbToIhs ? AcosTable() : nullptr;
+    const size_t w = pic->uiWidth;
+    for (u32 row = 0; row < pic->uiHeight; ++row) {
+        T* p = reinterpret_cast<T*>(pic->pData + size_t(row) * pic->uiWidthBytes);
+        switch (conv) {
+        case Conv::RgbToIhs:
+            for (size_t x = 0; x < w; ++x, p += 3)
+                RgbToIhs<T>(acos, p[0], p[1], p[2], p[0], p[1], p[2]);
+            break;
+        case Conv::IhsToRgb:
+            for (size_t x = 0; x < w; ++x, p += 3)
+                IhsToRgb<T>(p[0], p[1], p[2], p[0], p[1], p[2]);
+            break;
+        case Conv::RgbToYcc:
+            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                T* q = p;
+                for (size_t x = 0; x < w; ++x, q += 3)
+                    RgbToYcc<T>(q[0], q[1], q[2], q[0], q[1], q[2]);
+            });
+            break;
+        case Conv::YccToRgb:
+            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                T* q = p;
+                for (size_t x = 0; x < w; ++x, q += 3)
+                    YccToRgb<T>(q[0], q[1], q[2], q[0], q[1], q[2]);
+            });
+            break;
+        }
+    }
+}
+
+bool HoldsShape(const SKzPicBuf* p)
+{
+    if (p->uiWidth == 0 || p->uiHeight == 0)
+        return true;
+    return p->pData && u64(p->uiWidth) * p->uiComp * CKzPicBufAPI::CalcCompSize(p->uiBpc) <= p->uiWidthBytes &&
+           u64(p->uiHeight) * p->uiWidthBytes <= p->uiSize;
+}
+
+// Shifts (or copies) the source into the destination at depth `bits`, in
+// row bands whose pixel count fits the dispatch.
+kz_result DepthInto(SKzPicBuf* dst, unsigned dstBits, const void* src, unsigned srcBits, unsigned srcStride)
+{
+    return KzForRowBands(dst->uiWidth, dst->uiHeight, [&](u32 r0, u32 rows) {
+        return CKzPicMemAPI::ConvertBitDepthViaShifts(dst->pData + size_t(r0) * dst->uiWidthBytes, dstBits,
+                                                      dst->uiWidthBytes,
+                                                      static_cast<const u8*>(src) + size_t(r0) * srcStride, srcBits,
+                                                      srcStride, 3, dst->uiWidth, dst->uiWidth * rows);
+    });
+}
+
+kz_result ConvertPicture(SKzPicBuf* dst, SKzPicBuf* src, Conv conv)
+{
+    if (!CKzPicBufAPI::Check(dst, src, CKzPicBufAPI::eCheckSizeComp) || dst->uiComp != 3)
+        return KZ_ERR_FAILED;
+    const unsigned db = dst->uiBpc;
+    if (db < 8 || db > 16 || src->uiBpc < 8 || src->uiBpc > 16 || !HoldsShape(dst) || !HoldsShape(src))
+        return KZ_ERR_FAILED;
+    const unsigned work = db == 8 ? 8 : 16;
+    kz_result r = DepthInto(dst, work, src->pData, src->uiBpc, src->uiWidthBytes);
+    if (r != KZ_OK)
+        return r;
+    if (work == 8)
+        TransformRows<u8>(dst, conv);
+    else
+        TransformRows<u16>(dst, conv);
+    if (db != work)
+        r = DepthInto(dst, db, dst->pData, work, dst->uiWidthBytes);
+    return r;
+}
+
+} // namespace
+
+double* CreateAcosLUTs()
+{
+    double* t = static_cast<double*>(CKzAlloc::Alloc(1, kAcosEntries * sizeof(double)));
+    if (t)
+        FillAcos(t);
+    return t;
+}
+
+kz_result CKzPicBufAPI::ConvertRGBtoIHS(SKzPicBuf* dst, SKzPicBuf* src) { return ConvertPicture(dst, src, Conv::RgbToIhs); }
+kz_result CKzPicBufAPI::ConvertIHStoRGB(SKzPicBuf* dst, SKzPicBuf* src) { return ConvertPicture(dst, src, Conv::IhsToRgb); }
+kz_result CKzPicBufAPI::ConvertRGBtoYCrCb(SKzPicBuf* dst, SKzPicBuf* src)
+{
+    return ConvertPicture(dst, src, Conv::RgbToYcc);
+}
+kz_result CKzPicBufAPI::ConvertYCrCbtoRGB(SKzPicBuf* dst, SKzPicBuf* src)
+{
+    return ConvertPicture(dst, src, Conv::YccToRgb);
+}
+
+void CKzPicMemAPI::ConvertColorRGB8toHSI8(unsigned char& h, unsigned char& s, unsigned char& i, unsigned char r,
+                                          unsigned char g, unsigned char b)
+{
+    RgbToIhs<u8>(AcosTable(), b, g, r, i, s, h);
+}
+
+void CKzPicMemAPI::ConvertColorHSI8toRGB8(unsigned char& r, unsigned char& g, unsigned char& b, unsigned char h,
+                                          unsigned char s, unsigned char i)
+{
+    IhsToRgb<u8>(i, s, h, b, g, r);
+}
+
+unsigned CKzPicMemAPI::CalcUintMax(unsigned bits) { return (1u << (bits & 31u)) - 1u; }
+
+double CKzPicMemAPI::CalcUintToDbl(unsigned v, unsigned bits)
+{
+    return bits <= 7 ? double(v) : std::ldexp(double(v), -int(bits - 8 > 1100 ? 1100 : bits - 8));
+}
+
+unsigned CKzPicMemAPI::CalcDblToUint(double x, unsigned bits)
+{
+    const double y = bits <= 7 ? x : std::ldexp(x, int(bits - 8 > 1100 ? 1100 : bits - 8));
+    if (!(y > 0))
+        return 0;
+    if (y >= 4294967296.0)
+        return 0xFFFFFFFFu;
+    return unsigned(y);
+}
+
+void CKzPicMemAPI::ConvertBGRtoRGB(void* buffer, unsigned comps, unsigned bits, unsigned stride, unsigned width,
+                                   unsigned rows)
+{
+    if (!buffer || comps < 3 || bits < 1 || bits > 16)
+        return;
+    for (unsigned r = 0; r < rows; ++r) {
+        u8* row = static_cast<u8*>(buffer) + size_t(r) * stride;
+        if (bits <= 8) {
+            for (size_t x = 0; x < width; ++x) {
+                u8* p = row + x * comps;
+                const u8 t = p[0];
+                p[0] = p[2];
+                p[2] = t;
+            }
+        } else {
+            u16* q = reinterpret_cast<u16*>(row);
+            for (size_t x = 0; x < width; ++x) {
+                u16* p = q + x * comps;
+                const u16 t = p[0];
+                p[0] = p[2];
+                p[2] = t;
+            }
+        }
+    }
+}
+
+bool CKzPicMemAPI::IsCPU_SSE2() { return true; }

@@ -1,0 +1,129 @@
+// Readers of VT5 files: version 2 (descriptions as XML text of variants) and
+// version 3 (descriptions as lite variants). Files are hostile input: every
+// length and count read from them is checked before use.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gnr_system/CKzByteArray.h"
+#include "vt5file/CKzFileChunker.h"
+#include "vt5file/IKzImageFile.h"
+
+class IKzSerializer;
+class CKzSerializerXMLString;
+class CKzVT5OutputFile_V02;
+
+class KZ_EXPORT IKzVT5InputFile : public IKzInputImageFile {
+protected:
+    ~IKzVT5InputFile() = default;
+};
+
+class KZ_EXPORT CKzVT5InputFile_V02 : public IKzVT5InputFile {
+public:
+    // A reader over an opened container (the reader keeps a copy of it, which
+    // shares the open stream).
+    CKzVT5InputFile_V02(IKzImageFormat* format, const CKzFileChunker& container);
+    // A reader over the file a writer is writing; it sees the chunks the
+    // writer had written. Throws std::runtime_error when the file cannot be
+    // opened.
+    CKzVT5InputFile_V02(CKzVT5OutputFile_V02& writer, const SKzExperiment* unused);
+
+    int AddRef() override;
+    int Release() override;
+    IKzImageFormat* GetImageFormat() override;
+    int GetData(u32 seq, void* buffer, KzImageProgressFn progress, void* user) override;
+    int GetImageAttributes(SKzImageAttributes& attributes) override;
+    int GetImageMetadata(SKzExperiment& experiment, CKzVariant* unused) override;
+    int GetImageMetadata(u32 seq, SKzPictureMetadata& metadata, CKzVariant* unused) override;
+    int GetCustomData(const wchar_t* name, CKzByteArray& data) override;
+    int GetCustomDataSeq(const wchar_t* name, u32 index, CKzByteArray& data) override;
+    int GetComponentData(u32 seq, u32 component, void* buffer, u32 rowBytes, u32 components) override;
+    int GetCustomDataVar(const wchar_t* name, CKzVariant& value) override;
+    int GetCustomDataVarSeq(const wchar_t* name, u32 index, CKzVariant& value) override;
+    int GetImageTextInfo(SKzImageTextInfo& info) override;
+    int GetImageBinary(void* buffer) override;
+    int GetRectData(u32 seq, u32 virtualWidth, u32 virtualHeight, u32 x, u32 y, u32 width, u32 height, void* buffer,
+                    u32 rowBytes, int unused, KzImageProgressFn progress, void* user) override;
+    int GetImageEvents(SKzExperimentRecord& record, CKzVariant* unused) override;
+    int GetAcqTime(double& time) override;
+    virtual ~CKzVT5InputFile_V02();
+
+    // XML text of a chunk decoded into result by the serializer; -9 without one.
+    static int low_ByteArrayToVariant(CKzVariant& result, const CKzByteArray& text, IKzSerializer* serializer);
+    // Reads "ImageAttributes!" into attributes (keys missing keep the
+    // caller's values); -9 for more than 256 components or a zero size or
+    // depth (the values read stay), -13 without the chunk.
+    static int ReadXmlAttributes(CKzFileChunker& container, SKzImageAttributes& attributes, bool* decoded = nullptr);
+    // UTF-8 bytes as a wide string; -9 when they do not decode.
+    static int low_ByteArrayToString(CKzStringW& out, const CKzByteArray& text);
+
+    // Frame count learnt from the attributes (0 before).
+    u32 GetFrameCount() const { return m_uiFrameCount; }
+
+protected:
+    friend class CKzVT5OutputFile_V02;
+
+    // Learns the frame layout (and compression) from the attributes once.
+    KZ_HIDDEN int ensureLayout();
+    // Frame chunk name of seq.
+    KZ_HIDDEN static std::string frameName(u32 seq);
+    // Bytes of one stored frame (uiWidthBytes x uiHeight).
+    u64 frameBytes() const { return (u64)m_Layout.uiWidthBytes * m_Layout.uiHeight; }
+    // The chunk among prefix + n + "!" with the smallest n below the frame
+    // count that can be read; the last failure, -13 when there is none.
+    KZ_HIDDEN int findFirstFrameChunk(const char* prefix, CKzByteArray& bytes);
+    // Decodes XML chunk bytes into a fresh variant with type changes enabled.
+    KZ_HIDDEN int decodeDescription(const CKzByteArray& bytes, CKzVariant& out);
+    // Moves the picture metadata's times to those of frame seq.
+    KZ_HIDDEN int applyFrameTime(u32 seq, SKzPictureMetadata& metadata);
+    // Rows served from memory instead of the file (thumbnail).
+    struct SRectSource {
+        u32 uiWidth, uiHeight, uiWidthBytes, uiComp, uiSampleBytes;
+        const u8* pRows;  // null: rows come from the frame chunk
+    };
+    KZ_HIDDEN int rectCopy(u32 seq, const SRectSource& src, u32 virtualWidth, u32 virtualHeight, u32 x, u32 y, u32 width,
+                 u32 height, void* buffer, u32 rowBytes, KzImageProgressFn progress, void* user);
+    // Sample bytes for the rectangle reads: 1, 2, 4 or 0 when not readable so.
+    KZ_HIDDEN static u32 rectSampleBytes(u32 bpcInMemory, i32 pixelType);
+    // Record hooks (experiment, picture metadata, events).
+    KZ_HIDDEN void freeRecords();
+    // Reader over a file being written: its experiment, repaired to the frames.
+    KZ_HIDDEN void loadWriterExperiment();
+    KZ_HIDDEN void repairWriterExperiment(u32 frameCount);
+    // The writer brings its reader up to date: frame count, times and map.
+    KZ_HIDDEN int updateFromWriter(u32 frameCount, const std::vector<double>& times, const CKzFileChunker& container);
+
+    std::vector<double> m_AcqTimes;          // reader over a file being written only
+    SKzPictureMetadata* m_pMetadata;         // null until frame metadata is loaded
+    CKzFileChunker m_Chunker;
+    u32 m_uiFrameCount;
+    i32 m_iCompression;                      // -1 until the attributes are read
+    int m_iRef;
+    CKzSerializerXMLString* m_pSerializer;
+    IKzImageFormat* m_pFormat;
+    CKzStringW m_wsPath;
+    SKzExperiment* m_pExperiment;            // reader over a file being written only
+    SKzImageAttributes m_Layout;             // geometry of the frames
+    bool m_bLayout;
+    CKzByteArray m_Scratch;                  // compressed frame bytes, reused
+};
+
+class KZ_EXPORT CKzVT5InputFile_V03 : public CKzVT5InputFile_V02 {
+public:
+    CKzVT5InputFile_V03(IKzImageFormat* format, const CKzFileChunker& container);
+    CKzVT5InputFile_V03(CKzVT5OutputFile_V02& writer, const SKzExperiment* unused);
+
+    int GetImageAttributes(SKzImageAttributes& attributes) override;
+    int GetImageMetadata(SKzExperiment& experiment, CKzVariant* unused) override;
+    int GetImageMetadata(u32 seq, SKzPictureMetadata& metadata, CKzVariant* unused) override;
+    int GetImageTextInfo(SKzImageTextInfo& info) override;
+    int GetRectData(u32 seq, u32 virtualWidth, u32 virtualHeight, u32 x, u32 y, u32 width, u32 height, void* buffer,
+                    u32 rowBytes, int unused, KzImageProgressFn progress, void* user) override;
+    int GetImageEvents(SKzExperimentRecord& record, CKzVariant* unused) override;
+    ~CKzVT5InputFile_V03() override;
+
+    // Reads "ImageAttributesLV!" into attributes (keys missing keep the
+    // defaults of the version-3 rules); remembers nothing. 0, -9 or -13.
+    static int ReadLiteAttributes(CKzFileChunker& container, SKzImageAttributes& attributes);
+};

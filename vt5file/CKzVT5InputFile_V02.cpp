@@ -1,0 +1,350 @@
+// Reader of version-2 VT5 files; the frame, custom-data, binary-picture and
+// rectangle operations serve version 3 as well.
+#include "vt5file/CKzVT5InputFile.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <new>
+#include <stdexcept>
+
+#include "gnr_system/CKzSerializerXMLString.h"
+#include "gnr_system/CKzVariant.h"
+#include "gnr_system/KzTextConv.h"
+#include "vt5file/CKzVT5OutputFile.h"
+#include "vt5file/KzVT5Names.h"
+
+CKzVT5InputFile_V02::CKzVT5InputFile_V02(IKzImageFormat* format, const CKzFileChunker& container)
+    : m_pMetadata(nullptr),
+      m_Chunker(container),
+      m_uiFrameCount(0),
+      m_iCompression(-1),
+      m_iRef(0),
+      m_pSerializer(new CKzSerializerXMLString()),
+      m_pFormat(format),
+      m_pExperiment(nullptr),
+      m_bLayout(false),
+      m_Scratch(4096)
+{
+    std::memset(&m_Layout, 0, sizeof(m_Layout));
+}
+
+CKzVT5InputFile_V02::CKzVT5InputFile_V02(CKzVT5OutputFile_V02& writer, const SKzExperiment*)
+    : m_AcqTimes(writer.m_Times),
+      m_pMetadata(nullptr),
+      m_Chunker(writer.m_Chunker),
+      m_uiFrameCount(0),
+      m_iCompression(-1),
+      m_iRef(0),
+      m_pSerializer(new CKzSerializerXMLString()),
+      m_pFormat(writer.m_pFormat),
+      m_wsPath(writer.m_wsPath),
+      m_pExperiment(nullptr),
+      m_bLayout(false),
+      m_Scratch(4096)
+{
+    std::memset(&m_Layout, 0, sizeof(m_Layout));
+    CKzStringA version;
+    const bool handedMap = m_Chunker.GetChunkCount() > 0;
+    const int r = m_Chunker.Initialize_File(m_wsPath, true, false, version);
+    if (r == KZ_OK && handedMap)
+        return;
+    if (r == KZ_ERR_NOT_FOUND && m_Chunker.IsMapMissing()) {
+        // Nothing handed over and no map in the file yet: count the frames
+        // among the names known.
+        std::vector<std::string> names;
+        m_Chunker.GetChunkNamesByPrefix(vt5names::kFrame, names);
+        u32 largest = 0;
+        bool any = false;
+        for (const std::string& n : names) {
+            u32 seq = 0;
+            if (vt5names::ParseIndexed(n, vt5names::kFrame, seq) && (!any || seq > largest)) {
+                largest = seq;
+                any = true;
+            }
+        }
+        m_uiFrameCount = any && largest < 0xFFFFFFFFu ? largest + 1 : 1;
+        loadWriterExperiment();
+        return;
+    }
+    if (r == KZ_OK)
+        return;
+    delete m_pSerializer;
+    m_pSerializer = nullptr;
+    throw std::runtime_error("the file being written cannot be opened for reading");
+}
+
+CKzVT5InputFile_V02::~CKzVT5InputFile_V02()
+{
+    delete m_pSerializer;
+    freeRecords();
+    m_Chunker.Finalize();
+}
+
+int CKzVT5InputFile_V02::AddRef() { return ++m_iRef; }
+
+int CKzVT5InputFile_V02::Release()
+{
+    const int r = --m_iRef;
+    if (r == 0)
+        delete this;
+    return r;
+}
+
+IKzImageFormat* CKzVT5InputFile_V02::GetImageFormat() { return m_pFormat; }
+
+std::string CKzVT5InputFile_V02::frameName(u32 seq) { return vt5names::Indexed(vt5names::kFrame, seq); }
+
+int CKzVT5InputFile_V02::ensureLayout()
+{
+    if (m_bLayout)
+        return KZ_OK;
+    SKzImageAttributes a;
+    std::memset(&a, 0, sizeof(a));
+    a.ePixelType = 1;
+    const int r = GetImageAttributes(a);
+    if (r != KZ_OK)
+        return r;
+    m_Layout = a;
+    m_bLayout = true;
+    return KZ_OK;
+}
+
+int CKzVT5InputFile_V02::GetData(u32 seq, void* buffer, KzImageProgressFn, void*)
+{
+    if (!buffer)
+        return KZ_ERR_INVALID_ARG;
+    const std::string name = frameName(seq);
+    if (!m_Chunker.ExistChunk(name.c_str()))
+        return KZ_ERR_NOT_FOUND;
+    if (const int r = ensureLayout(); r != KZ_OK)
+        return r;
+    const u64 fb = frameBytes();
+    if (fb == 0)
+        return KZ_ERR_FAILED;
+    if (m_iCompression != 0) {
+        // Raw frame: straight from the file into the caller's buffer; the
+        // chunk must hold exactly the time and one frame.
+        SKzChunkHeader h;
+        std::memset(&h, 0, sizeof(h));
+        if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+            return r;
+        if (h.uiDataLength != 8 + fb)
+            return KZ_ERR_FAILED;
+        return m_Chunker.GetChunkPartTo(h, buffer, 8, fb, name.c_str());
+    }
+    if (const int r = m_Chunker.GetChunk(m_Scratch, name.c_str()); r != KZ_OK)
+        return r;
+    const u64 size = m_Scratch.GetSize();
+    if (size < 8)
+        return KZ_ERR_FAILED;
+    uLongf out = (uLongf)fb;
+    const int z = uncompress(static_cast<Bytef*>(buffer), &out, m_Scratch.GetData() + 8, (uLong)(size - 8));
+    if (z != Z_OK || out != fb)
+        return KZ_ERR_FAILED;
+    return KZ_OK;
+}
+
+int CKzVT5InputFile_V02::low_ByteArrayToVariant(CKzVariant& result, const CKzByteArray& text, IKzSerializer* serializer)
+{
+    if (!serializer)
+        return KZ_ERR_FAILED;
+    if ((u64)text.GetSize() > 0xFFFFFFFFull)
+        return KZ_ERR_FAILED;
+    static const char kEmpty[1] = {0};
+    const void* p = text.GetSize() ? (const void*)text.GetData() : (const void*)kEmpty;
+    CKzVariant params;
+    params.Append(CKzVariant(const_cast<void*>(p), CKzStringW(L"rawStringUTF8")));
+    params.Append(CKzVariant((unsigned int)text.GetSize(), CKzStringW(L"rawStringLen")));
+    return serializer->Load(result, params);
+}
+
+int CKzVT5InputFile_V02::low_ByteArrayToString(CKzStringW& out, const CKzByteArray& text)
+{
+    if ((u64)text.GetSize() > 0x7FFFFFFFull)
+        return KZ_ERR_FAILED;
+    const char* p = reinterpret_cast<const char*>(text.GetData());
+    return CKzStringUtils::UTF8toWn(p ? p : "", out, (unsigned)text.GetSize()) ? KZ_OK : KZ_ERR_FAILED;
+}
+
+int CKzVT5InputFile_V02::decodeDescription(const CKzByteArray& bytes, CKzVariant& out)
+{
+    out.EnableTypeChange(true);
+    return low_ByteArrayToVariant(out, bytes, m_pSerializer);
+}
+
+int CKzVT5InputFile_V02::ReadXmlAttributes(CKzFileChunker& container, SKzImageAttributes& attributes, bool* decoded)
+{
+    if (decoded)
+        *decoded = false;
+    CKzByteArray bytes;
+    if (const int r = container.GetChunk(bytes, vt5names::kAttributes); r != KZ_OK)
+        return r;
+    CKzSerializerXMLString serializer;
+    CKzVariant v;
+    v.EnableTypeChange(true);
+    int result = low_ByteArrayToVariant(v, bytes, &serializer);
+    if (result != KZ_OK)
+        return result;
+    if (decoded)
+        *decoded = true;
+    struct U32Key { const wchar_t* name; u32* field; };
+    const U32Key keys[] = {
+        {L"uiWidth", &attributes.uiWidth},     {L"uiWidthBytes", &attributes.uiWidthBytes},
+        {L"uiHeight", &attributes.uiHeight},   {L"uiComp", &attributes.uiComp},
+        {L"uiSequenceCount", &attributes.uiSequenceCount}, {L"uiTileWidth", &attributes.uiTileWidth},
+        {L"uiTileHeight", &attributes.uiTileHeight},
+    };
+    for (const U32Key& k : keys)
+        if (const CKzVariant* n = v.Search(k.name, nullptr))
+            *k.field = n->GetKz_uint32();
+    if (const CKzVariant* n = v.Search(L"uiBpcInMemory", nullptr))
+        attributes.uiBpcInMemory = (u8)n->GetKz_uint32();
+    if (const CKzVariant* n = v.Search(L"uiBpcSignificant", nullptr))
+        attributes.uiBpcSignificant = (u8)n->GetKz_uint32();
+    if (const CKzVariant* n = v.Search(L"eCompression", nullptr))
+        attributes.eCompression = n->GetKz_int32();
+    if (const CKzVariant* n = v.Search(L"dCompressionParam", nullptr))
+        attributes.dCompressionParam = n->GetDouble();
+    if (attributes.uiComp > 256)
+        result = KZ_ERR_FAILED;
+    if (!attributes.uiWidth || !attributes.uiHeight || !attributes.uiComp || !attributes.uiBpcInMemory ||
+        !attributes.uiBpcSignificant)
+        return KZ_ERR_FAILED;
+    return result;
+}
+
+int CKzVT5InputFile_V02::GetImageAttributes(SKzImageAttributes& attributes)
+{
+    bool decoded = false;
+    const int r = ReadXmlAttributes(m_Chunker, attributes, &decoded);
+    if (!decoded)
+        return r;
+    // The values read count even when they are refused.
+    m_iCompression = attributes.eCompression;
+    if (m_pExperiment)
+        attributes.uiSequenceCount = m_uiFrameCount;
+    else
+        m_uiFrameCount = attributes.uiSequenceCount;
+    return r;
+}
+
+int CKzVT5InputFile_V02::findFirstFrameChunk(const char* prefix, CKzByteArray& bytes)
+{
+    if (m_uiFrameCount == 0) {
+        SKzImageAttributes a;
+        std::memset(&a, 0, sizeof(a));
+        GetImageAttributes(a);
+    }
+    bytes.SetSize(0);
+    if (m_uiFrameCount == 0)
+        return KZ_OK;  // nothing to try: the empty text is decoded
+    // Only the names the file holds are tried, smallest index first, so a
+    // file claiming billions of frames answers at once.
+    std::vector<std::string> names;
+    m_Chunker.GetChunkNamesByPrefix(prefix, names);
+    std::vector<u32> indexes;
+    for (const std::string& n : names) {
+        u32 seq = 0;
+        if (vt5names::ParseIndexed(n, prefix, seq) && seq < m_uiFrameCount)
+            indexes.push_back(seq);
+    }
+    std::sort(indexes.begin(), indexes.end());
+    int last = KZ_ERR_NOT_FOUND;
+    for (u32 seq : indexes) {
+        last = m_Chunker.GetChunk(bytes, vt5names::Indexed(prefix, seq).c_str());
+        if (last == KZ_OK)
+            return KZ_OK;
+    }
+    return last;
+}
+
+int CKzVT5InputFile_V02::GetCustomData(const wchar_t* name, CKzByteArray& data)
+{
+    if (!name)
+        return KZ_ERR_INVALID_ARG;
+    return m_Chunker.GetChunk(data, vt5names::Custom(vt5names::kCustomData, name).c_str());
+}
+
+int CKzVT5InputFile_V02::GetCustomDataSeq(const wchar_t* name, u32 index, CKzByteArray& data)
+{
+    if (!name)
+        return KZ_ERR_INVALID_ARG;
+    return m_Chunker.GetChunk(data, vt5names::CustomIndexed(vt5names::kCustomDataSeq, name, index).c_str());
+}
+
+int CKzVT5InputFile_V02::GetCustomDataVar(const wchar_t* name, CKzVariant& value)
+{
+    if (!name || !*name)
+        return KZ_ERR_INVALID_ARG;
+    CKzByteArray bytes;
+    if (const int r = m_Chunker.GetChunk(bytes, vt5names::Custom(vt5names::kCustomDataVar, name).c_str()); r != KZ_OK)
+        return r;
+    return low_ByteArrayToVariant(value, bytes, m_pSerializer);
+}
+
+int CKzVT5InputFile_V02::GetCustomDataVarSeq(const wchar_t* name, u32 index, CKzVariant& value)
+{
+    if (!name || !*name)
+        return KZ_ERR_INVALID_ARG;
+    CKzByteArray bytes;
+    const std::string chunk = vt5names::CustomIndexed(vt5names::kCustomDataVarSeq, name, index);
+    if (const int r = m_Chunker.GetChunk(bytes, chunk.c_str()); r != KZ_OK)
+        return r;
+    return low_ByteArrayToVariant(value, bytes, m_pSerializer);
+}
+
+int CKzVT5InputFile_V02::GetAcqTime(double& time)
+{
+    CKzVariant v;
+    const int r = GetCustomDataVar(L"AcqTimeV1_0", v);
+    if (r == KZ_OK)
+        time = v.GetDouble();
+    return r;
+}
+
+int CKzVT5InputFile_V02::GetImageTextInfo(SKzImageTextInfo& info)
+{
+    CKzByteArray bytes;
+    if (const int r = m_Chunker.GetChunk(bytes, vt5names::kTextInfo); r != KZ_OK)
+        return r;
+    CKzVariant v;
+    if (const int r = decodeDescription(bytes, v); r != KZ_OK)
+        return r;
+    for (u32 k = 0; k < SKzImageTextInfo::eStored; ++k) {
+        wchar_t key[32];
+        std::swprintf(key, 32, L"TextInfoItem_%u", k);
+        if (const CKzVariant* n = v.Search(key, nullptr))
+            info.wsText[k] = n->GetCKzStringW();
+    }
+    return KZ_OK;
+}
+
+int CKzVT5InputFile_V02::GetImageBinary(void* buffer)
+{
+    if (!buffer)
+        return KZ_ERR_INVALID_ARG;
+    CKzByteArray bytes;
+    if (const int r = m_Chunker.GetChunk(bytes, vt5names::kBinary); r != KZ_OK)
+        return r;
+    if (const int r = ensureLayout(); r != KZ_OK)
+        return r;
+    const u64 size = vt5names::BinaryBytes(m_Layout.uiWidth, m_Layout.uiHeight);
+    if ((u64)bytes.GetSize() < size)
+        return KZ_ERR_FAILED;
+    std::memcpy(buffer, bytes.GetData(), (size_t)size);
+    return KZ_OK;
+}
+
+int CKzVT5InputFile_V02::updateFromWriter(u32 frameCount, const std::vector<double>& times,
+                                          const CKzFileChunker& container)
+{
+    m_AcqTimes = times;
+    m_uiFrameCount = frameCount;
+    repairWriterExperiment(frameCount);
+    return m_Chunker.SetMapChunk(&container);
+}
