@@ -37,17 +37,30 @@ double timeOnce(const std::function<void()>& f)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Alternates kernel and peer, several rounds per iteration, and reports the
-// best time of each (the run least disturbed by other load).
+// Alternates kernel and peer in blocks of three consecutive calls, each side
+// going first in every other round, and reports the best call of each. A
+// block's later calls run in the cache state the side itself leaves (what one
+// side leaves behind, dirty lines or a flushed source, would otherwise favour
+// or hinder the other), and the best call is the one least disturbed by other
+// load on the machine.
 void pair(benchmark::State& state, const std::function<void()>& ours, const std::function<void()>& peer)
 {
     ours();
     peer(); // warm: pages touched, tables built
     double bestOurs = 1e9, bestPeer = 1e9;
+    auto block = [](const std::function<void()>& f, double& best) {
+        for (int k = 0; k < 3; ++k)
+            best = std::min(best, timeOnce(f));
+    };
     for (auto _ : state) {
-        for (int round = 0; round < 5; ++round) {
-            bestOurs = std::min(bestOurs, timeOnce(ours));
-            bestPeer = std::min(bestPeer, timeOnce(peer));
+        for (int round = 0; round < 6; ++round) {
+            if (round % 2) {
+                block(peer, bestPeer);
+                block(ours, bestOurs);
+            } else {
+                block(ours, bestOurs);
+                block(peer, bestPeer);
+            }
         }
     }
     state.counters["Kernel_ms"] = bestOurs * 1e3;
