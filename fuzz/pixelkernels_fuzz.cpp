@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint32_t hb = bits % 18;
         std::vector<uint8_t> a((size_t(1) << hb) * 8), b((size_t(1) << hb) * 8);
         for (size_t i = 0; i < a.size(); ++i)
-            a[i] = rest[restSize ? i % restSize : 0] & (i % 3 ? 0 : 0xFF);
+            a[i] = restSize && i % 3 == 0 ? rest[i % restSize] : 0;
         const int w = int(cw);
         uint8_t flags[2];
         const void* cset[2] = {a.data(), b.data()};
