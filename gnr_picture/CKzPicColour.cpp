@@ -3,13 +3,14 @@
 // the scale helpers. Every pixel is computed in double precision by the same
 // sequence of operations at every instruction set, so results do not depend
 // on the processor.
-#pragma GCC optimize("fp-contract=off")
+#pragma GCC optimize("O3", "fp-contract=off", "no-trapping-math", "no-math-errno")
 #include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_picture/CKzPicMemAPI.h"
 #include "gnr_picture/KzKernelCommon.h"
 #include "gnr_picture/internal/KzPicBands.h"
 #include "gnr_system/CKzAlloc.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -71,6 +72,19 @@ struct Scale<u16> {
 
 constexpr double kInvTwoPi = 0.15915494309189498;
 
+// x clamped to 0..top, then truncated, as a double (branch-free). Values in
+// 0..65535 truncate exactly through the 32-bit conversion, which vectorises
+// on every instruction set (a rounding instruction needs SSE4.1).
+KZ_ALWAYS_INLINE double ClampTruncD(double x, double top)
+{
+    x = x > 0 ? x : 0.0;
+    x = x > top ? top : x;
+    return double(int32_t(x));
+}
+
+// Truncation toward zero of a value known to lie well inside the int32 range.
+KZ_ALWAYS_INLINE double TruncSmall(double x) { return double(int32_t(x)); }
+
 // x clamped to 0..top, then truncated.
 template <class T>
 inline T ClampTrunc(double x, double top)
@@ -82,27 +96,39 @@ inline T ClampTrunc(double x, double top)
     return T(x);
 }
 
-// Blue, green, red to intensity, saturation, hue.
+// Blue, green, red to intensity, saturation, hue. Written without branches
+// (grey pixels select their own result, and never divide by zero) so that
+// the row loop vectorises; every value is computed by the same operations as
+// a plain per-pixel evaluation.
+template <class T>
+KZ_ALWAYS_INLINE void RgbToIhsD(const double* acos, double R, double G, double B, double& I, double& S, double& H)
+{
+    using K = Scale<T>;
+    const bool grey = (B == G) & (G == R);
+    const double sum = R + G + B;
+    const double mn = std::min(std::min(R, G), B);
+    const double sumS = grey ? 1.0 : sum;
+    double den = (G - B) * (R - B) + (R - G) * (R - G);
+    den = grey ? 1.0 : den;
+    const double x = (2 * R - G - B) / 2 / std::sqrt(den);
+    double idx = TruncSmall((x + 1) * 5000);
+    idx = idx < 0 ? 0 : idx;
+    idx = idx > 10000 ? 10000 : idx;
+    const double f = acos[int(idx)] * kInvTwoPi;
+    const double hue = B > G ? TruncSmall((1 - f) * K::S + 0.5) : TruncSmall(f * K::S + 0.5);
+    I = grey ? R : TruncSmall(sum / 3 + 0.5);
+    S = grey ? 0.0 : TruncSmall((1 - 3 * mn / sumS) * K::S + 0.5);
+    H = grey ? 0.0 : hue;
+}
+
 template <class T>
 inline void RgbToIhs(const double* acos, T b, T g, T r, T& i, T& s, T& h)
 {
-    using K = Scale<T>;
-    if (b == g && g == r) {
-        i = r;
-        s = 0;
-        h = 0;
-        return;
-    }
-    const double R = r, G = g, B = b;
-    const double sum = R + G + B;
-    const double mn = R < G ? (R < B ? R : B) : (G < B ? G : B);
-    i = T(std::trunc(sum / 3 + 0.5));
-    s = sum == 0 ? T(0) : T(std::trunc((1 - 3 * mn / sum) * K::S + 0.5));
-    const double x = (2 * R - G - B) / 2 / std::sqrt((G - B) * (R - B) + (R - G) * (R - G));
-    double idx = std::trunc((x + 1) * 5000);
-    idx = idx < 0 ? 0 : (idx > 10000 ? 10000 : idx);  // a NaN compares false: index 0
-    const double theta = acos[int(idx)];
-    h = b > g ? T(std::trunc((1 - theta * kInvTwoPi) * K::S + 0.5)) : T(std::trunc(theta * kInvTwoPi * K::S + 0.5));
+    double I, S, H;
+    RgbToIhsD<T>(acos, r, g, b, I, S, H);
+    i = T(I);
+    s = T(S);
+    h = T(H);
 }
 
 // Intensity, saturation, hue to blue, green, red.
@@ -169,6 +195,57 @@ KZ_ALWAYS_INLINE void YccToRgb(T Y, T Cr, T Cb, T& b, T& g, T& r)
 
 enum class Conv { RgbToIhs, IhsToRgb, RgbToYcc, YccToRgb };
 
+// Pixels of a row go through in chunks: deinterleaved into three arrays of
+// doubles, transformed by a loop the compiler vectorises, written back.
+constexpr size_t kChunk = 256;
+
+template <class T>
+KZ_ALWAYS_INLINE void ChunkIhs(const double* acos, T* p, size_t n)
+{
+    double a[kChunk], b[kChunk], c[kChunk];
+    for (size_t i = 0; i < n; ++i) {
+        a[i] = p[3 * i];
+        b[i] = p[3 * i + 1];
+        c[i] = p[3 * i + 2];
+    }
+    for (size_t i = 0; i < n; ++i) {
+        double I, S, H;
+        RgbToIhsD<T>(acos, c[i], b[i], a[i], I, S, H);
+        a[i] = I;
+        b[i] = S;
+        c[i] = H;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        p[3 * i] = T(a[i]);
+        p[3 * i + 1] = T(b[i]);
+        p[3 * i + 2] = T(c[i]);
+    }
+}
+
+template <class T>
+KZ_ALWAYS_INLINE void ChunkYcc(T* p, size_t n)
+{
+    using K = Scale<T>;
+    double a[kChunk], b[kChunk], c[kChunk];
+    for (size_t i = 0; i < n; ++i) {
+        a[i] = p[3 * i];
+        b[i] = p[3 * i + 1];
+        c[i] = p[3 * i + 2];
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const double rr = c[i] / K::Unit, gg = b[i] / K::Unit, bb = a[i] / K::Unit;
+        const double y = 0.299 * rr + 0.587 * gg + 0.114 * bb;
+        a[i] = ClampTruncD(y * K::Unit, K::S);
+        b[i] = ClampTruncD((rr - y) * K::CrK + K::Mid, K::S);
+        c[i] = ClampTruncD((bb - y) * K::CbK + K::Mid, K::S);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        p[3 * i] = T(a[i]);
+        p[3 * i + 1] = T(b[i]);
+        p[3 * i + 2] = T(c[i]);
+    }
+}
+
 // Transforms every pixel of a 3-component picture in place.
 template <class T>
 void TransformRows(SKzPicBuf* pic, Conv conv)
@@ -179,8 +256,10 @@ void TransformRows(SKzPicBuf* pic, Conv conv)
         T* p = reinterpret_cast<T*>(pic->pData + size_t(row) * pic->uiWidthBytes);
         switch (conv) {
         case Conv::RgbToIhs:
-            for (size_t x = 0; x < w; ++x, p += 3)
-                RgbToIhs<T>(acos, p[0], p[1], p[2], p[0], p[1], p[2]);
+            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                for (size_t x = 0; x < w; x += kChunk)
+                    ChunkIhs<T>(acos, p + 3 * x, w - x < kChunk ? w - x : kChunk);
+            });
             break;
         case Conv::IhsToRgb:
             for (size_t x = 0; x < w; ++x, p += 3)
@@ -188,9 +267,8 @@ void TransformRows(SKzPicBuf* pic, Conv conv)
             break;
         case Conv::RgbToYcc:
             KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                T* q = p;
-                for (size_t x = 0; x < w; ++x, q += 3)
-                    RgbToYcc<T>(q[0], q[1], q[2], q[0], q[1], q[2]);
+                for (size_t x = 0; x < w; x += kChunk)
+                    ChunkYcc<T>(p + 3 * x, w - x < kChunk ? w - x : kChunk);
             });
             break;
         case Conv::YccToRgb:
