@@ -9,7 +9,7 @@
 
 #if KZ_PIC_HAVE_COMPOSE_KERNELS
 #include "gnr_picture/KzKernelsCompose.h"
-#include "gnr_picture/KzKernelsComposeInternal.h"
+#include "gnr_picture/internal/KzKernelsComposeInternal.h"
 #endif
 #if KZ_PIC_HAVE_SPECTRAL_KERNELS
 #include "gnr_picture/internal/KzKernelsSpectralInternal.h"
@@ -161,7 +161,7 @@ kz_result CKzPicMemAPI::MapComponentsMToN(void* dst, unsigned dstComps, unsigned
         const u16* s = static_cast<const u16*>(src);
         if (srcComps == 1) {
             KzRowLut8 t = static_cast<KzRowLut8>(lut->pLut);
-            return marks ? KzMapCompDepth_1x16_3x8_overexp_underexp(d, dstStride, s, srcBits, srcStride, t, over,
+            return marks ? mapcomp_1x16_3x8_overexp_underexp(d, dstStride, s, srcBits, srcStride, t, over,
                                                                     under, width, count)
                          : KzMapCompDepth_1x16_3x8(d, dstStride, s, srcBits, srcStride, t, width, count);
         }
@@ -169,7 +169,7 @@ kz_result CKzPicMemAPI::MapComponentsMToN(void* dst, unsigned dstComps, unsigned
         switch (srcComps) {
 #define KZ_MAPCOMP16(n)                                                                                            \
     case n:                                                                                                        \
-        return marks ? KzMapCompDepth_##n##x16_3x8_overexp_underexp(d, dstStride, s, srcBits, srcStride, t, mask, \
+        return marks ? mapcomp_##n##x16_3x8_overexp_underexp(d, dstStride, s, srcBits, srcStride, t, mask, \
                                                                     over, under, width, count)                     \
                      : KzMapCompDepth_##n##x16_3x8(d, dstStride, s, srcBits, srcStride, t, mask, width, count);
             KZ_MAPCOMP16(2)
@@ -179,7 +179,7 @@ kz_result CKzPicMemAPI::MapComponentsMToN(void* dst, unsigned dstComps, unsigned
             KZ_MAPCOMP16(6)
 #undef KZ_MAPCOMP16
         default:
-            return marks ? KzMapCompDepth_Nx16_3x8_overexp_underexp(d, dstStride, s, srcBits, srcComps, srcStride, t,
+            return marks ? mapcomp_Nx16_3x8_overexp_underexp(d, dstStride, s, srcBits, srcComps, srcStride, t,
                                                                     mask, over, under, width, count)
                          : KzMapCompDepth_Nx16_3x8(d, dstStride, s, srcBits, srcStride, srcComps, t, mask, width,
                                                    count);
