@@ -310,8 +310,10 @@ void TransformRows(SKzPicBuf* pic, Conv conv)
         T* p = reinterpret_cast<T*>(pic->pData + size_t(row) * pic->uiWidthBytes);
         switch (conv) {
         case Conv::RgbToIhs:
-            for (size_t x = 0; x < w; x += kChunk)
-                ChunkIhs<T>(acos, p + 3 * x, w - x < kChunk ? w - x : kChunk, avx2);
+            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                for (size_t x = 0; x < w; x += kChunk)
+                    ChunkIhs<T>(acos, p + 3 * x, w - x < kChunk ? w - x : kChunk, avx2);
+            });
             break;
         case Conv::IhsToRgb:
             for (size_t x = 0; x < w; ++x, p += 3)
