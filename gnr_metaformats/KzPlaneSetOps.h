@@ -7,10 +7,18 @@
 #include "gnr_system/CKzRangeMask.h"
 
 #include <climits>
+#include <map>
 #include <new>
 #include <vector>
 
 namespace kzplanes {
+
+// Sample index -> new index. The comparator keeps the container's code out
+// of the library's exported symbols.
+struct __attribute__((visibility("hidden"))) IndexLess {
+    bool operator()(kz_uint32 a, kz_uint32 b) const { return a < b; }
+};
+typedef std::map<kz_uint32, kz_uint32, IndexLess> IndexMap;
 
 // How a component mask selects a plane.
 struct Selection {

@@ -100,7 +100,7 @@ int SKzPicturePlanes::Copy(SKzPicturePlanes& dst, const SKzPicturePlanes& src, u
     const unsigned srcSamples = SampleCount(src);
     // Distinct sample indexes in order of first use; an index naming no
     // sample setting of src gets a default one.
-    std::map<kz_uint32, kz_uint32> newIndex;
+    IndexMap newIndex;
     std::vector<kz_uint32> oldOf;
     SKzSampleSetting* samples = nullptr;
     if (srcSamples) {
@@ -242,7 +242,7 @@ unsigned SKzPicturePlanes::MergePlanes(SKzPicturePlanes& dst, SKzPicturePlanes& 
     const unsigned sp = PlaneCount(src), ss = SampleCount(src);
     // First pass: what the mask adds.
     kz_uint64 addPlanes = 0, addComps = 0, start = 0;
-    std::map<kz_uint32, kz_uint32> newIndex;  // source sample index -> slot after the old ones
+    IndexMap newIndex;  // source sample index -> slot after the old ones
     try {
         for (unsigned p = 0; p < sp; ++p) {
             const Selection sel = Classify(m, start, src.pPlanes[p].uiCompCount);

@@ -186,7 +186,7 @@ unsigned SKzPicturePlanes::ExtractPlanes(SKzPicturePlanes& dst, SKzPicturePlanes
     const unsigned srcPlanes = PlaneCount(src), room = PlaneCount(dst);
     if (srcPlanes == 0 || room == 0) return 0;
     const unsigned srcSamples = SampleCount(src), dstSamples = SampleCount(dst);
-    std::map<kz_uint32, kz_uint32> newIndex;  // source sample index -> new index, by first use
+    IndexMap newIndex;  // source sample index -> new index, by first use
     unsigned k = 0;
     kz_uint64 comps = 0, start = 0;
     static const unsigned forward[3] = {0, 1, 2}, backward[3] = {2, 1, 0};
@@ -239,7 +239,7 @@ unsigned Rebuild(SKzPicturePlanes& dst, const SKzPicturePlanes& src, const std::
     const unsigned n = (unsigned)taken.size();
     SKzPicturePlaneDesc* planes = NewPlanes(n);
     if (n && !planes) return PlaneCount(dst);
-    std::map<kz_uint32, kz_uint32> newIndex;
+    IndexMap newIndex;
     std::vector<kz_uint32> oldOf;
     kz_uint64 comps = 0;
     for (unsigned k = 0; k < n; ++k) {
