@@ -3,10 +3,16 @@
 // stdio in the same run: the counters give both throughputs and their ratio
 // (plain time / chunker time; 1.0 means as fast as plain stdio).
 // BM_ReadOneOfMany shows the cost of reading one chunk as the map grows.
+// BM_OpenVsMapRead opens a container read-only beside a plain read of its map
+// chunk's bytes (open, pread into a fresh buffer, close) in the same run, and
+// times closing and destroying it. BM_DamagedMapReadAll reads every entry of
+// a map whose entries all point into garbage: the cost per entry stays flat
+// as the number of entries grows.
 // The files go to /dev/shm when it exists (so the disk's write-back does
 // not drown the comparison), else /tmp; VT5_BENCH_DIR overrides.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -225,8 +234,189 @@ void BM_ReadOneOfMany(benchmark::State& state)
     c.Finalize();
 }
 
+
+void le32(std::vector<unsigned char>& b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+void le64(std::vector<unsigned char>& b, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+const char kSigName[] = "VT5 FILE SIGNATURE CHUNK NAME01!";
+const char kMapName[] = "VT5 FILEMAP SIGNATURE NAME 0001!";
+const char kMapSig[] = "VT5 CHUNK MAP SIGNATURE 0000001!";
+
+// Appends the map chunk (entries listed in descending name order) and the
+// trailer to the file bytes f; returns the offset and length of its data.
+std::pair<uint64_t, uint64_t> appendMap(std::vector<unsigned char>& f, const std::map<std::string, uint64_t>& entries)
+{
+    f.resize((f.size() + 4095) / 4096 * 4096, 0);
+    const uint64_t mapAt = f.size();
+    std::vector<unsigned char> data;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        data.insert(data.end(), it->first.begin(), it->first.end());
+        le64(data, it->second);
+        le64(data, 8);
+    }
+    data.insert(data.end(), kMapSig, kMapSig + 32);
+    le64(data, mapAt);
+    const size_t fixed = 48 + data.size() + 40;
+    data.resize(data.size() + (4096 - fixed % 4096) % 4096, 0);
+    data.insert(data.end(), kMapSig, kMapSig + 32);
+    le64(data, mapAt);
+    le32(f, 0x0ABECEDA);
+    le32(f, 32);
+    le64(f, data.size());
+    f.insert(f.end(), kMapName, kMapName + 32);
+    f.insert(f.end(), data.begin(), data.end());
+    return {mapAt + 48, data.size()};
+}
+
+std::vector<unsigned char> signatureBlock()
+{
+    std::vector<unsigned char> f;
+    le32(f, 0x0ABECEDA);
+    le32(f, 32);
+    le64(f, 64);
+    f.insert(f.end(), kSigName, kSigName + 32);
+    const char version[] = "Ver3.0";
+    f.insert(f.end(), version, version + 6);
+    f.resize(4096, 0);
+    return f;
+}
+
+void writeBytes(const std::string& path, const std::vector<unsigned char>& f)
+{
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out || std::fwrite(f.data(), 1, f.size(), out) != f.size())
+        std::abort();
+    std::fclose(out);
+}
+
+// Opening read-only against a plain read of the map's bytes; the counters
+// give open / plain read (best and median pass) and the cost of closing and
+// destroying the container per chunk.
+void BM_OpenVsMapRead(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    // A map as a writer of frames leaves it: names sharing their first 13
+    // characters; the entries' chunks are not read by opening.
+    std::vector<unsigned char> f = signatureBlock();
+    std::map<std::string, uint64_t> entries;
+    for (int i = 0; i < count; ++i)
+        entries[frameName(i)] = 4096u * (i + 1);
+    const auto [dataAt, dataLength] = appendMap(f, entries);
+    const std::string path = ws().file("open.vt5");
+    writeBytes(path, f);
+    const std::wstring wpath(path.begin(), path.end());
+
+    std::vector<double> plain, open, close;
+    bool plainFirst = true;
+    for (auto _ : state) {
+        double pair = 0;
+        for (int k = 0; k < 2; ++k) {
+            const bool doPlain = (k == 0) == plainFirst;
+            if (doPlain) {
+                const auto t0 = std::chrono::steady_clock::now();
+                const int fd = ::open(path.c_str(), O_RDONLY);
+                std::unique_ptr<char[]> buf(new char[dataLength]);
+                if (fd < 0 || pread(fd, buf.get(), dataLength, static_cast<off_t>(dataAt)) != ssize_t(dataLength))
+                    std::abort();
+                ::close(fd);
+                benchmark::DoNotOptimize(buf.get());
+                buf.reset();
+                const double t = seconds(t0, std::chrono::steady_clock::now());
+                plain.push_back(t);
+                pair += t;
+            } else {
+                const auto t0 = std::chrono::steady_clock::now();
+                auto* c = new CKzFileChunker;
+                CKzStringA v;
+                if (c->Initialize_File(wpath.c_str(), true, true, v) != 0 || c->GetChunkCount() != size_t(count))
+                    std::abort();
+                const auto t1 = std::chrono::steady_clock::now();
+                c->Finalize();
+                delete c;
+                const auto t2 = std::chrono::steady_clock::now();
+                open.push_back(seconds(t0, t1));
+                close.push_back(seconds(t1, t2));
+                pair += seconds(t0, t2);
+            }
+        }
+        plainFirst = !plainFirst;
+        state.SetIterationTime(pair);
+    }
+    std::sort(plain.begin(), plain.end());
+    std::sort(open.begin(), open.end());
+    std::sort(close.begin(), close.end());
+    state.counters["MapBytes"] = double(dataLength);
+    state.counters["Open_us_best"] = open.front() * 1e6;
+    state.counters["MapRead_us_best"] = plain.front() * 1e6;
+    state.counters["OpenPerMapRead_best"] = open.front() / plain.front();
+    state.counters["OpenPerMapRead_median"] = open[open.size() / 2] / plain[plain.size() / 2];
+    state.counters["Open_ns_per_chunk"] = open.front() * 1e9 / count;
+    state.counters["Close_ns_per_chunk"] = close.front() * 1e9 / count;
+}
+
+// A file whose map lists `count` entries that all point into garbage: half
+// of them lie before the chunk of their own name (found by scanning), half
+// before a chunk of another name (-9). Each iteration opens the file and
+// reads every entry once, in name order.
+void BM_DamagedMapReadAll(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    std::vector<unsigned char> f = signatureBlock();
+    std::map<std::string, uint64_t> entries;
+    uint32_t x = 12345;
+    for (int i = 0; i < count / 2; ++i) {
+        const size_t garbageAt = f.size();
+        x = x * 1664525u + 1013904223u;
+        const size_t garbage = 8 + (x >> 8) % 32;
+        for (size_t k = 0; k < garbage; ++k)
+            f.push_back(static_cast<unsigned char>(0x41 + k % 26));
+        const std::string name = "C" + std::to_string(i) + "!";
+        le32(f, 0x0ABECEDA);
+        le32(f, static_cast<uint32_t>(name.size()));
+        le64(f, 4);
+        f.insert(f.end(), name.begin(), name.end());
+        le32(f, static_cast<uint32_t>(i));
+        entries[name] = garbageAt + 1;
+        entries["X" + std::to_string(i) + "!"] = garbageAt + 2;
+    }
+    appendMap(f, entries);
+    const std::string path = ws().file("damaged.vt5");
+    writeBytes(path, f);
+    const std::wstring wpath(path.begin(), path.end());
+    std::vector<std::string> names;
+    for (const auto& e : entries)
+        names.push_back(e.first);
+    CKzByteArray data(64);
+    int found = 0;
+    for (auto _ : state) {
+        CKzFileChunker c;
+        CKzStringA v;
+        if (c.Initialize_File(wpath.c_str(), true, true, v) != 0)
+            std::abort();
+        found = 0;
+        for (const std::string& n : names)
+            found += c.GetChunk(data, n.c_str()) == 0;
+        if (found != count / 2)
+            std::abort();
+        c.Finalize();
+    }
+    state.counters["FileBytes"] = double(f.size());
+    state.counters["ns_per_entry"] =
+        benchmark::Counter(double(count), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 } // namespace
 
 BENCHMARK(BM_WriteFrames)->Iterations(10)->UseManualTime();
 BENCHMARK(BM_ReadFrames)->Iterations(12)->UseManualTime();
 BENCHMARK(BM_ReadOneOfMany)->Arg(10)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpenVsMapRead)->Arg(10)->Arg(1000)->Arg(100000)->Iterations(40)->UseManualTime();
+BENCHMARK(BM_DamagedMapReadAll)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -4,12 +4,18 @@
 //
 // The first input byte selects the road: bit 0 file instead of memory,
 // bit 1 rebuild a missing map, bit 2 open for appending, bits 3-4 where the
-// progress callback stops the rebuild. The rest is the file.
+// progress callback stops the rebuild, bit 7 the harness writes a valid
+// 4096-byte signature block first. The rest is the file (after that block).
+// With bit 7 a whole container fits the fuzzer's default length limit: the
+// map chunk need not be padded for the reader, so chunks, the map and its
+// trailer take a few hundred bytes.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "gnr_system/CKzByteArray.h"
 #include "gnr_system/CKzString.h"
@@ -79,6 +85,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool append = mode & 4;
     g_stopAfter = (mode >> 3) & 3;
     g_calls = 0;
+
+    std::vector<uint8_t> withSignature;
+    if (mode & 0x80) {
+        withSignature.assign(4096, 0);
+        const uint8_t head[16] = {0xDA, 0xCE, 0xBE, 0x0A, 32, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0};
+        std::memcpy(withSignature.data(), head, 16);
+        std::memcpy(withSignature.data() + 16, "VT5 FILE SIGNATURE CHUNK NAME01!", 32);
+        std::memcpy(withSignature.data() + 48, "Ver3.0", 6);
+        withSignature.insert(withSignature.end(), data, data + size);
+        data = withSignature.data();
+        size = withSignature.size();
+    }
 
     CKzByteArray mem(4096);
     std::wstring wpath;

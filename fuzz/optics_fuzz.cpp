@@ -99,7 +99,7 @@ void LoadXmlText(Kind k, Record& rec, const char* text, size_t size)
 void Evaluate(CKzOpticalFilterSpectrum& s)
 {
     double a, b, c, buf[64], buf2[64];
-    unsigned idx, colour;
+    unsigned idx = 0, colour = 0;
     s.GetPeakAndFwhm(a, b, c);
     (void)s.GetTabbedPointCount();
     (void)s.GetTabbedPointCountEx();

@@ -388,50 +388,43 @@ int Desc::LoadFromLiteVariant(CKzLiteVariantR& r)
     return KZ_OK;
 }
 
-namespace {
-
-void LeaveLevels(CKzLiteVariantR& r, int n)
-{
-    while (n-- > 0) r.LevelEnd();
-}
-
-} // namespace
-
 Desc::CKzItem* Desc::CreateItemFromLiteVariant(CKzLiteVariantR& r)
 {
     wchar_t name[256];
     if (r.GetCurrentName(name, 255) != KZ_OK) return nullptr;
     ItemCreator creator = FindCreator(name);
-    CKzLiteVariantR copy;
-    bool haveCopy = false;
-    int entered = 0;
-    if (!creator) {
-        // An entry of a class this library does not know: keep its bytes and
-        // descend to the nearest known base level inside it.
-        if (r.ExtractCurrent(copy) != KZ_OK) return nullptr;
-        haveCopy = true;
-        while (!creator) {
-            if (entered >= CKzLiteVariantR::MAX_DEPTH || r.GetCurrentType() != eKzLVLevel ||
-                r.CurrentLevelBegin() != KZ_OK) {
-                LeaveLevels(r, entered);
-                return nullptr;
-            }
-            ++entered;
-            // A level without records names no base.
-            if (!r.IsNextValue() || r.GetCurrentName(name, 255) != KZ_OK) {
-                LeaveLevels(r, entered);
-                return nullptr;
-            }
-            creator = FindCreator(name);
+    if (creator) {
+        CKzItem* item = nullptr;
+        try {
+            item = creator();
+        } catch (...) {
+            return nullptr;
         }
+        if (item) item->LoadFromLiteVariant(r);
+        return item;
+    }
+    // An entry of a class this library does not know: keep its bytes and
+    // descend to the nearest known base level inside it. The descent reads
+    // a copy of the entry alone, so what the item becomes depends only on the
+    // bytes that are written back, and the reader's cursor stays on the entry.
+    CKzLiteVariantR copy;
+    if (r.ExtractCurrent(copy) != KZ_OK) return nullptr;
+    CKzLiteVariantR walk(copy);
+    walk.Reset();
+    for (int depth = 0; !creator; ++depth) {
+        if (depth >= CKzLiteVariantR::MAX_DEPTH || walk.GetCurrentType() != eKzLVLevel ||
+            walk.CurrentLevelBegin() != KZ_OK)
+            return nullptr;
+        // A level without records names no base.
+        if (!walk.IsNextValue() || walk.GetCurrentName(name, 255) != KZ_OK) return nullptr;
+        creator = FindCreator(name);
     }
     CKzItem* item = nullptr;
     try {
         item = creator();
     } catch (...) {
-        item = nullptr;
+        return nullptr;
     }
-    if (item && item->LoadFromLiteVariant(r) == KZ_OK && haveCopy) item->SetUnknownData(copy);
-    LeaveLevels(r, entered);
+    if (item && item->LoadFromLiteVariant(walk) == KZ_OK) item->SetUnknownData(copy);
     return item;
 }

@@ -49,4 +49,27 @@ void Failure(int line)
     KZ_PrintFailure("gnr_metaformats/OpticalFilters", line);
 }
 
+void MetaFailure(int line)
+{
+    KZ_PrintFailure("gnr_metaformats/PictureMetadata", line);
+}
+
+bool EnterChild(CKzLiteVariantR& r, const wchar_t* name, unsigned index)
+{
+    if (r.LevelBegin(name) == KZ_OK) return true;
+    r.FirstValue();
+    for (unsigned k = 0; k < index; ++k) {
+        if (!r.IsNextValue() || r.NextValue() != KZ_OK) return false;
+    }
+    if (!r.IsNextValue()) return false;
+    return r.CurrentLevelBegin() == KZ_OK;
+}
+
+const CKzVariant* ChildOf(const CKzVariant& list, const wchar_t* name, unsigned index)
+{
+    if (const CKzVariant* c = list.SearchFixedOneLevel(name)) return c;
+    if (index > 0x7FFFFFFFu) return nullptr;
+    return list.IndexPtr(static_cast<int>(index));
+}
+
 } // namespace kzmeta

@@ -27,7 +27,16 @@ CKzVariant& AppendChild(CKzVariant& list, const wchar_t* name = nullptr);
 // count its header claims). The cursor ends at the level's first record.
 unsigned CountRecords(CKzLiteVariantR& r);
 
-// Prints the failure line of a record that could not be saved or loaded.
+// Prints the failure line of an optical record that could not be saved or loaded.
 void Failure(int line);
+// The same for the picture metadata records.
+void MetaFailure(int line);
+
+// Enters the child level named `name` of the current level, else the child
+// at position `index`; false when neither can be entered.
+bool EnterChild(CKzLiteVariantR& r, const wchar_t* name, unsigned index);
+
+// The child of a list node named `name`, else child `index`; null when none.
+const CKzVariant* ChildOf(const CKzVariant& list, const wchar_t* name, unsigned index);
 
 } // namespace kzmeta

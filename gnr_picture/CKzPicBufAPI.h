@@ -111,6 +111,44 @@ public:
     static kz_result ConvertIHStoRGB(SKzPicBuf* dst, SKzPicBuf* src);
     static kz_result ConvertRGBtoYCrCb(SKzPicBuf* dst, SKzPicBuf* src);
     static kz_result ConvertYCrCbtoRGB(SKzPicBuf* dst, SKzPicBuf* src);
+
+    // --- Arithmetic ----------------------------------------------------------
+    // New depth (scaled by shifting) and component count (a single component
+    // copied into every component, or the plain mean of several copied into
+    // each). -2 for counts neither side of which is 1 or 3, for 3 or more
+    // components into more, and for depths other than 8 and 9..16; -3 when the
+    // result cannot be allocated. On failure the picture is unchanged.
+    static kz_result ConvertBpcAndComp(SKzPicBuf* pic, unsigned bits, unsigned comps);
+    // Every pixel set to the values (one per component, cut to the sample
+    // type); -2 for depths other than 8 and 9..16.
+    static kz_result AssignConst(SKzPicBuf* pic, unsigned* values);
+    // One constant per component; dst and src may be the same picture. -9 for
+    // pictures of different shape; otherwise the dispatch's code.
+    static kz_result AddConst(SKzPicBuf* dst, SKzPicBuf* src, int* c);
+    static kz_result AddConstRotate(SKzPicBuf* dst, SKzPicBuf* src, int* c);
+    static kz_result SubConst(SKzPicBuf* dst, SKzPicBuf* src, int* c);
+    static kz_result MinConst(SKzPicBuf* dst, SKzPicBuf* src, unsigned* c);
+    static kz_result MaxConst(SKzPicBuf* dst, SKzPicBuf* src, unsigned* c);
+    static kz_result MultConst(SKzPicBuf* dst, SKzPicBuf* src, double* c);
+    static kz_result DivConst(SKzPicBuf* dst, SKzPicBuf* src, double* c);
+    // Sample by sample over the overlap of the three pictures, the sources of
+    // equal bits; results rescaled between 8 and 9..16 bits and clamped to the
+    // destination's range. -9 for null pictures, different source bits or
+    // depths below 8; -2 above 16.
+    static kz_result MinComp(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b);
+    static kz_result MaxComp(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b);
+    static kz_result AbsDif(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b);
+    static kz_result Addition(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b);
+    // a - b (b - a with reverse), 0 where negative.
+    static kz_result Subtract(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b, int reverse);
+    // About (a percent + b (100 - percent)) / 100; -4 for a percent outside
+    // 0..100; the three pictures of equal bits and components.
+    static kz_result WeightedAddition(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* b, int percent);
+    // Masked forms: 8-bit masks (null: set everywhere) that cover the overlap
+    // (else -9); both set: the operation, only maskB: b, otherwise a.
+    static kz_result AbsDif(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* maskA, SKzPicBuf* b, SKzPicBuf* maskB);
+    static kz_result WeightedAddition(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* maskA, SKzPicBuf* b,
+                                      SKzPicBuf* maskB, int percent);
 };
 
 // Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a

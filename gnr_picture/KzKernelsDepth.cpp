@@ -4,6 +4,7 @@
 #include "gnr_picture/KzKernelsC.h"
 #include "gnr_picture/internal/KzKernelsInternalK1.h"
 
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -74,6 +75,30 @@ int ChangeContainer(void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint
 // LUTs
 // ---------------------------------------------------------------------------
 
+// Plain lookups, eight a step: two 64-bit loads of four words, one 64-bit
+// store of eight bytes.
+void ScalarRows16to8(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t n, size_t rows, const uint8_t* tab,
+                     uint16_t mask)
+{
+    for (size_t r = 0; r < rows; ++r) {
+        uint8_t* d = KzRow<uint8_t>(dst, dRB, r);
+        const uint16_t* s = KzRow<uint16_t>(src, sRB, r);
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            uint64_t a, b;
+            std::memcpy(&a, s + i, 8);
+            std::memcpy(&b, s + i + 4, 8);
+            const uint64_t out = uint64_t(tab[a & mask]) | (uint64_t(tab[(a >> 16) & mask]) << 8) |
+                                 (uint64_t(tab[(a >> 32) & mask]) << 16) | (uint64_t(tab[(a >> 48) & mask]) << 24) |
+                                 (uint64_t(tab[b & mask]) << 32) | (uint64_t(tab[(b >> 16) & mask]) << 40) |
+                                 (uint64_t(tab[(b >> 32) & mask]) << 48) | (uint64_t(tab[(b >> 48) & mask]) << 56);
+            std::memcpy(d + i, &out, 8);
+        }
+        for (; i < n; ++i)
+            d[i] = tab[s[i] & mask];
+    }
+}
+
 // Flat table: d = tab[s & mask] for every sample.
 template <class TD, class TS>
 int FlatLut(void* dst, uint32_t dRB, const void* src, uint32_t sRB, const TD* tab, size_t comps, TS mask,
@@ -81,6 +106,11 @@ int FlatLut(void* dst, uint32_t dRB, const void* src, uint32_t sRB, const TD* ta
 {
     if (comps == 0)
         return KZ_OK;
+    if constexpr (sizeof(TS) == 2 && sizeof(TD) == 1) {
+        // Faster than vector gathers on the processors measured.
+        ScalarRows16to8(dst, dRB, src, sRB, size_t(width) * comps, KzRowCount(width, count), tab, mask);
+        return KZ_OK;
+    }
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
         KzForRows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
                            [tab, mask](TD* __restrict d, const TS* __restrict s, size_t n) KZ_INLINE_LAMBDA {

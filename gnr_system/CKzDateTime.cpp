@@ -253,7 +253,11 @@ CKzDateTime& CKzDateTime::Set(unsigned short day, Month month, int year, unsigne
     if (month == Inv_Month) month = GetCurrentMonth();
     if (year == Inv_Year || month == Inv_Month) return Failed();
 
-    if (year >= 1970 && year <= 2037) {
+    // From 1970 on, the C library turns the fields into an instant with the
+    // zone's daylight saving, as GetTm does in the other direction (for years
+    // past 2037 too, where the zone's rule keeps applying). Earlier fields are
+    // local standard time in both directions.
+    if (year >= 1970) {
         struct tm t;
         std::memset(&t, 0, sizeof(t));
         t.tm_year = year - 1900;
@@ -279,9 +283,12 @@ CKzDateTime& CKzDateTime::Set(unsigned short day, Month month, int year, unsigne
 CKzDateTime& CKzDateTime::Set(const struct tm& t)
 {
     struct tm copy = t;
+    // mktime leaves the week day alone when it fails, so a marker there tells
+    // a failure from the valid instant one second before 1970.
+    copy.tm_wday = -1;
     time_t s = mktime(&copy);
     const kz_int64 maxSecs = kMaxMs / 1000;
-    if (s != static_cast<time_t>(-1)) {
+    if (s != static_cast<time_t>(-1) || copy.tm_wday != -1) {
         if (s < -maxSecs || s > maxSecs) return Failed();
         m_time = static_cast<kz_int64>(s) * TIME_T_FACTOR;
         return *this;
@@ -398,7 +405,15 @@ CKzDateTime& CKzDateTime::MakeTimezone(const TimeZone& tz, bool noDST)
 {
     // A value beyond the calendar is not shifted (it could overflow).
     if (m_time < -kMaxMs || m_time > kMaxMs) return *this;
-    const long d = (!noDST && IsDST(Country_Default) == 1) ? 3600 : 0;
+    // The hour of daylight saving to remove is the one the setter applied to
+    // the local fields: the C library's decision from 1970 on, none before
+    // (earlier fields are local standard time). Asking the country's rules
+    // before 1970 would move such values an hour away from their fields.
+    long d = 0;
+    if (!noDST && m_time >= 0) {
+        struct tm t;
+        if (LocalTm(static_cast<time_t>(m_time / 1000), &t) && t.tm_isdst > 0) d = 3600;
+    }
     m_time -= (static_cast<kz_int64>(tz.GetOffset()) + GetSystemOffset() - d) * 1000;
     return *this;
 }

@@ -353,12 +353,13 @@ const wchar_t* CKzDateTime::ParseRfc822Date(const wchar_t* date)
         }
         p += len;
     }
-    CKzDateTime dt;
-    if (&dt.Set(static_cast<unsigned short>(day), static_cast<Month>(month), year, static_cast<unsigned short>(hour),
-                static_cast<unsigned short>(minute), static_cast<unsigned short>(second), 0) != &dt)
-        return nullptr;
-    dt.MakeTimezone(TimeZone::FromOffset(offsetMinutes * 60));
-    *this = dt;
+    // The instant at which a clock of that offset showed the fields, computed
+    // on the calendar directly: going through local time would depend on the
+    // process zone's daylight saving (an hour off in a local gap, or where the
+    // local rules and the setter disagree).
+    const kz_int64 days = KZ_TruncatedJulianDay(day, month, year) - 2440587;
+    const kz_int64 secs = static_cast<kz_int64>(hour) * 3600 + minute * 60 + second - offsetMinutes * 60;
+    m_time = days * 86400000 + secs * 1000;
     return p;
 }
 

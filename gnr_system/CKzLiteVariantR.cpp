@@ -404,7 +404,9 @@ int CKzLiteVariantR::Find(const wchar_t* name, unsigned long& offset)
     const SLevel& l = m_pStack[m_iLevel];
     if (l.uiCount == 0) return KZ_ERR_FAILED;
     const u8* p = blob();
-    u32 ns = m ? m + 1 : 0;
+    // The search name is compared with its zero unit, so an unnamed record is
+    // found only at the cursor, never through the index.
+    const u32 ns = m + 1;
     u64 lo = 0, hi = l.uiCount;
     while (lo < hi) {
         u64 mid = lo + (hi - lo) / 2;

@@ -601,9 +601,53 @@ int CKzSerializerXMLString::VariantFromXML(CKzVariant& result, const CKzStringW&
     return VariantFromXML(result, text.GetString(), (unsigned)text.GetLength());
 }
 
+namespace {
+
+// Writers that encode each UTF-16 unit on its own put a control character c
+// as the three-byte forms of U+DB80 and U+DC00 + c. expat refuses the bytes of
+// surrogate code points, so each such pair (high unit exactly U+DB80, any low
+// unit) is joined into the four-byte form of the code point the pair stands
+// for, U+F0000 + (low - U+DC00), which the value restorer already handles.
+// Any other surrogate bytes are left for the parser to refuse.
+inline bool IsJoinablePair(const unsigned char* p)
+{
+    return p[0] == 0xED && p[1] == 0xAE && p[2] == 0x80 && p[3] == 0xED && (p[4] & 0xF0) == 0xB0 &&
+           (p[5] & 0xC0) == 0x80;
+}
+
+bool JoinEscapePairs(const char* text, size_t n, std::string& out)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
+    const void* hit = n >= 6 ? std::memchr(s, 0xED, n - 5) : nullptr;
+    size_t i = hit ? (size_t)(static_cast<const unsigned char*>(hit) - s) : n;
+    for (; i + 6 <= n; ++i)
+        if (s[i] == 0xED && IsJoinablePair(s + i)) break;
+    if (i + 6 > n) return false;
+    out.clear();
+    out.reserve(n);
+    out.append(text, i);
+    while (i < n) {
+        if (i + 6 <= n && s[i] == 0xED && IsJoinablePair(s + i)) {
+            const u32 k = ((u32)(s[i + 4] & 0x0F) << 6) | (u32)(s[i + 5] & 0x3F);
+            out.push_back((char)0xF3);
+            out.push_back((char)0xB0);
+            out.push_back((char)(0x80 | (k >> 6)));
+            out.push_back((char)(0x80 | (k & 0x3F)));
+            i += 6;
+        } else {
+            out.push_back((char)s[i++]);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 int CKzSerializerXMLString::VariantFromXML_UTF8(CKzVariant& result, const char* text, unsigned n)
 {
     if (!text) n = 0;
+    std::string joined;
+    if (JoinEscapePairs(text, n, joined)) return Parse(result, joined.data(), joined.size(), nullptr, false);
     return Parse(result, text, n, nullptr, false);
 }
 

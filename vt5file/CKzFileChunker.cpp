@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <memory>
+#include <new>
+#include <string_view>
 #include <cstring>
 
 #include "gnr_system/CKzByteArray.h"
@@ -40,7 +42,8 @@ ChunkLayout layoutFor(u64 nameLength, u64 length1, u64 length2)
 CKzFileChunker::CKzFileChunker()
     : m_bFinalized(false), m_bOpen(false), m_bMapMissing(false), m_uStreamOffset(0), m_uStreamWritePos(0),
       m_uStreamDeclared(0), m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_bStreamReplaces(false),
-      m_StreamReplaced{0, 0}, m_uWritePos(0), m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false)
+      m_StreamReplaced{0, 0}, m_uWritePos(0), m_uSize(0), m_bSizeKnown(false), m_bMapHandedOver(false),
+      m_uScannedSize(0)
 {
 }
 
@@ -50,7 +53,8 @@ CKzFileChunker::CKzFileChunker(const CKzFileChunker& other)
       m_uStreamReceived(0), m_uiPending(0), m_bStreaming(false), m_bStreamReplaces(false), m_StreamReplaced{0, 0},
       m_uWritePos(other.m_uWritePos),
       m_uSize(other.m_uSize), m_bSizeKnown(other.m_bSizeKnown),
-      m_bMapHandedOver(other.m_bMapHandedOver || (other.m_bOpen && !other.m_Wrapper.GetReadOnly()))
+      m_bMapHandedOver(other.m_bMapHandedOver || (other.m_bOpen && !other.m_Wrapper.GetReadOnly())),
+      m_uScannedSize(0)
 {
 }
 
@@ -84,11 +88,7 @@ bool CKzFileChunker::GetMapMember(const char* name, SKzChunkMapMember& member) c
 {
     if (!name)
         return false;
-    auto it = m_Map.find(name);
-    if (it == m_Map.end())
-        return false;
-    member = it->second;
-    return true;
+    return m_Map.get(name, member);
 }
 
 // ---------------------------------------------------------------------------
@@ -251,7 +251,7 @@ int CKzFileChunker::dropStream()
     // A broken stream is not filed (an earlier copy of its name is current
     // again); the next chunk takes its place.
     if (m_bStreamReplaces)
-        m_Map[m_sStreamName] = m_StreamReplaced;
+        m_Map.set(m_sStreamName, m_StreamReplaced);
     else
         m_Map.erase(m_sStreamName);
     m_uWritePos = m_uStreamOffset;
@@ -301,6 +301,7 @@ int CKzFileChunker::writeAt(u64 offset, const void* data, size_t length)
 {
     if (m_Wrapper.GetReadOnly())
         return KZ_ERR_FAILED;
+    forgetScans();
     if (offset > static_cast<u64>(LONG_MAX))
         return KZ_ERR_FAILED;
     if (m_Wrapper.IsMemory()) {
@@ -373,7 +374,7 @@ int CKzFileChunker::setChunk(const void* part1, u64 length1, const void* part2, 
     }
     if (r != KZ_OK)
         return r == KZ_ERR_OUT_OF_MEMORY ? r : KZ_ERR_FAILED;
-    m_Map[name] = SKzChunkMapMember{start, l1 + l2};
+    m_Map.set(name, SKzChunkMapMember{start, l1 + l2});
     m_uWritePos = pos;
     return KZ_OK;
 }
@@ -434,11 +435,8 @@ int CKzFileChunker::SetChunkPart(const void* part1, unsigned int length1, const 
         r = writeAt(start, m_Staging.data(), m_Staging.size());
         if (r != KZ_OK)
             return r == KZ_ERR_OUT_OF_MEMORY ? r : KZ_ERR_FAILED;
-        const auto previous = m_Map.find(n);
-        m_bStreamReplaces = previous != m_Map.end();
-        if (m_bStreamReplaces)
-            m_StreamReplaced = previous->second;
-        m_Map[n] = SKzChunkMapMember{start, l1 + length2};
+        m_bStreamReplaces = m_Map.get(n, m_StreamReplaced);
+        m_Map.set(n, SKzChunkMapMember{start, l1 + length2});
         m_bStreaming = true;
         m_sStreamName = n;
         m_uStreamOffset = start;
@@ -511,6 +509,7 @@ int CKzFileChunker::SetMapChunk(const CKzFileChunker* other)
 
 int CKzFileChunker::Reserve(size_t size)
 {
+    forgetScans();
     if (!m_bOpen || m_bFinalized || m_Wrapper.GetReadOnly())
         return KZ_ERR_FAILED;
     if (size > static_cast<size_t>(LONG_MAX))
@@ -540,21 +539,19 @@ int CKzFileChunker::Reserve(size_t size)
 int CKzFileChunker::writeChunkMap()
 {
     std::vector<unsigned char> data;
-    size_t entries = 0;
-    for (const auto& kv : m_Map)
-        entries += kv.first.size() + 16;
+    const u64 entries = m_Map.nameBytes() + 16 * static_cast<u64>(m_Map.size());
     const u64 start = m_uWritePos;
     const u64 fixed = 16 + kNameFieldSig + entries + kTrailer + kTrailer;
     const u64 padding = (kBlock - fixed % kBlock) % kBlock;
     data.reserve(entries + 2 * kTrailer + padding);
     unsigned char num[8];
-    for (auto it = m_Map.rbegin(); it != m_Map.rend(); ++it) {
-        data.insert(data.end(), it->first.begin(), it->first.end());
-        put64(num, it->second.uiOffset);
+    m_Map.forEachDescending([&](std::string_view name, const SKzChunkMapMember& m) {
+        data.insert(data.end(), name.begin(), name.end());
+        put64(num, m.uiOffset);
         data.insert(data.end(), num, num + 8);
-        put64(num, it->second.uiSize);
+        put64(num, m.uiSize);
         data.insert(data.end(), num, num + 8);
-    }
+    });
     put64(num, start);
     data.insert(data.end(), kMapSignature, kMapSignature + 32);
     data.insert(data.end(), num, num + 8);
@@ -570,6 +567,7 @@ int CKzFileChunker::writeChunkMap()
 
 int CKzFileChunker::truncateAt(u64 end)
 {
+    forgetScans();
     if (end > static_cast<u64>(LONG_MAX))
         return KZ_ERR_FAILED;
     u64 size = 0;
@@ -619,15 +617,75 @@ bool CKzFileChunker::validHeaderAt(u64 offset, u64 fileSize, SKzChunkHeader& hea
     return true;
 }
 
+namespace {
+constexpr u64 kNoChunk = ~u64(0);
+}
+
+void CKzFileChunker::forgetScans()
+{
+    m_Scanned.clear();
+    m_uScannedSize = 0;
+}
+
 int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at)
 {
+    if (m_uScannedSize != fileSize) {
+        m_Scanned.clear();
+        m_uScannedSize = fileSize;
+    }
+    // A stretch scanned before that holds from gives the answer at once.
+    auto next = m_Scanned.upper_bound(from);
+    if (next != m_Scanned.begin()) {
+        const auto held = std::prev(next);
+        if (held->second == kNoChunk || from < held->second) {
+            if (held->second == kNoChunk || !validHeaderAt(held->second, fileSize, header, name))
+                return KZ_ERR_FAILED;
+            at = held->second;
+            return KZ_OK;
+        }
+    }
+    // Otherwise scan up to the next known stretch, whose answer then holds.
+    const u64 limit = next != m_Scanned.end() ? next->first : fileSize;
+    const int r = scanForChunk(from, limit, fileSize, header, name, at);
+    if (r < 0)
+        return KZ_ERR_FAILED;
+    if (r == 0) {
+        if (at > from)
+            m_Scanned.insert_or_assign(from, at);
+        return KZ_OK;
+    }
+    u64 found = kNoChunk;
+    if (next != m_Scanned.end()) {
+        found = next->second;
+        m_Scanned.erase(next);
+    }
+    m_Scanned.insert_or_assign(from, found);
+    if (found == kNoChunk || !validHeaderAt(found, fileSize, header, name))
+        return KZ_ERR_FAILED;
+    at = found;
+    return KZ_OK;
+}
+
+int CKzFileChunker::scanForChunk(u64 from, u64 limit, u64 fileSize, SKzChunkHeader& header, std::string& name,
+                                 u64& at)
+{
+    // Reads grow from one block, so that a chunk found close by costs little.
     static constexpr size_t kScan = 65536;
     std::unique_ptr<unsigned char[]> scan(new unsigned char[kScan]);
     unsigned char* const buf = scan.get();
+    size_t window = kBlock;
     u64 pos = from;
-    while (pos < fileSize && fileSize - pos >= 16) {
-        const u64 avail = fileSize - pos;
-        const size_t want = avail < kScan ? static_cast<size_t>(avail) : kScan;
+    if (limit > fileSize)
+        limit = fileSize;
+    while (pos < limit && fileSize - pos >= 16) {
+        // Candidates start before limit; their four magic bytes may reach
+        // three bytes past it.
+        u64 avail = fileSize - pos;
+        if (avail > limit - pos + 3)
+            avail = limit - pos + 3;
+        const size_t want = avail < window ? static_cast<size_t>(avail) : window;
+        if (window < kScan)
+            window *= 2;
         size_t got = 0;
         if (m_Wrapper.ReadAt(pos, buf, want, nullptr, 0, &got) != KZ_OK || got != want)
             return KZ_ERR_FAILED;
@@ -656,11 +714,11 @@ int CKzFileChunker::findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, st
             }
             p = h + 1;
         }
-        if (pos + got >= fileSize)
+        if (pos + got >= fileSize || got < 4)
             break;
         pos += got - 3;
     }
-    return KZ_ERR_FAILED;
+    return 1;
 }
 
 int CKzFileChunker::locateChunk(u64 offset, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at)
@@ -714,64 +772,46 @@ int CKzFileChunker::readChunkMap()
     u64 at = 0;
     if (locateChunk(mapOffset, size, header, name, at) != KZ_OK || name != kMapName)
         return KZ_ERR_FAILED;
-    CKzByteArray data(kBlock);
-    int r = readData(at, header, data);
-    if (r != KZ_OK)
-        return r;
-
-    ChunkMap map;
-    const char* p = reinterpret_cast<const char*>(data.GetData());
-    const u64 total = data.GetSize();
-    u64 pos = 0;
-    while (pos < total) {
-        const u64 left = total - pos;
-        const u64 scan = left < kMaxName + 1 ? left : kMaxName + 1;
-        const void* bang = std::memchr(p + pos, '!', scan);
-        const u64 textLen = bang ? static_cast<u64>(static_cast<const char*>(bang) - (p + pos)) : scan;
-        if (textLen >= 31 && std::memcmp(p + pos, kMapSignature, 31) == 0)
-            break; // the list ends at the map's own signature
-        if (!bang || left - textLen - 1 < 16)
+    // The map's bytes become the arena of its names: one read, no copy.
+    const u64 n = header.uiDataLength;
+    if (n > kMaxData)
+        return KZ_ERR_FAILED;
+    std::unique_ptr<char[]> data(new (std::nothrow) char[n ? n : 1]);
+    if (!data)
+        return KZ_ERR_OUT_OF_MEMORY;
+    if (n) {
+        size_t got = 0;
+        if (m_Wrapper.ReadAt(at + 16 + header.uiNameLength, nullptr, 0, data.get(), n, &got) != KZ_OK || got != n)
             return KZ_ERR_FAILED;
-        std::string entry(p + pos, textLen + 1);
-        const unsigned char* nums = reinterpret_cast<const unsigned char*>(p + pos + textLen + 1);
-        // A name holding a zero byte can never be asked for (names travel as
-        // C strings) and would alias a shorter name: such an entry is damage.
-        if (entry.find('\0') == std::string::npos)
-            map.emplace(std::move(entry), SKzChunkMapMember{get64(nums), get64(nums + 8)});
-        pos += textLen + 1 + 16;
     }
-    m_Map.swap(map);
-    return KZ_OK;
+    return m_Map.parse(std::move(data), n);
 }
 
 int CKzFileChunker::ExistChunk(const char* name)
 {
     if (!name)
         return 0;
-    return m_Map.find(name) != m_Map.end() ? 1 : 0;
+    return m_Map.contains(name) ? 1 : 0;
 }
 
 int CKzFileChunker::GetNextChunkID(CKzStringA& next, const char* name)
 {
+    std::string_view found;
     if (!name || !*name) {
-        if (m_Map.empty())
+        if (!m_Map.first(found))
             return KZ_ERR_NOT_FOUND;
-        next = m_Map.begin()->first.c_str();
-        return KZ_OK;
-    }
-    auto it = m_Map.find(name);
-    if (it == m_Map.end() || ++it == m_Map.end())
+    } else if (!m_Map.next(name, found)) {
         return KZ_ERR_NOT_FOUND;
-    next = it->first.c_str();
+    }
+    next = std::string(found).c_str();
     return KZ_OK;
 }
 
-int CKzFileChunker::prepareRead(const char* name, std::string& n, ChunkMap::iterator& it, u64& fileSize)
+int CKzFileChunker::prepareRead(const char* name, std::string& n, SKzChunkMapMember& entry, u64& fileSize)
 {
     if (!normalizeName(name, n))
         return KZ_ERR_INVALID_ARG;
-    it = m_Map.find(n);
-    if (it == m_Map.end())
+    if (!m_Map.get(n, entry))
         return KZ_ERR_NOT_FOUND;
     if (!m_bOpen || !m_Wrapper.IsOpen())
         return KZ_ERR_FAILED;
@@ -783,16 +823,16 @@ int CKzFileChunker::prepareRead(const char* name, std::string& n, ChunkMap::iter
 int CKzFileChunker::GetChunk(CKzByteArray& data, const char* name)
 {
     std::string n;
-    ChunkMap::iterator it;
+    SKzChunkMapMember entry{0, 0};
     u64 fileSize = 0;
-    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+    if (const int r = prepareRead(name, n, entry, fileSize); r != KZ_OK)
         return r;
-    const u64 off = it->second.uiOffset;
+    const u64 off = entry.uiOffset;
 
     // One read for the usual layout: the map's size is the data length and
     // the name field pads header, name and data to whole blocks (true for
     // one-part chunks and for two-part chunks with block-sized second parts).
-    const u64 d = it->second.uiSize;
+    const u64 d = entry.uiSize;
     if (d <= kMaxData && off <= fileSize) {
         const u64 head = d == 0 ? 16 + n.size() : roundUp(16 + n.size() + d) - d;
         if (head <= 2 * kBlock && head <= fileSize - off && d <= fileSize - off - head) {
@@ -824,7 +864,8 @@ int CKzFileChunker::GetChunk(CKzByteArray& data, const char* name)
         data.SetSize(0);
         return KZ_ERR_FAILED;
     }
-    it->second.uiOffset = at;
+    if (at != off)
+        m_Map.set(n, SKzChunkMapMember{at, entry.uiSize}); // the scan corrects the entry
     return readData(at, header, data);
 }
 
@@ -832,23 +873,26 @@ int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, siz
                                  const char* name)
 {
     std::string n;
-    ChunkMap::iterator it;
+    SKzChunkMapMember entry{0, 0};
     u64 fileSize = 0;
-    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+    if (const int r = prepareRead(name, n, entry, fileSize); r != KZ_OK)
         return r;
     if (header.uiMagic == 0) {
         SKzChunkHeader h;
         std::string found;
         u64 at = 0;
-        if (locateChunk(it->second.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
+        if (locateChunk(entry.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
             return KZ_ERR_FAILED;
-        it->second.uiOffset = at;
+        if (at != entry.uiOffset) {
+            m_Map.set(n, SKzChunkMapMember{at, entry.uiSize}); // the scan corrects the entry
+            entry.uiOffset = at;
+        }
         header = h;
     }
     const u64 dl = header.uiDataLength;
     if (offset > dl || length > dl - offset)
         return KZ_ERR_FAILED;
-    const u64 base = it->second.uiOffset;
+    const u64 base = entry.uiOffset;
     if (base > fileSize || 16 + static_cast<u64>(header.uiNameLength) > fileSize - base)
         return KZ_ERR_FAILED;
     const u64 pos = base + 16 + header.uiNameLength;
@@ -875,23 +919,26 @@ int CKzFileChunker::GetChunkPartTo(SKzChunkHeader& header, void* buffer, u64 off
     if (!buffer && length)
         return KZ_ERR_INVALID_ARG;
     std::string n;
-    ChunkMap::iterator it;
+    SKzChunkMapMember entry{0, 0};
     u64 fileSize = 0;
-    if (const int r = prepareRead(name, n, it, fileSize); r != KZ_OK)
+    if (const int r = prepareRead(name, n, entry, fileSize); r != KZ_OK)
         return r;
     if (header.uiMagic == 0) {
         SKzChunkHeader h;
         std::string found;
         u64 at = 0;
-        if (locateChunk(it->second.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
+        if (locateChunk(entry.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
             return KZ_ERR_FAILED;
-        it->second.uiOffset = at;
+        if (at != entry.uiOffset) {
+            m_Map.set(n, SKzChunkMapMember{at, entry.uiSize}); // the scan corrects the entry
+            entry.uiOffset = at;
+        }
         header = h;
     }
     const u64 dl = header.uiDataLength;
     if (offset > dl || length > dl - offset)
         return KZ_ERR_FAILED;
-    const u64 base = it->second.uiOffset;
+    const u64 base = entry.uiOffset;
     if (base > fileSize || 16 + static_cast<u64>(header.uiNameLength) > fileSize - base)
         return KZ_ERR_FAILED;
     const u64 pos = base + 16 + header.uiNameLength;
@@ -909,7 +956,11 @@ size_t CKzFileChunker::GetChunkNamesByPrefix(const char* prefix, std::vector<std
 {
     names.clear();
     const std::string p = prefix ? prefix : "";
-    for (auto it = m_Map.lower_bound(p); it != m_Map.end() && it->first.compare(0, p.size(), p) == 0; ++it)
-        names.push_back(it->first);
+    m_Map.forEachAscendingFrom(p, [&](std::string_view name) {
+        if (name.compare(0, p.size(), p) != 0)
+            return false;
+        names.emplace_back(name);
+        return true;
+    });
     return names.size();
 }

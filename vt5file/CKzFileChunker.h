@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "gnr_system/kz_base.h"
+#include "vt5file/CKzFileChunkerMap.h"
 #include "vt5file/CKzFileMemoWrapper.h"
 
 class CKzByteArray;
@@ -28,11 +29,6 @@ struct SKzChunkHeader {
     u64 uiDataLength;
 };
 static_assert(sizeof(SKzChunkHeader) == 16, "chunk header is 16 bytes on disk");
-
-struct SKzChunkMapMember {
-    u64 uiOffset;
-    u64 uiSize;
-};
 
 class KZ_EXPORT CKzFileChunker {
 public:
@@ -83,7 +79,7 @@ public:
     bool GetMapMember(const char* name, SKzChunkMapMember& member) const;
 
 private:
-    typedef std::map<std::string, SKzChunkMapMember> ChunkMap;
+    typedef CKzFileChunkerMap ChunkMap;
 
     KZ_HIDDEN int initialize_low(bool bReadOnly, bool bExisting, CKzStringA& version);
     KZ_HIDDEN int checkValidFile(CKzStringA& version);
@@ -97,7 +93,7 @@ private:
     KZ_HIDDEN int readSize(u64& size);
     // Common start of the chunk reads: the name with its "!", its map entry
     // and the file's size; 0, -4, -13 or -9.
-    KZ_HIDDEN int prepareRead(const char* name, std::string& n, ChunkMap::iterator& it, u64& fileSize);
+    KZ_HIDDEN int prepareRead(const char* name, std::string& n, SKzChunkMapMember& entry, u64& fileSize);
     KZ_HIDDEN int writeAt(u64 offset, const void* data, size_t length);
     KZ_HIDDEN int writeZeros(u64 offset, u64 length);
     // Makes the file end at end (extending it with zeros when shorter).
@@ -107,7 +103,13 @@ private:
     // lengths within the file) and reads the name; false when it does not check out.
     KZ_HIDDEN bool validHeaderAt(u64 offset, u64 fileSize, SKzChunkHeader& header, std::string& name);
     // The first valid chunk whose header starts at or after from; -9 when none.
+    // What a scan finds is remembered, so that every byte of a file is
+    // examined at most once however many lookups land in damaged places.
     KZ_HIDDEN int findChunk(u64 from, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at);
+    // Scans [from, limit) for the first valid header; 0 with at set, 1 when
+    // there is none before limit, -9 on a failed read.
+    KZ_HIDDEN int scanForChunk(u64 from, u64 limit, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at);
+    KZ_HIDDEN void forgetScans();
     // The chunk at offset, or, when no valid header is there, the next valid one.
     KZ_HIDDEN int locateChunk(u64 offset, u64 fileSize, SKzChunkHeader& header, std::string& name, u64& at);
     KZ_HIDDEN int readData(u64 at, const SKzChunkHeader& header, CKzByteArray& data);
@@ -145,4 +147,14 @@ private:
     // The map came from another container (a writer's copy or SetMapChunk):
     // a read-only open keeps it instead of reading the file's map.
     bool m_bMapHandedOver;
+
+    // Scanned stretches of the file: each key starts a stretch in which no
+    // valid chunk header starts; its value is the first valid header after
+    // it (kNoChunk: none up to the end). Valid for a file of m_uScannedSize
+    // bytes, and forgotten whenever this container writes.
+    struct KZ_HIDDEN ScanOrder {
+        bool operator()(u64 a, u64 b) const { return a < b; }
+    };
+    std::map<u64, u64, ScanOrder> m_Scanned;
+    u64 m_uScannedSize;
 };

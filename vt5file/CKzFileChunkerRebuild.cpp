@@ -69,7 +69,7 @@ int CKzFileChunker::CreateMissingChunkMap(ChunkFn chunkFn, void* user, ProgressF
         }
         // A name written twice: the later copy is the current one, as in a
         // map the writer would have written.
-        m_Map[name] = SKzChunkMapMember{at, end - at};
+        m_Map.set(name, SKzChunkMapMember{at, end - at});
         // Chunks start on block boundaries: the next one can be no earlier.
         resume = roundUp(end);
         pos = resume;

@@ -4,11 +4,11 @@
 #pragma once
 
 // Bit-depth conversion: shifts, container changes, conversion through LUTs.
-#define KZ_PIC_HAVE_DEPTH_KERNELS 0
+#define KZ_PIC_HAVE_DEPTH_KERNELS 1
 // Value mapping and component extraction through LUTs.
-#define KZ_PIC_HAVE_LUTMAP_KERNELS 0
+#define KZ_PIC_HAVE_LUTMAP_KERNELS 1
 // Histogram counting and adding.
-#define KZ_PIC_HAVE_HISTO_KERNELS 0
+#define KZ_PIC_HAVE_HISTO_KERNELS 1
 // 1-bit picture unpacking.
 #define KZ_PIC_HAVE_UNPACK_KERNELS 0
 // Composition of components into true colour, with exposure marking.

@@ -7,7 +7,10 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <random>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -402,4 +405,100 @@ TEST_F(CKzDateTimeText, ParseFormatWideFieldsDoNotWrap)
             EXPECT_EQ(d.GetTm().year, c.year);
         }
     }
+}
+
+// Formatting and parsing take the same daylight-saving decision for every
+// year: what FormatDateTime writes in the process zone, and an RFC 822 text
+// written with an explicit offset, read back as the same instant, from 1600
+// to 2400, with summer dates before 1970 and after 2037 included.
+TEST_F(CKzDateTimeText, FormatThenParseKeepsTheInstantInEveryYear)
+{
+    const long long kFirst = Utc(1600, 0, 1).GetValue() / 1000;
+    const long long kLast = Utc(2400, 11, 31, 23, 59, 59).GetValue() / 1000;
+    std::mt19937_64 rng(20261210);
+    std::vector<long long> seconds;
+    for (int i = 0; i < 600; ++i) seconds.push_back(kFirst + (long long)(rng() % (unsigned long long)(kLast - kFirst)));
+    // Summer days (noon UTC and around it) before 1970 and after 2037.
+    for (int year : {1601, 1789, 1900, 1944, 1955, 1968, 1969, 2038, 2040, 2099, 2100, 2222, 2399}) {
+        for (int month : {5, 6, 7}) {
+            for (int hour : {0, 9, 12, 22}) seconds.push_back(Utc(year, month, 15, hour, 30, 17).GetValue() / 1000);
+        }
+    }
+    struct Zone { const char* tz; const char* file; };
+    const Zone zones[] = {{"UTC0", nullptr},
+                          {"Europe/Berlin", "/usr/share/zoneinfo/Europe/Berlin"},
+                          {"America/New_York", "/usr/share/zoneinfo/America/New_York"},
+                          {"CET-1CEST,M3.5.0,M10.5.0/3", nullptr},
+                          {"EST5EDT,M3.2.0,M11.1.0", nullptr}};
+    for (const Zone& z : zones) {
+        if (z.file && access(z.file, R_OK) != 0) continue;
+        PinZone(z.tz);
+        SCOPED_TRACE(z.tz);
+        int ambiguous = 0;
+        for (long long s : seconds) {
+            const DT v(s * 1000);
+            const std::wstring text = W(v.FormatDateTime());
+            // The hour that repeats when daylight saving ends cannot be told
+            // apart without an offset: such texts are not expected to round-trip.
+            if (text == W(DT((s - 3600) * 1000).FormatDateTime()) || text == W(DT((s + 3600) * 1000).FormatDateTime())) {
+                ++ambiguous;
+                continue;
+            }
+            DT back(0);
+            const wchar_t* end = back.ParseDateTime(text.c_str());
+            ASSERT_NE(end, nullptr) << std::string(text.begin(), text.end());
+            EXPECT_EQ(*end, 0);
+            EXPECT_EQ(back.GetValue(), v.GetValue()) << std::string(text.begin(), text.end());
+
+            // RFC 822 in UTC and at fixed offsets east and west (none of them
+            // the standard offset of a zone above, which would count as local).
+            struct Offset { DT::TZ code; const wchar_t* text; };
+            const Offset offsets[] = {{DT::UTC, L"+0000"}, {static_cast<DT::TZ>(DT::UTC + 2), L"+0200"},
+                                      {static_cast<DT::TZ>(DT::UTC - 8), L"-0800"}, {DT::A_CST, L"+0930"}};
+            for (const Offset& o : offsets) {
+                const std::wstring format = std::wstring(L"%a, %d %b %Y %H:%M:%S ") + o.text;
+                const std::wstring rfc = W(v.Format(format.c_str(), DT::TimeZone(o.code)));
+                DT r(0);
+                ASSERT_NE(r.ParseRfc822Date(rfc.c_str()), nullptr) << std::string(rfc.begin(), rfc.end());
+                EXPECT_EQ(r.GetValue(), v.GetValue()) << std::string(rfc.begin(), rfc.end());
+            }
+        }
+        EXPECT_LE(ambiguous, 4);
+    }
+}
+
+// Summer dates outside 1970..2037, in a zone with daylight saving: the
+// fields the setter takes and the fields GetTm gives describe the same
+// instant, and RFC 822 texts ignore the process zone.
+TEST_F(CKzDateTimeText, SummerDatesOutsideTheClassicRange)
+{
+    PinZone("CET-1CEST,M3.5.0,M10.5.0/3");
+    struct Case { int year; int hourUtc; };   // local time is UTC + 2 in summer from 1970 on, + 1 before
+    const Case cases[] = {{2040, 10}, {2100, 10}, {2399, 10}, {1968, 11}, {1900, 11}, {1600, 11}};
+    for (const Case& c : cases) {
+        DT dt;
+        ASSERT_EQ(&dt.Set(15, DT::Jul, c.year, 12, 0, 0, 0), &dt);
+        EXPECT_EQ(dt.GetValue(), Utc(c.year, 6, 15, c.hourUtc).GetValue()) << c.year;
+        EXPECT_EQ(dt.GetTm().hour, 12) << c.year;
+        // Local fields moved to a UTC clock.
+        DT moved = dt;
+        moved.MakeTimezone(DT::TimeZone(DT::UTC));
+        EXPECT_EQ(moved.GetValue(), Utc(c.year, 6, 15, 12).GetValue()) << c.year;
+    }
+    for (const char* zone : {"UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT,M3.2.0,M11.1.0"}) {
+        PinZone(zone);
+        DT r;
+        ASSERT_NE(r.ParseRfc822Date(L"Mon, 15 Jul 1968 12:00:00 +0000"), nullptr);
+        EXPECT_EQ(r.GetValue(), Utc(1968, 6, 15, 12).GetValue()) << zone;
+        ASSERT_NE(r.ParseRfc822Date(L"15 Jul 2040 12:00:00 EDT"), nullptr);
+        EXPECT_EQ(r.GetValue(), Utc(2040, 6, 15, 16).GetValue()) << zone;
+        // Fields in the hour a local clock skips still name one instant.
+        ASSERT_NE(r.ParseRfc822Date(L"30 Mar 2025 02:30:00 +0000"), nullptr);
+        EXPECT_EQ(r.GetValue(), Utc(2025, 2, 30, 2, 30).GetValue()) << zone;
+    }
+    // One second before 1970 in a zone east of UTC is a valid instant.
+    PinZone("CET-1CEST,M3.5.0,M10.5.0/3");
+    DT edge;
+    ASSERT_EQ(&edge.Set(1, DT::Jan, 1970, 0, 59, 59, 0), &edge);
+    EXPECT_EQ(edge.GetValue(), -1000);
 }

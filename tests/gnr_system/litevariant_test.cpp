@@ -281,6 +281,40 @@ TEST(LiteVariantReader, RootRecordsAreFoundOnlyInSequence)
     EXPECT_FALSE(r.IsNextValue());
 }
 
+// An empty search name is compared with its zero unit: an unnamed record is
+// found at the cursor only, never through the level's index. Named lookups
+// through the index are unaffected.
+TEST(LiteVariantReader, EmptyNameIsFoundOnlyAtTheCursor)
+{
+    struct Case {
+        std::vector<std::pair<std::wstring, int>> members;   // written in this order
+        std::vector<std::wstring> readFirst;                 // Gets that move the cursor
+        const wchar_t* name;
+        int expect;                                          // default is -1
+    };
+    const Case cases[] = {
+        {{{L"a", 1}, {L"", 7}}, {}, L"", -1},           // cursor on a
+        {{{L"a", 1}, {L"", 7}}, {L"a"}, L"", 7},        // cursor on the unnamed record
+        {{{L"", 7}, {L"a", 1}}, {}, L"", 7},            // unnamed record first
+        {{{L"", 7}, {L"a", 1}}, {L"a"}, L"", -1},       // cursor at the index
+        {{{L"a", 1}, {L"", 7}, {L"b", 2}}, {}, L"b", 2},  // named: through the index
+        {{{L"a", 1}, {L"", 7}, {L"b", 2}}, {L"b"}, L"a", 1},
+        {{{L"a", 1}, {L"", 7}, {L"b", 2}}, {}, L"c", -1},
+        {{{L"a", 1}, {L"", 7}, {L"b", 2}}, {}, L"", -1},
+    };
+    for (const Case& c : cases) {
+        CKzLiteVariantW w;
+        CKzLiteVariantR r;
+        w.LevelBegin(L"L");
+        for (const auto& m : c.members) w.Set(m.second, m.first.c_str());
+        w.LevelEnd();
+        w.Finalize(r);
+        ASSERT_EQ(0, r.LevelBegin(L"L", nullptr));
+        for (const std::wstring& n : c.readFirst) EXPECT_NE(-1, r.Get(n.c_str(), -1));
+        EXPECT_EQ(c.expect, r.Get(c.name, -1)) << c.members.size() << " " << c.readFirst.size();
+    }
+}
+
 TEST(LiteVariantReader, TypedGetsAcceptOnlyTheirCodes)
 {
     CKzLiteVariantW w;

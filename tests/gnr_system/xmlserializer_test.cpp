@@ -156,6 +156,58 @@ TEST(XmlSerializer, ControlCharacters)
     }
 }
 
+// Documents from writers that encode a control character c as the UTF-8 bytes
+// of the two units U+DB80 and U+DC00 + c (six bytes) load, and give the same
+// text as the wide form of the same pair; other surrogate bytes still fail.
+TEST(XmlSerializer, SixByteControlEscapesLoad)
+{
+    struct Case {
+        const char* bytes;    // inside the value attribute
+        std::wstring expect;  // empty: the load must fail
+    };
+    const Case cases[] = {
+        {"\xED\xAE\x80\xED\xB0\x81", L"\x01"},
+        {"\xED\xAE\x80\xED\xB0\x9F", L"\x1F"},
+        {"a\xED\xAE\x80\xED\xB0\x81" "b\xED\xAE\x80\xED\xB0\x9F" "c", L"a\x01" L"b\x1F" L"c"},
+        {"\xED\xAE\x80\xED\xB0\x81\xED\xAE\x80\xED\xB0\x82", L"\x01\x02"},
+        {"\xC3\xA9\xED\xAE\x80\xED\xB0\x8B\xE2\x82\xAC", L"\xE9\x0B\x20AC"},
+        // A low unit past the control range gives the code point the pair
+        // stands for, as UTF-16 readers decode it.
+        {"\xED\xAE\x80\xED\xB1\x81", std::wstring(1, (wchar_t)0xF0041)},
+        {"\xED\xAE\x80\xED\xBF\xBF", std::wstring(1, (wchar_t)0xF03FF)},
+        // Other surrogate sequences.
+        {"\xED\xA0\x80\xED\xB0\x80", L""},   // another high unit
+        {"\xED\xAE\x80", L""},               // high unit alone
+        {"\xED\xAE\x80" "A", L""},           // high unit, then a letter
+        {"\xED\xB0\x81", L""},               // low unit alone
+        {"\xED\xB0\x81\xED\xAE\x80", L""},   // reversed
+        {"\xED\xAE\x80\xED\xAE\x80", L""},   // high then high
+        {"\xED\xAE\x80\xED\xB0", L""},       // pair cut short
+    };
+    for (const Case& c : cases) {
+        const std::string doc = kHead + "<s value=\"" + c.bytes + "\"/></variant>";
+        CKzVariant v;
+        const int rc = LoadUTF8(v, doc);
+        if (c.expect.empty()) {
+            EXPECT_EQ(rc, -9) << doc;
+            continue;
+        }
+        ASSERT_EQ(rc, 0) << doc;
+        EXPECT_EQ(W(v.GetCKzStringW()), c.expect) << doc;
+    }
+    // The same pairs in wide text, and a pair at the very end of the input.
+    std::wstring wide = kHeadW + L"<s value=\"a";
+    wide += (wchar_t)0xDB80;
+    wide += (wchar_t)0xDC1F;
+    wide += L"\"/></variant>";
+    CKzVariant w;
+    ASSERT_EQ(LoadWide(w, wide), 0);
+    EXPECT_EQ(W(w.GetCKzStringW()), L"a\x1F");
+    CKzVariant t;
+    EXPECT_EQ(LoadUTF8(t, kHead + "<s value=\"x\"/></variant>\xED\xAE\x80\xED\xB0\x81"), -9);
+    EXPECT_EQ(LoadUTF8(t, std::string("\xED\xAE\x80\xED\xB0\x81")), -9);
+}
+
 TEST(XmlSerializer, ReaderRules)
 {
     CKzVariant v;

@@ -542,6 +542,144 @@ TEST_F(ChunkerTest, ReadingSkipsGarbageUpToTheNamedChunk)
     EXPECT_EQ(r2.GetNextChunkID(next, ""), KZ_ERR_NOT_FOUND);
 }
 
+namespace {
+
+// A container of hand-made bytes: chunks at unaligned offsets between runs of
+// garbage (with lone and false magic bytes), and a map whose entries point
+// into that garbage: "C<i>!" before the chunk of that name, "X<i>!" before
+// some chunk of another name.
+struct DamagedFile {
+    Bytes bytes;
+    std::map<std::string, uint64_t> realOffset;  // of the C chunks
+    std::map<std::string, Bytes> data;
+    std::map<std::string, uint64_t> entries;      // what the map lists
+};
+
+DamagedFile damagedFile(int chunks, unsigned seed)
+{
+    DamagedFile d;
+    Bytes& f = d.bytes;
+    f.assign(4096, 0);
+    Bytes head;
+    put32(head, 0x0ABECEDA);
+    put32(head, 32);
+    put64(head, 64);
+    std::copy(head.begin(), head.end(), f.begin());
+    std::memcpy(f.data() + 16, kSig, 32);
+    std::memcpy(f.data() + 48, "Ver3.0", 6);
+    uint32_t x = seed;
+    auto rnd = [&x](uint32_t n) {
+        x = x * 1664525u + 1013904223u;
+        return (x >> 8) % n;
+    };
+    for (int i = 0; i < chunks; ++i) {
+        const size_t garbageStart = f.size();
+        const size_t garbage = 1 + rnd(9000);
+        for (size_t k = 0; k < garbage; ++k) {
+            const uint32_t r = rnd(64);
+            f.push_back(r == 0 ? 0xDA : static_cast<unsigned char>(0x20 + r));
+        }
+        if (garbage > 40) {
+            // A false magic whose lengths do not fit the file.
+            const size_t at = garbageStart + rnd(static_cast<uint32_t>(garbage - 20));
+            const unsigned char fake[16] = {0xDA, 0xCE, 0xBE, 0x0A, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 0, 0, 0, 1};
+            std::memcpy(f.data() + at, fake, 16);
+        }
+        const std::string name = "C" + std::to_string(i) + "!";
+        const Bytes payload = pattern(1 + rnd(300), seed + i);
+        d.realOffset[name] = f.size();
+        d.data[name] = payload;
+        put32(f, 0x0ABECEDA);
+        put32(f, static_cast<uint32_t>(name.size()));
+        put64(f, payload.size());
+        f.insert(f.end(), name.begin(), name.end());
+        f.insert(f.end(), payload.begin(), payload.end());
+        d.entries[name] = garbageStart + rnd(static_cast<uint32_t>(garbage));
+        d.entries["X" + std::to_string(i) + "!"] = garbageStart + rnd(static_cast<uint32_t>(garbage));
+    }
+    f.resize((f.size() + 4095) / 4096 * 4096, 0x33);
+    const uint64_t mapAt = f.size();
+    Bytes data;
+    for (auto it = d.entries.rbegin(); it != d.entries.rend(); ++it) {
+        data.insert(data.end(), it->first.begin(), it->first.end());
+        put64(data, it->second);
+        put64(data, 0);
+    }
+    data.insert(data.end(), kMapSig, kMapSig + 32);
+    put64(data, mapAt);
+    const size_t fixed = 48 + data.size() + 40;
+    data.resize(data.size() + (4096 - fixed % 4096) % 4096, 0);
+    data.insert(data.end(), kMapSig, kMapSig + 32);
+    put64(data, mapAt);
+    put32(f, 0x0ABECEDA);
+    put32(f, 32);
+    put64(f, data.size());
+    f.insert(f.end(), kMapName, kMapName + 32);
+    f.insert(f.end(), data.begin(), data.end());
+    return d;
+}
+
+} // namespace
+
+// Every entry of a map that points into garbage reads as the scan finds it:
+// the chunk of its own name comes back (and its entry is corrected), another
+// name fails. Lookups in any order, whole and in parts, repeated.
+TEST_F(ChunkerTest, DamagedMapEntriesReadInAnyOrder)
+{
+    for (unsigned seed : {1u, 2u, 3u}) {
+        const DamagedFile d = damagedFile(300, seed);
+        const std::string file = "damaged" + std::to_string(seed) + ".vt5";
+        writeAll(path(file), d.bytes);
+        CKzFileChunker r;
+        ASSERT_EQ(open(r, file), 0);
+        ASSERT_EQ(r.GetChunkCount(), d.entries.size());
+        std::vector<std::string> names;
+        for (const auto& e : d.entries)
+            names.push_back(e.first);
+        uint32_t x = seed * 7 + 1;
+        for (int pass = 0; pass < 2; ++pass) {
+            // A different order each pass: forward, then shuffled.
+            if (pass == 1)
+                for (size_t i = names.size(); i > 1; --i) {
+                    x = x * 1664525u + 1013904223u;
+                    std::swap(names[i - 1], names[(x >> 8) % i]);
+                }
+            for (const std::string& n : names) {
+                int res = 0;
+                const Bytes got = get(r, n.c_str(), &res);
+                SKzChunkHeader h{0, 0, 0};
+                CKzByteArray part(16);
+                const int partRes = r.GetChunkPart(h, part, 0, 1, n.c_str());
+                SKzChunkMapMember m;
+                ASSERT_TRUE(r.GetMapMember(n.c_str(), m));
+                if (n[0] == 'C') {
+                    EXPECT_EQ(res, 0) << n;
+                    EXPECT_EQ(got, d.data.at(n)) << n;
+                    EXPECT_EQ(partRes, 0) << n;
+                    EXPECT_EQ(m.uiOffset, d.realOffset.at(n)) << n;
+                } else {
+                    EXPECT_EQ(res, KZ_ERR_FAILED) << n;
+                    EXPECT_EQ(partRes, KZ_ERR_FAILED) << n;
+                    EXPECT_EQ(m.uiOffset, d.entries.at(n)) << n;
+                }
+            }
+        }
+        // The same file through memory, entries read backwards.
+        CKzByteArray mem(4096);
+        mem.SetData(d.bytes.data(), d.bytes.size(), CKzByteArray::eModeOpReplace, CKzByteArray::eModeAllocExact);
+        CKzFileChunker m;
+        CKzStringA v;
+        ASSERT_EQ(m.Initialize_Memory(mem, true, true, v), 0);
+        for (auto it = d.entries.rbegin(); it != d.entries.rend(); ++it) {
+            int res = 0;
+            const Bytes got = get(m, it->first.c_str(), &res);
+            EXPECT_EQ(res, it->first[0] == 'C' ? 0 : KZ_ERR_FAILED) << it->first;
+            if (it->first[0] == 'C')
+                EXPECT_EQ(got, d.data.at(it->first)) << it->first;
+        }
+    }
+}
+
 TEST_F(ChunkerTest, IterationCopiesAndReserve)
 {
     CKzFileChunker c;

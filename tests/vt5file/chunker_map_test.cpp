@@ -1,0 +1,213 @@
+// The container's in-memory map checked against std::map: parsing a map
+// chunk's entries (sorted as written, unsorted, repeated, damaged), then
+// random insertions, replacements, erasures, lookups, iteration both ways
+// and copies.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "chunker_test_support.h"
+#include "vt5file/CKzFileChunkerMap.h"
+
+using namespace ct;
+
+namespace {
+
+typedef std::map<std::string, std::pair<uint64_t, uint64_t>> Model;
+
+std::unique_ptr<char[]> copyOf(const Bytes& b)
+{
+    std::unique_ptr<char[]> p(new char[b.size() ? b.size() : 1]);
+    if (!b.empty())
+        std::memcpy(p.get(), b.data(), b.size());
+    return p;
+}
+
+// Map chunk data listing the entries in the given order, then the signature.
+Bytes mapData(const std::vector<std::pair<std::string, std::pair<uint64_t, uint64_t>>>& entries)
+{
+    Bytes d;
+    for (const auto& e : entries) {
+        d.insert(d.end(), e.first.begin(), e.first.end());
+        put64(d, e.second.first);
+        put64(d, e.second.second);
+    }
+    d.insert(d.end(), kMapSig, kMapSig + 32);
+    put64(d, 12345);
+    return d;
+}
+
+void expectSame(const CKzFileChunkerMap& m, const Model& model)
+{
+    ASSERT_EQ(m.size(), model.size());
+    EXPECT_EQ(m.empty(), model.empty());
+    uint64_t bytes = 0;
+    for (const auto& kv : model) {
+        bytes += kv.first.size();
+        SKzChunkMapMember e{0, 0};
+        ASSERT_TRUE(m.get(kv.first, e)) << kv.first;
+        EXPECT_TRUE(m.contains(kv.first)) << kv.first;
+        EXPECT_EQ(e.uiOffset, kv.second.first) << kv.first;
+        EXPECT_EQ(e.uiSize, kv.second.second) << kv.first;
+    }
+    EXPECT_EQ(m.nameBytes(), bytes);
+    // Ascending through first/next.
+    std::vector<std::string> up;
+    std::string_view n;
+    if (m.first(n)) {
+        up.emplace_back(n);
+        while (m.next(up.back(), n))
+            up.emplace_back(n);
+    }
+    std::vector<std::string> expect;
+    for (const auto& kv : model)
+        expect.push_back(kv.first);
+    EXPECT_EQ(up, expect);
+    // Descending with members.
+    Model down;
+    std::vector<std::string> order;
+    m.forEachDescending([&](std::string_view name, const SKzChunkMapMember& e) {
+        order.emplace_back(name);
+        down[std::string(name)] = {e.uiOffset, e.uiSize};
+    });
+    EXPECT_EQ(down, model);
+    EXPECT_EQ(std::vector<std::string>(order.rbegin(), order.rend()), expect);
+    // Ascending from a point, stopping when asked to.
+    for (const char* from : {"", "A", "ImageDataSeq|1", "ImageDataSeq|2!", "z", "\xFF"}) {
+        std::vector<std::string> got, want;
+        m.forEachAscendingFrom(from, [&](std::string_view name) {
+            got.emplace_back(name);
+            return got.size() < 7;
+        });
+        for (auto it = model.lower_bound(from); it != model.end() && want.size() < 7; ++it)
+            want.push_back(it->first);
+        EXPECT_EQ(got, want) << from;
+    }
+}
+
+std::string randomName(std::mt19937& rng)
+{
+    // Few distinct names sharing long prefixes, so that collisions,
+    // replacements and near neighbours are common.
+    static const char* const prefixes[] = {"ImageDataSeq|", "ImageDataSeq|1", "A", "", "z\xC3\xA9"};
+    std::string s = prefixes[rng() % 5];
+    s += std::to_string(rng() % 40);
+    return s + "!";
+}
+
+} // namespace
+
+TEST(ChunkerMap, ParsesWhatTheFileLists)
+{
+    struct Case {
+        std::vector<std::pair<std::string, std::pair<uint64_t, uint64_t>>> listed;
+        Model expect;
+    };
+    const Case cases[] = {
+        {{}, {}},
+        {{{"b!", {1, 2}}, {"a!", {3, 4}}}, {{"a!", {3, 4}}, {"b!", {1, 2}}}},           // descending
+        {{{"a!", {3, 4}}, {"b!", {1, 2}}}, {{"a!", {3, 4}}, {"b!", {1, 2}}}},           // ascending
+        {{{"b!", {1, 2}}, {"b!", {9, 9}}, {"a!", {3, 4}}}, {{"a!", {3, 4}}, {"b!", {1, 2}}}},  // first wins
+        {{{"c!", {5, 5}}, {"a!", {1, 1}}, {"c!", {6, 6}}, {"b!", {2, 2}}, {"a!", {7, 7}}, {"c!", {8, 8}}},
+         {{"a!", {1, 1}}, {"b!", {2, 2}}, {"c!", {5, 5}}}},
+        {{{std::string("x\0y!", 4), {1, 1}}, {"w!", {2, 2}}}, {{"w!", {2, 2}}}},       // zero byte dropped
+        {{{"ab!", {1, 1}}, {"a!", {2, 2}}, {"!", {3, 3}}, {"\xFF!", {4, 4}}},            // byte order, unsigned
+         {{"!", {3, 3}}, {"a!", {2, 2}}, {"ab!", {1, 1}}, {"\xFF!", {4, 4}}}},
+    };
+    for (const Case& c : cases) {
+        const Bytes d = mapData(c.listed);
+        CKzFileChunkerMap m;
+        m.set("old!", {1, 1});
+        ASSERT_EQ(m.parse(copyOf(d), d.size()), 0);
+        expectSame(m, c.expect);
+    }
+    // Data that ends without the signature ends the list too; a cut entry fails
+    // and leaves the map as it was.
+    Bytes d;
+    d.insert(d.end(), {'q', '!'});
+    put64(d, 1);
+    put64(d, 2);
+    CKzFileChunkerMap m;
+    ASSERT_EQ(m.parse(copyOf(d), d.size()), 0);
+    expectSame(m, {{"q!", {1, 2}}});
+    d.insert(d.end(), {'r', '!', 1, 2, 3});
+    EXPECT_EQ(m.parse(copyOf(d), d.size()), KZ_ERR_FAILED);
+    expectSame(m, {{"q!", {1, 2}}});
+    Bytes noBang(600, 'x');
+    EXPECT_EQ(m.parse(copyOf(noBang), noBang.size()), KZ_ERR_FAILED);
+    expectSame(m, {{"q!", {1, 2}}});
+}
+
+TEST(ChunkerMap, RandomOperationsMatchAnOrderedMap)
+{
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        std::mt19937 rng(seed);
+        // Start from a parsed map (sorted as a file holds it) or from nothing.
+        Model model;
+        CKzFileChunkerMap m;
+        if (seed % 2) {
+            for (int i = 0; i < 60; ++i)
+                model[randomName(rng)] = {rng(), rng()};
+            std::vector<std::pair<std::string, std::pair<uint64_t, uint64_t>>> listed(model.rbegin(), model.rend());
+            const Bytes d = mapData(listed);
+            ASSERT_EQ(m.parse(copyOf(d), d.size()), 0);
+        }
+        expectSame(m, model);
+        for (int op = 0; op < 400; ++op) {
+            const std::string name = randomName(rng);
+            switch (rng() % 6) {
+            case 0:
+            case 1: {
+                const SKzChunkMapMember e{rng(), rng()};
+                m.set(name, e);
+                model[name] = {e.uiOffset, e.uiSize};
+                break;
+            }
+            case 2:
+                m.erase(name);
+                model.erase(name);
+                break;
+            case 3: {
+                SKzChunkMapMember e{0, 0};
+                if (m.get(name, e)) {
+                    ASSERT_EQ(model.count(name), 1u) << name;
+                    EXPECT_EQ(e.uiOffset, model.at(name).first) << name;
+                } else {
+                    EXPECT_EQ(model.count(name), 0u) << name;
+                    EXPECT_FALSE(m.contains(name)) << name;
+                }
+                break;
+            }
+            case 4: {
+                std::string_view next;
+                const auto it = model.find(name);
+                const bool has = it != model.end() && std::next(it) != model.end();
+                ASSERT_EQ(m.next(name, next), has) << name;
+                if (has) EXPECT_EQ(std::string(next), std::next(it)->first);
+                break;
+            }
+            default: {
+                if (rng() % 8 == 0) {
+                    CKzFileChunkerMap copy(m);
+                    expectSame(copy, model);
+                    CKzFileChunkerMap other;
+                    other.set("x!", {0, 0});
+                    other = copy;
+                    other.swap(m);
+                }
+                break;
+            }
+            }
+            if (op % 50 == 0)
+                expectSame(m, model);
+        }
+        expectSame(m, model);
+        m.clear();
+        expectSame(m, {});
+    }
+}
