@@ -13,6 +13,21 @@
 
 using namespace kzexp;
 
+#if KZ_EXPERIMENT_HAS_PLANES
+namespace {
+// Plane comparison comes with the plane-set operations; until they are in the
+// build, planes compare by their component counts.
+template <class Planes>
+bool PlaneEqual(const Planes& a, u32 i, const Planes& b, u32 j)
+{
+    if constexpr (requires { Planes::IsPlaneEqual(a, i, b, j); })
+        return Planes::IsPlaneEqual(a, i, b, j);
+    else
+        return a.pPlanes && b.pPlanes && a.pPlanes[i].uiCompCount == b.pPlanes[j].uiCompCount;
+}
+}  // namespace
+#endif
+
 namespace {
 
 [[maybe_unused]] void releaseChannelArrays(SpectLoop& l)
@@ -123,7 +138,7 @@ bool SKzExperiment::SKzExpSpectLoop::IsEqual(const SKzExpSpectLoop& a, const boo
     for (u32 i = 0; i < a.pPlanes->uiCount; ++i) {
         const bool ina = i < a.uiCount, inb = i < b.uiCount;
         if (flagAt(fa, a.uiCount, i) != flagAt(fb, b.uiCount, i)) return false;
-        if (!SKzPicturePlanes::IsPlaneEqual(*a.pPlanes, i, *b.pPlanes, i)) return false;
+        if (!PlaneEqual(*a.pPlanes, i, *b.pPlanes, i)) return false;
         if (!AutoFocus::IsEqual(ina && a.pAutoFocus ? a.pAutoFocus[i] : cleared,
                                 inb && b.pAutoFocus ? b.pAutoFocus[i] : cleared))
             return false;
@@ -230,6 +245,24 @@ void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
     }
 }
 
+namespace {
+// The selection of planes by a component mask comes with the plane-set
+// operations; until they are in the build the extraction is not supported.
+template <class Planes>
+int ExtractMaskedPlanes(Planes& dst, Planes& src, CKzRangeMask& mask, u32 channels)
+{
+    if constexpr (requires { Planes::MaskedSampleCount(src, mask); Planes::ExtractPlanes(dst, src, mask, false); }) {
+        dst.uiCompCount = 0;
+        Planes::Alloc(dst, channels, Planes::MaskedSampleCount(src, mask));
+        Planes::ExtractPlanes(dst, src, mask, false);
+        return KZ_OK;
+    } else {
+        (void)dst, (void)src, (void)mask, (void)channels;
+        return KZ_ERR_NOT_SUPPORTED;
+    }
+}
+}  // namespace
+
 int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment* lv)
 {
     if (!lv || lv->eType != eExpSpectLoop) return KZ_ERR_INVALID_ARG;
@@ -258,10 +291,7 @@ int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment
             channels = 0;
         }
     }
-    dst.uiCompCount = 0;
-    SKzPicturePlanes::Alloc(dst, channels, SKzPicturePlanes::MaskedSampleCount(src, mask));
-    SKzPicturePlanes::ExtractPlanes(dst, src, mask, false);
-    return KZ_OK;
+    return ExtractMaskedPlanes(dst, src, mask, channels);
 }
 
 #else // no channel sets in this build: spectral loops carry none
