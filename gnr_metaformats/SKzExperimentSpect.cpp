@@ -3,34 +3,14 @@
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/KzExperimentInternal.h"
 
-#if __has_include("gnr_metaformats/SKzPicturePlanes.h")
 #include "gnr_metaformats/SKzPicturePlanes.h"
 #include "gnr_system/CKzRangeMask.h"
-#define KZ_EXPERIMENT_HAS_PLANES 1
-#else
-#define KZ_EXPERIMENT_HAS_PLANES 0
-#endif
 
 using namespace kzexp;
 
-#if KZ_EXPERIMENT_HAS_PLANES
-namespace {
-// Plane comparison comes with the plane-set operations; until they are in the
-// build, planes compare by their component counts.
-template <class Planes>
-bool PlaneEqual(const Planes& a, u32 i, const Planes& b, u32 j)
-{
-    if constexpr (requires { Planes::IsPlaneEqual(a, i, b, j); })
-        return Planes::IsPlaneEqual(a, i, b, j);
-    else
-        return a.pPlanes && b.pPlanes && a.pPlanes[i].uiCompCount == b.pPlanes[j].uiCompCount;
-}
-}  // namespace
-#endif
-
 namespace {
 
-[[maybe_unused]] void releaseChannelArrays(SpectLoop& l)
+void releaseChannelArrays(SpectLoop& l)
 {
     delete[] l.pAutoFocus;
     delete[] l.pZStackPos;
@@ -42,7 +22,7 @@ namespace {
 }
 
 // Per-channel arrays for n channels; false when memory ran out (none then).
-[[maybe_unused]] bool makeChannelArrays(SpectLoop& l, u32 n)
+bool makeChannelArrays(SpectLoop& l, u32 n)
 {
     l.pAutoFocus = NewArray<AutoFocus>(n);
     l.pZStackPos = NewArray<kz_int32>(n);
@@ -54,8 +34,6 @@ namespace {
 }
 
 } // namespace
-
-#if KZ_EXPERIMENT_HAS_PLANES
 
 namespace {
 
@@ -69,6 +47,33 @@ void releaseSet(SpectLoop& l)
 }
 
 bool flagAt(const bool* f, u32 n, u32 i) { return !f || i >= n || f[i]; }
+
+// Plane comparison and component-mask extraction belong to the plane-set
+// operations; where a build does not have them yet, channels compare by their
+// other fields and extraction reports -2.
+template <class P>
+bool planeEqual(P& a, unsigned i, P& b, unsigned j)
+{
+    if constexpr (requires { P::IsPlaneEqual(a, i, b, j); })
+        return P::IsPlaneEqual(a, i, b, j);
+    else
+        return true;
+}
+
+template <class P>
+int extractPlanes(P& dst, P& src, CKzRangeMask& mask, u32 channels)
+{
+    if constexpr (requires {
+                      P::MaskedSampleCount(src, mask);
+                      P::ExtractPlanes(dst, src, mask, false);
+                  }) {
+        P::Alloc(dst, channels, P::MaskedSampleCount(src, mask));
+        P::ExtractPlanes(dst, src, mask, false);
+        return KZ_OK;
+    } else {
+        return KZ_ERR_NOT_SUPPORTED;
+    }
+}
 
 } // namespace
 
@@ -138,7 +143,7 @@ bool SKzExperiment::SKzExpSpectLoop::IsEqual(const SKzExpSpectLoop& a, const boo
     for (u32 i = 0; i < a.pPlanes->uiCount; ++i) {
         const bool ina = i < a.uiCount, inb = i < b.uiCount;
         if (flagAt(fa, a.uiCount, i) != flagAt(fb, b.uiCount, i)) return false;
-        if (!PlaneEqual(*a.pPlanes, i, *b.pPlanes, i)) return false;
+        if (!planeEqual(*a.pPlanes, i, *b.pPlanes, i)) return false;
         if (!AutoFocus::IsEqual(ina && a.pAutoFocus ? a.pAutoFocus[i] : cleared,
                                 inb && b.pAutoFocus ? b.pAutoFocus[i] : cleared))
             return false;
@@ -245,24 +250,6 @@ void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
     }
 }
 
-namespace {
-// The selection of planes by a component mask comes with the plane-set
-// operations; until they are in the build the extraction is not supported.
-template <class Planes>
-int ExtractMaskedPlanes(Planes& dst, Planes& src, CKzRangeMask& mask, u32 channels)
-{
-    if constexpr (requires { Planes::MaskedSampleCount(src, mask); Planes::ExtractPlanes(dst, src, mask, false); }) {
-        dst.uiCompCount = 0;
-        Planes::Alloc(dst, channels, Planes::MaskedSampleCount(src, mask));
-        Planes::ExtractPlanes(dst, src, mask, false);
-        return KZ_OK;
-    } else {
-        (void)dst, (void)src, (void)mask, (void)channels;
-        return KZ_ERR_NOT_SUPPORTED;
-    }
-}
-}  // namespace
-
 int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment* lv)
 {
     if (!lv || lv->eType != eExpSpectLoop) return KZ_ERR_INVALID_ARG;
@@ -291,54 +278,7 @@ int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment
             channels = 0;
         }
     }
-    return ExtractMaskedPlanes(dst, src, mask, channels);
+    dst.uiCompCount = 0;
+    return extractPlanes(dst, src, mask, channels);
 }
 
-#else // no channel sets in this build: spectral loops carry none
-
-int kzexp::SpectInit(SpectLoop& l, u32, u32)
-{
-    l.uiCount = 0;
-    l.pPlanes = nullptr;
-    l.pAutoFocus = nullptr;
-    l.pZStackPos = nullptr;
-    l.szCommandBeforeCapture = l.szCommandAfterCapture = nullptr;
-    l.bMergeCameras = false;
-    return KZ_OK;
-}
-
-void kzexp::SpectUninit(SpectLoop& l)
-{
-    l.uiCount = 0;
-    l.bMergeCameras = false;
-    releaseChannelArrays(l);
-}
-
-int kzexp::SpectCopy(SpectLoop& dst, const SpectLoop& src)
-{
-    SpectInit(dst, 0, 0);
-    dst.bMergeCameras = src.bMergeCameras;
-    return KZ_OK;
-}
-
-bool SKzExperiment::SKzExpSpectLoop::IsEqual(const SKzExpSpectLoop& a, const bool*, const SKzExpSpectLoop& b,
-                                             const bool*)
-{
-    return !a.bMergeCameras == !b.bMergeCameras && !a.pPlanes && !b.pPlanes;
-}
-
-void kzexp::SpectWrite(CKzLiteVariantW& w, const SpectLoop& l) { w.Set(l.bMergeCameras, L"bMergeCameras"); }
-
-void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
-{
-    SpectInit(l, 0, 0);
-    l.bMergeCameras = r.Get(L"bMergeCameras", false);
-}
-
-int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes&, const SKzExperiment* lv)
-{
-    if (!lv || lv->eType != eExpSpectLoop) return KZ_ERR_INVALID_ARG;
-    return KZ_ERR_NOT_SUPPORTED;
-}
-
-#endif

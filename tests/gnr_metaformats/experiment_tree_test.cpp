@@ -1,5 +1,6 @@
 // Experiment levels: life cycle, copies, comparison and the lite form.
 #include "gnr_metaformats/SKzExperiment.h"
+#include "gnr_metaformats/SKzPicturePlanes.h"
 #include "gnr_system/CKzAlloc.h"
 #include "experiment_test_support.h"
 
@@ -63,6 +64,26 @@ void setCommon(Exp& e, int k)
     e.bUseIntenzityCorrection = true;
     e.uiRepeatCount = 1 + k % 3;
     SKzParallelExperiment::AddEvent(e.sParallelExperiment, 0, 1.5, 2, 0.5, 3, 0, L"stim", 1, nullptr);
+}
+
+// Three channels with names, colours and per-channel settings.
+void fillSpect(Exp& e)
+{
+    Exp::SKzExpSpectLoop& l = e.uLoopPars.sSpectLoop;
+    ASSERT_EQ(3u, l.uiCount);
+    ASSERT_NE(nullptr, l.pPlanes);
+    const wchar_t* names[] = {L"DAPI", L"FITC", L"TRITC"};
+    for (u32 i = 0; i < 3; ++i) {
+        l.pPlanes->pPlanes[i].uiCompCount = 1;
+        l.pPlanes->pPlanes[i].uiColor = 0x0000FF00u >> (4 * i);
+        l.pPlanes->pPlanes[i].sDescription = names[i];
+        l.pZStackPos[i] = (kz_int32)i - 1;
+        l.szCommandBeforeCapture[i] = names[i];
+        setAF(l.pAutoFocus[i], (int)i);
+    }
+    l.pPlanes->uiCompCount = 3;
+    l.bMergeCameras = true;
+    e.pItemValid[1] = false;
 }
 
 // One level of every loop type the lite form stores fully, nested as a chain;
@@ -161,8 +182,11 @@ Tree sampleTree()
     Tree grid = newLevel(Exp::eExpXYDiscrLoop, 0);   // the form stores no grid arrays
     grid->uLoopPars.sXYDiscrLoop.uiCount = 12;
 
-    Exp* chain[] = {xy.get(), z.get(), ne.get(), custom.get(), manual.get(), grid.get()};
-    (void)chain;
+    Tree spect = newLevel(Exp::eExpSpectLoop, 3, true);
+    fillSpect(*spect);
+    grid->ppNextLevelEx = (Exp**)CKzAlloc::Alloc(1, sizeof(Exp*));
+    grid->uiNextLevelCount = 1;
+    grid->ppNextLevelEx[0] = spect.release();
     manual->ppNextLevelEx = (Exp**)CKzAlloc::Alloc(1, sizeof(Exp*));
     manual->uiNextLevelCount = 1;
     manual->ppNextLevelEx[0] = grid.release();
@@ -304,9 +328,59 @@ TEST(ExperimentLevel, FreeLeavesChildrenFreeRecursiveDoesNot)
     // parent is released with its children by FreeRecursive (leak checks in sanitizer builds)
 }
 
+TEST(ExperimentLevel, SpectralLoopHoldsItsChannelSet)
+{
+    Tree none = newLevel(Exp::eExpSpectLoop, 0, true);
+    const Exp::SKzExpSpectLoop& n = none->uLoopPars.sSpectLoop;
+    ASSERT_NE(nullptr, n.pPlanes);
+    EXPECT_EQ(0u, n.pPlanes->uiCount);
+    EXPECT_EQ(0u, n.uiCount);
+    EXPECT_EQ(nullptr, n.pAutoFocus);
+    EXPECT_EQ(nullptr, n.pZStackPos);
+    EXPECT_EQ(nullptr, none->pItemValid);
+
+    Tree three = newLevel(Exp::eExpSpectLoop, 3, true);
+    const Exp::SKzExpSpectLoop& t = three->uLoopPars.sSpectLoop;
+    EXPECT_EQ(3u, t.uiCount);
+    EXPECT_EQ(3u, t.pPlanes->uiCount);
+    ASSERT_NE(nullptr, t.szCommandAfterCapture);
+    EXPECT_EQ(0, t.pZStackPos[2]);
+    Exp::Uninit(*three);
+    EXPECT_EQ(nullptr, three->uLoopPars.sSpectLoop.pPlanes);
+    EXPECT_EQ(nullptr, three->uLoopPars.sSpectLoop.pAutoFocus);
+    EXPECT_EQ(Exp::eExpNone, three->eType);
+}
+
 // ---------------------------------------------------------------------------
 // Copies
 // ---------------------------------------------------------------------------
+
+TEST(ExperimentCopy, SpectralCopyFollowsTheCopiedPlanes)
+{
+    Tree src = newLevel(Exp::eExpSpectLoop, 3, true);
+    fillSpect(*src);
+    Exp* c = nullptr;
+    ASSERT_EQ(0, Exp::Duplicate(&c, *src, false));
+    Tree copy(c);
+    const Exp::SKzExpSpectLoop& l = copy->uLoopPars.sSpectLoop;
+    ASSERT_NE(src->uLoopPars.sSpectLoop.pPlanes, l.pPlanes);
+    EXPECT_EQ(3u, l.uiCount);
+    EXPECT_EQ(std::wstring(L"TRITC"), l.pPlanes->pPlanes[2].sDescription.GetString());
+    EXPECT_EQ(std::wstring(L"FITC"), l.szCommandBeforeCapture[1].GetString());
+    EXPECT_EQ(1, l.pZStackPos[2]);
+    EXPECT_FALSE(copy->pItemValid[1]);
+    EXPECT_TRUE(l.bMergeCameras);
+    EXPECT_TRUE(Exp::IsEqual(*src, *copy, true, true));
+    copy->uLoopPars.sSpectLoop.pZStackPos[0] = 5;
+    EXPECT_FALSE(Exp::IsEqual(*src, *copy, true, true));
+
+    // A channel set without planes copies as none.
+    Tree empty = newLevel(Exp::eExpSpectLoop, 0, false);
+    Tree ce(new Exp());
+    Exp::Copy(*ce, *empty);
+    EXPECT_EQ(nullptr, ce->uLoopPars.sSpectLoop.pPlanes);
+    EXPECT_EQ(0u, ce->uLoopPars.sSpectLoop.uiCount);
+}
 
 TEST(ExperimentCopy, CopyOntoItselfChangesNothing)
 {
@@ -635,6 +709,78 @@ TEST(ExperimentLite, LevelKeysInStoredOrder)
     EXPECT_EQ((std::vector<std::wstring>{L"SKzExperiment"}), RecordNames(r));
 }
 
+TEST(ExperimentLite, SpectralChannelsInBothPlaneForms)
+{
+    Tree src = newLevel(Exp::eExpSpectLoop, 3, true);
+    fillSpect(*src);
+    const Bytes b = treeLite(*src);
+    Tree back = treeFrom(b);
+    EXPECT_TRUE(Exp::IsEqual(*src, *back, true, true));
+    const Exp::SKzExpSpectLoop& l = back->uLoopPars.sSpectLoop;
+    ASSERT_EQ(3u, l.uiCount);
+    EXPECT_EQ(std::wstring(L"FITC"), l.pPlanes->pPlanes[1].sDescription.GetString());
+    EXPECT_EQ(src->uLoopPars.sSpectLoop.pPlanes->pPlanes[1].uiColor, l.pPlanes->pPlanes[1].uiColor);
+    EXPECT_TRUE(Exp::SKzExpAutoFocus::IsEqual(src->uLoopPars.sSpectLoop.pAutoFocus[2], l.pAutoFocus[2]));
+    EXPECT_FALSE(back->pItemValid[1]);
+
+    // The loop stores no count of its own; every channel also carries its
+    // plane in the older per-channel form.
+    CKzLiteVariantR r;
+    openBlob(r, b);
+    r.LevelBegin(L"SKzExperiment");
+    r.LevelBegin(L"uLoopPars");
+    EXPECT_EQ((std::vector<std::wstring>{L"pPlanes", L"bMergeCameras", L"Points"}), RecordNames(r));
+    r.LevelBegin(L"Points");
+    r.CurrentLevelBegin();
+    EXPECT_EQ((std::vector<std::wstring>{L"pAutoFocus", L"pPlaneDesc", L"wsCommandAfterCapture",
+                                         L"wsCommandBeforeCapture", L"pZStackPos"}),
+              RecordNames(r));
+
+    // Older files: planes only in the channels' elements, as many as stored.
+    const Bytes older = [&] {
+        CKzLiteVariantW w;
+        w.LevelBegin(L"SKzExperiment");
+        w.Set(6u, L"eType");
+        w.LevelBegin(L"uLoopPars");
+        w.Set(0x80000000u, L"uiCount");
+        w.LevelBegin(L"Points");
+        for (u32 i = 0; i < 2; ++i) {
+            w.LevelBegin(nullptr);
+            w.LevelBegin(L"pPlaneDesc");
+            SKzPicturePlaneDesc::SaveToLiteVariantOld(w, *src->uLoopPars.sSpectLoop.pPlanes, i + 1);
+            w.LevelEnd();
+            w.Set((int)(7 + i), L"pZStackPos");
+            w.LevelEnd();
+        }
+        w.LevelEnd();
+        w.LevelEnd();
+        CKzLiteVariantR rr;
+        w.Finalize(rr);
+        return Bytes(rr.GetData(), rr.GetData() + rr.GetSize());
+    }();
+    Tree old = treeFrom(older);
+    const Exp::SKzExpSpectLoop& o = old->uLoopPars.sSpectLoop;
+    ASSERT_EQ(2u, o.uiCount);
+    ASSERT_EQ(2u, o.pPlanes->uiCount);
+    EXPECT_EQ(0u, o.pPlanes->pPlanes[0].uiSampleIndex);
+    EXPECT_EQ(1u, o.pPlanes->pPlanes[1].uiSampleIndex);
+    EXPECT_EQ(std::wstring(L"TRITC"), o.pPlanes->pPlanes[1].sDescription.GetString());
+    EXPECT_EQ(o.pPlanes->pPlanes[0].uiCompCount + o.pPlanes->pPlanes[1].uiCompCount, o.pPlanes->uiCompCount);
+    EXPECT_EQ(8, o.pZStackPos[1]);
+
+    // Without a channel set the loop stores neither planes nor points.
+    Tree bare(new Exp());
+    bare->eType = Exp::eExpSpectLoop;
+    bare->uiRepeatCount = 1;
+    openBlob(r, treeLite(*bare));
+    r.LevelBegin(L"SKzExperiment");
+    r.LevelBegin(L"uLoopPars");
+    EXPECT_EQ((std::vector<std::wstring>{L"bMergeCameras"}), RecordNames(r));
+    Tree bareBack = treeFrom(treeLite(*bare));
+    EXPECT_EQ(nullptr, bareBack->uLoopPars.sSpectLoop.pPlanes);
+    EXPECT_EQ(0u, bareBack->uLoopPars.uiCount);
+}
+
 TEST(ExperimentLite, OmittedFieldsAndDefaults)
 {
     // The time loop loses its phase name, loop type, group and stimulation
@@ -885,6 +1031,22 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
              ASSERT_NE(nullptr, l.pSubLoops);
              ASSERT_EQ(1u, l.pSubLoops[0].uiNextLevelCount);
              EXPECT_EQ(Exp::eExpPolarLoop, l.pSubLoops[0].ppNextLevelEx[0]->eType);
+         }},
+        {"spectral points without planes",
+         [&](CKzLiteVariantW& w) {
+             w.Set(6u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.LevelBegin(L"Points");
+             w.LevelBegin(nullptr);
+             w.Set(3, L"pZStackPos");
+             w.LevelEnd();
+             w.LevelEnd();
+             w.LevelEnd();
+         },
+         [](const Exp& e) {
+             EXPECT_EQ(0u, e.uLoopPars.uiCount);
+             EXPECT_EQ(nullptr, e.uLoopPars.sSpectLoop.pPlanes);
+             EXPECT_EQ(nullptr, e.uLoopPars.sSpectLoop.pZStackPos);
          }},
         {"period count without periods",
          [&](CKzLiteVariantW& w) {
