@@ -19,6 +19,9 @@
 
 namespace {
 
+// Destinations from this size on are written with non-temporal stores.
+constexpr size_t kStreamBytes = size_t(8) << 20;
+
 // Scaled weight trunc(w S + 0.5) kept modulo 2^B (x86 truncation: NaN and
 // out-of-range products give the most negative integer, i.e. 0 modulo 2^B).
 template <class T>
@@ -80,6 +83,85 @@ KZB_MULTIVERSION(template <class T KZB_COMMA size_t N>, CollapseFixed,
                   uint32_t width, uint32_t count),
                  <T KZB_COMMA N>(dst, dRB, src, sRB, w, width, count))
 
+// GCC 12's AVX-512 headers build "undefined" vectors from themselves, which
+// its own flow analysis reports as uninitialised once inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// floor(w v / 65535) for 32 word lanes, in 16-bit lanes throughout: with
+// p = w v = 65536 hi + lo, the exact shift division (p + (p >> 16) + 1) >> 16
+// is hi plus the carry of lo + hi + 1, that is hi + (lo >= 65535 - hi).
+KZ_TARGET_AVX512 inline __m512i WeightEntries16(__m512i v, __m512i w)
+{
+    const __m512i hi = _mm512_mulhi_epu16(v, w);
+    const __m512i lo = _mm512_mullo_epi16(v, w);
+    const __mmask32 carry = _mm512_cmpge_epu16_mask(lo, _mm512_xor_si512(hi, _mm512_set1_epi16(-1)));
+    return _mm512_mask_add_epi16(hi, carry, hi, _mm512_set1_epi16(1));
+}
+
+// Weighted collapse of three 16-bit components with AVX-512, 32 pixels a
+// step: two word permutes per component gather its samples from the three
+// source vectors, the entries are computed in word lanes and summed modulo
+// 2^16. The pixels after the last whole step of a row go one by one. Each
+// step reads its source before it writes, in row order, as the plain loop.
+// Stream: non-temporal stores for large pictures (the first pixels of a row
+// go one by one until the output is 64-byte aligned).
+template <bool Stream>
+KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, uint32_t dRB, const void* src,
+                                                                   uint32_t sRB, const uint32_t* w, uint32_t width,
+                                                                   uint32_t count) noexcept
+{
+    alignas(64) uint16_t first[3][32], second[3][32];
+    for (unsigned k = 0; k < 3; ++k)
+        for (unsigned j = 0; j < 32; ++j) {
+            const unsigned at = 3 * j + k; // word of component k of pixel j
+            first[k][j] = uint16_t(at < 64 ? at : 0);
+            second[k][j] = uint16_t(at < 64 ? j : 32 + (at - 64));
+        }
+    __m512i i1[3], i2[3], wv[3];
+    for (unsigned k = 0; k < 3; ++k) {
+        i1[k] = _mm512_load_si512(first[k]);
+        i2[k] = _mm512_load_si512(second[k]);
+        wv[k] = _mm512_set1_epi16(short(w[k]));
+    }
+    const size_t rows = KzRowCount(width, count);
+    for (size_t r = 0; r < rows; ++r) {
+        uint16_t* d = KzRow<uint16_t>(dst, dRB, r);
+        const uint16_t* s = KzRow<uint16_t>(src, sRB, r);
+        size_t x = 0;
+        if constexpr (Stream) {
+            for (; x < width && (reinterpret_cast<uintptr_t>(d + x) & 63) != 0; ++x) {
+                const uint16_t* p = s + 3 * x;
+                d[x] = uint16_t(WeightEntry<uint16_t>(w[0], p[0]) + WeightEntry<uint16_t>(w[1], p[1]) +
+                                WeightEntry<uint16_t>(w[2], p[2]));
+            }
+        }
+        for (; x + 32 <= width; x += 32) {
+            const uint16_t* p = s + 3 * x;
+            const __m512i a = _mm512_loadu_si512(p), b = _mm512_loadu_si512(p + 32), c = _mm512_loadu_si512(p + 64);
+            __m512i sum = _mm512_setzero_si512();
+            for (unsigned k = 0; k < 3; ++k) {
+                const __m512i comp =
+                    _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, i1[k], b), i2[k], c);
+                sum = _mm512_add_epi16(sum, WeightEntries16(comp, wv[k]));
+            }
+            if constexpr (Stream)
+                _mm512_stream_si512(reinterpret_cast<__m512i*>(d + x), sum);
+            else
+                _mm512_storeu_si512(d + x, sum);
+        }
+        for (; x < width; ++x) {
+            const uint16_t* p = s + 3 * x;
+            d[x] = uint16_t(WeightEntry<uint16_t>(w[0], p[0]) + WeightEntry<uint16_t>(w[1], p[1]) +
+                            WeightEntry<uint16_t>(w[2], p[2]));
+        }
+    }
+    if constexpr (Stream)
+        _mm_sfence();
+}
+
+#pragma GCC diagnostic pop
+
 // The last weight is never read: it is the remainder that makes the scaled
 // weights sum to S (modulo 2^B).
 template <class T, size_t N>
@@ -98,6 +180,21 @@ int CollapseFixedRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, con
         rest -= w[k];
     }
     w[N - 1] = rest & S;
+    if constexpr (sizeof(T) == 2 && N == 3) {
+        if (KzCpuIsa() == KzIsa::Avx512) {
+            // Streaming only where the output cannot be read back by the
+            // same call: the destination lies apart from the source.
+            const size_t rows = KzRowCount(width, count);
+            const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
+            const uintptr_t dEnd = d0 + (rows - 1) * size_t(dRB) + size_t(width) * 2;
+            const uintptr_t sEnd = s0 + (rows - 1) * size_t(sRB) + size_t(width) * 6;
+            if ((dEnd <= s0 || sEnd <= d0) && rows * size_t(width) * 2 >= kStreamBytes && d0 % 2 == 0)
+                Collapse3x16Avx512<true>(dst, dRB, src, sRB, w, width, count);
+            else
+                Collapse3x16Avx512<false>(dst, dRB, src, sRB, w, width, count);
+            return KZ_OK;
+        }
+    }
     return CollapseFixed<T, N>(dst, dRB, src, sRB, w, width, count);
 }
 
@@ -275,11 +372,17 @@ int ExpandRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, T fourth, 
 // sizeof(T) source samples yields N output vectors, output vector c holding
 // source sample (P c + j) / N in lane j, one permute each. The pixels after
 // the last whole vector of a row are written one by one.
-template <class T>
+// A destination much larger than the caches is written with non-temporal
+// stores (its lines are not read first and do not push the source out): the
+// first pixels of a row go one by one until the output is 64-byte aligned,
+// which every following block of N vectors keeps.
+template <class T, bool Stream, unsigned NC>
 KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, uint32_t dRB, const void* src,
-                                                                    uint32_t sRB, unsigned n, uint32_t width,
+                                                                    uint32_t sRB, unsigned nArg, uint32_t width,
                                                                     uint32_t count) noexcept
 {
+    // NC: a fixed component count (its loops unrolled), 0 for nArg.
+    const unsigned n = NC ? NC : nArg;
     constexpr unsigned P = 64 / sizeof(T);
     alignas(64) T idx[16][P];
     for (unsigned c = 0; c < n; ++c)
@@ -293,19 +396,70 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, u
         T* d = KzRow<T>(dst, dRB, r);
         const T* s = KzRow<T>(src, sRB, r);
         size_t x = 0;
-        for (; x + P <= width; x += P) {
-            const __m512i v = _mm512_loadu_si512(s + x);
-            T* o = d + x * n;
-            for (unsigned c = 0; c < n; ++c) {
-                const __m512i out =
-                    sizeof(T) == 1 ? _mm512_permutexvar_epi8(perm[c], v) : _mm512_permutexvar_epi16(perm[c], v);
-                _mm512_storeu_si512(o + size_t(c) * P, out);
+        if constexpr (Stream) {
+            // Pixels of n samples: some x below 64 puts d + x n on a 64-byte
+            // boundary when the samples are aligned to their size.
+            while (x < width && x < 64 && (reinterpret_cast<uintptr_t>(d + x * n) & 63) != 0) {
+                for (unsigned k = 0; k < n; ++k)
+                    d[x * n + k] = s[x];
+                ++x;
             }
+            if ((reinterpret_cast<uintptr_t>(d + x * n) & 63) != 0)
+                x = width + 1; // cannot align: the loop below does the row
+        }
+        if (x <= width) {
+            for (; x + P <= width; x += P) {
+                const __m512i v = _mm512_loadu_si512(s + x);
+                T* o = d + x * n;
+                for (unsigned c = 0; c < n; ++c) {
+                    const __m512i out = sizeof(T) == 1 ? _mm512_permutexvar_epi8(perm[c], v)
+                                                       : _mm512_permutexvar_epi16(perm[c], v);
+                    if constexpr (Stream)
+                        _mm512_stream_si512(reinterpret_cast<__m512i*>(o + size_t(c) * P), out);
+                    else
+                        _mm512_storeu_si512(o + size_t(c) * P, out);
+                }
+            }
+        } else {
+            x = 0;
         }
         for (; x < width; ++x)
             for (unsigned k = 0; k < n; ++k)
                 d[x * n + k] = s[x];
     }
+    if constexpr (Stream)
+        _mm_sfence();
+}
+
+// The vector replication, streaming when the destination is large and does
+// not overlap the source; false without AVX-512, or (with onlyApart) when
+// destination and source overlap.
+template <class T>
+bool ReplicateVector(void* dst, uint32_t dRB, const void* src, uint32_t sRB, unsigned n, uint32_t width,
+                     uint32_t count, bool onlyApart) noexcept
+{
+    if (n < 2 || n > 16 || KzCpuIsa() != KzIsa::Avx512)
+        return false;
+    const size_t rows = KzRowCount(width, count);
+    const size_t rowOut = size_t(width) * n * sizeof(T);
+    const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
+    const uintptr_t dEnd = d0 + (rows - 1) * size_t(dRB) + rowOut;
+    const uintptr_t sEnd = s0 + (rows - 1) * size_t(sRB) + size_t(width) * sizeof(T);
+    const bool apart = dEnd <= s0 || sEnd <= d0;
+    if (onlyApart && !apart)
+        return false;
+    const bool stream = apart && rows * rowOut >= kStreamBytes && size_t(dRB) >= rowOut && (d0 % sizeof(T)) == 0;
+    if (n == 3) {
+        if (stream)
+            ReplicateRowsAvx512<T, true, 3>(dst, dRB, src, sRB, n, width, count);
+        else
+            ReplicateRowsAvx512<T, false, 3>(dst, dRB, src, sRB, n, width, count);
+    } else if (stream) {
+        ReplicateRowsAvx512<T, true, 0>(dst, dRB, src, sRB, n, width, count);
+    } else {
+        ReplicateRowsAvx512<T, false, 0>(dst, dRB, src, sRB, n, width, count);
+    }
+    return true;
 }
 
 #pragma GCC diagnostic pop
@@ -316,10 +470,8 @@ int ReplicateN(void* dst, uint32_t nComp, uint32_t dRB, const void* src, uint32_
 {
     if (KzRowCount(width, count) == 0 || nComp == 0)
         return KZ_OK;
-    if (nComp >= 2 && nComp <= 16 && KzCpuIsa() == KzIsa::Avx512) {
-        ReplicateRowsAvx512<T>(dst, dRB, src, sRB, nComp, width, count);
+    if (ReplicateVector<T>(dst, dRB, src, sRB, nComp, width, count, false))
         return KZ_OK;
-    }
     switch (nComp) {
     case 1: return ExpandPic<T, Expand::Replicate, 1>(dst, dRB, src, sRB, 1, 0, width, count);
     case 2: return ExpandPic<T, Expand::Replicate, 2>(dst, dRB, src, sRB, 2, 0, width, count);
@@ -374,10 +526,15 @@ KZ_CAPI int convert_Nx16_to_1x16(void* dst, uint32_t dstRowBytes, const void* sr
 
 KZ_CAPI int convert_1x8_to_3x8(KZ_EXPAND_ARGS)
 {
+    if (KzRowCount(width, count) != 0 && ReplicateVector<uint8_t>(dst, dstRowBytes, src, srcRowBytes, 3, width, count, true))
+        return KZ_OK;
     return ExpandRun<uint8_t, Expand::Replicate, 3>(dst, dstRowBytes, src, srcRowBytes, 0, width, count);
 }
 KZ_CAPI int convert_1x16_to_3x16(KZ_EXPAND_ARGS)
 {
+    if (KzRowCount(width, count) != 0 &&
+        ReplicateVector<uint16_t>(dst, dstRowBytes, src, srcRowBytes, 3, width, count, true))
+        return KZ_OK;
     return ExpandRun<uint16_t, Expand::Replicate, 3>(dst, dstRowBytes, src, srcRowBytes, 0, width, count);
 }
 KZ_CAPI int convert_1x8_to_4x8(KZ_EXPAND_ARGS)

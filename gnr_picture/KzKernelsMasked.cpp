@@ -118,27 +118,28 @@ KZB_MULTIVERSION(template <class E KZB_COMMA size_t G KZB_COMMA class M KZB_COMM
                  <E KZB_COMMA G KZB_COMMA M KZB_COMMA In>(dst, dRB, src, sRB, mask, mRB, groups,
                                                           width, count, key))
 
-// Three-byte pixels with AVX-512, 64 pixels a step: the mask samples' compare
-// gives one bit a pixel; a byte vector of those bits is spread to the 192
-// pixel bytes by three byte permutes (byte b takes pixel b / 3), whose sign
-// bits are the byte masks of three masked stores of the source. The last
-// pixels of a row are copied one by one.
+// Pixels of P bytes (2 to 32) with AVX-512, 64 pixels a step: the mask
+// samples' compare gives one bit a pixel; a byte vector of those bits is
+// spread to the 64 x P pixel bytes by P byte permutes (byte b of vector k
+// takes pixel (64 k + b) / P), whose sign bits are the byte masks of P masked
+// stores of the source. Blocks selected whole or not at all are copied or
+// skipped without permutes, so fragmented masks cost the same per pixel as
+// solid ones and no run of one or two pixels costs a call. The last pixels
+// of a row are copied one by one.
 // GCC 12's permute intrinsic header trips -Wmaybe-uninitialized on its own
 // placeholder operand.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-template <class M, bool In>
-KZ_TARGET_AVX512 __attribute__((noinline)) void CopyMask3x8Avx512(void* dst, uint32_t dRB, const void* src,
-                                                                   uint32_t sRB, const void* mask,
-                                                                   uint32_t mRB, uint32_t width, size_t rows,
-                                                                   M key) noexcept
+template <size_t P, class M, bool In>
+KZ_TARGET_AVX512 __attribute__((noinline)) void CopyMaskPixelsAvx512(void* dst, uint32_t dRB, const void* src,
+                                                                      uint32_t sRB, const void* mask,
+                                                                      uint32_t mRB, uint32_t width, size_t rows,
+                                                                      M key) noexcept
 {
-    alignas(64) uint8_t idx[3][64];
-    for (unsigned k = 0; k < 3; ++k)
+    alignas(64) uint8_t idx[P][64];
+    for (unsigned k = 0; k < P; ++k)
         for (unsigned j = 0; j < 64; ++j)
-            idx[k][j] = uint8_t((64 * k + j) / 3);
-    const __m512i p0 = _mm512_load_si512(idx[0]), p1 = _mm512_load_si512(idx[1]),
-                  p2 = _mm512_load_si512(idx[2]);
+            idx[k][j] = uint8_t((64 * k + j) / P);
     const __m512i keys = sizeof(M) == 1 ? _mm512_set1_epi8(char(key)) : _mm512_set1_epi16(short(key));
     for (size_t r = 0; r < rows; ++r) {
         uint8_t* d = KzRow<uint8_t>(dst, dRB, r);
@@ -157,27 +158,51 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void CopyMask3x8Avx512(void* dst, uin
             const uint64_t sel = In ? eq : ~eq;
             if (sel == 0)
                 continue;
-            const size_t o = x * 3;
+            const size_t o = x * P;
             if (sel == ~uint64_t(0)) {
-                _mm512_storeu_si512(d + o, _mm512_loadu_si512(s + o));
-                _mm512_storeu_si512(d + o + 64, _mm512_loadu_si512(s + o + 64));
-                _mm512_storeu_si512(d + o + 128, _mm512_loadu_si512(s + o + 128));
+                for (size_t k = 0; k < P; ++k)
+                    _mm512_storeu_si512(d + o + 64 * k, _mm512_loadu_si512(s + o + 64 * k));
                 continue;
             }
             const __m512i bits = _mm512_movm_epi8(sel);
-            _mm512_mask_storeu_epi8(d + o, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p0, bits)),
-                                    _mm512_loadu_si512(s + o));
-            _mm512_mask_storeu_epi8(d + o + 64, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p1, bits)),
-                                    _mm512_loadu_si512(s + o + 64));
-            _mm512_mask_storeu_epi8(d + o + 128, _mm512_movepi8_mask(_mm512_permutexvar_epi8(p2, bits)),
-                                    _mm512_loadu_si512(s + o + 128));
+            for (size_t k = 0; k < P; ++k) {
+                const __mmask64 bytes =
+                    _mm512_movepi8_mask(_mm512_permutexvar_epi8(_mm512_load_si512(idx[k]), bits));
+                _mm512_mask_storeu_epi8(d + o + 64 * k, bytes, _mm512_loadu_si512(s + o + 64 * k));
+            }
         }
         for (; x < width; ++x)
             if ((m[x] == key) == In)
-                std::memcpy(d + x * 3, s + x * 3, 3);
+                std::memcpy(d + x * P, s + x * P, P);
     }
 }
 #pragma GCC diagnostic pop
+
+// The block-wise path for pixel sizes it has a member for; false otherwise.
+template <class M, bool In>
+bool CopyMaskPixels(size_t pixelBytes, void* dst, uint32_t dRB, const void* src, uint32_t sRB,
+                    const void* mask, uint32_t mRB, uint32_t width, size_t rows, M key) noexcept
+{
+#define KZ_COPYMASK_P(P)                                                                                   \
+    case P:                                                                                                \
+        CopyMaskPixelsAvx512<P, M, In>(dst, dRB, src, sRB, mask, mRB, width, rows, key);                   \
+        return true;
+    switch (pixelBytes) {
+        KZ_COPYMASK_P(2)
+        KZ_COPYMASK_P(3)
+        KZ_COPYMASK_P(4)
+        KZ_COPYMASK_P(5)
+        KZ_COPYMASK_P(6)
+        KZ_COPYMASK_P(8)
+        KZ_COPYMASK_P(9)
+        KZ_COPYMASK_P(10)
+        KZ_COPYMASK_P(12)
+        KZ_COPYMASK_P(16)
+    default:
+        return false;
+    }
+#undef KZ_COPYMASK_P
+}
 
 // Every row copied whole (an _out copy whose key no mask sample can take).
 template <class E>
@@ -201,22 +226,20 @@ int CopyMaskGroups(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_
     M k;
     if (!MaskKey<M>(key, &k))
         return In ? KZ_OK : CopyAllRows<E>(dst, dRB, src, sRB, groups, width, count);
-    // Three-byte pixels: the block-wise vector path, unless the destination
-    // overlaps the source or the mask (runs are then copied one at a time,
-    // each as a whole, with the mask read just before).
-    if constexpr (sizeof(E) == 1) {
-        if (groups == 3 && KzCpuIsa() == KzIsa::Avx512) {
-            const size_t rows = KzRowCount(width, count);
-            const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
-            const uintptr_t dEnd = d0 + (rows - 1) * dRB + size_t(width) * 3;
-            const uintptr_t sEnd = s0 + (rows - 1) * sRB + size_t(width) * 3;
-            const uintptr_t m0 = reinterpret_cast<uintptr_t>(mask);
-            const uintptr_t mEnd = m0 + (rows - 1) * mRB + size_t(width) * sizeof(M);
-            if ((dEnd <= s0 || sEnd <= d0) && (dEnd <= m0 || mEnd <= d0)) {
-                CopyMask3x8Avx512<M, In>(dst, dRB, src, sRB, mask, mRB, width, rows, k);
-                return KZ_OK;
-            }
-        }
+    // Pixels of several samples: the block-wise vector path, unless the
+    // destination overlaps the source or the mask (runs are then copied one
+    // at a time, each as a whole, with the mask read just before).
+    if (groups > 1 && KzCpuIsa() == KzIsa::Avx512) {
+        const size_t rows = KzRowCount(width, count);
+        const size_t pixelBytes = groups * sizeof(E);
+        const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
+        const uintptr_t dEnd = d0 + (rows - 1) * dRB + size_t(width) * pixelBytes;
+        const uintptr_t sEnd = s0 + (rows - 1) * sRB + size_t(width) * pixelBytes;
+        const uintptr_t m0 = reinterpret_cast<uintptr_t>(mask);
+        const uintptr_t mEnd = m0 + (rows - 1) * mRB + size_t(width) * sizeof(M);
+        if ((dEnd <= s0 || sEnd <= d0) && (dEnd <= m0 || mEnd <= d0) &&
+            CopyMaskPixels<M, In>(pixelBytes, dst, dRB, src, sRB, mask, mRB, width, rows, k))
+            return KZ_OK;
     }
     // One-sample pixels: a vectorised select. Wider pixels: block copies of
     // runs of selected pixels (label masks select regions).

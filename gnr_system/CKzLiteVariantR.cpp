@@ -5,6 +5,7 @@
 #include "gnr_system/CKzString.h"
 
 #include <cstring>
+#include <immintrin.h>
 #include <new>
 #include <vector>
 #include <zlib.h>
@@ -19,6 +20,150 @@ namespace {
 // possibly produce from the stream's length (deflate expands at most ~1032:1).
 const u64 kMaxInflated = u64(64) << 20;
 const u64 kMaxRatio = 1032;
+
+// Adler-32 of a buffer, as zlib computes it, 32 bytes a step with AVX2: per
+// block the byte sum (for s1), the sum of the block sums before it (32 x that
+// for s2) and the bytes weighted 32..1 (for s2); reduced modulo 65521 every
+// 173 blocks, before any 32-bit lane can overflow.
+__attribute__((target("avx2"))) inline u64 SumLanes(__m256i v)
+{
+    alignas(32) uint32_t lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
+    u64 t = 0;
+    for (uint32_t x : lanes)
+        t += x;
+    return t;
+}
+
+__attribute__((target("avx2"))) uLong Adler32Avx2(uLong adler, const unsigned char* p, size_t len)
+{
+    const u64 kBase = 65521;
+    u64 s1 = adler & 0xFFFF, s2 = (adler >> 16) & 0xFFFF;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i weights = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16,
+                                             15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
+    const __m256i ones = _mm256_set1_epi16(1);
+    while (len >= 32) {
+        const size_t blocks = len / 32 < 173 ? len / 32 : 173;
+        s2 += s1 * (blocks * 32);
+        __m256i vs1 = zero, vs2 = zero, vw = zero;
+        for (size_t b = 0; b < blocks; ++b) {
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            vs2 = _mm256_add_epi32(vs2, vs1);
+            vs1 = _mm256_add_epi32(vs1, _mm256_sad_epu8(d, zero));
+            vw = _mm256_add_epi32(vw, _mm256_madd_epi16(_mm256_maddubs_epi16(d, weights), ones));
+            p += 32;
+        }
+        s1 = (s1 + SumLanes(vs1)) % kBase;
+        s2 = (s2 + 32 * SumLanes(vs2) + SumLanes(vw)) % kBase;
+        len -= blocks * 32;
+    }
+    for (; len; --len) {
+        s1 += *p++;
+        s2 += s1;
+    }
+    return uLong(((s2 % kBase) << 16) | (s1 % kBase));
+}
+
+uLong Adler32(const unsigned char* p, size_t len)
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        return Adler32Avx2(1, p, len);
+    uLong a = adler32(0L, Z_NULL, 0);
+    while (len) {
+        const uInt piece = len > (1u << 30) ? (1u << 30) : uInt(len);
+        a = adler32(a, p, piece);
+        p += piece;
+        len -= piece;
+    }
+    return a;
+}
+
+// A zlib stream made only of stored blocks (what deflate writes for
+// incompressible data) inflated where it lies: each block's bytes move to the
+// front of the buffer, always to a place at or before where they are read.
+// The stream is checked whole first (plain header, every block stored with a
+// valid length, a final block, room for the check value, at most `room`
+// bytes of output), so nothing moves unless all of it can; false then, and
+// the buffer is untouched. On true, *produced bytes start at buf and the
+// result is Z_OK or, for a check value that does not match, Z_DATA_ERROR.
+bool InflateStoredInPlace(unsigned char* buf, u64 streamAt, u64 streamLen, u64 room, u64* produced, int* result)
+{
+    const unsigned char* in = buf + streamAt;
+    if (streamLen < 2 || (in[0] & 0x0F) != 8 || (in[0] >> 4) > 7 || (in[1] & 0x20) ||
+        ((unsigned(in[0]) << 8) | in[1]) % 31 != 0)
+        return false;
+    u64 pos = 2, total = 0;
+    for (;;) {
+        if (streamLen - pos < 5)
+            return false;
+        const unsigned char head = in[pos];
+        if (((head >> 1) & 3) != 0)
+            return false; // a compressed block: the general road
+        const unsigned len = in[pos + 1] | (unsigned(in[pos + 2]) << 8);
+        const unsigned nlen = in[pos + 3] | (unsigned(in[pos + 4]) << 8);
+        if ((len ^ 0xFFFFu) != nlen || streamLen - pos - 5 < len)
+            return false;
+        pos += 5 + len;
+        total += len;
+        if (total > room)
+            return false;
+        if (head & 1)
+            break;
+    }
+    if (streamLen - pos < 4)
+        return false;
+    const unsigned char* t = in + pos;
+    const uLong stored = (uLong(t[0]) << 24) | (uLong(t[1]) << 16) | (uLong(t[2]) << 8) | t[3];
+    // Move the blocks' bytes down in order.
+    u64 from = streamAt + 2, to = 0;
+    for (;;) {
+        const unsigned char head = buf[from];
+        const unsigned len = buf[from + 1] | (unsigned(buf[from + 2]) << 8);
+        std::memmove(buf + to, buf + from + 5, len);
+        to += len;
+        from += 5 + len;
+        if (head & 1)
+            break;
+    }
+    *produced = total;
+    *result = Adler32(buf, total) == stored ? Z_OK : Z_DATA_ERROR;
+    return true;
+}
+
+// Inflates a zlib stream of n bytes into out (room for *outLen bytes; the
+// count produced comes back in *outLen) with the result zlib's uncompress
+// would give: Z_OK only for a complete stream whose check value matches.
+// A plain header (deflate, no preset dictionary) takes the fast road: raw
+// inflate straight into out, then the check value computed 32 bytes a step.
+int Inflate(unsigned char* out, uLongf* outLen, const unsigned char* in, u64 n)
+{
+    const bool plainHeader = n >= 2 && (in[0] & 0x0F) == 8 && (in[0] >> 4) <= 7 && !(in[1] & 0x20) &&
+                             ((unsigned(in[0]) << 8) | in[1]) % 31 == 0;
+    if (!plainHeader || n > 0xFFFFFFFFull || *outLen > 0xFFFFFFFFul)
+        return uncompress(out, outLen, in, uLong(n));
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        return Z_MEM_ERROR;
+    z.next_in = const_cast<unsigned char*>(in + 2);
+    z.avail_in = uInt(n - 2);
+    z.next_out = out;
+    z.avail_out = uInt(*outLen);
+    const int r = inflate(&z, Z_FINISH);
+    const uLong produced = z.total_out;
+    const unsigned char* trailer = z.next_in;
+    const uInt rest = z.avail_in;
+    inflateEnd(&z);
+    *outLen = produced;
+    if (r != Z_STREAM_END)
+        return r == Z_OK || r == Z_BUF_ERROR ? Z_DATA_ERROR : r;
+    if (rest < 4)
+        return Z_DATA_ERROR; // the check value is missing
+    const uLong stored = (uLong(trailer[0]) << 24) | (uLong(trailer[1]) << 16) | (uLong(trailer[2]) << 8) | trailer[3];
+    return Adler32(out, produced) == stored ? Z_OK : Z_DATA_ERROR;
+}
 
 } // namespace
 
@@ -445,19 +590,35 @@ int CKzLiteVariantR::Decompress()
     if (len == 0) return KZ_OK;
     u64 srcLen = s - 12;
     releaseStack();
-    u8* src = nullptr;
     bool ok = len <= kMaxInflated && len <= srcLen * kMaxRatio + 1024;
+    // Stored blocks only (incompressible data): inflated in the blob's own
+    // bytes, with neither a copy nor a new block of memory.
     if (ok) {
-        src = (u8*)CKzAlloc::Alloc(0, srcLen);
-        ok = src != nullptr;
+        u64 produced = 0;
+        int result = Z_DATA_ERROR;
+        if (InflateStoredInPlace(const_cast<unsigned char*>(GetData()), 12, srcLen, len, &produced, &result)) {
+            ok = result == Z_OK;
+            if (ok && produced) {
+                GetData(produced);
+                SetSize(produced);
+            } else {
+                FreeData();
+            }
+            setCursor(0);
+            return ok ? KZ_OK : KZ_ERR_FAILED;
+        }
     }
-    if (ok) std::memcpy(src, p + 12, srcLen);
-    FreeData();
-    if (ok) ok = SetData(nullptr, len, eModeOpReplace, eModeAllocExact) == KZ_OK;
+    // The compressed bytes stay where they are: the array lets go of them
+    // (they are freed below) and receives a new block for the inflated bytes.
+    unsigned char* src = ok ? const_cast<unsigned char*>(GetData()) : nullptr;
+    if (ok) {
+        Init(GetIncrement());
+        ok = SetData(nullptr, len, eModeOpReplace, eModeAllocExact) == KZ_OK;
+    }
     if (ok) {
         u8* dst = GetData(len);
         uLongf destLen = (uLongf)len;
-        ok = uncompress(dst, &destLen, src, (uLong)srcLen) == Z_OK;
+        ok = Inflate(dst, &destLen, src + 12, srcLen) == Z_OK;
         if (ok) SetSize(destLen);
     }
     CKzAlloc::Free(src);

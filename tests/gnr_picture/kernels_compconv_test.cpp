@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -89,7 +91,8 @@ TEST(KzCollapse, EveryMemberMatchesScalarReference)
             for (uint32_t comps : counts) {
                 for (int ws = -1; ws < int(std::size(weightSets)); ++ws) {
                     const double* w = ws < 0 ? nullptr : weightSets[ws].data();
-                    const uint32_t width = 35, height = 3;
+                    for (uint32_t width : {35u, 64u, 97u}) {
+                    const uint32_t height = 3;
                     const TestPicture src = RandomPicture(width, height, comps, m.bytes, S, 7 + comps);
                     const TestPicture d0 = RandomPicture(width, height, 1, m.bytes, S, 8, 1);
                     TestPicture d = d0;
@@ -101,10 +104,67 @@ TEST(KzCollapse, EveryMemberMatchesScalarReference)
                         scaled = RefScaledWeights(w, comps, m.fixed == nullptr, S);
                     ExpectSamples(
                         d0, d, [&](size_t r, size_t x, uint64_t) { return RefCollapse(src, r, x, w ? &scaled : nullptr, S); },
-                        (std::string(m.name) + " comps " + std::to_string(comps) + " weights " + std::to_string(ws)).c_str());
+                        (std::string(m.name) + " comps " + std::to_string(comps) + " weights " + std::to_string(ws) +
+                         " width " + std::to_string(width)).c_str());
+                    }
                 }
             }
         }
+    });
+}
+
+// Every 16-bit sample value through one weight: the entry floor(w' v / 65535)
+// against 64-bit arithmetic, for weights at the ends and in between.
+TEST(KzCollapse, EveryWordEntryIsExact)
+{
+    kzt::ForEachIsa([&] {
+        for (double w0 : {0.0, 1.0 / 65535, 0.299, 0.5, 0.587, 0.9999, 1.0}) {
+            const uint32_t width = 65536;
+            std::vector<uint16_t> src(size_t(width) * 3, 0), dst(width, 0xEEEE);
+            for (uint32_t v = 0; v < width; ++v)
+                src[3 * size_t(v)] = uint16_t(v);
+            const double w[3] = {w0, 0.0, 0.0};
+            ASSERT_EQ(convert_3x16_to_1x16(dst.data(), width * 2, src.data(), width * 6, w, width, width), 0);
+            const uint64_t scaled = uint64_t(int64_t(w0 * 65535 + 0.5)) & 0xFFFF;
+            size_t bad = 0;
+            for (uint32_t v = 0; v < width; ++v)
+                bad += dst[v] != uint16_t(scaled * v / 65535);
+            EXPECT_EQ(bad, 0u) << w0;
+        }
+    });
+}
+
+// A weighted collapse large enough for non-temporal stores, with rows at
+// every alignment and padding that must stay untouched.
+TEST(KzCollapse, LargeWeightedPicture)
+{
+    kzt::ForEachIsa([&] {
+        const uint32_t width = 2101, height = 2000, srcRB = width * 6 + 2, dstRB = width * 2 + 6, offset = 2;
+        std::vector<uint16_t> src(size_t(srcRB / 2) * height);
+        std::mt19937 rng(11);
+        for (auto& v : src)
+            v = uint16_t(rng());
+        std::vector<uint8_t> store(size_t(dstRB) * height + offset + 64, 0xA5);
+        uint8_t* dst = store.data() + offset;
+        const double w[3] = {0.299, 0.587, 0.114};
+        ASSERT_EQ(convert_3x16_to_1x16(dst, dstRB, src.data(), srcRB, w, width, width * height), 0);
+        const uint64_t w0 = 19595, w1 = 38469, w2 = 65535 - w0 - w1; // 0.299 and 0.587 scaled, the remainder
+        size_t bad = 0;
+        for (uint32_t r = 0; r < height; ++r) {
+            const uint16_t* s = src.data() + size_t(r) * (srcRB / 2);
+            const uint8_t* d = dst + size_t(r) * dstRB;
+            for (uint32_t x = 0; x < width; ++x) {
+                const uint16_t want = uint16_t(w0 * s[3 * x] / 65535 + w1 * s[3 * x + 1] / 65535 +
+                                               w2 * s[3 * x + 2] / 65535);
+                uint16_t got;
+                std::memcpy(&got, d + 2 * size_t(x), 2);
+                bad += got != want;
+            }
+            for (uint32_t p = 0; p < 6; ++p)
+                bad += d[size_t(width) * 2 + p] != 0xA5;
+        }
+        bad += store[0] != 0xA5 || store[1] != 0xA5;
+        EXPECT_EQ(bad, 0u);
     });
 }
 
@@ -210,6 +270,50 @@ TEST(KzExpand, EveryMemberMatchesScalarReference)
                         (std::string(m.name) + " comps " + std::to_string(dc) + " width " + std::to_string(width)).c_str());
                 }
             }
+        }
+    });
+}
+
+// Large destinations (written with non-temporal stores where the vector path
+// runs) at every alignment of their rows, padding untouched.
+TEST(KzExpand, LargeDestinationsAtAnyAlignment)
+{
+    struct Case {
+        uint32_t bytes, width, height, padding, offset;
+    } cases[] = {
+        {2, 1000, 1500, 6, 2},   // rows 6006 bytes apart, start 2 bytes past a boundary
+        {2, 1024, 1400, 0, 0},   // rows of whole vectors
+        {2, 999, 1500, 2, 34},
+        {1, 3000, 1000, 1, 1},   // byte samples: odd row bytes
+        {1, 2731, 1100, 5, 63},
+    };
+    kzt::ForEachIsa([&] {
+        for (const Case& c : cases) {
+            const uint32_t srcRB = c.width * c.bytes + 4;
+            const uint32_t dstRB = c.width * 3 * c.bytes + c.padding;
+            std::vector<uint8_t> src(size_t(srcRB) * c.height);
+            std::mt19937 rng(c.width);
+            for (auto& b : src)
+                b = uint8_t(rng());
+            std::vector<uint8_t> store(size_t(dstRB) * c.height + c.offset + 64, 0xA5);
+            uint8_t* dst = store.data() + c.offset;
+            const uint32_t count = c.width * c.height;
+            const int rc = c.bytes == 1 ? convert_1x8_to_3x8(dst, dstRB, src.data(), srcRB, c.width, count)
+                                        : convert_1x16_to_3x16(dst, dstRB, src.data(), srcRB, c.width, count);
+            ASSERT_EQ(rc, 0);
+            size_t bad = 0;
+            for (uint32_t r = 0; r < c.height; ++r) {
+                const uint8_t* d = dst + size_t(r) * dstRB;
+                const uint8_t* s = src.data() + size_t(r) * srcRB;
+                for (uint32_t x = 0; x < c.width; ++x)
+                    for (uint32_t k = 0; k < 3; ++k)
+                        bad += std::memcmp(d + (size_t(x) * 3 + k) * c.bytes, s + size_t(x) * c.bytes, c.bytes) != 0;
+                for (uint32_t p = 0; p < c.padding; ++p)
+                    bad += d[size_t(c.width) * 3 * c.bytes + p] != 0xA5;
+            }
+            for (uint32_t p = 0; p < c.offset; ++p)
+                bad += store[p] != 0xA5;
+            EXPECT_EQ(bad, 0u) << c.bytes << " " << c.width << " " << c.offset;
         }
     });
 }

@@ -62,8 +62,8 @@ TEST(KzCopyMask, EveryMemberMatchesScalarReference)
                 for (const Depth& dp : depths) {
                     if (m.fn3 && (comps != 3 || dp.bits != 8))
                         continue;
-                    // Widths around the 64-pixel blocks of the three-byte vector path.
-                    for (uint32_t width : {29u, 64u, 65u, 130u})
+                    // Widths around the 64-pixel blocks of the vector path.
+                    for (uint32_t width : {29u, 63u, 64u, 65u, 127u, 130u, 192u})
                     for (int32_t key : {0, 2, 255, 65535, 300, -1}) {
                         const uint32_t height = 4;
                         const uint32_t samples = comps * dp.perComp;

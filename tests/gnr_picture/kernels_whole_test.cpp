@@ -136,6 +136,24 @@ TEST(WholeBuffer, CopyMatchesReferenceAndKeepsPadding)
     }
 }
 
+// Rows without padding, apart and overlapping in both directions, give what
+// copying row by row in order gives.
+TEST(WholeBuffer, CopyOfUnpaddedRowsEqualsRowByRow)
+{
+    const uint32_t width = 10, rows = 7, len = width * 3;
+    for (long shift : {-1000L, -45L, -30L, -1L, 0L, 1L, 29L, 31L, 1000L}) {
+        std::vector<uint8_t> buf(4096), want;
+        for (size_t i = 0; i < buf.size(); ++i)
+            buf[i] = uint8_t(i * 7 + 3);
+        want = buf;
+        const size_t srcAt = 1500, dstAt = size_t(long(srcAt) + shift);
+        for (uint32_t r = 0; r < rows; ++r)
+            std::memmove(want.data() + dstAt + r * len, want.data() + srcAt + r * len, len);
+        ASSERT_EQ(copy(buf.data() + dstAt, len, buf.data() + srcAt, len, 3, 8, width, width * rows), 0);
+        EXPECT_EQ(buf, want) << shift;
+    }
+}
+
 TEST(WholeBuffer, SetFillsBytesOfEachRow)
 {
     uint32_t seed = 100;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -446,6 +447,87 @@ TEST(LiteVariantReader, DamagedCompressedBlobBecomesEmpty)
         EXPECT_FALSE(r.IsNextValue());
         EXPECT_EQ(0, r.GetCurrentType());
         EXPECT_EQ(-9, r.LevelBegin(L"A"));
+    }
+}
+
+// Inflation gives zlib's uncompress results for every kind of stream: the
+// bytes for complete streams whose check value matches (any length, any
+// window, stored or compressed, with bytes after the stream), and an empty
+// blob with -9 otherwise. The reference is zlib's own uncompress.
+TEST(LiteVariantReader, InflationAgreesWithZlib)
+{
+    auto zlibStream = [](const Bytes& plain, int level, int windowBits) {
+        z_stream z;
+        std::memset(&z, 0, sizeof z);
+        EXPECT_EQ(Z_OK, deflateInit2(&z, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY));
+        Bytes out(deflateBound(&z, plain.size()) + 16);
+        z.next_in = const_cast<unsigned char*>(plain.data());
+        z.avail_in = plain.size();
+        z.next_out = out.data();
+        z.avail_out = out.size();
+        EXPECT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
+        out.resize(z.total_out);
+        deflateEnd(&z);
+        return out;
+    };
+    std::mt19937 rng(5);
+    struct Case {
+        const char* what;
+        size_t size;
+        int level, window;
+        int change;          // 0 none, 1 flip a check byte, 2 cut the check value, 3 bytes after the stream,
+                             // 4 preset-dictionary flag, 5 announce more, 6 announce less, 7 bad method,
+                             // 8 a stored block's length check broken
+    };
+    const Case cases[] = {
+        {"stored 1", 1, 0, 15, 0},        {"stored 31", 31, 0, 15, 0},       {"stored 32", 32, 0, 15, 0},
+        {"stored 33", 33, 0, 15, 0},      {"stored 5535", 5535, 0, 15, 0},   {"stored 5536", 5536, 0, 15, 0},
+        {"stored 5537", 5537, 0, 15, 0},  {"stored 1M", 1u << 20, 1, 15, 0}, {"fast 70000", 70000, 1, 15, 0},
+        {"best 70000", 70000, 9, 15, 0},  {"window 9", 70000, 6, 9, 0},      {"check flipped", 5000, 0, 15, 1},
+        {"check cut", 5000, 0, 15, 2},    {"bytes after", 5000, 6, 15, 3},   {"dictionary flag", 5000, 6, 15, 4},
+        {"announce more", 5000, 6, 15, 5}, {"announce less", 5000, 6, 15, 6}, {"bad method", 5000, 6, 15, 7},
+        {"stored blocks", 200000, 0, 15, 0}, {"stored, bytes after", 5000, 0, 15, 3},
+        {"stored, announce more", 5000, 0, 15, 5}, {"stored, announce less", 5000, 0, 15, 6},
+        {"stored, length check", 5000, 0, 15, 8}, {"stored, dictionary flag", 5000, 0, 15, 4},
+        {"stored, bad method", 5000, 0, 15, 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes plain(c.size);
+        // Half random bytes, half runs, so that levels above 0 find matches.
+        for (size_t i = 0; i < plain.size(); ++i)
+            plain[i] = (i / 64) % 2 ? uint8_t(rng()) : uint8_t(i / 300);
+        Bytes z = zlibStream(plain, c.level, c.window);
+        uint64_t announced = plain.size();
+        switch (c.change) {
+        case 1: z[z.size() - 1] ^= 1; break;
+        case 2: z.resize(z.size() - 2); break;
+        case 3: z.insert(z.end(), {1, 2, 3, 4, 5}); break;
+        case 4: z[1] |= 0x20; z[1] = uint8_t(z[1] - ((unsigned(z[0]) << 8 | z[1]) % 31)); break;
+        case 5: announced += 100; break;
+        case 6: announced -= 1; break;
+        case 7: z[0] = uint8_t((z[0] & 0xF0) | 7); break;
+        case 8: z[5] ^= 1; break;
+        default: break;
+        }
+        // What zlib's uncompress makes of the same stream.
+        Bytes expect(announced + 1);
+        uLongf expectLen = uLongf(announced);
+        const int zr = uncompress(expect.data(), &expectLen, z.data(), uLong(z.size()));
+        expect.resize(zr == Z_OK ? expectLen : 0);
+
+        Bytes blob = {'L', 'V', '0', 'Z'};
+        for (int i = 0; i < 8; ++i)
+            blob.push_back(uint8_t(announced >> (8 * i)));
+        blob.insert(blob.end(), z.begin(), z.end());
+        CKzLiteVariantR r;
+        load(r, blob);
+        EXPECT_EQ(zr == Z_OK ? 0 : -9, r.Decompress());
+        EXPECT_EQ(expect, bytesOf(r));
+        if (c.change == 0 || c.change == 3 || c.change == 5) {
+            EXPECT_EQ(zr, Z_OK);
+            EXPECT_EQ(plain, bytesOf(r));
+        }
     }
 }
 
