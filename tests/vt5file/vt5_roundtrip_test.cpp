@@ -32,9 +32,9 @@ Bytes deflated(const Bytes& frame, int level)
 
 Bytes withTime(double t, const Bytes& body)
 {
-    Bytes b(8);
+    Bytes b(8 + body.size());
     std::memcpy(b.data(), &t, 8);
-    b.insert(b.end(), body.begin(), body.end());
+    std::copy(body.begin(), body.end(), b.begin() + 8);
     return b;
 }
 
