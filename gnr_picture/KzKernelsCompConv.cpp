@@ -376,6 +376,30 @@ int ExpandRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, T fourth, 
 // first pixels of a row, up to a 64-byte boundary of the output, and the last
 // ones go through masked loads and stores; every whole block of N vectors
 // between them keeps the alignment.
+// m pixels (fewer than a vector's samples) from pixel x, with masked loads
+// and stores.
+template <class T>
+KZ_TARGET_AVX512 inline void ReplicatePartial(T* d, const T* s, size_t x, size_t m, unsigned n, const __m512i* perm)
+{
+    constexpr unsigned P = 64 / sizeof(T);
+    __m512i v;
+    if constexpr (sizeof(T) == 1)
+        v = _mm512_maskz_loadu_epi8(__mmask64(m >= 64 ? ~0ull : (1ull << m) - 1), s + x);
+    else
+        v = _mm512_maskz_loadu_epi16(__mmask32(uint32_t((1ull << m) - 1)), s + x);
+    const size_t words = m * n;
+    T* o = d + x * n;
+    for (unsigned c = 0; c < n && size_t(c) * P < words; ++c) {
+        const size_t lanes = std::min<size_t>(P, words - size_t(c) * P);
+        const uint64_t bits = lanes >= 64 ? ~0ull : (1ull << lanes) - 1;
+        if constexpr (sizeof(T) == 1)
+            _mm512_mask_storeu_epi8(o + size_t(c) * P, __mmask64(bits), _mm512_permutexvar_epi8(perm[c], v));
+        else
+            _mm512_mask_storeu_epi16(o + size_t(c) * P, __mmask32(uint32_t(bits)),
+                                     _mm512_permutexvar_epi16(perm[c], v));
+    }
+}
+
 template <class T, bool Stream, unsigned NC>
 KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, uint32_t dRB, const void* src,
                                                                     uint32_t sRB, unsigned nArg, uint32_t width,
@@ -391,25 +415,6 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, u
     __m512i perm[16];
     for (unsigned c = 0; c < n; ++c)
         perm[c] = _mm512_load_si512(reinterpret_cast<const void*>(idx[c]));
-    // m pixels (fewer than P) from pixel x, with masked loads and stores.
-    auto partial = [&](T* d, const T* s, size_t x, size_t m) KZ_INLINE_LAMBDA {
-        __m512i v;
-        if constexpr (sizeof(T) == 1)
-            v = _mm512_maskz_loadu_epi8(__mmask64((m >= 64 ? ~0ull : (1ull << m) - 1)), s + x);
-        else
-            v = _mm512_maskz_loadu_epi16(__mmask32(uint32_t((1ull << m) - 1)), s + x);
-        const size_t words = m * n;
-        T* o = d + x * n;
-        for (unsigned c = 0; c < n && size_t(c) * P < words; ++c) {
-            const size_t lanes = std::min<size_t>(P, words - size_t(c) * P);
-            const uint64_t bits = lanes >= 64 ? ~0ull : (1ull << lanes) - 1;
-            if constexpr (sizeof(T) == 1)
-                _mm512_mask_storeu_epi8(o + size_t(c) * P, __mmask64(bits), _mm512_permutexvar_epi8(perm[c], v));
-            else
-                _mm512_mask_storeu_epi16(o + size_t(c) * P, __mmask32(uint32_t(bits)),
-                                         _mm512_permutexvar_epi16(perm[c], v));
-        }
-    };
     const size_t rows = KzRowCount(width, count);
     for (size_t r = 0; r < rows; ++r) {
         T* d = KzRow<T>(dst, dRB, r);
@@ -427,7 +432,7 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, u
                 stream = false;
             } else if (head > 0) {
                 x = std::min<size_t>(head, width);
-                partial(d, s, 0, x);
+                ReplicatePartial<T>(d, s, 0, x, n, perm);
             }
         }
         if (stream) {
@@ -452,7 +457,7 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, u
             }
         }
         if (x < width)
-            partial(d, s, x, width - x);
+            ReplicatePartial<T>(d, s, x, width - x, n, perm);
     }
     if constexpr (Stream)
         _mm_sfence();
