@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "gnr_metaformats/SKzExperiment.h"
+#include "gnr_metaformats/SKzExperimentEvent.h"
+#include "gnr_metaformats/SKzPictureMetadata.h"
 #include "gnr_system/CKzByteArray.h"
 #include "gnr_system/CKzVariant.h"
 #include "vt5file/CKzImageFormatVT5.h"
@@ -36,9 +39,6 @@ bool writeFile(const uint8_t* data, size_t size)
     const bool ok = std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
 }
-
-// Storage handed to the record operations.
-alignas(64) unsigned char g_record[1 << 16];
 
 void exercise(IKzInputImageFile* r)
 {
@@ -87,9 +87,16 @@ void exercise(IKzInputImageFile* r)
     r->GetCustomDataVarSeq(L"Blob", 3, seq);
     double t = 0;
     r->GetAcqTime(t);
-    r->GetImageMetadata(reinterpret_cast<SKzExperiment&>(g_record), nullptr);
-    r->GetImageMetadata(1, reinterpret_cast<SKzPictureMetadata&>(g_record), nullptr);
-    r->GetImageEvents(reinterpret_cast<SKzExperimentRecord&>(g_record), nullptr);
+    {
+        SKzExperiment experiment;
+        r->GetImageMetadata(experiment, nullptr);
+    }
+    for (u32 seq : {0u, 1u, a.uiSequenceCount - 1}) {
+        SKzPictureMetadata metadata;
+        r->GetImageMetadata(seq, metadata, nullptr);
+    }
+    SKzExperimentRecord events;
+    r->GetImageEvents(events, nullptr);
 }
 
 }  // namespace

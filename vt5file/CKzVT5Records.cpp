@@ -1,25 +1,91 @@
 // The experiment, picture-metadata and event chunks of readers and writers.
 //
-// The chunks are found and decoded here; turning them into SKzExperiment,
-// SKzPictureMetadata and SKzExperimentRecord values (and back) needs those
-// record classes, which the library does not hold yet: until then these
-// operations answer -2 after the chunk has been found and checked.
+// The picture metadata and the event log travel in both versions. The
+// experiment travels in the lite form of version 3; its XML form (version 2),
+// the frame count it describes and its repair to a frame count are not part
+// of the library yet: those roads answer -2 after their chunk was checked,
+// and a writer reserves no more than the minimum for the frames.
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "gnr_metaformats/SKzExperiment.h"
+#include "gnr_metaformats/SKzExperimentEvent.h"
+#include "gnr_metaformats/SKzPictureMetadata.h"
+#include "gnr_system/CKzDateTime.h"
 #include "gnr_system/CKzLiteVariant.h"
 #include "gnr_system/CKzVariant.h"
 #include "vt5file/CKzVT5InputFile.h"
 #include "vt5file/CKzVT5OutputFile.h"
 #include "vt5file/KzVT5Names.h"
 
-void CKzVT5InputFile_V02::freeRecords() {}
+namespace {
+
+int StoreLite(CKzFileChunker& chunker, CKzLiteVariantW& writer, const char* chunk)
+{
+    if (writer.HasFailed())
+        return KZ_ERR_OUT_OF_MEMORY;
+    CKzLiteVariantR blob;
+    if (!writer.Finalize(blob))
+        return KZ_ERR_OUT_OF_MEMORY;
+    if ((u64)blob.GetSize() > 0xFFFFFFFFull)
+        return KZ_ERR_FAILED;
+    return chunker.SetChunk(blob, chunk);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// readers
+
+void CKzVT5InputFile_V02::freeRecords()
+{
+    delete m_pMetadata;
+    m_pMetadata = nullptr;
+    SKzExperiment::FreeRecursive(m_pExperiment);
+    m_pExperiment = nullptr;
+}
 
 void CKzVT5InputFile_V02::loadWriterExperiment() {}
 
 void CKzVT5InputFile_V02::repairWriterExperiment(u32) {}
 
-int CKzVT5InputFile_V02::applyFrameTime(u32, SKzPictureMetadata&) { return KZ_ERR_NOT_SUPPORTED; }
-
-int CKzVT5InputFile_V02::GetImageMetadata(SKzExperiment&, CKzVariant*)
+int CKzVT5InputFile_V02::applyFrameTime(u32 seq, SKzPictureMetadata& metadata)
 {
+    std::vector<double> stored;
+    const std::vector<double>* times = &m_AcqTimes;
+    if (m_AcqTimes.empty()) {
+        CKzByteArray bytes;
+        if (m_Chunker.GetChunk(bytes, vt5names::kAcqTimesCache) != KZ_OK)
+            return KZ_OK;  // no times: the stored ones stand
+        stored.resize(bytes.GetSize() / 8);
+        if (!stored.empty())
+            std::memcpy(stored.data(), bytes.GetData(), stored.size() * 8);
+        times = &stored;
+    }
+    if (seq >= times->size())
+        return KZ_OK;
+    const double t = (*times)[seq], t0 = (*times)[0];
+    if (!std::isfinite(t) || !std::isfinite(t0))
+        return KZ_OK;
+    metadata.dTimeMSec = t;
+    // An unknown absolute time (-1) stays unknown.
+    const double shift = std::trunc(t - t0);
+    if (metadata.dTimeAbsolute != -1.0 && std::fabs(shift) < 1e15) {
+        CKzDateTime at;
+        at.Set(metadata.dTimeAbsolute);
+        if (at.IsValid()) {
+            at.SetValue(at.GetValue() + (kz_int64)shift);
+            metadata.dTimeAbsolute = at.GetJulianDayNumber();
+        }
+    }
+    return KZ_OK;
+}
+
+int CKzVT5InputFile_V02::GetImageMetadata(SKzExperiment& experiment, CKzVariant*)
+{
+    if (m_pExperiment)
+        return SKzExperiment::CopyRecursive(&experiment, *m_pExperiment, true);
     CKzByteArray bytes;
     if (const int r = m_Chunker.GetChunk(bytes, vt5names::kExperiment); r != KZ_OK)
         return r;
@@ -29,18 +95,31 @@ int CKzVT5InputFile_V02::GetImageMetadata(SKzExperiment&, CKzVariant*)
     return KZ_ERR_NOT_SUPPORTED;
 }
 
-int CKzVT5InputFile_V02::GetImageMetadata(u32, SKzPictureMetadata&, CKzVariant*)
+int CKzVT5InputFile_V02::GetImageMetadata(u32 seq, SKzPictureMetadata& metadata, CKzVariant*)
 {
-    CKzByteArray bytes;
-    if (const int r = findFirstFrameChunk(vt5names::kFrameMeta, bytes); r != KZ_OK)
-        return r;
-    CKzVariant v;
-    if (const int r = decodeDescription(bytes, v); r != KZ_OK)
-        return r;
-    return KZ_ERR_NOT_SUPPORTED;
+    if (!m_pMetadata) {
+        CKzByteArray bytes;
+        if (const int r = findFirstFrameChunk(vt5names::kFrameMeta, bytes); r != KZ_OK)
+            return r;
+        CKzVariant v;
+        if (const int r = decodeDescription(bytes, v); r != KZ_OK)
+            return r;
+        SKzPictureMetadata* loaded = new (std::nothrow) SKzPictureMetadata();
+        if (!loaded)
+            return KZ_ERR_OUT_OF_MEMORY;
+        if (const int r = SKzPictureMetadata::LoadFromVariant(*loaded, v); r != KZ_OK) {
+            delete loaded;
+            return r;
+        }
+        m_pMetadata = loaded;
+    }
+    // A record without channels copies with -4 from the channel set; every
+    // field has been copied all the same.
+    SKzPictureMetadata::Copy(metadata, *m_pMetadata);
+    return applyFrameTime(seq, metadata);
 }
 
-int CKzVT5InputFile_V02::GetImageEvents(SKzExperimentRecord&, CKzVariant*)
+int CKzVT5InputFile_V02::GetImageEvents(SKzExperimentRecord& record, CKzVariant*)
 {
     CKzByteArray bytes;
     if (const int r = m_Chunker.GetChunk(bytes, vt5names::kEvents); r != KZ_OK)
@@ -48,10 +127,10 @@ int CKzVT5InputFile_V02::GetImageEvents(SKzExperimentRecord&, CKzVariant*)
     CKzVariant v;
     if (const int r = decodeDescription(bytes, v); r != KZ_OK)
         return r;
-    return KZ_ERR_NOT_SUPPORTED;
+    return SKzExperimentRecord::LoadFromVariant(record, v);
 }
 
-int CKzVT5InputFile_V03::GetImageMetadata(SKzExperiment&, CKzVariant*)
+int CKzVT5InputFile_V03::GetImageMetadata(SKzExperiment& experiment, CKzVariant*)
 {
     CKzLiteVariantR r;
     if (const int g = m_Chunker.GetChunk(r, vt5names::kExperimentLV); g != KZ_OK)
@@ -59,16 +138,31 @@ int CKzVT5InputFile_V03::GetImageMetadata(SKzExperiment&, CKzVariant*)
     r.Reset();
     if (r.LevelBegin(L"SKzExperiment") != KZ_OK)
         return KZ_ERR_FAILED;
+    const int result = SKzExperiment::ReadFromLiteVariant(experiment, r);
     r.LevelEnd();
-    return KZ_ERR_NOT_SUPPORTED;
+    return result;
 }
 
-int CKzVT5InputFile_V03::GetImageMetadata(u32, SKzPictureMetadata&, CKzVariant*)
+int CKzVT5InputFile_V03::GetImageMetadata(u32 seq, SKzPictureMetadata& metadata, CKzVariant*)
 {
-    CKzLiteVariantR r;
-    if (const int g = findFirstFrameChunk(vt5names::kFrameMetaLV, r); g != KZ_OK)
-        return g;
-    return KZ_ERR_NOT_SUPPORTED;
+    if (!m_pMetadata) {
+        CKzLiteVariantR r;
+        if (const int g = findFirstFrameChunk(vt5names::kFrameMetaLV, r); g != KZ_OK)
+            return g;
+        r.Reset();
+        SKzPictureMetadata* loaded = new (std::nothrow) SKzPictureMetadata();
+        if (!loaded)
+            return KZ_ERR_OUT_OF_MEMORY;
+        if (const int g = SKzPictureMetadata::LoadFromLiteVariant(*loaded, r); g != KZ_OK) {
+            delete loaded;
+            return g;
+        }
+        m_pMetadata = loaded;
+    }
+    // A record without channels copies with -4 from the channel set; every
+    // field has been copied all the same.
+    SKzPictureMetadata::Copy(metadata, *m_pMetadata);
+    return applyFrameTime(seq, metadata);
 }
 
 int CKzVT5InputFile_V03::GetImageEvents(SKzExperimentRecord& record, CKzVariant* unused)
@@ -80,23 +174,80 @@ int CKzVT5InputFile_V03::GetImageEvents(SKzExperimentRecord& record, CKzVariant*
         return CKzVT5InputFile_V02::GetImageEvents(record, unused);
     if (g != KZ_OK)
         return g;
-    return KZ_ERR_NOT_SUPPORTED;
+    r.Reset();
+    return SKzExperimentRecord::LoadFromLiteVariant(record, r);
 }
+
+// ---------------------------------------------------------------------------
+// writers
 
 int CKzVT5OutputFile_V02::SetImageMetadata(const SKzExperiment&, const CKzVariant*) { return KZ_ERR_NOT_SUPPORTED; }
 
-int CKzVT5OutputFile_V02::SetImageMetadata(u32, const SKzPictureMetadata&, const CKzVariant*)
+int CKzVT5OutputFile_V02::SetImageMetadata(u32 seq, const SKzPictureMetadata& metadata,
+                                           const CKzVariant* description)
 {
-    return KZ_ERR_NOT_SUPPORTED;
+    if (m_bMetadataStored && !description)
+        return setTimeToAcqTimesCache(seq, metadata.dTimeMSec, true);
+    SetImageCalibration(seq, metadata.dCalibration, metadata.dAspect, metadata.bCalibrated, metadata.wsObjectiveName);
+    CKzVariant v;
+    v.EnableTypeChange(true);
+    if (const int r = SKzPictureMetadata::SaveToVariant(v, metadata); r != KZ_OK)
+        return r;
+    const int w = storeVariant(v, vt5names::Indexed(vt5names::kFrameMeta, seq).c_str());
+    m_bMetadataStored = true;
+    if (w != KZ_OK)
+        return w;
+    return setTimeToAcqTimesCache(seq, metadata.dTimeMSec, true);
 }
 
-int CKzVT5OutputFile_V02::SetImageEvents(const SKzExperimentRecord&, const CKzVariant*) { return KZ_ERR_NOT_SUPPORTED; }
-
-int CKzVT5OutputFile_V03::SetImageMetadata(const SKzExperiment&, const CKzVariant*) { return KZ_ERR_NOT_SUPPORTED; }
-
-int CKzVT5OutputFile_V03::SetImageMetadata(u32, const SKzPictureMetadata&, const CKzVariant*)
+int CKzVT5OutputFile_V02::SetImageEvents(const SKzExperimentRecord& record, const CKzVariant*)
 {
-    return KZ_ERR_NOT_SUPPORTED;
+    CKzVariant v;
+    v.EnableTypeChange(true);
+    if (const int r = SKzExperimentRecord::SaveToVariant(v, record); r != KZ_OK)
+        return r;
+    return storeVariant(v, vt5names::kEvents);
 }
 
-int CKzVT5OutputFile_V03::SetImageEvents(const SKzExperimentRecord&, const CKzVariant*) { return KZ_ERR_NOT_SUPPORTED; }
+int CKzVT5OutputFile_V03::SetImageMetadata(const SKzExperiment& experiment, const CKzVariant*)
+{
+    CKzLiteVariantW w;
+    if (const int r = w.LevelBegin(L"SKzExperiment"); r != KZ_OK)
+        return r;
+    if (const int r = SKzExperiment::WriteToLiteVariant(w, experiment); r != KZ_OK)
+        return r;
+    w.LevelEnd();
+    // The frame count an experiment describes is not known to the library
+    // yet: the minimum is reserved.
+    m_uiExpectedCount = 0;
+    const int reserved = reserveForFrames(m_uiExpectedCount);
+    const int stored = StoreLite(m_Chunker, w, vt5names::kExperimentLV);
+    return stored != KZ_OK ? stored : reserved;
+}
+
+int CKzVT5OutputFile_V03::SetImageMetadata(u32 seq, const SKzPictureMetadata& metadata,
+                                           const CKzVariant* description)
+{
+    if (m_bMetadataStored && !description)
+        return setTimeToAcqTimesCache(seq, metadata.dTimeMSec, true);
+    SetImageCalibration(seq, metadata.dCalibration, metadata.dAspect, metadata.bCalibrated, metadata.wsObjectiveName);
+    CKzLiteVariantW w;
+    if (const int r = SKzPictureMetadata::SaveToLiteVariant(w, metadata); r != KZ_OK)
+        return r;
+    const int stored = StoreLite(m_Chunker, w, vt5names::Indexed(vt5names::kFrameMetaLV, seq).c_str());
+    m_bMetadataStored = true;
+    if (stored != KZ_OK)
+        return stored;
+    return setTimeToAcqTimesCache(seq, metadata.dTimeMSec, true);
+}
+
+int CKzVT5OutputFile_V03::SetImageEvents(const SKzExperimentRecord& record, const CKzVariant* unused)
+{
+    // The lite form for this version's readers, the XML form for others.
+    CKzLiteVariantW w;
+    int first = SKzExperimentRecord::SaveToLiteVariant(w, record);
+    if (first == KZ_OK)
+        first = StoreLite(m_Chunker, w, vt5names::kEventsLV);
+    const int xml = CKzVT5OutputFile_V02::SetImageEvents(record, unused);
+    return first != KZ_OK ? first : xml;
+}

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 
+#include "gnr_metaformats/SKzPictureMetadata.h"
 #include "gnr_system/CKzLiteVariant.h"
 #include "gnr_system/CKzVariant.h"
 #include "vt5file/KzVT5Names.h"
@@ -651,8 +652,7 @@ TEST_F(VT5RoundTrip, HostileFrameChunksAndAttributes)
     EXPECT_EQ(back[8], 0x55) << "nothing written past one frame";
     // Four billion frames claimed, no metadata chunk: answered at once.
     const auto start = std::chrono::steady_clock::now();
-    alignas(64) static unsigned char storage[1 << 16];
-    SKzPictureMetadata& untouched = reinterpret_cast<SKzPictureMetadata&>(storage);
+    SKzPictureMetadata untouched;
     EXPECT_EQ(r->GetImageMetadata(7, untouched, nullptr), KZ_ERR_NOT_FOUND);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     r->Release();
@@ -716,6 +716,62 @@ TEST_F(VT5RoundTrip, ComponentLimitsDifferByVersion)
     buildFile(wpath("c4.vt5"), "Ver3.0", {{"ImageAttributesLV!", ct::pattern(40, 1)}});
     r = vt::openReader(wpath("c4.vt5"));
     EXPECT_EQ(r->GetImageAttributes(got), KZ_ERR_FAILED);
+    r->Release();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(VT5RoundTrip, CalibrationChunkIsXmlInBothVersions)
+{
+    struct Case { bool valid; const char* calibration; const char* aspect; const char* flag; };
+    const Case cases[] = {{true, "0.25", "1.5", "true"}, {false, "0", "1", "false"}};
+    for (int version : {2, 3})
+        for (const Case& c : cases) {
+            const std::string name = "cal" + std::to_string(version) + (c.valid ? "v" : "n") + ".vt5";
+            IKzOutputImageFile* w = vt::openWriter(wpath(name), version);
+            ASSERT_EQ(w->SetImageCalibration(4, 0.25, 1.5, c.valid, CKzStringW(L"Plan 20x <0.5>")), KZ_OK);
+            w->Release();
+            auto chunks = vt::checkContainer(path(name));
+            const std::string want =
+                std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?><variant version=\"1.0\"><no_name "
+                            "runtype=\"CKzListVariant\"><dCalibration runtype=\"double\" value=\"") +
+                c.calibration + "\"/><dAspect runtype=\"double\" value=\"" + c.aspect +
+                "\"/><bValid runtype=\"bool\" value=\"" + c.flag +
+                "\"/><sObjective runtype=\"CKzStringW\" value=\"Plan 20x &#x003C;0.5>\"/></no_name></variant>";
+            const Bytes& got = chunks["ImageCalibration|4!"];
+            EXPECT_EQ(ct::text(got, 0, got.size()), want) << name;
+        }
+}
+
+TEST_F(VT5RoundTrip, RowsShorterThanTheirPixelsAreRefused)
+{
+    // uiWidthBytes of 5 for 4 pixels of 2 bytes: no read may take a row as longer than it is.
+    const std::string attrs = xmlAttributes(xmlU32("uiWidth", 4) + xmlU32("uiWidthBytes", 5) + xmlU32("uiHeight", 2) +
+                                            xmlU32("uiComp", 1) + xmlU32("uiBpcInMemory", 16) +
+                                            xmlU32("uiBpcSignificant", 16) + xmlU32("uiSequenceCount", 1) +
+                                            "<eCompression runtype=\"kz_int32\" value=\"2\"/>");
+    buildFile(wpath("short.vt5"), "Ver2.0",
+              {{"ImageAttributes!", bytesOf(attrs)}, {"ImageDataSeq|0!", withTime(0, ct::pattern(10, 1))}});
+    IKzInputImageFile* r = vt::openReader(wpath("short.vt5"));
+    Bytes out(64, 0x33);
+    EXPECT_EQ(r->GetRectData(0, 4, 2, 0, 0, 4, 2, out.data(), 8, 0, nullptr, nullptr), KZ_ERR_FAILED);
+    EXPECT_EQ(r->GetComponentData(0, 0, out.data(), 8, 1), KZ_ERR_FAILED);
+    EXPECT_EQ(out, Bytes(64, 0x33));
+    Bytes frame(10);
+    EXPECT_EQ(r->GetData(0, frame.data(), nullptr, nullptr), KZ_OK) << "whole frames are rows of the stride";
+    r->Release();
+
+    // A binary frame: 1 significant bit has no component copy.
+    const std::string bin = xmlAttributes(xmlU32("uiWidth", 4) + xmlU32("uiWidthBytes", 4) + xmlU32("uiHeight", 2) +
+                                          xmlU32("uiComp", 1) + xmlU32("uiBpcInMemory", 8) +
+                                          xmlU32("uiBpcSignificant", 1) + xmlU32("uiSequenceCount", 1) +
+                                          "<eCompression runtype=\"kz_int32\" value=\"2\"/>");
+    buildFile(wpath("bin.vt5"), "Ver2.0",
+              {{"ImageAttributes!", bytesOf(bin)}, {"ImageDataSeq|0!", withTime(0, ct::pattern(8, 1))}});
+    r = vt::openReader(wpath("bin.vt5"));
+    EXPECT_EQ(r->GetComponentData(0, 0, out.data(), 8, 1), KZ_ERR_NOT_SUPPORTED);
     r->Release();
 }
 
