@@ -6,7 +6,8 @@
 //                       alone on the same stored bytes (already in memory)
 //   BM_RawFlushData     writer FlushData of raw frames vs write of the same bytes
 // Ratio = peer time / our time (1.0: as fast as the peer), from the best and
-// the median of several interleaved passes. Files go to /dev/shm when it
+// the median of several passes, each frame's two operations in turns, timed
+// in the thread's CPU time. Files go to /dev/shm when it
 // exists, else /tmp; VT5_BENCH_DIR overrides.
 #include <benchmark/benchmark.h>
 
@@ -16,7 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -33,7 +34,7 @@ namespace {
 constexpr u32 kFrames = 16;
 constexpr u32 kWidth = 2048, kHeight = 1024;  // 16-bit grey: 4 MiB a frame
 constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 2;
-constexpr int kPasses = 7;
+constexpr int kPasses = 9;
 
 struct Workspace {
     Workspace()
@@ -80,9 +81,32 @@ Workspace& ws()
     return w;
 }
 
-double seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
+double threadSeconds()
 {
-    return std::chrono::duration<double>(b - a).count();
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+
+// One frame's work of the peer and of ours, timed apart, frame by frame in
+// turns: which one goes first alternates, so neither always finds the caches
+// as the other left them, and load on the machine falls on both alike.
+// Times are the calling thread's CPU time (user and system): the page-cache
+// copies run in the system part, and time the thread spends preempted by
+// other load on the machine is left out.
+template <class Peer, class Ours>
+void inTurns(u32 turn, double& peerTime, double& ourTime, Peer peer, Ours ours)
+{
+    for (int step = 0; step < 2; ++step) {
+        const bool doPeer = (step == 0) == (turn % 2 == 0);
+        const double t0 = threadSeconds();
+        if (doPeer)
+            peer();
+        else
+            ours();
+        (doPeer ? peerTime : ourTime) += threadSeconds() - t0;
+    }
 }
 
 void writeFile(const std::wstring& path, i32 compression)
@@ -150,17 +174,17 @@ void BM_RawGetData(benchmark::State& state)
     std::vector<double> peer, ours;
     for (auto _ : state) {
         for (int pass = 0; pass < kPasses; ++pass) {
-            auto t0 = std::chrono::steady_clock::now();
-            for (u32 k = 0; k < kFrames; ++k)
-                if (pread(fd, ws().buffer.data(), kFrameBytes, (off_t)at[k]) != (ssize_t)kFrameBytes)
-                    std::abort();
-            auto t1 = std::chrono::steady_clock::now();
-            for (u32 k = 0; k < kFrames; ++k)
-                if (r->GetData(k, ws().buffer.data(), nullptr, nullptr) != 0)
-                    std::abort();
-            auto t2 = std::chrono::steady_clock::now();
-            peer.push_back(seconds(t0, t1));
-            ours.push_back(seconds(t1, t2));
+            double p = 0, o = 0;
+            for (u32 f = 0; f < kFrames; ++f)
+                inTurns(f + pass, p, o, [&] {
+                    if (pread(fd, ws().buffer.data(), kFrameBytes, (off_t)at[f]) != (ssize_t)kFrameBytes)
+                        std::abort();
+                }, [&] {
+                    if (r->GetData(f, ws().buffer.data(), nullptr, nullptr) != 0)
+                        std::abort();
+                });
+            peer.push_back(p);
+            ours.push_back(o);
         }
         benchmark::DoNotOptimize(ws().buffer.data());
     }
@@ -192,19 +216,18 @@ void BM_DeflatedGetData(benchmark::State& state)
     std::vector<double> peer, ours;
     for (auto _ : state) {
         for (int pass = 0; pass < kPasses; ++pass) {
-            auto t0 = std::chrono::steady_clock::now();
-            for (u32 k = 0; k < kFrames; ++k) {
-                uLongf n = kFrameBytes;
-                if (uncompress(ws().buffer.data(), &n, stored[k].data(), stored[k].size()) != Z_OK)
-                    std::abort();
-            }
-            auto t1 = std::chrono::steady_clock::now();
-            for (u32 k = 0; k < kFrames; ++k)
-                if (r->GetData(k, ws().buffer.data(), nullptr, nullptr) != 0)
-                    std::abort();
-            auto t2 = std::chrono::steady_clock::now();
-            peer.push_back(seconds(t0, t1));
-            ours.push_back(seconds(t1, t2));
+            double p = 0, o = 0;
+            for (u32 f = 0; f < kFrames; ++f)
+                inTurns(f + pass, p, o, [&] {
+                    uLongf n = kFrameBytes;
+                    if (uncompress(ws().buffer.data(), &n, stored[f].data(), stored[f].size()) != Z_OK)
+                        std::abort();
+                }, [&] {
+                    if (r->GetData(f, ws().buffer.data(), nullptr, nullptr) != 0)
+                        std::abort();
+                });
+            peer.push_back(p);
+            ours.push_back(o);
         }
         benchmark::DoNotOptimize(ws().buffer.data());
     }
@@ -222,18 +245,41 @@ void BM_RawFlushData(benchmark::State& state)
         for (int pass = 0; pass < kPasses; ++pass) {
             std::filesystem::remove(ws().file("plain.bin"));
             std::filesystem::remove(ws().file("w.vt5"));
-            auto t0 = std::chrono::steady_clock::now();
+            double p = 0, o = 0;
+            const double t0 = threadSeconds();
             const int fd = open(ws().file("plain.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            for (u32 k = 0; k < kFrames; ++k)
-                if (write(fd, &t, 8) != 8 ||
-                    write(fd, ws().frame.data(), kFrameBytes) != (ssize_t)kFrameBytes)
-                    std::abort();
+            const double t1 = threadSeconds();
+            CKzImageFormatVT5 format;
+            IKzOutputImageFile* w = nullptr;
+            if (format.CreateOutputImageFile(CKzStringW(ws().wfile("w.vt5").c_str()), w) != 0)
+                std::abort();
+            SKzImageAttributes a{};
+            a.uiWidth = kWidth;
+            a.uiHeight = kHeight;
+            a.uiComp = 1;
+            a.uiBpcInMemory = a.uiBpcSignificant = 16;
+            a.ePixelType = 1;
+            a.eCompression = 2;
+            w->SetImageAttributes(a);
+            const double t2 = threadSeconds();
+            p += t1 - t0;
+            o += t2 - t1;
+            for (u32 f = 0; f < kFrames; ++f)
+                inTurns(f + pass, p, o, [&] {
+                    if (write(fd, &t, 8) != 8 || write(fd, ws().frame.data(), kFrameBytes) != (ssize_t)kFrameBytes)
+                        std::abort();
+                }, [&] {
+                    if (w->FlushData(f, ws().frame.data(), nullptr, nullptr) != 0)
+                        std::abort();
+                });
+            const double v0 = threadSeconds();
             close(fd);
-            auto t1 = std::chrono::steady_clock::now();
-            writeFile(ws().wfile("w.vt5"), 2);
-            auto t2 = std::chrono::steady_clock::now();
-            peer.push_back(seconds(t0, t1));
-            ours.push_back(seconds(t1, t2));
+            const double v1 = threadSeconds();
+            if (w->Release() != 0)
+                std::abort();
+            const double v2 = threadSeconds();
+            peer.push_back(p + (v1 - v0));
+            ours.push_back(o + (v2 - v1));
         }
     }
     report(state, peer, ours, double(kFrames) * kFrameBytes);

@@ -112,6 +112,16 @@ public:
     static kz_result ConvertRGBtoYCrCb(SKzPicBuf* dst, SKzPicBuf* src);
     static kz_result ConvertYCrCbtoRGB(SKzPicBuf* dst, SKzPicBuf* src);
 
+    // --- Display -------------------------------------------------------------
+    // An 8-bit 3-component destination gets the true-colour rendering; equal
+    // shapes with a one-input LUT of the pictures' bits get the LUT applied; a
+    // one-component source is mapped into the destination's components.
+    // -4 for a null picture, different sizes or a missing LUT; -2 otherwise.
+    static kz_result ApplyLuts(SKzPicBuf* dst, SKzPicBuf* src, SKzLut* lut);
+    // The whole source resampled into the whole destination (mode as
+    // CKzPicMemAPI::EKzPicStretchMode); -9 for other bits or components.
+    static kz_result Stretch(SKzPicBuf* dst, SKzPicBuf* src, unsigned mode);
+
     // --- Arithmetic ----------------------------------------------------------
     // New depth (scaled by shifting) and component count (a single component
     // copied into every component, or the plain mean of several copied into

@@ -3,13 +3,16 @@
 // the scale helpers. Every pixel is computed in double precision by the same
 // sequence of operations at every instruction set, so results do not depend
 // on the processor.
-#pragma GCC optimize("fp-contract=off")
+#pragma GCC optimize("O3", "fp-contract=off", "no-trapping-math", "no-math-errno")
 #include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_picture/CKzPicMemAPI.h"
 #include "gnr_picture/KzKernelCommon.h"
 #include "gnr_picture/internal/KzPicBands.h"
 #include "gnr_system/CKzAlloc.h"
 
+#include <immintrin.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -71,6 +74,19 @@ struct Scale<u16> {
 
 constexpr double kInvTwoPi = 0.15915494309189498;
 
+// x clamped to 0..top, then truncated, as a double (branch-free). Values in
+// 0..65535 truncate exactly through the 32-bit conversion, which vectorises
+// on every instruction set (a rounding instruction needs SSE4.1).
+KZ_ALWAYS_INLINE double ClampTruncD(double x, double top)
+{
+    x = x > 0 ? x : 0.0;
+    x = x > top ? top : x;
+    return double(int32_t(x));
+}
+
+// Truncation toward zero of a value known to lie well inside the int32 range.
+KZ_ALWAYS_INLINE double TruncSmall(double x) { return double(int32_t(x)); }
+
 // x clamped to 0..top, then truncated.
 template <class T>
 inline T ClampTrunc(double x, double top)
@@ -82,27 +98,39 @@ inline T ClampTrunc(double x, double top)
     return T(x);
 }
 
-// Blue, green, red to intensity, saturation, hue.
+// Blue, green, red to intensity, saturation, hue. Written without branches
+// (grey pixels select their own result, and never divide by zero) so that
+// the row loop vectorises; every value is computed by the same operations as
+// a plain per-pixel evaluation.
+template <class T>
+KZ_ALWAYS_INLINE void RgbToIhsD(const double* acos, double R, double G, double B, double& I, double& S, double& H)
+{
+    using K = Scale<T>;
+    const bool grey = (B == G) & (G == R);
+    const double sum = R + G + B;
+    const double mn = std::min(std::min(R, G), B);
+    const double sumS = grey ? 1.0 : sum;
+    double den = (G - B) * (R - B) + (R - G) * (R - G);
+    den = grey ? 1.0 : den;
+    const double x = (2 * R - G - B) / 2 / std::sqrt(den);
+    double idx = TruncSmall((x + 1) * 5000);
+    idx = idx < 0 ? 0 : idx;
+    idx = idx > 10000 ? 10000 : idx;
+    const double f = acos[int(idx)] * kInvTwoPi;
+    const double hue = B > G ? TruncSmall((1 - f) * K::S + 0.5) : TruncSmall(f * K::S + 0.5);
+    I = grey ? R : TruncSmall(sum / 3 + 0.5);
+    S = grey ? 0.0 : TruncSmall((1 - 3 * mn / sumS) * K::S + 0.5);
+    H = grey ? 0.0 : hue;
+}
+
 template <class T>
 inline void RgbToIhs(const double* acos, T b, T g, T r, T& i, T& s, T& h)
 {
-    using K = Scale<T>;
-    if (b == g && g == r) {
-        i = r;
-        s = 0;
-        h = 0;
-        return;
-    }
-    const double R = r, G = g, B = b;
-    const double sum = R + G + B;
-    const double mn = R < G ? (R < B ? R : B) : (G < B ? G : B);
-    i = T(std::trunc(sum / 3 + 0.5));
-    s = sum == 0 ? T(0) : T(std::trunc((1 - 3 * mn / sum) * K::S + 0.5));
-    const double x = (2 * R - G - B) / 2 / std::sqrt((G - B) * (R - B) + (R - G) * (R - G));
-    double idx = std::trunc((x + 1) * 5000);
-    idx = idx < 0 ? 0 : (idx > 10000 ? 10000 : idx);  // a NaN compares false: index 0
-    const double theta = acos[int(idx)];
-    h = b > g ? T(std::trunc((1 - theta * kInvTwoPi) * K::S + 0.5)) : T(std::trunc(theta * kInvTwoPi * K::S + 0.5));
+    double I, S, H;
+    RgbToIhsD<T>(acos, r, g, b, I, S, H);
+    i = T(I);
+    s = T(S);
+    h = T(H);
 }
 
 // Intensity, saturation, hue to blue, green, red.
@@ -169,35 +197,195 @@ KZ_ALWAYS_INLINE void YccToRgb(T Y, T Cr, T Cb, T& b, T& g, T& r)
 
 enum class Conv { RgbToIhs, IhsToRgb, RgbToYcc, YccToRgb };
 
-// Transforms every pixel of a 3-component picture in place.
+// Pixels of a row go through in chunks: deinterleaved into three arrays of
+// doubles, transformed by a loop the compiler vectorises, written back.
+constexpr size_t kChunk = 256;
+
+// Intensity, saturation and hue of n pixels held as three arrays of doubles
+// (blue, green, red in; intensity, saturation, hue out, in place).
 template <class T>
-void TransformRows(SKzPicBuf* pic, Conv conv)
+void IhsScalar(const double* acos, double* b, double* g, double* r, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        double I, S, H;
+        RgbToIhsD<T>(acos, r[i], g[i], b[i], I, S, H);
+        b[i] = I;
+        g[i] = S;
+        r[i] = H;
+    }
+}
+
+// The same four pixels at a time with AVX2: the same operations in the same
+// order (every one correctly rounded), selects instead of branches.
+template <class T>
+KZ_TARGET_AVX2 __attribute__((noinline)) void IhsAvx2(const double* acos, double* b, double* g, double* r, size_t n)
+{
+    using K = Scale<T>;
+    const __m256d one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0), three = _mm256_set1_pd(3.0),
+                  half = _mm256_set1_pd(0.5), k5000 = _mm256_set1_pd(5000.0), scale = _mm256_set1_pd(K::S),
+                  inv2pi = _mm256_set1_pd(kInvTwoPi), zero = _mm256_setzero_pd();
+    const __m128i lo = _mm_setzero_si128(), hi = _mm_set1_epi32(10000);
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d B = _mm256_loadu_pd(b + i), G = _mm256_loadu_pd(g + i), R = _mm256_loadu_pd(r + i);
+        const __m256d grey = _mm256_and_pd(_mm256_cmp_pd(B, G, _CMP_EQ_OQ), _mm256_cmp_pd(G, R, _CMP_EQ_OQ));
+        const __m256d sum = _mm256_add_pd(_mm256_add_pd(R, G), B);
+        const __m256d mn = _mm256_min_pd(_mm256_min_pd(R, G), B);
+        const __m256d sumS = _mm256_blendv_pd(sum, one, grey);
+        __m256d den = _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(G, B), _mm256_sub_pd(R, B)),
+                                    _mm256_mul_pd(_mm256_sub_pd(R, G), _mm256_sub_pd(R, G)));
+        den = _mm256_blendv_pd(den, one, grey);
+        const __m256d num = _mm256_sub_pd(_mm256_sub_pd(_mm256_mul_pd(two, R), G), B);
+        const __m256d x = _mm256_div_pd(_mm256_div_pd(num, two), _mm256_sqrt_pd(den));
+        __m128i k = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_add_pd(x, one), k5000));
+        k = _mm_min_epi32(_mm_max_epi32(k, lo), hi);
+        const __m256d f = _mm256_mul_pd(_mm256_i32gather_pd(acos, k, 8), inv2pi);
+        auto trunc = [](__m256d v) KZ_INLINE_LAMBDA { return _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(v)); };
+        const __m256d hueUp = trunc(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, f), scale), half));
+        const __m256d hueDown = trunc(_mm256_add_pd(_mm256_mul_pd(f, scale), half));
+        const __m256d hue = _mm256_blendv_pd(hueDown, hueUp, _mm256_cmp_pd(B, G, _CMP_GT_OQ));
+        const __m256d I = trunc(_mm256_add_pd(_mm256_div_pd(sum, three), half));
+        const __m256d S =
+            trunc(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, _mm256_div_pd(_mm256_mul_pd(three, mn), sumS)), scale),
+                                half));
+        _mm256_storeu_pd(b + i, _mm256_blendv_pd(I, R, grey));
+        _mm256_storeu_pd(g + i, _mm256_blendv_pd(S, zero, grey));
+        _mm256_storeu_pd(r + i, _mm256_blendv_pd(hue, zero, grey));
+    }
+    IhsScalar<T>(acos, b + i, g + i, r + i, n - i);
+}
+
+template <class T>
+KZ_ALWAYS_INLINE void ChunkIhs(const double* acos, const T* in, T* p, size_t n, bool avx2)
+{
+    // Three arrays in one block, staggered so that the same index of two
+    // arrays never lies a multiple of 4 KiB apart (loads would wait on
+    // unrelated stores).
+    alignas(64) double block[3 * kChunk + 16];
+    double* a = block;
+    double* b = block + kChunk + 8;
+    double* c = block + 2 * kChunk + 16;
+    for (size_t i = 0; i < n; ++i) {
+        a[i] = in[3 * i];
+        b[i] = in[3 * i + 1];
+        c[i] = in[3 * i + 2];
+    }
+    if (avx2)
+        IhsAvx2<T>(acos, a, b, c, n);
+    else
+        IhsScalar<T>(acos, a, b, c, n);
+    for (size_t i = 0; i < n; ++i) {
+        p[3 * i] = T(a[i]);
+        p[3 * i + 1] = T(b[i]);
+        p[3 * i + 2] = T(c[i]);
+    }
+}
+
+// Y, Cr, Cb of n pixels held as three arrays of doubles (blue, green, red in;
+// Y, Cr, Cb out, in place).
+template <class T>
+KZ_ALWAYS_INLINE void YccLoop(double* a, double* b, double* c, size_t n)
+{
+    using K = Scale<T>;
+    for (size_t i = 0; i < n; ++i) {
+        const double rr = c[i] / K::Unit, gg = b[i] / K::Unit, bb = a[i] / K::Unit;
+        const double y = 0.299 * rr + 0.587 * gg + 0.114 * bb;
+        a[i] = ClampTruncD(y * K::Unit, K::S);
+        b[i] = ClampTruncD((rr - y) * K::CrK + K::Mid, K::S);
+        c[i] = ClampTruncD((bb - y) * K::CbK + K::Mid, K::S);
+    }
+}
+
+// The same eight pixels at a time with AVX-512. Division by the unit (a
+// power of two) is the exact multiplication by its inverse; the clamp is a
+// maximum with 0 (which also turns a NaN into 0) and a minimum with the top.
+template <class T>
+KZ_TARGET_AVX512 __attribute__((noinline)) void YccAvx512(double* a, double* b, double* c, size_t n)
+{
+    using K = Scale<T>;
+    const __m512d inv = _mm512_set1_pd(1.0 / K::Unit), unit = _mm512_set1_pd(K::Unit), top = _mm512_set1_pd(K::S),
+                  mid = _mm512_set1_pd(K::Mid), crk = _mm512_set1_pd(K::CrK), cbk = _mm512_set1_pd(K::CbK),
+                  kr = _mm512_set1_pd(0.299), kg = _mm512_set1_pd(0.587), kb = _mm512_set1_pd(0.114),
+                  zero = _mm512_setzero_pd();
+    auto clampTrunc = [&](__m512d v) KZ_INLINE_LAMBDA {
+        v = _mm512_min_pd(_mm512_max_pd(v, zero), top);
+        return _mm512_cvtepi32_pd(_mm512_cvttpd_epi32(v));
+    };
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m512d rr = _mm512_mul_pd(_mm512_loadu_pd(c + i), inv);
+        const __m512d gg = _mm512_mul_pd(_mm512_loadu_pd(b + i), inv);
+        const __m512d bb = _mm512_mul_pd(_mm512_loadu_pd(a + i), inv);
+        const __m512d y =
+            _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(kr, rr), _mm512_mul_pd(kg, gg)), _mm512_mul_pd(kb, bb));
+        _mm512_storeu_pd(a + i, clampTrunc(_mm512_mul_pd(y, unit)));
+        _mm512_storeu_pd(b + i, clampTrunc(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(rr, y), crk), mid)));
+        _mm512_storeu_pd(c + i, clampTrunc(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(bb, y), cbk), mid)));
+    }
+    YccLoop<T>(a + i, b + i, c + i, n - i);
+}
+
+template <class T>
+KZ_ALWAYS_INLINE void ChunkYcc(const T* in, T* p, size_t n, bool avx512)
+{
+    // Three arrays in one block, staggered so that the same index of two
+    // arrays never lies a multiple of 4 KiB apart (loads would wait on
+    // unrelated stores).
+    alignas(64) double block[3 * kChunk + 16];
+    double* a = block;
+    double* b = block + kChunk + 8;
+    double* c = block + 2 * kChunk + 16;
+    for (size_t i = 0; i < n; ++i) {
+        a[i] = in[3 * i];
+        b[i] = in[3 * i + 1];
+        c[i] = in[3 * i + 2];
+    }
+    if (avx512)
+        YccAvx512<T>(a, b, c, n);
+    else
+        YccLoop<T>(a, b, c, n);
+    for (size_t i = 0; i < n; ++i) {
+        p[3 * i] = T(a[i]);
+        p[3 * i + 1] = T(b[i]);
+        p[3 * i + 2] = T(c[i]);
+    }
+}
+
+// Transforms every pixel of the source rows (at the picture's depth) into
+// the picture; the source may be the picture itself.
+template <class T>
+void TransformRows(SKzPicBuf* pic, const u8* srcBase, u32 srcStride, Conv conv)
 {
     const double* acos = conv == Conv::RgbToIhs ? AcosTable() : nullptr;
+    const bool avx2 = KzCpuIsa() != KzIsa::Base;
+    const bool avx512 = KzCpuIsa() == KzIsa::Avx512;
     const size_t w = pic->uiWidth;
     for (u32 row = 0; row < pic->uiHeight; ++row) {
         T* p = reinterpret_cast<T*>(pic->pData + size_t(row) * pic->uiWidthBytes);
+        const T* in = reinterpret_cast<const T*>(srcBase + size_t(row) * srcStride);
         switch (conv) {
         case Conv::RgbToIhs:
-            for (size_t x = 0; x < w; ++x, p += 3)
-                RgbToIhs<T>(acos, p[0], p[1], p[2], p[0], p[1], p[2]);
+            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                for (size_t x = 0; x < w; x += kChunk)
+                    ChunkIhs<T>(acos, in + 3 * x, p + 3 * x, w - x < kChunk ? w - x : kChunk, avx2);
+            });
             break;
         case Conv::IhsToRgb:
-            for (size_t x = 0; x < w; ++x, p += 3)
-                IhsToRgb<T>(p[0], p[1], p[2], p[0], p[1], p[2]);
+            for (size_t x = 0; x < w; ++x, p += 3, in += 3)
+                IhsToRgb<T>(in[0], in[1], in[2], p[0], p[1], p[2]);
             break;
         case Conv::RgbToYcc:
             KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                T* q = p;
-                for (size_t x = 0; x < w; ++x, q += 3)
-                    RgbToYcc<T>(q[0], q[1], q[2], q[0], q[1], q[2]);
+                for (size_t x = 0; x < w; x += kChunk)
+                    ChunkYcc<T>(in + 3 * x, p + 3 * x, w - x < kChunk ? w - x : kChunk, avx512);
             });
             break;
         case Conv::YccToRgb:
             KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
                 T* q = p;
-                for (size_t x = 0; x < w; ++x, q += 3)
-                    YccToRgb<T>(q[0], q[1], q[2], q[0], q[1], q[2]);
+                const T* s = in;
+                for (size_t x = 0; x < w; ++x, q += 3, s += 3)
+                    YccToRgb<T>(s[0], s[1], s[2], q[0], q[1], q[2]);
             });
             break;
         }
@@ -232,13 +420,21 @@ kz_result ConvertPicture(SKzPicBuf* dst, SKzPicBuf* src, Conv conv)
     if (db < 8 || db > 16 || src->uiBpc < 8 || src->uiBpc > 16 || !HoldsShape(dst) || !HoldsShape(src))
         return KZ_ERR_FAILED;
     const unsigned work = db == 8 ? 8 : 16;
-    kz_result r = DepthInto(dst, work, src->pData, src->uiBpc, src->uiWidthBytes);
-    if (r != KZ_OK)
-        return r;
+    kz_result r = KZ_OK;
+    const u8* from = src->pData;
+    u32 fromStride = src->uiWidthBytes;
+    if (src->uiBpc != work || db != work) {
+        // Brought to the working depth in the destination first.
+        r = DepthInto(dst, work, src->pData, src->uiBpc, src->uiWidthBytes);
+        if (r != KZ_OK)
+            return r;
+        from = dst->pData;
+        fromStride = dst->uiWidthBytes;
+    }
     if (work == 8)
-        TransformRows<u8>(dst, conv);
+        TransformRows<u8>(dst, from, fromStride, conv);
     else
-        TransformRows<u16>(dst, conv);
+        TransformRows<u16>(dst, from, fromStride, conv);
     if (db != work)
         r = DepthInto(dst, db, dst->pData, work, dst->uiWidthBytes);
     return r;

@@ -143,6 +143,40 @@ public:
     static kz_result StoreComponent(void* dst, unsigned dstComps, unsigned dstStride, unsigned dstIdx, void* src,
                                     unsigned srcStride, unsigned bits, unsigned width, unsigned count);
 
+    // --- Display and resampling ---------------------------------------------
+    // Any 8 or 9..16-bit picture into an 8-bit blue-green-red picture through
+    // the LUT (null: grey from one component, or three components copied or
+    // shifted down). -4 for LUT shapes that contradict the picture.
+    static kz_result ConvertToTrueColor(void* dst, unsigned dstStride, void* src, unsigned srcComps,
+                                        unsigned srcBits, unsigned srcStride, unsigned width, unsigned count,
+                                        SKzLut* lut);
+    // Components composed through per-component colour tables (or rendered
+    // spectrally when the LUT has a parametric block); the LUT must match the
+    // call exactly (-4); more than 192 components: -2.
+    static kz_result MapComponentsMToN(void* dst, unsigned dstComps, unsigned dstBits, unsigned dstStride,
+                                       void* src, unsigned srcComps, unsigned srcBits, unsigned srcStride,
+                                       SKzLut* lut, unsigned width, unsigned count);
+    // The largest value each rendered colour channel reaches.
+    static kz_result SpetralGetMaxRGB(double* out, void* src, unsigned srcStride, unsigned bits, unsigned comps,
+                                      unsigned width, unsigned count, unsigned* colours, unsigned short* flags,
+                                      double factor);
+    static kz_result SpetralGetMaxRGBEx(double* out, void* src, unsigned srcStride, unsigned bits, unsigned comps,
+                                        unsigned width, unsigned count, SKzLut* lut);
+    // Resamples the rectangle whose top-left pixel src points at into dstW x
+    // dstH pixels. A rectangle outside the source: -4; dstW or dstH 0: 0.
+    static kz_result Stretch(void* dst, unsigned comps, unsigned dstStride, unsigned bits, unsigned dstW,
+                             unsigned dstH, void* src, unsigned srcStride, unsigned srcW, unsigned srcH,
+                             unsigned rectL, unsigned rectT, unsigned rectW, unsigned rectH, EKzPicStretchMode mode);
+    // Shows the srcW x srcH picture zoomed to zoomW x zoomH from (scrollX,
+    // scrollY) in a dstW x dstH window; only the window (winL, winT, winW,
+    // winH) holds data, src pointing at its first sample; background where
+    // there is none. Zoom 0: -9; a window outside the source: -4.
+    static kz_result StretchDisplayEx(void* dst, unsigned dstW, unsigned dstH, unsigned comps, unsigned dstStride,
+                                      unsigned bits, unsigned zoomW, unsigned zoomH, unsigned scrollX,
+                                      unsigned scrollY, void* src, unsigned winL, unsigned winT, unsigned winW,
+                                      unsigned winH, unsigned srcW, unsigned srcH, unsigned srcStride,
+                                      EKzPicStretchMode mode, void* background);
+
     // --- Colour and scale helpers ------------------------------------------
     // One 8-bit colour to hue, saturation, intensity and back, by the same
     // rules as the picture conversions.

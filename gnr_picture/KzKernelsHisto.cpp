@@ -12,7 +12,8 @@ template <class TS>
 struct Index {
     TS mask;
     unsigned shift;
-    KZ_ALWAYS_INLINE size_t operator()(TS v) const { return size_t(TS(v & mask) >> shift); }
+    // Widened first: a 32-bit sample may be shifted by 32 (histogram bits 0).
+    KZ_ALWAYS_INLINE size_t operator()(TS v) const { return size_t(uint64_t(TS(v & mask)) >> shift); }
 };
 
 struct Grid {
@@ -73,14 +74,16 @@ void Count8Private(CT* const* arrays, const Grid& g)
     constexpr unsigned kSets = C == 1 ? 8 : 2;
     uint32_t loc[kSets][C][256];
     std::memset(loc, 0, sizeof(loc));
+    // Locals, so the counting loop keeps them in registers.
+    const size_t width = g.width, rows = g.rows, pixStep = g.pixStep, rowStep = g.rowStep;
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-        for (size_t r = 0; r < g.rows; r += g.rowStep) {
+        for (size_t r = 0; r < rows; r += rowStep) {
             const uint8_t* s = KzRow<uint8_t>(g.src, g.rowBytes, r);
             size_t x = 0;
             if constexpr (C == 1) {
                 // Eight samples per 64-bit load, spread over the four tables.
-                if (g.pixStep == 1) {
-                    for (; x + 8 <= g.width; x += 8) {
+                if (pixStep == 1) {
+                    for (; x + 8 <= width; x += 8) {
                         uint64_t w;
                         std::memcpy(&w, s + x, 8);
                         ++loc[0][0][w & 0xFF];
@@ -94,13 +97,13 @@ void Count8Private(CT* const* arrays, const Grid& g)
                     }
                 }
             }
-            if (g.pixStep == 1) {
-                for (; x + kSets <= g.width; x += kSets)
+            if (pixStep == 1) {
+                for (; x + kSets <= width; x += kSets)
                     for (unsigned j = 0; j < kSets; ++j)
                         for (unsigned k = 0; k < C; ++k)
                             ++loc[j][k][s[(x + j) * C + k]];
             }
-            for (; x < g.width; x += g.pixStep)
+            for (; x < width; x += pixStep)
                 for (unsigned k = 0; k < C; ++k)
                     ++loc[0][k][s[x * C + k]];
         }

@@ -5,6 +5,7 @@
 #include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_system/ImageFormatManager.h"
 #include "vt5file/CKzImageFormatVT5.h"
+#include "vt5file/CKzVT5InputFile.h"
 
 int KZ_LoadPictureFromFile(const wchar_t* path, SKzPicBuf* picture, double* first, double* second,
                            SKzPictureMetadata* metadata, SKzImageTextInfo*)
@@ -20,7 +21,10 @@ int KZ_LoadPictureFromFile(const wchar_t* path, SKzPicBuf* picture, double* firs
         SKzImageAttributes a;
         std::memset(&a, 0, sizeof(a));
         a.ePixelType = 1;
-        if (reader->GetImageAttributes(a) == KZ_OK &&
+        // Frame 0 must be there, and plausible, before a picture of the
+        // attributes' size is allocated.
+        CKzVT5InputFile_V02* vt5 = dynamic_cast<CKzVT5InputFile_V02*>(reader);
+        if (reader->GetImageAttributes(a) == KZ_OK && vt5 && vt5->CheckFrameChunk(0) == KZ_OK &&
             CKzPicBufAPI::Reinit(picture, a.uiWidth, a.uiHeight, a.uiWidthBytes, a.uiBpcSignificant, a.uiComp,
                                  false) == KZ_OK &&
             picture->pData && picture->uiSize >= (u64)a.uiWidthBytes * a.uiHeight &&

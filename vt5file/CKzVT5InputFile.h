@@ -58,6 +58,12 @@ public:
     // UTF-8 bytes as a wide string; -9 when they do not decode.
     static int low_ByteArrayToString(CKzStringW& out, const CKzByteArray& text);
 
+    // 0 when the chunk of frame seq can hold one frame of the attributes
+    // (raw: exactly; deflated: no more than zlib's largest ratio from its
+    // stored bytes), so a picture sized from the attributes is worth
+    // allocating; -13 without the frame, -9 otherwise.
+    int CheckFrameChunk(u32 seq);
+
     // Frame count learnt from the attributes (0 before).
     u32 GetFrameCount() const { return m_uiFrameCount; }
 

@@ -149,6 +149,27 @@ int CKzVT5InputFile_V02::GetData(u32 seq, void* buffer, KzImageProgressFn, void*
     return KZ_OK;
 }
 
+int CKzVT5InputFile_V02::CheckFrameChunk(u32 seq)
+{
+    const std::string name = frameName(seq);
+    if (!m_Chunker.ExistChunk(name.c_str()))
+        return KZ_ERR_NOT_FOUND;
+    if (const int r = ensureLayout(); r != KZ_OK)
+        return r;
+    SKzChunkHeader h;
+    std::memset(&h, 0, sizeof(h));
+    if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+        return r;
+    const u64 fb = frameBytes();
+    if (fb == 0 || h.uiDataLength < 8)
+        return KZ_ERR_FAILED;
+    if (m_iCompression != 0)
+        return h.uiDataLength == 8 + fb ? KZ_OK : KZ_ERR_FAILED;
+    // Deflate cannot shrink data by more than about 1032 to 1.
+    const u64 stored = h.uiDataLength - 8;
+    return stored >= (u64)1 << 53 || stored * 1032 + 1024 >= fb ? KZ_OK : KZ_ERR_FAILED;
+}
+
 int CKzVT5InputFile_V02::low_ByteArrayToVariant(CKzVariant& result, const CKzByteArray& text, IKzSerializer* serializer)
 {
     if (!serializer)

@@ -185,6 +185,9 @@ int CKzVT5InputFile_V02::GetComponentData(u32 seq, u32 component, void* buffer, 
     const u32 bits = m_Layout.uiBpcSignificant;
     if ((u64)m_Layout.uiWidth * m_Layout.uiComp * CKzPicBufAPI::CalcCompSize(bits) > m_Layout.uiWidthBytes)
         return KZ_ERR_FAILED;
+    // The frame must be there, and plausible, before its picture is allocated.
+    if (const int c = CheckFrameChunk(seq); c != KZ_OK)
+        return c;
     SKzPicBuf pic;
     CKzPicBufAPI::Init(&pic);
     int r = CKzPicBufAPI::Reinit(&pic, m_Layout.uiWidth, m_Layout.uiHeight, m_Layout.uiWidthBytes, bits,

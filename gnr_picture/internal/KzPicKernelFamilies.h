@@ -10,9 +10,9 @@
 // Histogram counting and adding.
 #define KZ_PIC_HAVE_HISTO_KERNELS 1
 // 1-bit picture unpacking.
-#define KZ_PIC_HAVE_UNPACK_KERNELS 0
+#define KZ_PIC_HAVE_UNPACK_KERNELS 1
 // Composition of components into true colour, with exposure marking.
-#define KZ_PIC_HAVE_COMPOSE_KERNELS 0
+#define KZ_PIC_HAVE_COMPOSE_KERNELS 1
 // Spectral rendering and statistics.
 #define KZ_PIC_HAVE_SPECTRAL_KERNELS 0
 // Resampling: nearest neighbour, filtered passes, box reduction, display.

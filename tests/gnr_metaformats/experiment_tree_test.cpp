@@ -1112,3 +1112,27 @@ TEST(ExperimentLite, DeepNestingStopsAtTheReadersCap)
     EXPECT_GT(depth, 50);
     EXPECT_LE(depth, CKzLiteVariantR::MAX_DEPTH);
 }
+
+// ---------------------------------------------------------------------------
+// Picture sequence
+// ---------------------------------------------------------------------------
+
+#include "gnr_metaformats/SKzPictureMetadata.h"
+#include "gnr_metaformats/SKzPictureSequence.h"
+
+TEST(ExperimentPictureSequence, AllocAndFree)
+{
+    SKzPictureSequence seq;
+    EXPECT_EQ(-4, SKzPictureSequence::Alloc(nullptr, 3));
+    EXPECT_EQ(0, SKzPictureSequence::Alloc(&seq, 0));
+    EXPECT_EQ(0u, seq.uiCount);
+    EXPECT_EQ(nullptr, seq.pMetadata);
+    SKzPictureSequence::Free(&seq);
+    EXPECT_EQ(0, SKzPictureSequence::Alloc(&seq, 3));
+    EXPECT_EQ(3u, seq.uiCount);
+    ASSERT_NE(nullptr, seq.pMetadata);
+    SKzPictureSequence::Free(&seq);
+    EXPECT_EQ(nullptr, seq.pMetadata);
+    SKzPictureSequence::Free(&seq);   // a second release does nothing
+    SKzPictureSequence::Free(nullptr);
+}

@@ -270,3 +270,48 @@ TEST_F(VT5Rect, LoadPictureFromFile)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(VT5Rect, HugeClaimedFramesAllocateNothing)
+{
+    // Attributes claiming 60000 x 60000 x 4 samples of 16 bits (about 29 GB a
+    // frame) over tiny frame chunks: refused before any picture is allocated.
+    struct Case { i32 compression; size_t stored; };
+    int n = 0;
+    for (const Case& c : {Case{2, 100}, Case{0, 100}, Case{0, 20000}}) {
+        const std::string name = "huge" + std::to_string(n++) + ".vt5";
+        CKzLiteVariantW lw;
+        lw.LevelBegin(L"SKzImageAttributes");
+        lw.Set(60000u, L"uiWidth");
+        lw.Set(480000u, L"uiWidthBytes");
+        lw.Set(60000u, L"uiHeight");
+        lw.Set(4u, L"uiComp");
+        lw.Set(16, L"uiBpcInMemory");
+        lw.Set(16, L"uiBpcSignificant");
+        lw.Set(1u, L"uiSequenceCount");
+        lw.Set((int)c.compression, L"eCompression");
+        lw.LevelEnd();
+        CKzLiteVariantR blob;
+        lw.Finalize(blob);
+        CKzFileChunker ch;
+        CKzStringA v("Ver3.0");
+        ASSERT_EQ(ch.Initialize_File(wpath(name).c_str(), false, false, v), KZ_OK);
+        ASSERT_EQ(ch.SetChunk(blob, "ImageAttributesLV!"), KZ_OK);
+        const Bytes body = ct::pattern(8 + c.stored, 1);
+        ASSERT_EQ(ch.SetChunk(body.data(), (unsigned)body.size(), "ImageDataSeq|0!"), KZ_OK);
+        ASSERT_EQ(ch.Finalize(), KZ_OK);
+
+        IKzInputImageFile* r = vt::openReader(wpath(name));
+        Bytes out(64);
+        EXPECT_EQ(r->GetComponentData(0, 1, out.data(), 8, 1), KZ_ERR_FAILED) << name;
+        r->Release();
+        SKzPicBuf pic;
+        CKzPicBufAPI::Init(&pic);
+        EXPECT_EQ(KZ_LoadPictureFromFile(wpath(name).c_str(), &pic, nullptr, nullptr, nullptr, nullptr),
+                  KZ_ERR_FAILED);
+        EXPECT_EQ(pic.pData, nullptr);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+// Picture operations on 2048 x 2048 frames beside OpenCV (one thread) in the
+// same run: each iteration times the peer and ours alternately, and the
+// counters give Ratio = peer time / our time (best and median passes), so a
+// ratio of 1 means equal speed and above 1 ours is faster. memcpy is the peer
+// of the copies.
+#include "gnr_picture/CKzHistoAPI.h"
+#include "gnr_picture/CKzPicBufAPI.h"
+#include "gnr_picture/CKzPicMemAPI.h"
+#include "gnr_picture/SKzLut.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+#ifdef VT5_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace {
+
+constexpr unsigned kW = 2048, kH = 2048;
+
+struct Picture {
+    SKzPicBuf pic;
+    Picture(unsigned bits, unsigned comps, uint32_t seed)
+    {
+        CKzPicBufAPI::Init(&pic);
+        if (CKzPicBufAPI::Reinit(&pic, kW, kH, 0, bits, comps, false) != 0)
+            std::abort();
+        std::mt19937 rng(seed);
+        const unsigned m = (1u << bits) - 1;
+        if (bits <= 8)
+            for (size_t i = 0; i < pic.uiSize; ++i)
+                pic.pData[i] = uint8_t(rng() & m);
+        else
+            for (size_t i = 0; i < pic.uiSize / 2; ++i)
+                reinterpret_cast<uint16_t*>(pic.pData)[i] = uint16_t(rng() & m);
+    }
+    ~Picture() { CKzPicBufAPI::Free(&pic); }
+};
+
+double Seconds(const std::function<void()>& f)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Alternates peer and ours; the iteration time is the pair's.
+void Pair(benchmark::State& state, const std::function<void()>& peer, const std::function<void()>& ours)
+{
+    std::vector<double> p, o;
+    bool peerFirst = true;
+    for (auto _ : state) {
+        double tp, to;
+        if (peerFirst) {
+            tp = Seconds(peer);
+            to = Seconds(ours);
+        } else {
+            to = Seconds(ours);
+            tp = Seconds(peer);
+        }
+        peerFirst = !peerFirst;
+        p.push_back(tp);
+        o.push_back(to);
+        state.SetIterationTime(tp + to);
+    }
+    std::sort(p.begin(), p.end());
+    std::sort(o.begin(), o.end());
+    state.counters["Peer_ms_best"] = p.front() * 1e3;
+    state.counters["Ours_ms_best"] = o.front() * 1e3;
+    state.counters["Ratio_best"] = p.front() / o.front();
+    state.counters["Ratio_median"] = p[p.size() / 2] / o[o.size() / 2];
+}
+
+void BM_CopyVsMemcpy(benchmark::State& state)
+{
+    Picture a(8, 3, 1), b(8, 3, 2);
+    std::vector<uint8_t> plain(a.pic.uiSize);
+    Pair(
+        state, [&] { std::memcpy(plain.data(), a.pic.pData, a.pic.uiSize); benchmark::DoNotOptimize(plain.data()); },
+        [&] { CKzPicBufAPI::Copy(&b.pic, &a.pic); benchmark::DoNotOptimize(b.pic.pData); });
+}
+BENCHMARK(BM_CopyVsMemcpy)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_CopyRectVsMemcpy(benchmark::State& state)
+{
+    // A rectangle of 2000 x 2000 pixels inside both pictures: row copies.
+    Picture a(8, 3, 1), b(8, 3, 2);
+    std::vector<uint8_t> plain(a.pic.uiSize);
+    Pair(
+        state,
+        [&] {
+            for (unsigned y = 0; y < 2000; ++y)
+                std::memcpy(plain.data() + size_t(y + 10) * a.pic.uiWidthBytes + 30,
+                            a.pic.pData + size_t(y + 20) * a.pic.uiWidthBytes + 60, 6000);
+            benchmark::DoNotOptimize(plain.data());
+        },
+        [&] { CKzPicBufAPI::CopyRect(10, 10, 2000, 2000, &b.pic, 20, 20, &a.pic); benchmark::DoNotOptimize(b.pic.pData); });
+}
+BENCHMARK(BM_CopyRectVsMemcpy)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+#ifdef VT5_HAVE_OPENCV
+
+cv::Mat AsMat(SKzPicBuf& p)
+{
+    const int depth = p.uiBpc <= 8 ? CV_8U : CV_16U;
+    return cv::Mat(int(p.uiHeight), int(p.uiWidth), CV_MAKETYPE(depth, int(p.uiComp)), p.pData, p.uiWidthBytes);
+}
+
+void Histogram(benchmark::State& state, unsigned bits, unsigned comps)
+{
+    cv::setNumThreads(1);
+    Picture a(bits, comps, 3);
+    cv::Mat m = AsMat(a.pic);
+    SKzHisto h;
+    CKzHistoAPI::Init(&h);
+    CKzHistoAPI::Reinit32(&h, &a.pic);
+    const int bins = 1 << bits;
+    const float range[2] = {0, float(bins)};
+    const float* ranges[1] = {range};
+    cv::Mat hist;
+    Pair(
+        state,
+        [&] {
+            for (int c = 0; c < int(comps); ++c)
+                cv::calcHist(&m, 1, &c, cv::Mat(), hist, 1, &bins, ranges, true, false);
+            benchmark::DoNotOptimize(hist.data);
+        },
+        [&] { CKzHistoAPI::Calculate(&h, &a.pic, true); benchmark::DoNotOptimize(h.pHistData); });
+    CKzHistoAPI::Free(&h);
+}
+void BM_Histogram8x1(benchmark::State& s) { Histogram(s, 8, 1); }
+void BM_Histogram8x3(benchmark::State& s) { Histogram(s, 8, 3); }
+void BM_Histogram12x1(benchmark::State& s) { Histogram(s, 12, 1); }
+BENCHMARK(BM_Histogram8x1)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Histogram8x3)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Histogram12x1)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void YCrCb(benchmark::State& state, unsigned bits)
+{
+    cv::setNumThreads(1);
+    Picture a(bits, 3, 4), b(bits, 3, 5);
+    cv::Mat m = AsMat(a.pic), out;
+    Pair(
+        state, [&] { cv::cvtColor(m, out, cv::COLOR_BGR2YCrCb); benchmark::DoNotOptimize(out.data); },
+        [&] { CKzPicBufAPI::ConvertRGBtoYCrCb(&b.pic, &a.pic); benchmark::DoNotOptimize(b.pic.pData); });
+}
+void BM_YCrCb8(benchmark::State& s) { YCrCb(s, 8); }
+void BM_YCrCb16(benchmark::State& s) { YCrCb(s, 16); }
+BENCHMARK(BM_YCrCb8)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_YCrCb16)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_IHSvsHSV8(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    Picture a(8, 3, 6), b(8, 3, 7);
+    cv::Mat m = AsMat(a.pic), out;
+    Pair(
+        state, [&] { cv::cvtColor(m, out, cv::COLOR_BGR2HSV); benchmark::DoNotOptimize(out.data); },
+        [&] { CKzPicBufAPI::ConvertRGBtoIHS(&b.pic, &a.pic); benchmark::DoNotOptimize(b.pic.pData); });
+}
+BENCHMARK(BM_IHSvsHSV8)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_ApplyLuts8x3(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    Picture a(8, 3, 8), b(8, 3, 9);
+    SKzLut lut;
+    SKzLut::Alloc(lut, 8, 1, 8, 3);
+    cv::Mat table(1, 256, CV_8UC3);
+    auto** rows = static_cast<uint8_t**>(lut.pLut);
+    for (int v = 0; v < 256; ++v)
+        for (int k = 0; k < 3; ++k)
+            rows[v][k] = table.ptr<uint8_t>(0)[v * 3 + k] = uint8_t(255 - v + k * 7);
+    cv::Mat m = AsMat(a.pic), out;
+    Pair(
+        state, [&] { cv::LUT(m, table, out); benchmark::DoNotOptimize(out.data); },
+        [&] {
+            CKzPicMemAPI::ApplyLuts(b.pic.pData, b.pic.uiWidthBytes, a.pic.pData, a.pic.uiWidthBytes, &lut, 3, 8, kW,
+                                    kW * kH);
+            benchmark::DoNotOptimize(b.pic.pData);
+        });
+    SKzLut::Free(lut);
+}
+BENCHMARK(BM_ApplyLuts8x3)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+#endif
+
+} // namespace
