@@ -256,13 +256,19 @@ KZ_TARGET_AVX2 __attribute__((noinline)) void IhsAvx2(const double* acos, double
 }
 
 template <class T>
-KZ_ALWAYS_INLINE void ChunkIhs(const double* acos, T* p, size_t n, bool avx2)
+KZ_ALWAYS_INLINE void ChunkIhs(const double* acos, const T* in, T* p, size_t n, bool avx2)
 {
-    double a[kChunk], b[kChunk], c[kChunk];
+    // Three arrays in one block, staggered so that the same index of two
+    // arrays never lies a multiple of 4 KiB apart (loads would wait on
+    // unrelated stores).
+    alignas(64) double block[3 * kChunk + 16];
+    double* a = block;
+    double* b = block + kChunk + 8;
+    double* c = block + 2 * kChunk + 16;
     for (size_t i = 0; i < n; ++i) {
-        a[i] = p[3 * i];
-        b[i] = p[3 * i + 1];
-        c[i] = p[3 * i + 2];
+        a[i] = in[3 * i];
+        b[i] = in[3 * i + 1];
+        c[i] = in[3 * i + 2];
     }
     if (avx2)
         IhsAvx2<T>(acos, a, b, c, n);
@@ -275,16 +281,12 @@ KZ_ALWAYS_INLINE void ChunkIhs(const double* acos, T* p, size_t n, bool avx2)
     }
 }
 
+// Y, Cr, Cb of n pixels held as three arrays of doubles (blue, green, red in;
+// Y, Cr, Cb out, in place).
 template <class T>
-KZ_ALWAYS_INLINE void ChunkYcc(T* p, size_t n)
+KZ_ALWAYS_INLINE void YccLoop(double* a, double* b, double* c, size_t n)
 {
     using K = Scale<T>;
-    double a[kChunk], b[kChunk], c[kChunk];
-    for (size_t i = 0; i < n; ++i) {
-        a[i] = p[3 * i];
-        b[i] = p[3 * i + 1];
-        c[i] = p[3 * i + 2];
-    }
     for (size_t i = 0; i < n; ++i) {
         const double rr = c[i] / K::Unit, gg = b[i] / K::Unit, bb = a[i] / K::Unit;
         const double y = 0.299 * rr + 0.587 * gg + 0.114 * bb;
@@ -292,6 +294,56 @@ KZ_ALWAYS_INLINE void ChunkYcc(T* p, size_t n)
         b[i] = ClampTruncD((rr - y) * K::CrK + K::Mid, K::S);
         c[i] = ClampTruncD((bb - y) * K::CbK + K::Mid, K::S);
     }
+}
+
+// The same eight pixels at a time with AVX-512. Division by the unit (a
+// power of two) is the exact multiplication by its inverse; the clamp is a
+// maximum with 0 (which also turns a NaN into 0) and a minimum with the top.
+template <class T>
+KZ_TARGET_AVX512 __attribute__((noinline)) void YccAvx512(double* a, double* b, double* c, size_t n)
+{
+    using K = Scale<T>;
+    const __m512d inv = _mm512_set1_pd(1.0 / K::Unit), unit = _mm512_set1_pd(K::Unit), top = _mm512_set1_pd(K::S),
+                  mid = _mm512_set1_pd(K::Mid), crk = _mm512_set1_pd(K::CrK), cbk = _mm512_set1_pd(K::CbK),
+                  kr = _mm512_set1_pd(0.299), kg = _mm512_set1_pd(0.587), kb = _mm512_set1_pd(0.114),
+                  zero = _mm512_setzero_pd();
+    auto clampTrunc = [&](__m512d v) KZ_INLINE_LAMBDA {
+        v = _mm512_min_pd(_mm512_max_pd(v, zero), top);
+        return _mm512_cvtepi32_pd(_mm512_cvttpd_epi32(v));
+    };
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m512d rr = _mm512_mul_pd(_mm512_loadu_pd(c + i), inv);
+        const __m512d gg = _mm512_mul_pd(_mm512_loadu_pd(b + i), inv);
+        const __m512d bb = _mm512_mul_pd(_mm512_loadu_pd(a + i), inv);
+        const __m512d y =
+            _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(kr, rr), _mm512_mul_pd(kg, gg)), _mm512_mul_pd(kb, bb));
+        _mm512_storeu_pd(a + i, clampTrunc(_mm512_mul_pd(y, unit)));
+        _mm512_storeu_pd(b + i, clampTrunc(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(rr, y), crk), mid)));
+        _mm512_storeu_pd(c + i, clampTrunc(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(bb, y), cbk), mid)));
+    }
+    YccLoop<T>(a + i, b + i, c + i, n - i);
+}
+
+template <class T>
+KZ_ALWAYS_INLINE void ChunkYcc(const T* in, T* p, size_t n, bool avx512)
+{
+    // Three arrays in one block, staggered so that the same index of two
+    // arrays never lies a multiple of 4 KiB apart (loads would wait on
+    // unrelated stores).
+    alignas(64) double block[3 * kChunk + 16];
+    double* a = block;
+    double* b = block + kChunk + 8;
+    double* c = block + 2 * kChunk + 16;
+    for (size_t i = 0; i < n; ++i) {
+        a[i] = in[3 * i];
+        b[i] = in[3 * i + 1];
+        c[i] = in[3 * i + 2];
+    }
+    if (avx512)
+        YccAvx512<T>(a, b, c, n);
+    else
+        YccLoop<T>(a, b, c, n);
     for (size_t i = 0; i < n; ++i) {
         p[3 * i] = T(a[i]);
         p[3 * i + 1] = T(b[i]);
@@ -299,37 +351,41 @@ KZ_ALWAYS_INLINE void ChunkYcc(T* p, size_t n)
     }
 }
 
-// Transforms every pixel of a 3-component picture in place.
+// Transforms every pixel of the source rows (at the picture's depth) into
+// the picture; the source may be the picture itself.
 template <class T>
-void TransformRows(SKzPicBuf* pic, Conv conv)
+void TransformRows(SKzPicBuf* pic, const u8* srcBase, u32 srcStride, Conv conv)
 {
     const double* acos = conv == Conv::RgbToIhs ? AcosTable() : nullptr;
     const bool avx2 = KzCpuIsa() != KzIsa::Base;
+    const bool avx512 = KzCpuIsa() == KzIsa::Avx512;
     const size_t w = pic->uiWidth;
     for (u32 row = 0; row < pic->uiHeight; ++row) {
         T* p = reinterpret_cast<T*>(pic->pData + size_t(row) * pic->uiWidthBytes);
+        const T* in = reinterpret_cast<const T*>(srcBase + size_t(row) * srcStride);
         switch (conv) {
         case Conv::RgbToIhs:
             KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
                 for (size_t x = 0; x < w; x += kChunk)
-                    ChunkIhs<T>(acos, p + 3 * x, w - x < kChunk ? w - x : kChunk, avx2);
+                    ChunkIhs<T>(acos, in + 3 * x, p + 3 * x, w - x < kChunk ? w - x : kChunk, avx2);
             });
             break;
         case Conv::IhsToRgb:
-            for (size_t x = 0; x < w; ++x, p += 3)
-                IhsToRgb<T>(p[0], p[1], p[2], p[0], p[1], p[2]);
+            for (size_t x = 0; x < w; ++x, p += 3, in += 3)
+                IhsToRgb<T>(in[0], in[1], in[2], p[0], p[1], p[2]);
             break;
         case Conv::RgbToYcc:
             KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
                 for (size_t x = 0; x < w; x += kChunk)
-                    ChunkYcc<T>(p + 3 * x, w - x < kChunk ? w - x : kChunk);
+                    ChunkYcc<T>(in + 3 * x, p + 3 * x, w - x < kChunk ? w - x : kChunk, avx512);
             });
             break;
         case Conv::YccToRgb:
             KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
                 T* q = p;
-                for (size_t x = 0; x < w; ++x, q += 3)
-                    YccToRgb<T>(q[0], q[1], q[2], q[0], q[1], q[2]);
+                const T* s = in;
+                for (size_t x = 0; x < w; ++x, q += 3, s += 3)
+                    YccToRgb<T>(s[0], s[1], s[2], q[0], q[1], q[2]);
             });
             break;
         }
@@ -364,13 +420,21 @@ kz_result ConvertPicture(SKzPicBuf* dst, SKzPicBuf* src, Conv conv)
     if (db < 8 || db > 16 || src->uiBpc < 8 || src->uiBpc > 16 || !HoldsShape(dst) || !HoldsShape(src))
         return KZ_ERR_FAILED;
     const unsigned work = db == 8 ? 8 : 16;
-    kz_result r = DepthInto(dst, work, src->pData, src->uiBpc, src->uiWidthBytes);
-    if (r != KZ_OK)
-        return r;
+    kz_result r = KZ_OK;
+    const u8* from = src->pData;
+    u32 fromStride = src->uiWidthBytes;
+    if (src->uiBpc != work || db != work) {
+        // Brought to the working depth in the destination first.
+        r = DepthInto(dst, work, src->pData, src->uiBpc, src->uiWidthBytes);
+        if (r != KZ_OK)
+            return r;
+        from = dst->pData;
+        fromStride = dst->uiWidthBytes;
+    }
     if (work == 8)
-        TransformRows<u8>(dst, conv);
+        TransformRows<u8>(dst, from, fromStride, conv);
     else
-        TransformRows<u16>(dst, conv);
+        TransformRows<u16>(dst, from, fromStride, conv);
     if (db != work)
         r = DepthInto(dst, db, dst->pData, work, dst->uiWidthBytes);
     return r;

@@ -23,7 +23,10 @@
 
 #include "gnr_picture/KzKernelCommon.h"
 #include "gnr_system/CKzRangeMask.h"
+#include "gnr_system/CKzString.h"
 #include "gnr_system/kz_base.h"
+
+#include <vector>
 
 // Spectral rendering parameters of one input component.
 struct SKzLutParametric {
@@ -50,6 +53,31 @@ struct KZ_EXPORT SKzLut {
 
     // Bytes of one exposure record.
     static constexpr size_t kExpColorBytes = 8;
+
+    // Predefined palettes: tables of 256 red, green, blue triples (768 bytes).
+    enum EKzPredefLut : i32 {
+        ePredefLutDefault = 0,
+        ePredefLutRainbow,
+        ePredefLutIron,
+        ePredefLutGreenFire,
+        ePredefLutGreenFireBlue,
+        ePredefLutRedFire,
+        ePredefLutRedHot,
+        ePredefLutMagentaHot,
+        ePredefLutBrown,
+        ePredefLutLemonHot,
+        ePredefLutYellowPale,
+        ePredefLutRainbowContrast,
+        ePredefLutRainbowDark,
+    };
+    struct SKzPredefLut {
+        CKzStringW wsName;
+        EKzPredefLut eId;
+        u8* pTable;
+    };
+    // The process-wide palette registry, entry i with eId i. Empty until the
+    // host's first InitPredefLuts; until then no index names a palette.
+    static std::vector<SKzPredefLut*> vecPredefLuts;
 
     SKzLut();
 
