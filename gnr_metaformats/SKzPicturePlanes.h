@@ -11,6 +11,9 @@
 #include "gnr_metaformats/SKzPicturePlaneDesc.h"
 #include "gnr_metaformats/SKzSampleSetting.h"
 
+class CKzRangeMask;
+struct SKzLutParam;
+
 struct KZ_EXPORT SKzPicturePlanes {
     kz_uint32 uiCount;              // planes
     kz_uint32 uiCompCount;          // components of the frame
@@ -48,4 +51,58 @@ struct KZ_EXPORT SKzPicturePlanes {
     static int SaveToVariant(CKzVariant& node, const SKzPicturePlanes& s);
     // -4 (set unchanged) for another run type than "RKzPicturePlanes".
     static int LoadFromVariant(SKzPicturePlanes& s, const CKzVariant& node);
+
+    // ---- selection and extraction ---------------------------------------
+    // Low min(uiCompCount, 64) bits set.
+    static kz_uint64 FullMask(SKzPicturePlanes& s);
+    // m sized to uiCompCount with every component set.
+    static CKzRangeMask& FullMask(SKzPicturePlanes& s, CKzRangeMask& m);
+    // m sized to uiCompCount holding plane i's components (empty past the planes).
+    static CKzRangeMask& PlaneMask(SKzPicturePlanes& s, unsigned i, CKzRangeMask& m);
+    // The first 64 bits of that mask.
+    static kz_uint64 PlaneMask(SKzPicturePlanes& s, unsigned i);
+    // First component of plane i: the components of the planes before it.
+    static kz_uint64 PlaneStartingComp(SKzPicturePlanes& s, unsigned i);
+    static unsigned MaskedPlaneCount(SKzPicturePlanes& s, CKzRangeMask& m);
+    static unsigned MaskedCompCount(SKzPicturePlanes& s, CKzRangeMask& m);
+    static unsigned MaskedSampleCount(SKzPicturePlanes& s, CKzRangeMask& m);
+    // Fills a set prepared with Alloc; never writes past its arrays.
+    static unsigned ExtractPlanes(SKzPicturePlanes& dst, SKzPicturePlanes& src, CKzRangeMask& m, bool redFirst);
+    static unsigned ExtractPlanesEx(SKzPicturePlanes& dst, SKzPicturePlanes& src, CKzRangeMask& m, bool redFirst);
+    static int ExtractReorderedPlanes(SKzPicturePlanes& dst, SKzPicturePlanes& src, const unsigned* order, bool split);
+    static unsigned ExpandRGBPlanes(SKzPicturePlanes& dst, SKzPicturePlanes& src, CKzRangeMask& m);
+
+    // ---- building and merging -------------------------------------------
+    // 1 one mono plane, 2 one colour plane, 4 anything else; -3 when memory runs out.
+    static int MakeCompatible(SKzPicturePlanes& s, unsigned n);
+    static int MakeMono(SKzPicturePlanes& s);
+    static int MakeRGB(SKzPicturePlanes& s);
+    static int Copy(SKzPicturePlanes& dst, const SKzPicturePlanes& src, unsigned n);
+    static int CopyPlane(SKzPicturePlanes& dst, unsigned i, const SKzPicturePlanes& src, unsigned j);
+    static int AddPlane(SKzPicturePlanes& dst, const SKzPicturePlanes& src, unsigned j);
+    static unsigned MergePlanes(SKzPicturePlanes& dst, SKzPicturePlanes& src, bool uniqueNames);
+    static unsigned MergePlanes(SKzPicturePlanes& dst, SKzPicturePlanes& src, CKzRangeMask& m, bool uniqueNames);
+    static bool CheckForSameNames(SKzPicturePlanes& s);
+    static void Swap(SKzPicturePlanes& a, SKzPicturePlanes& b);
+
+    // ---- queries, modality conversions and colours ----------------------
+    static bool IsCompatible(SKzPicturePlanes& a, SKzPicturePlanes& b);
+    static bool IsPlaneEqual(SKzPicturePlanes& a, unsigned i, SKzPicturePlanes& b, unsigned j);
+    static bool IsEqual(SKzPicturePlanes& a, SKzPicturePlanes& b);
+    bool IsHDR() const;
+    bool IsQIRA() const;
+    bool IsSpectral() const;
+    static unsigned GetNonTransmittedPlanesCount(SKzPicturePlanes& s, const CKzRangeMask* m);
+    static unsigned GetNonTransmittedChannelCount(SKzPicturePlanes& s, const CKzRangeMask* m);
+    static double GetExposureTime(const SKzPicturePlanes& s);
+    // zlib crc32 continued from h over each plane's layout.
+    int GetHash(unsigned& h) const;
+    // One colour per component into colours, never more than uiCompCount entries.
+    static int GetPlaneColors(SKzPicturePlanes& s, unsigned* colours, CKzRangeMask* m, bool useColors,
+                              SKzLutParam* lut);
+    int ConvertToSpectral();
+    int ConvertToNonSpectral();
+    int ConvertToQIRA();
+    int ConvertToNonQIRA();
+    int ConvertToHDR();
 };

@@ -12,7 +12,8 @@ template <class TS>
 struct Index {
     TS mask;
     unsigned shift;
-    KZ_ALWAYS_INLINE size_t operator()(TS v) const { return size_t(TS(v & mask) >> shift); }
+    // Widened first: a 32-bit sample may be shifted by 32 (histogram bits 0).
+    KZ_ALWAYS_INLINE size_t operator()(TS v) const { return size_t(uint64_t(TS(v & mask)) >> shift); }
 };
 
 struct Grid {

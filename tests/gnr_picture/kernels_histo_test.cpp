@@ -338,6 +338,11 @@ TEST(KzHistogram, EdgeCases)
     const uint16_t hostile = 0xFABC;
     EXPECT_EQ(gethistogramdiv_1x16(d.data(), 4, 8, &hostile, 2, 1, 1, 12, 1, 1), 0);
     EXPECT_EQ(d[0xAB], 2u);
+    // A one-counter histogram of 32-bit samples: every sample lands in counter 0.
+    const uint32_t big[3] = {0xFFFFFFFFu, 0, 0x80000000u};
+    uint64_t one = 0;
+    EXPECT_EQ(gethistogramdiv_1x32(&one, 8, 0, big, 12, 1, 1, 32, 3, 3), 0);
+    EXPECT_EQ(one, 3u);
 }
 
 TEST(KzHistogram, JointMatchesReference)
