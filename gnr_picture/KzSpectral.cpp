@@ -1258,3 +1258,31 @@ int spect_getminmaxmean_Nx16_float(double* mins, double* maxs, double* sums, uns
     }
     return KZ_OK;
 }
+
+// The band record is handed to host-visible thread entries: its layout is fixed.
+static_assert(sizeof(__m128iEx) == 16 && alignof(__m128iEx) == 16);
+static_assert(sizeof(__m128Ex) == 16 && alignof(__m128Ex) == 16);
+static_assert(offsetof(SKzSpectBand, pDst) == 0);
+static_assert(offsetof(SKzSpectBand, uiDstStride) == 8);
+static_assert(offsetof(SKzSpectBand, pSrc) == 16);
+static_assert(offsetof(SKzSpectBand, uiSrcStride) == 24);
+static_assert(offsetof(SKzSpectBand, uiComps) == 28);
+static_assert(offsetof(SKzSpectBand, pMask) == 32);
+static_assert(offsetof(SKzSpectBand, uiFirst) == 40);
+static_assert(offsetof(SKzSpectBand, uiPadded) == 44);
+static_assert(offsetof(SKzSpectBand, pColors) == 48);
+static_assert(offsetof(SKzSpectBand, pOffsets) == 56);
+static_assert(offsetof(SKzSpectBand, pGains) == 64);
+static_assert(offsetof(SKzSpectBand, fGamma) == 72);
+static_assert(offsetof(SKzSpectBand, fScale) == 76);
+static_assert(offsetof(SKzSpectBand, pPalette) == 80);
+static_assert(offsetof(SKzSpectBand, pTop) == 88);
+static_assert(offsetof(SKzSpectBand, pOnes) == 96);
+static_assert(offsetof(SKzSpectBand, pOver) == 104);
+static_assert(offsetof(SKzSpectBand, pUnder) == 112);
+static_assert(offsetof(SKzSpectBand, uiWidth) == 120);
+static_assert(offsetof(SKzSpectBand, uiFirstRow) == 124);
+static_assert(offsetof(SKzSpectBand, uiLastRow) == 128);
+static_assert(offsetof(SKzSpectBand, pMaxSlot) == 136);
+static_assert(offsetof(SKzSpectBand, pHisto) == 144);
+static_assert(sizeof(SKzSpectBand) == 152);
