@@ -1136,3 +1136,26 @@ TEST(ExperimentPictureSequence, AllocAndFree)
     SKzPictureSequence::Free(&seq);   // a second release does nothing
     SKzPictureSequence::Free(nullptr);
 }
+
+TEST(ExperimentPictureSequence, ExtractValidPlanes)
+{
+    SKzPicturePlanes out;
+    Tree time = newLevel(Exp::eExpTimeLoop, 2);
+    EXPECT_EQ(-4, Exp::ExtractValidPlanes(out, nullptr));
+    EXPECT_EQ(-4, Exp::ExtractValidPlanes(out, time.get()));
+    Tree bare(new Exp());
+    bare->eType = Exp::eExpSpectLoop;
+    EXPECT_EQ(0, Exp::ExtractValidPlanes(out, bare.get()));
+    EXPECT_EQ(0u, out.uiCount);
+
+    // Flags {1, 0, 1} over three one-component channels: components 0 and 2.
+    Tree spect = newLevel(Exp::eExpSpectLoop, 3, true);
+    fillSpect(*spect);
+    const int r = Exp::ExtractValidPlanes(out, spect.get());
+    if (r == -2) GTEST_SKIP() << "plane extraction not in this build";
+    ASSERT_EQ(0, r);
+    ASSERT_EQ(2u, out.uiCount);
+    EXPECT_EQ(std::wstring(L"DAPI"), out.pPlanes[0].sDescription.GetString());
+    EXPECT_EQ(std::wstring(L"TRITC"), out.pPlanes[1].sDescription.GetString());
+    SKzPicturePlanes::Free(out);
+}
