@@ -370,12 +370,36 @@ int ExpandRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, T fourth, 
 
 // Replication into 2..16 components with AVX-512 VBMI: a vector of P = 64 /
 // sizeof(T) source samples yields N output vectors, output vector c holding
-// source sample (P c + j) / N in lane j, one permute each. The pixels after
-// the last whole vector of a row are written one by one.
+// source sample (P c + j) / N in lane j, one permute each.
 // A destination much larger than the caches is written with non-temporal
 // stores (its lines are not read first and do not push the source out): the
-// first pixels of a row go one by one until the output is 64-byte aligned,
-// which every following block of N vectors keeps.
+// first pixels of a row, up to a 64-byte boundary of the output, and the last
+// ones go through masked loads and stores; every whole block of N vectors
+// between them keeps the alignment.
+// m pixels (fewer than a vector's samples) from pixel x, with masked loads
+// and stores.
+template <class T>
+KZ_TARGET_AVX512 inline void ReplicatePartial(T* d, const T* s, size_t x, size_t m, unsigned n, const __m512i* perm)
+{
+    constexpr unsigned P = 64 / sizeof(T);
+    __m512i v;
+    if constexpr (sizeof(T) == 1)
+        v = _mm512_maskz_loadu_epi8(__mmask64(m >= 64 ? ~0ull : (1ull << m) - 1), s + x);
+    else
+        v = _mm512_maskz_loadu_epi16(__mmask32(uint32_t((1ull << m) - 1)), s + x);
+    const size_t words = m * n;
+    T* o = d + x * n;
+    for (unsigned c = 0; c < n && size_t(c) * P < words; ++c) {
+        const size_t lanes = std::min<size_t>(P, words - size_t(c) * P);
+        const uint64_t bits = lanes >= 64 ? ~0ull : (1ull << lanes) - 1;
+        if constexpr (sizeof(T) == 1)
+            _mm512_mask_storeu_epi8(o + size_t(c) * P, __mmask64(bits), _mm512_permutexvar_epi8(perm[c], v));
+        else
+            _mm512_mask_storeu_epi16(o + size_t(c) * P, __mmask32(uint32_t(bits)),
+                                     _mm512_permutexvar_epi16(perm[c], v));
+    }
+}
+
 template <class T, bool Stream, unsigned NC>
 KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, uint32_t dRB, const void* src,
                                                                     uint32_t sRB, unsigned nArg, uint32_t width,
@@ -396,36 +420,44 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void ReplicateRowsAvx512(void* dst, u
         T* d = KzRow<T>(dst, dRB, r);
         const T* s = KzRow<T>(src, sRB, r);
         size_t x = 0;
+        bool stream = Stream;
         if constexpr (Stream) {
-            // Pixels of n samples: some x below 64 puts d + x n on a 64-byte
-            // boundary when the samples are aligned to their size.
-            while (x < width && x < 64 && (reinterpret_cast<uintptr_t>(d + x * n) & 63) != 0) {
-                for (unsigned k = 0; k < n; ++k)
-                    d[x * n + k] = s[x];
-                ++x;
+            // The first pixels up to a 64-byte boundary of the output (some
+            // count below P reaches one when the samples are aligned to
+            // their size), then whole blocks, which keep the alignment.
+            size_t head = 0;
+            while (head < P && (reinterpret_cast<uintptr_t>(d + head * n) & 63) != 0)
+                ++head;
+            if (head == P) {
+                stream = false;
+            } else if (head > 0) {
+                x = std::min<size_t>(head, width);
+                ReplicatePartial<T>(d, s, 0, x, n, perm);
             }
-            if ((reinterpret_cast<uintptr_t>(d + x * n) & 63) != 0)
-                x = width + 1; // cannot align: the loop below does the row
         }
-        if (x <= width) {
+        if (stream) {
             for (; x + P <= width; x += P) {
                 const __m512i v = _mm512_loadu_si512(s + x);
                 T* o = d + x * n;
                 for (unsigned c = 0; c < n; ++c) {
                     const __m512i out = sizeof(T) == 1 ? _mm512_permutexvar_epi8(perm[c], v)
                                                        : _mm512_permutexvar_epi16(perm[c], v);
-                    if constexpr (Stream)
-                        _mm512_stream_si512(reinterpret_cast<__m512i*>(o + size_t(c) * P), out);
-                    else
-                        _mm512_storeu_si512(o + size_t(c) * P, out);
+                    _mm512_stream_si512(reinterpret_cast<__m512i*>(o + size_t(c) * P), out);
                 }
             }
         } else {
-            x = 0;
+            for (; x + P <= width; x += P) {
+                const __m512i v = _mm512_loadu_si512(s + x);
+                T* o = d + x * n;
+                for (unsigned c = 0; c < n; ++c) {
+                    const __m512i out = sizeof(T) == 1 ? _mm512_permutexvar_epi8(perm[c], v)
+                                                       : _mm512_permutexvar_epi16(perm[c], v);
+                    _mm512_storeu_si512(o + size_t(c) * P, out);
+                }
+            }
         }
-        for (; x < width; ++x)
-            for (unsigned k = 0; k < n; ++k)
-                d[x * n + k] = s[x];
+        if (x < width)
+            ReplicatePartial<T>(d, s, x, width - x, n, perm);
     }
     if constexpr (Stream)
         _mm_sfence();

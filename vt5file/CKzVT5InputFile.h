@@ -74,6 +74,8 @@ protected:
     KZ_HIDDEN int ensureLayout();
     // Frame chunk name of seq.
     KZ_HIDDEN static std::string frameName(u32 seq);
+    // The deflated frame of the chunk name into buffer (exactly frameBytes).
+    KZ_HIDDEN int inflateFrame(const std::string& name, void* buffer, u64 frameBytes);
     // Bytes of one stored frame (uiWidthBytes x uiHeight).
     u64 frameBytes() const { return (u64)m_Layout.uiWidthBytes * m_Layout.uiHeight; }
     // The chunk among prefix + n + "!" with the smallest n below the frame
@@ -113,6 +115,7 @@ protected:
     SKzImageAttributes m_Layout;             // geometry of the frames
     bool m_bLayout;
     CKzByteArray m_Scratch;                  // compressed frame bytes, reused
+    void* m_pInflate;                        // zlib stream, kept between frames
 };
 
 class KZ_EXPORT CKzVT5InputFile_V03 : public CKzVT5InputFile_V02 {

@@ -28,7 +28,8 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(IKzImageFormat* format, const CKzFileCh
       m_pFormat(format),
       m_pExperiment(nullptr),
       m_bLayout(false),
-      m_Scratch(4096)
+      m_Scratch(4096),
+      m_pInflate(nullptr)
 {
     std::memset(&m_Layout, 0, sizeof(m_Layout));
 }
@@ -45,7 +46,8 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(CKzVT5OutputFile_V02& writer, const SKz
       m_wsPath(writer.m_wsPath),
       m_pExperiment(nullptr),
       m_bLayout(false),
-      m_Scratch(4096)
+      m_Scratch(4096),
+      m_pInflate(nullptr)
 {
     std::memset(&m_Layout, 0, sizeof(m_Layout));
     CKzStringA version;
@@ -80,6 +82,10 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(CKzVT5OutputFile_V02& writer, const SKz
 
 CKzVT5InputFile_V02::~CKzVT5InputFile_V02()
 {
+    if (m_pInflate) {
+        inflateEnd(static_cast<z_stream*>(m_pInflate));
+        delete static_cast<z_stream*>(m_pInflate);
+    }
     delete m_pSerializer;
     freeRecords();
     m_Chunker.Finalize();
@@ -137,16 +143,67 @@ int CKzVT5InputFile_V02::GetData(u32 seq, void* buffer, KzImageProgressFn, void*
             return KZ_ERR_FAILED;
         return m_Chunker.GetChunkPartTo(h, buffer, 8, fb, name.c_str());
     }
-    if (const int r = m_Chunker.GetChunk(m_Scratch, name.c_str()); r != KZ_OK)
+    return inflateFrame(name, buffer, fb);
+}
+
+int CKzVT5InputFile_V02::inflateFrame(const std::string& name, void* buffer, u64 frameBytes)
+{
+    // The stored stream is read in pieces that stay in the processor's
+    // cache while they are inflated, through one zlib stream kept from
+    // frame to frame.
+    const u64 kPiece = 256 * 1024;
+    SKzChunkHeader h;
+    std::memset(&h, 0, sizeof(h));
+    if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
         return r;
-    const u64 size = m_Scratch.GetSize();
-    if (size < 8)
+    if (h.uiDataLength < 8)
         return KZ_ERR_FAILED;
-    uLongf out = (uLongf)fb;
-    const int z = uncompress(static_cast<Bytef*>(buffer), &out, m_Scratch.GetData() + 8, (uLong)(size - 8));
-    if (z != Z_OK || out != fb)
+    z_stream* z = static_cast<z_stream*>(m_pInflate);
+    if (!z) {
+        z = new (std::nothrow) z_stream();
+        if (!z)
+            return KZ_ERR_OUT_OF_MEMORY;
+        if (inflateInit(z) != Z_OK) {
+            delete z;
+            return KZ_ERR_OUT_OF_MEMORY;
+        }
+        m_pInflate = z;
+    } else if (inflateReset(z) != Z_OK) {
         return KZ_ERR_FAILED;
-    return KZ_OK;
+    }
+    if (m_Scratch.GetAllocated() < kPiece &&
+        m_Scratch.SetData(nullptr, kPiece, CKzByteArray::eModeOpReplace, CKzByteArray::eModeAllocExact) != KZ_OK)
+        return KZ_ERR_OUT_OF_MEMORY;
+    unsigned char* piece = m_Scratch.GetData(kPiece);
+    u8* out = static_cast<u8*>(buffer);
+    u64 written = 0;  // output handed to zlib so far
+    u64 pos = 8;
+    z->avail_in = 0;
+    z->avail_out = 0;
+    for (;;) {
+        if (z->avail_in == 0 && pos < h.uiDataLength) {
+            const u64 n = std::min<u64>(kPiece, h.uiDataLength - pos);
+            if (const int r = m_Chunker.GetChunkPartTo(h, piece, pos, n, name.c_str()); r != KZ_OK)
+                return r;
+            z->next_in = piece;
+            z->avail_in = (uInt)n;
+            pos += n;
+        }
+        if (z->avail_out == 0 && written < frameBytes) {
+            const u64 n = std::min<u64>(frameBytes - written, 0x40000000u);
+            z->next_out = out + written;
+            z->avail_out = (uInt)n;
+            written += n;
+        }
+        // Each Z_OK made progress; out of room or out of input ends with
+        // Z_BUF_ERROR, a damaged stream with another error: not one frame.
+        const int zr = inflate(z, Z_NO_FLUSH);
+        if (zr == Z_STREAM_END)
+            break;
+        if (zr != Z_OK)
+            return KZ_ERR_FAILED;
+    }
+    return written - z->avail_out == frameBytes ? KZ_OK : KZ_ERR_FAILED;
 }
 
 int CKzVT5InputFile_V02::CheckFrameChunk(u32 seq)

@@ -83,7 +83,7 @@ void fillSpect(Exp& e)
     }
     l.pPlanes->uiCompCount = 3;
     l.bMergeCameras = true;
-    e.pItemValid[1] = false;
+    if (e.pItemValid) e.pItemValid[1] = false;
 }
 
 // One level of every loop type the lite form stores fully, nested as a chain;
@@ -1135,4 +1135,36 @@ TEST(ExperimentPictureSequence, AllocAndFree)
     EXPECT_EQ(nullptr, seq.pMetadata);
     SKzPictureSequence::Free(&seq);   // a second release does nothing
     SKzPictureSequence::Free(nullptr);
+}
+
+TEST(ExperimentPictureSequence, ExtractValidPlanes)
+{
+    SKzPicturePlanes out;
+    Tree time = newLevel(Exp::eExpTimeLoop, 2);
+    EXPECT_EQ(-4, Exp::ExtractValidPlanes(out, nullptr));
+    EXPECT_EQ(-4, Exp::ExtractValidPlanes(out, time.get()));
+    Tree bare(new Exp());
+    bare->eType = Exp::eExpSpectLoop;
+    EXPECT_EQ(0, Exp::ExtractValidPlanes(out, bare.get()));
+    EXPECT_EQ(0u, out.uiCount);
+
+    // Flags {1, 0, 1} over three one-component channels: components 0 and 2.
+    Tree spect = newLevel(Exp::eExpSpectLoop, 3, true);
+    fillSpect(*spect);
+    ASSERT_EQ(0, Exp::ExtractValidPlanes(out, spect.get()));
+    ASSERT_EQ(2u, out.uiCount);
+    EXPECT_EQ(std::wstring(L"DAPI"), out.pPlanes[0].sDescription.GetString());
+    EXPECT_EQ(std::wstring(L"TRITC"), out.pPlanes[1].sDescription.GetString());
+    SKzPicturePlanes::Free(out);
+
+    // Without flags every channel; with none valid, no channel.
+    Tree all = newLevel(Exp::eExpSpectLoop, 3, false);
+    fillSpect(*all);
+    ASSERT_EQ(0, Exp::ExtractValidPlanes(out, all.get()));
+    EXPECT_EQ(3u, out.uiCount);
+    SKzPicturePlanes::Free(out);
+    for (int i = 0; i < 3; ++i) spect->pItemValid[i] = false;
+    ASSERT_EQ(0, Exp::ExtractValidPlanes(out, spect.get()));
+    EXPECT_EQ(0u, out.uiCount);
+    SKzPicturePlanes::Free(out);
 }

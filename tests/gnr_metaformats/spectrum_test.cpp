@@ -355,10 +355,64 @@ TEST_F(Spectrum, RGBColorIsTheWeightedMeanOfTheRamp)
         EXPECT_EQ(0, s.GetRGBColor(colour));
         EXPECT_EQ(expected, colour);
     }
-    // 450 nm and 600 nm weighted 1 : 3, worked by hand from the ramps
-    // (450: 0x00FF0000 + some red, 600: red with some green).
-    unsigned c450 = ramp(450), c600 = ramp(600);
-    EXPECT_NE(c450, c600);
+    // Worked by hand from the ramps: 450 nm is (0, 51, 255), 600 nm (255, 78, 0),
+    // 520 nm (56, 255, 0); weighted 1 : 3 that is (191.25, 71.25, 63.75).
+    struct Hand {
+        std::vector<double> w, v;
+        unsigned colour;
+    } hand[] = {{{450, 600}, {1, 3}, 0x3F47BFu}, {{520}, {2}, 0x00FF38u}, {{450, 520}, {1, 1}, 0x7F991Cu}};
+    for (const Hand& h : hand) {
+        CKzOpticalFilterSpectrum s(const_cast<double*>(h.w.data()), const_cast<double*>(h.v.data()), (unsigned)h.w.size());
+        unsigned colour = 0;
+        EXPECT_EQ(0, s.GetRGBColor(colour));
+        EXPECT_EQ(h.colour, colour) << std::hex << colour;
+    }
+}
+
+TEST_F(Spectrum, EveryEvaluationStaysBoundedOnHostilePoints)
+{
+    std::vector<CKzOpticalFilterSpectrum> hostile = {
+        Spec({{1, kNaN, kNaN}, {1, kNaN, 1}, {1, 500, kNaN}}),
+        Spec({{1, 700, 1}, {1, 600, 5}, {1, 400, 2}, {1, 300, 0}}),
+        Spec({{2, kNaN, 1}, {3, kNaN, 1}, {4, kNaN, 1}}),
+        Spec({{3, 600, 1}, {2, 550, 1}, {4, 500, 1}, {2, 400, 1}}),
+        Spec({{2, kInf, 1}, {3, -kInf, 1}}),
+        Spec({{2, 500, 1}}),
+        Spec({{9, 1, 1}, {0, 2, 2}, {7, kNaN, 3}}),
+    };
+    for (size_t k = 0; k < hostile.size(); ++k) {
+        SCOPED_TRACE(k);
+        CKzOpticalFilterSpectrum& s = hostile[k];
+        double a = 0, b = 0, c = 0;
+        std::vector<double> w(64, 0), v(64, 0);
+        unsigned idx = 0, colour = 0;
+        s.GetPeakAndFwhm(a, b, c);
+        ASSERT_LE(s.GetTabbedPointCount(), 64u);
+        EXPECT_EQ(0, s.GetTabbedCurve(w.data(), v.data(), s.GetTabbedPointCount()));
+        EXPECT_EQ(0, s.GetTabbedCurveEx(w.data(), v.data(), s.GetTabbedPointCountEx()));
+        EXPECT_EQ(0, s.GetWavelenghtRange(a, b));
+        EXPECT_EQ(0, s.GetWavelenghtRangeExact(a, b));
+        s.FindNearestPoint(500, idx);
+        EXPECT_LT(idx, s.GetCount());
+        s.GetRGBColor(colour);
+        EXPECT_LE(colour, 0xFFFFFFu);
+        s.GetsRGBColor(colour);
+        EXPECT_LE(colour, 0xFFFFFFu);
+        for (const CKzOpticalFilterSpectrum& o : hostile) {
+            CKzOpticalFilterSpectrum x(s), y(o);
+            x.Combine(y, true);
+            double gap = -1;
+            x.Combine(o, 3.0, &gap);
+            EXPECT_LE(x.GetCount(), s.GetCount() + o.GetCount());
+        }
+        CKzStringW name(L"p");
+        CKzFluorescentProbe p(name, 0, s, s);
+        std::vector<double> offered = {kNaN, 500, -1};
+        const int sel = p.SelectExcitation(offered.data(), 3);
+        EXPECT_TRUE(sel >= -1 && sel < 3);
+        (void)p.GetEmissionWavelength();
+        (void)p.GetExcitationWavelength();
+    }
 }
 
 TEST_F(Spectrum, ColourFunctionsOnDegenerateSpectra)

@@ -32,9 +32,9 @@ Bytes deflated(const Bytes& frame, int level)
 
 Bytes withTime(double t, const Bytes& body)
 {
-    Bytes b(8);
+    Bytes b(8 + body.size());
     std::memcpy(b.data(), &t, 8);
-    b.insert(b.end(), body.begin(), body.end());
+    std::copy(body.begin(), body.end(), b.begin() + 8);
     return b;
 }
 
@@ -772,6 +772,51 @@ TEST_F(VT5RoundTrip, RowsShorterThanTheirPixelsAreRefused)
               {{"ImageAttributes!", bytesOf(bin)}, {"ImageDataSeq|0!", withTime(0, ct::pattern(8, 1))}});
     r = vt::openReader(wpath("bin.vt5"));
     EXPECT_EQ(r->GetComponentData(0, 0, out.data(), 8, 1), KZ_ERR_NOT_SUPPORTED);
+    r->Release();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(VT5RoundTrip, LargeDeflatedFramesReadInPieces)
+{
+    // Random bytes hardly deflate: the stored stream spans several read pieces.
+    const SKzImageAttributes a = vt::attrs(1024, 700, 1, 16, 0, 1.0);
+    const Bytes f0 = ct::pattern(1024 * 2 * 700, 21), f1 = ct::pattern(1024 * 2 * 700, 22);
+    IKzOutputImageFile* w = vt::openWriter(wpath("big.vt5"), 3);
+    w->SetImageAttributes(a);
+    ASSERT_EQ(w->FlushData(0, const_cast<u8*>(f0.data()), nullptr, nullptr), KZ_OK);
+    ASSERT_EQ(w->FlushData(1, const_cast<u8*>(f1.data()), nullptr, nullptr), KZ_OK);
+    w->Release();
+    auto chunks = vt::checkContainer(path("big.vt5"));
+    const Bytes& stored = chunks["ImageDataSeq|1!"];
+    ASSERT_GT(stored.size(), 1024u * 1024u);
+    IKzInputImageFile* r = vt::openReader(wpath("big.vt5"));
+    Bytes back(f0.size());
+    for (int round = 0; round < 2; ++round) {  // the kept zlib stream serves again
+        ASSERT_EQ(r->GetData(1, back.data(), nullptr, nullptr), KZ_OK);
+        EXPECT_EQ(back, f1);
+        ASSERT_EQ(r->GetData(0, back.data(), nullptr, nullptr), KZ_OK);
+        EXPECT_EQ(back, f0);
+    }
+    r->Release();
+
+    // The same stream cut short, or damaged in its last piece: -9, and the
+    // reader goes on serving good frames.
+    Bytes cut(stored.begin(), stored.end() - 1000);
+    Bytes damaged = stored;
+    damaged[damaged.size() - 300] ^= 0xFF;
+    buildFile(wpath("cut.vt5"), "Ver3.0",
+              {{"ImageAttributesLV!", chunks["ImageAttributesLV!"]},
+               {"ImageDataSeq|0!", cut},
+               {"ImageDataSeq|1!", damaged},
+               {"ImageDataSeq|2!", stored}});
+    r = vt::openReader(wpath("cut.vt5"));
+    EXPECT_EQ(r->GetData(0, back.data(), nullptr, nullptr), KZ_ERR_FAILED);
+    EXPECT_EQ(r->GetData(1, back.data(), nullptr, nullptr), KZ_ERR_FAILED);
+    ASSERT_EQ(r->GetData(2, back.data(), nullptr, nullptr), KZ_OK);
+    EXPECT_EQ(back, f1);
     r->Release();
 }
 
