@@ -163,18 +163,35 @@ KZ_ALWAYS_INLINE void GatherFlat(uint8_t* __restrict out, const uint8_t* __restr
 template <class TS>
 KZ_ALWAYS_INLINE void MarkChunk(uint8_t* acc, const TS* sc, size_t cnt, const Job<TS, uint8_t>& job)
 {
-    const size_t n = job.n;
+    // Fields held in locals: the stores into acc (bytes) may alias anything.
+    const size_t n = job.n, nList = job.nList;
+    const uint32_t* const list = job.list;
+    const uint8_t (*const under)[3] = job.under;
+    const uint8_t (*const over)[3] = job.over;
+    const uint32_t top = job.top;
+    // Most pixels meet no test: the smallest and largest visible sample
+    // decide that without a branch per component.
+    const uint32_t lowest = under ? 0 : 0u;
+    const uint32_t highest = over ? top : 0xFFFFFFFFu;
     for (size_t i = 0; i < cnt; ++i) {
         const TS* p = sc + i * n;
-        for (size_t j = 0; j < job.nList; ++j) {
-            const uint32_t k = job.list[j];
+        uint32_t mn = 0xFFFFFFFFu, mx = 0;
+        for (size_t j = 0; j < nList; ++j) {
+            const uint32_t v = p[list[j]];
+            mn = std::min(mn, v);
+            mx = std::max(mx, v);
+        }
+        if (!(under && mn == lowest) && !(over && mx >= highest))
+            continue;
+        for (size_t j = 0; j < nList; ++j) {
+            const uint32_t k = list[j];
             const uint32_t v = p[k];
-            if (job.under && v == 0) {
-                std::memcpy(acc + 3 * i, job.under[k], 3);
+            if (under && v == 0) {
+                std::memcpy(acc + 3 * i, under[k], 3);
                 break;
             }
-            if (job.over && v >= job.top) {
-                std::memcpy(acc + 3 * i, job.over[k], 3);
+            if (over && v >= top) {
+                std::memcpy(acc + 3 * i, over[k], 3);
                 break;
             }
         }
