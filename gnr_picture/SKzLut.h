@@ -79,6 +79,22 @@ struct KZ_EXPORT SKzLut {
     // host's first InitPredefLuts; until then no index names a palette.
     static std::vector<SKzPredefLut*> vecPredefLuts;
 
+    // Fills the registry once (thread-safe); later calls change nothing. 0;
+    // -3 when memory runs out (the registry stays empty, a later call retries).
+    static kz_result InitPredefLuts();
+    // Registry entries: 0 before InitPredefLuts, then 13.
+    static u32 GetPredefLutsCount();
+    // The display name of registry entry index; -6 beyond the registry (the
+    // name unchanged).
+    static kz_result GetPredefLutDescr(CKzStringW& name, u32 index);
+    // Fill an 8-bit, 1-input, 3-output colour LUT from a palette (entries
+    // blue, green, red). -4 for another shape, -6 for an index beyond the
+    // registry, -9 for an entry without table or (Ex) no entry with that id.
+    static kz_result CreatePredefLut(SKzLut& lut, u32 index);
+    static kz_result CreatePredefLutEx(SKzLut& lut, EKzPredefLut id);
+    // Copies 768 bytes into the settable palette Custom_Luts.
+    static void SetCustomLut(const u8* table);
+
     SKzLut();
 
     // Stores the counts, nulls the exposure and parametric pointers (without
