@@ -87,6 +87,10 @@ u8 g_RainbowDarkTable[768];
 
 std::once_flag g_InitOnce;
 
+// The entries live in static storage that is never destroyed: the registry
+// stays valid for code that runs during process exit.
+alignas(SKzLut::SKzPredefLut) unsigned char g_EntryStorage[13 * sizeof(SKzLut::SKzPredefLut)];
+
 struct RegistryRow {
     const wchar_t* name;
     u8* table;
@@ -118,18 +122,21 @@ void FillRegistry()
         {L"Rainbow Dark", g_RainbowDarkTable},
     };
     constexpr size_t kRows = sizeof rows / sizeof rows[0];
+    static_assert(sizeof g_EntryStorage == kRows * sizeof(SKzLut::SKzPredefLut));
     SKzLut::SKzPredefLut* made[kRows] = {};
+    size_t built = 0;
     try {
         SKzLut::vecPredefLuts.reserve(kRows);
-        for (size_t i = 0; i < kRows; ++i) {
-            made[i] = new SKzLut::SKzPredefLut;
-            made[i]->wsName = rows[i].name;
-            made[i]->eId = SKzLut::EKzPredefLut(i);
-            made[i]->pTable = rows[i].table;
+        for (; built < kRows; ++built) {
+            made[built] = new (g_EntryStorage + built * sizeof(SKzLut::SKzPredefLut)) SKzLut::SKzPredefLut;
+            made[built]->wsName = rows[built].name;
+            made[built]->eId = SKzLut::EKzPredefLut(built);
+            made[built]->pTable = rows[built].table;
         }
     } catch (...) {
-        for (auto* p : made)
-            delete p;
+        for (size_t i = 0; i < kRows; ++i)
+            if (made[i])
+                made[i]->~SKzPredefLut();
         throw;  // leaves the once flag unset: a later call retries
     }
     // reserve made room: these appends cannot fail.

@@ -36,6 +36,8 @@ struct SKzLutParametric {
     u32 uiColor;  // 0x00BBGGRR
 };
 
+struct SKzHisto;
+
 struct KZ_EXPORT SKzLut {
     void* pLut;
     u8 uiInBpc;
@@ -94,6 +96,23 @@ struct KZ_EXPORT SKzLut {
     static kz_result CreatePredefLutEx(SKzLut& lut, EKzPredefLut id);
     // Copies 768 bytes into the settable palette Custom_Luts.
     static void SetCustomLut(const u8* table);
+
+    // Tone curves over the window x0..x1 (outputs y0 and y1 at its ends),
+    // written into an allocated LUT: flat, row-pointer (comp below the output
+    // count fills that column, any other comp every column) and, for
+    // CreateGammaTable, per-component with one output (comp 255 fills every
+    // input component). -4 for x0 >= x1, another layout or comp, input bits
+    // 0 or above 16, output bits 0 or above 16; nothing is written then.
+    static kz_result CreateLinearTable(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1);
+    static kz_result CreateLinearTable2(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1);
+    static kz_result CreateGammaTable(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1, double gamma);
+    static kz_result CreateGammaTable2(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1, double gamma);
+    // Flat LUTs only (comp is ignored).
+    static kz_result CreateLogaritmicTable_1_1(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1);
+    static kz_result CreateExpTable_1_1(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1);
+    // Histogram equalisation; input, output and histogram depths equal. A
+    // histogram without counts gives the identity table.
+    static kz_result CreateEqualizingTable_1_1(SKzLut& lut, u8 comp, const SKzHisto* histogram);
 
     SKzLut();
 

@@ -6,6 +6,7 @@ with exact rational arithmetic from the palette knots.
 
 Run from the repository root:  /usr/bin/python3 scripts/gen_lut_reference.py
 """
+import math
 import os
 import random
 from fractions import Fraction
@@ -97,6 +98,172 @@ def main():
             f.write("    {%d, %du, %du, %du, 0x%xu, 0x%xull},\n"
                     % (n, value, rng, mx, lut_entry(pal, value, rng, None), lut_entry(pal, value, rng, mx)))
         f.write("};\n")
+        write_tones(f)
+
+
+
+
+# ---------------------------------------------------------------------------
+# Tone curves. Double expressions follow the formulas' order of operations;
+# the C library's pow and log10 are what math.pow and math.log10 call.
+
+INT32_MIN = -2147483648
+
+
+def trunc32(x):
+    if x != x or not (-2147483649.0 < x < 2147483648.0):
+        return INT32_MIN
+    return int(x)
+
+
+def cpow(b, e):
+    try:
+        return math.pow(b, e)
+    except OverflowError:
+        return math.inf
+    except ValueError:
+        if b == 0 and e < 0:
+            return math.inf
+        return math.nan
+
+
+def clog10(x):
+    if x == 0:
+        return -math.inf
+    if x < 0 or x != x:
+        return math.nan
+    return math.log10(x)
+
+
+def cdiv(a, b):
+    q = abs(a) // abs(b)
+    return q if (a >= 0) == (b > 0) else -q
+
+
+def clamp(v, lo, hi):
+    return min(max(v, lo), hi)
+
+
+def ramp(v, x0, y0, x1, y1):
+    return y0 + cdiv((v - x0) * (y1 - y0), x1 - x0)
+
+
+def gamma8(y, g):
+    return clamp(trunc32(255.0 * cpow(float(y) * 0.00392156862745098, g)), 0, 255)
+
+
+def tone(kind, in_bits, out_bits, x0, y0, x1, y1, g):
+    n = 1 << in_bits
+    u = (1 << out_bits) - 1
+    m = float(n - 1)
+    wide = out_bits > 8
+    mask = 0xFFFF if wide else 0xFF
+    out = []
+    for v in range(n):
+        inside = x0 <= v < x1
+        if kind in ("linear", "linear2"):
+            if v < x0:
+                r = y0
+            elif inside:
+                r = ramp(v, x0, y0, x1, y1)
+                if wide:
+                    r = clamp(r, 0, min(n, u))
+            else:
+                r = y0 if kind == "linear2" else y1
+        elif kind == "gamma":
+            if wide:
+                def end(y):
+                    return clamp(trunc32(m * cpow(float(y) / m, g)), 0, u)
+                if v < x0:
+                    r = end(y0)
+                elif inside:
+                    rv = float(ramp(v, x0, y0, x1, y1))
+                    r = min(clamp(trunc32(m * cpow((1.0 / m) * rv, g)), 0, u), min(u, n))
+                else:
+                    r = end(y1)
+            else:
+                r = gamma8(y0 if v < x0 else ramp(v, x0, y0, x1, y1) if inside else y1, g)
+        elif kind == "gamma2":
+            if x0 <= v <= x1:
+                rv = ramp(v, x0, y0, x1, y1)
+                r = clamp(trunc32(m * cpow((1.0 / m) * float(rv), g)), 0, u) if wide else gamma8(rv, g)
+            else:
+                r = y0
+        elif kind == "log":
+            top = u if wide else 255
+            dy = float(y1 - y0)
+            span = float(x1 - x0 + 1)
+
+            def level(y):
+                lv = clog10(float(y + 1))
+                return clamp(trunc32(lv / clog10(m + 1) * m if wide else lv * 105.88645802453468), 0, top)
+            if v < x0:
+                r = level(y0)
+            elif inside:
+                lv = clog10(float(v - x0 + 1))
+                r = clamp(trunc32((1 / clog10(span)) * dy * lv if wide else dy / clog10(span) * lv), 0, top)
+            else:
+                r = level(y1)
+        elif kind == "exp":
+            top = u if wide else 255
+
+            def level(y):
+                e = float(y) * clog10(m + 1) / m if wide else float(y) * 0.009444078295340587
+                return clamp(trunc32(cpow(10, e) - 1), 0, top)
+            dy = y1 - y0
+            inv = (1.0 / float(dy)) if dy != 0 else math.inf
+            rate = inv * clog10(float(x1 - x0 + 1))
+            if v < x0:
+                r = level(y0)
+            elif inside:
+                r = clamp(trunc32(cpow(10, rate * float(v - x0)) - 1), 0, top)
+            else:
+                r = level(y1)
+        out.append(r & mask)
+    return out
+
+
+def fnv(values):
+    h = 0xcbf29ce484222325
+    for x in values:
+        h = ((h ^ x) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+KINDS = ["linear", "linear2", "gamma", "gamma2", "log", "exp"]
+
+
+def tone_cases():
+    rnd = random.Random(2027)
+    cases = []
+    for in_bits, out_bits in ((8, 8), (12, 12), (16, 16), (12, 8), (8, 16)):
+        n = 1 << in_bits
+        u = (1 << out_bits) - 1
+        windows = [(0, 0, n, u, 1.0), (n // 4, 0, 3 * n // 4, u, 1.0), (0, 0, n, u, 0.45),
+                   (10, 0, 20, u, 2.2), (0, u, n, 0, 1.0), (-n, 5, 2 * n, u - 5, 0.7), (0, 7, n, 7, 1.0)]
+        for _ in range(6):
+            x0 = rnd.randrange(-n // 2, n)
+            x1 = rnd.randrange(x0 + 1, x0 + 2 * n)
+            y0 = rnd.randrange(-u // 8, u + 1)
+            y1 = rnd.randrange(-u // 8, u + u // 8 + 1)
+            windows.append((x0, y0, x1, y1, rnd.choice([0.3, 0.5, 1.0, 1.7, 3.0])))
+        for kind in KINDS:
+            for w in windows:
+                cases.append((kind, in_bits, out_bits) + w)
+    return cases
+
+
+def write_tones(f):
+    f.write("\nstruct RefTone {\n    int kind;  // 0 linear, 1 linear2, 2 gamma, 3 gamma2, 4 log, 5 exp\n"
+            "    int inBits, outBits, x0, y0, x1, y1;\n    double gamma;\n"
+            "    unsigned long long hash;  // FNV-1a over every entry\n"
+            "    unsigned first, mid, last;  // entries 0, n / 2 and n - 1\n};\n")
+    f.write("static const RefTone kRefTones[] = {\n")
+    for kind, ib, ob, x0, y0, x1, y1, g in tone_cases():
+        t = tone(kind, ib, ob, x0, y0, x1, y1, g)
+        f.write("    {%d, %d, %d, %d, %d, %d, %d, %r, 0x%xull, %du, %du, %du},\n"
+                % (KINDS.index(kind), ib, ob, x0, y0, x1, y1, g, fnv(t), t[0], t[len(t) // 2], t[-1]))
+    f.write("};\n")
 
 
 if __name__ == "__main__":
