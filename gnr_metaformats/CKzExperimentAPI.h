@@ -70,6 +70,27 @@ public:
     // Fits the level's counts to the frames written. 0; -9 for null.
     static int RepairExperiment(SKzExperiment* level, kz_uint32 written);
 
+    // Loop positions (one entry per level from the root) to a sequence index.
+    // 0; -4 an entry out of range of a bounded level (or the frame it names
+    // does not exist).
+    static int CalcIdxFromPos(const SKzExperiment* tree, const kz_uint32* positions, kz_uint32 levels,
+                              kz_uint32& index);
+    static int CalcIdxFromPos_Impl(const SKzExperiment* level, kz_uint32 levels, kz_uint32& size,
+                                   const kz_uint32* positions, kz_uint32& index);
+    // Sequence index to loop positions; *count receives the level count. With
+    // null positions only the count. 0; -4 null tree or null child; -9 index
+    // beyond the frames, or a level past the level count (nothing written
+    // there). The leaf entry is unbounded: readers bound it themselves.
+    static int CalcPosFromIdx(const SKzExperiment* tree, kz_uint32 index, kz_uint32* positions, kz_uint32* count);
+    static int CalcPosFromIdx_Impl(const SKzExperiment* level, kz_uint32 levels, kz_uint32 index,
+                                   kz_uint32* positions);
+    // 0; -4 null argument or not a Z stack; -9 no step can be derived.
+    static int GetZStackStepSize(const SKzExperiment* level, double* step);
+    static double GetZStackFirstMovePosition(const SKzExperiment::SKzExpZStackLoop& loop, double currentZ);
+    static double GetZStackPositionForDisplay(const SKzExperiment::SKzExpZStackLoop& loop, kz_uint32 index);
+    // Sequence index of the first frame at the Z home. 0; -9 without Z stack.
+    static int GetFirstZStackHomePosition(const SKzExperiment* tree, kz_uint32* index);
+
     // Home index of a Z stack (tolerance in steps). Always 0.
     static int GetZStackHomePosition(const SKzExperiment::SKzExpZStackLoop& loop, kz_uint32* home,
                                      double tolerance);
