@@ -19,6 +19,9 @@ typedef int (*KzExperimentWalkCallback)(const SKzExperiment* level, kz_uint32 de
 
 // Context {largest count, home index}; -9 for a null level or context.
 KZ_EXPORT int getZStackSizeMaxCallback(const SKzExperiment* level, kz_uint32 depth, void* context);
+// Context: three CKzStringW (first camera, second camera, merge mode);
+// -9 for a null level or context, or a third camera.
+KZ_EXPORT int EnumerateCameras(const SKzExperiment* level, kz_uint32 depth, void* context);
 // Context: entry 0 the home index of a Z stack, entry 1 + depth the largest
 // loop size met at that depth (the array must cover the deepest level).
 KZ_EXPORT int getSizeMaxCallback(const SKzExperiment* level, kz_uint32 depth, void* context);
@@ -90,6 +93,15 @@ public:
     static double GetZStackPositionForDisplay(const SKzExperiment::SKzExpZStackLoop& loop, kz_uint32 index);
     // Sequence index of the first frame at the Z home. 0; -9 without Z stack.
     static int GetFirstZStackHomePosition(const SKzExperiment* tree, kz_uint32* index);
+
+    // Cameras used by the spectral levels (1 or 2); the first falls back to
+    // the root's camera name; *merged: the cameras' images are merged.
+    static kz_uint32 GetCameraDescription(const SKzExperiment* tree, CKzStringW* first, CKzStringW* second,
+                                          bool* merged);
+    // The stitching description of the deepest level on the item-0 path that
+    // has one, chosen by camera (null or empty: the root's camera).
+    // 0; -9 null tree or no description.
+    static int GetLargeImage(const SKzExperiment* tree, SKzExperiment::SKzLIDesc* desc, const wchar_t* camera);
 
     // Home index of a Z stack (tolerance in steps). Always 0.
     static int GetZStackHomePosition(const SKzExperiment::SKzExpZStackLoop& loop, kz_uint32* home,
