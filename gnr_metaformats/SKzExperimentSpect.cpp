@@ -48,33 +48,6 @@ void releaseSet(SpectLoop& l)
 
 bool flagAt(const bool* f, u32 n, u32 i) { return !f || i >= n || f[i]; }
 
-// Plane comparison and component-mask extraction belong to the plane-set
-// operations; where a build does not have them yet, channels compare by their
-// other fields and extraction reports -2.
-template <class P>
-bool planeEqual(P& a, unsigned i, P& b, unsigned j)
-{
-    if constexpr (requires { P::IsPlaneEqual(a, i, b, j); })
-        return P::IsPlaneEqual(a, i, b, j);
-    else
-        return true;
-}
-
-template <class P>
-int extractPlanes(P& dst, P& src, CKzRangeMask& mask, u32 channels)
-{
-    if constexpr (requires {
-                      P::MaskedSampleCount(src, mask);
-                      P::ExtractPlanes(dst, src, mask, false);
-                  }) {
-        P::Alloc(dst, channels, P::MaskedSampleCount(src, mask));
-        P::ExtractPlanes(dst, src, mask, false);
-        return KZ_OK;
-    } else {
-        return KZ_ERR_NOT_SUPPORTED;
-    }
-}
-
 } // namespace
 
 int kzexp::SpectInit(SpectLoop& l, u32 count, u32 samples)
@@ -143,7 +116,7 @@ bool SKzExperiment::SKzExpSpectLoop::IsEqual(const SKzExpSpectLoop& a, const boo
     for (u32 i = 0; i < a.pPlanes->uiCount; ++i) {
         const bool ina = i < a.uiCount, inb = i < b.uiCount;
         if (flagAt(fa, a.uiCount, i) != flagAt(fb, b.uiCount, i)) return false;
-        if (!planeEqual(*a.pPlanes, i, *b.pPlanes, i)) return false;
+        if (!SKzPicturePlanes::IsPlaneEqual(*a.pPlanes, i, *b.pPlanes, i)) return false;
         if (!AutoFocus::IsEqual(ina && a.pAutoFocus ? a.pAutoFocus[i] : cleared,
                                 inb && b.pAutoFocus ? b.pAutoFocus[i] : cleared))
             return false;
@@ -279,6 +252,8 @@ int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment
         }
     }
     dst.uiCompCount = 0;
-    return extractPlanes(dst, src, mask, channels);
+    SKzPicturePlanes::Alloc(dst, channels, SKzPicturePlanes::MaskedSampleCount(src, mask));
+    SKzPicturePlanes::ExtractPlanes(dst, src, mask, false);
+    return KZ_OK;
 }
 

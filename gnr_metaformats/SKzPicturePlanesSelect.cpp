@@ -106,9 +106,12 @@ kz_uint64 SKzPicturePlanes::PlaneStartingComp(SKzPicturePlanes& s, unsigned i)
 
 CKzRangeMask& SKzPicturePlanes::PlaneMask(SKzPicturePlanes& s, unsigned i, CKzRangeMask& m)
 {
+    if (i >= PlaneCount(s)) {
+        m.Reset();  // past the planes: emptied, its size kept
+        return m;
+    }
     m.SetSize(s.uiCompCount);
     m.Reset();
-    if (i >= PlaneCount(s)) return m;
     const kz_uint64 start = PlaneStartingComp(s, i);
     const kz_uint32 count = s.pPlanes[i].uiCompCount;
     if (count == 0 || start >= s.uiCompCount) return m;

@@ -12,7 +12,7 @@
 #include "gnr_picture/internal/KzKernelsComposeInternal.h"
 #endif
 #if KZ_PIC_HAVE_SPECTRAL_KERNELS
-#include "gnr_picture/internal/KzKernelsSpectralInternal.h"
+#include "gnr_picture/KzSpectral.h"
 #endif
 #if KZ_PIC_HAVE_STRETCH_KERNELS
 #include "gnr_picture/internal/KzKernelsStretchInternal.h"
@@ -119,8 +119,12 @@ kz_result CKzPicMemAPI::MapComponentsMToN(void* dst, unsigned dstComps, unsigned
             return KZ_ERR_NOT_SUPPORTED;
         if (lut->pParametric) {
 #if KZ_PIC_HAVE_SPECTRAL_KERNELS
-            return s8 ? KzSpectRenderNx8(dst, dstStride, src, srcBits, srcStride, srcComps, lut, width, count)
-                      : KzSpectRenderNx16(dst, dstStride, src, srcBits, srcStride, srcComps, lut, width, count);
+            return s8 ? spect_render_Nx8_3x8_sse_overexp_underexp(static_cast<u8*>(dst), dstStride,
+                                                                  static_cast<u8*>(src), srcBits, srcStride, srcComps,
+                                                                  lut, width, count)
+                      : spect_render_Nx16_3x8_sse_overexp_underexp(static_cast<u8*>(dst), dstStride,
+                                                                   static_cast<u16*>(src), srcBits, srcStride,
+                                                                   srcComps, lut, width, count);
 #else
             return KZ_ERR_NOT_SUPPORTED;
 #endif
@@ -236,9 +240,11 @@ kz_result CKzPicMemAPI::SpetralGetMaxRGB(double* out, void* src, unsigned srcStr
         u8 byteFlags[kMaxComposedComps];
         for (unsigned k = 0; k < comps; ++k)
             byteFlags[k] = flags[k] ? 0xFF : 0;
-        return KzSpectGetMaxRgbNx8(out, src, srcStride, bits, comps, width, count, colours, byteFlags, factor);
+        return spect_getmaxrgb_Nx8_sse(out, static_cast<u8*>(src), srcStride, bits, comps, width, count, colours,
+                                       byteFlags, factor);
     }
-    return KzSpectGetMaxRgbNx16(out, src, srcStride, bits, comps, width, count, colours, flags, factor);
+    return spect_getmaxrgb_Nx16_sse(out, static_cast<u16*>(src), srcStride, bits, comps, width, count, colours, flags,
+                                    factor);
 #else
     (void)srcStride;
     (void)factor;
@@ -259,8 +265,9 @@ kz_result CKzPicMemAPI::SpetralGetMaxRGBEx(double* out, void* src, unsigned srcS
     if (!out || !lut || !lut->pParametric || lut->uiInComp != comps || comps == 0)
         return KZ_ERR_INVALID_ARG;
 #if KZ_PIC_HAVE_SPECTRAL_KERNELS
-    return bits <= 8 ? KzSpectGetMaxRgbExNx8(out, src, srcStride, bits, comps, width, count, lut)
-                     : KzSpectGetMaxRgbExNx16(out, src, srcStride, bits, comps, width, count, lut);
+    return bits <= 8 ? spect_getmaxrgbex_Nx8_sse(out, static_cast<u8*>(src), srcStride, bits, comps, width, count, lut)
+                     : spect_getmaxrgbex_Nx16_sse(out, static_cast<u16*>(src), srcStride, bits, comps, width, count,
+                                                  lut);
 #else
     (void)srcStride;
     return KZ_ERR_NOT_SUPPORTED;

@@ -4,8 +4,33 @@
 #include "gnr_picture/KzKernelsC.h"
 #include "gnr_picture/internal/KzKernelsInternalK1.h"
 
+#include <immintrin.h>
+
 
 namespace {
+
+// Pictures without row gaps are walked as one long row (no per-row set-up):
+// returns the samples of that row, or 0 when either picture has gaps.
+inline size_t GaplessSamples(uint32_t dRB, size_t dSize, uint32_t sRB, size_t sSize, size_t comps, uint32_t width,
+                             uint32_t count)
+{
+    const size_t n = size_t(width) * comps;
+    if (n == 0 || size_t(dRB) != n * dSize || size_t(sRB) != n * sSize)
+        return 0;
+    return n * KzRowCount(width, count);
+}
+
+// Runs rowFn over count / width rows, or once over the whole block when both
+// pictures are gapless.
+template <class TD, class TS, class RowFn>
+KZ_ALWAYS_INLINE void Rows2(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t comps, uint32_t width,
+                            uint32_t count, RowFn&& rowFn)
+{
+    if (const size_t all = GaplessSamples(dRB, sizeof(TD), sRB, sizeof(TS), comps, width, count))
+        rowFn(static_cast<TD*>(dst), static_cast<const TS*>(src), all);
+    else
+        KzForRows2<TD, TS>(dst, dRB, src, sRB, comps, width, count, rowFn);
+}
 
 // ---------------------------------------------------------------------------
 // Shifts
@@ -19,13 +44,13 @@ int ShiftConvert(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t 
 {
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
         if (shift >= 16 || shift <= -16) {
-            KzForRows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
+            Rows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
                                [](TD* d, const TS* s, size_t n) KZ_INLINE_LAMBDA {
                                    KzMapRow(d, s, n, [](TS, size_t) KZ_INLINE_LAMBDA { return TD(0); });
                                });
         } else if (shift >= 0) {
             const unsigned sh = unsigned(shift);
-            KzForRows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
+            Rows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
                                [sh](TD* d, const TS* s, size_t n) KZ_INLINE_LAMBDA {
                                    KzMapRow(d, s, n, [sh](TS v, size_t) KZ_INLINE_LAMBDA {
                                        return TD(uint32_t(v) >> sh);
@@ -33,7 +58,7 @@ int ShiftConvert(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t 
                                });
         } else {
             const unsigned sh = unsigned(-shift);
-            KzForRows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
+            Rows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
                                [sh](TD* d, const TS* s, size_t n) KZ_INLINE_LAMBDA {
                                    KzMapRow(d, s, n, [sh](TS v, size_t) KZ_INLINE_LAMBDA {
                                        return TD(uint32_t(v) << sh);
@@ -48,6 +73,16 @@ int ShiftConvert(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t 
 // Container change
 // ---------------------------------------------------------------------------
 
+// Bytes zero-extended to words, 32 a step with full-width vectors.
+KZ_TARGET_AVX512 __attribute__((noinline)) void WidenRowsAvx512(uint16_t* d, const uint8_t* s, size_t n)
+{
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32)
+        _mm512_storeu_si512(d + i, _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i))));
+    for (; i < n; ++i)
+        d[i] = s[i];
+}
+
 template <class TD>
 int ChangeContainer(void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint32_t srcBits, size_t comps,
                     uint32_t width, uint32_t count)
@@ -55,15 +90,23 @@ int ChangeContainer(void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint
     auto run = [&](auto zero) {
         using TS = decltype(zero);
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-            KzForRows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
+            Rows2<TD, TS>(dst, dRB, src, sRB, comps, width, count,
                                [](TD* d, const TS* s, size_t n) KZ_INLINE_LAMBDA {
                                    KzMapRow(d, s, n, [](TS v, size_t) KZ_INLINE_LAMBDA { return TD(v); });
                                });
         });
         return KZ_OK;
     };
-    if (srcBits <= 8)
+    if (srcBits <= 8) {
+        if constexpr (sizeof(TD) == 2) {
+            const size_t all = GaplessSamples(dRB, 2, sRB, 1, comps, width, count);
+            if (all && KzCpuIsa() == KzIsa::Avx512) {
+                WidenRowsAvx512(static_cast<uint16_t*>(dst), static_cast<const uint8_t*>(src), all);
+                return KZ_OK;
+            }
+        }
         return run(uint8_t(0));
+    }
     if (srcBits <= 16)
         return run(uint16_t(0));
     if (srcBits <= 32)

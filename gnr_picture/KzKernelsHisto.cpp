@@ -83,6 +83,27 @@ void Count8Private(CT* const* arrays, const Grid& g)
             if constexpr (C == 1) {
                 // Eight samples per 64-bit load, spread over the four tables.
                 if (pixStep == 1) {
+                    for (; x + 16 <= width; x += 16) {
+                        uint64_t w, v;
+                        std::memcpy(&w, s + x, 8);
+                        std::memcpy(&v, s + x + 8, 8);
+                        ++loc[0][0][w & 0xFF];
+                        ++loc[1][0][v & 0xFF];
+                        ++loc[2][0][(w >> 8) & 0xFF];
+                        ++loc[3][0][(v >> 8) & 0xFF];
+                        ++loc[4][0][(w >> 16) & 0xFF];
+                        ++loc[5][0][(v >> 16) & 0xFF];
+                        ++loc[6][0][(w >> 24) & 0xFF];
+                        ++loc[7][0][(v >> 24) & 0xFF];
+                        ++loc[0][0][(w >> 32) & 0xFF];
+                        ++loc[1][0][(v >> 32) & 0xFF];
+                        ++loc[2][0][(w >> 40) & 0xFF];
+                        ++loc[3][0][(v >> 40) & 0xFF];
+                        ++loc[4][0][(w >> 48) & 0xFF];
+                        ++loc[5][0][(v >> 48) & 0xFF];
+                        ++loc[6][0][w >> 56];
+                        ++loc[7][0][v >> 56];
+                    }
                     for (; x + 8 <= width; x += 8) {
                         uint64_t w;
                         std::memcpy(&w, s + x, 8);

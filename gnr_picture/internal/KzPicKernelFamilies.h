@@ -14,7 +14,7 @@
 // Composition of components into true colour, with exposure marking.
 #define KZ_PIC_HAVE_COMPOSE_KERNELS 1
 // Spectral rendering and statistics.
-#define KZ_PIC_HAVE_SPECTRAL_KERNELS 0
+#define KZ_PIC_HAVE_SPECTRAL_KERNELS 1
 // Resampling: nearest neighbour, filtered passes, box reduction, display.
 #define KZ_PIC_HAVE_STRETCH_KERNELS 0
 

@@ -83,7 +83,7 @@ void fillSpect(Exp& e)
     }
     l.pPlanes->uiCompCount = 3;
     l.bMergeCameras = true;
-    e.pItemValid[1] = false;
+    if (e.pItemValid) e.pItemValid[1] = false;
 }
 
 // One level of every loop type the lite form stores fully, nested as a chain;
@@ -1151,11 +1151,20 @@ TEST(ExperimentPictureSequence, ExtractValidPlanes)
     // Flags {1, 0, 1} over three one-component channels: components 0 and 2.
     Tree spect = newLevel(Exp::eExpSpectLoop, 3, true);
     fillSpect(*spect);
-    const int r = Exp::ExtractValidPlanes(out, spect.get());
-    if (r == -2) GTEST_SKIP() << "plane extraction not in this build";
-    ASSERT_EQ(0, r);
+    ASSERT_EQ(0, Exp::ExtractValidPlanes(out, spect.get()));
     ASSERT_EQ(2u, out.uiCount);
     EXPECT_EQ(std::wstring(L"DAPI"), out.pPlanes[0].sDescription.GetString());
     EXPECT_EQ(std::wstring(L"TRITC"), out.pPlanes[1].sDescription.GetString());
+    SKzPicturePlanes::Free(out);
+
+    // Without flags every channel; with none valid, no channel.
+    Tree all = newLevel(Exp::eExpSpectLoop, 3, false);
+    fillSpect(*all);
+    ASSERT_EQ(0, Exp::ExtractValidPlanes(out, all.get()));
+    EXPECT_EQ(3u, out.uiCount);
+    SKzPicturePlanes::Free(out);
+    for (int i = 0; i < 3; ++i) spect->pItemValid[i] = false;
+    ASSERT_EQ(0, Exp::ExtractValidPlanes(out, spect.get()));
+    EXPECT_EQ(0u, out.uiCount);
     SKzPicturePlanes::Free(out);
 }

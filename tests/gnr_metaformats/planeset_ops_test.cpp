@@ -101,9 +101,10 @@ TEST(PlaneSetSelect, MasksAndStarts)
     EXPECT_EQ(m.GetSize(), 5u);
     EXPECT_EQ(m.GetCount(), 3u);
     EXPECT_TRUE(m.Get(1) && m.Get(3) && !m.Get(4));
-    PS::PlaneMask(s.s, 7, m);
-    EXPECT_EQ(m.GetCount(), 0u);
-    EXPECT_EQ(m.GetSize(), 5u);
+    CKzRangeMask other = Mask(40, {1, 30});
+    PS::PlaneMask(s.s, 7, other);
+    EXPECT_EQ(other.GetCount(), 0u);
+    EXPECT_EQ(other.GetSize(), 40u);
     PS::FullMask(s.s, m);
     EXPECT_EQ(m.GetCount(), 5u);
 

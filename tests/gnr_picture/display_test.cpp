@@ -279,3 +279,64 @@ TEST(Display, PictureApplyLutsRoads)
 }
 
 } // namespace
+
+#include "gnr_picture/KzSpectral.h"
+
+namespace {
+
+// A LUT with a parametric block renders spectrally: the dispatch gives what
+// the spectral kernel gives for the same call, and the statistics get the
+// flags as the kernels take them (bytes 0 / 0xFF for 8-bit samples).
+TEST(Display, SpectralRoadsReachTheKernels)
+{
+    if (!kKzPicHaveSpectral)
+        GTEST_SKIP() << "spectral kernels not built yet";
+    for (unsigned bits : {8u, 12u}) {
+        SCOPED_TRACE(std::to_string(bits) + " bits");
+        const unsigned comps = 5;
+        Pic src(21, 6, comps, bits, 40 + bits), dst(21, 6, 3, 8, 1), direct = dst;
+        LutGuard g;
+        ASSERT_EQ(SKzLut::Alloc(g.lut, u8(bits), u8(comps), 8, 3), 0);
+        ASSERT_EQ(SKzLut::ReinitParametric(g.lut), 0);
+        const unsigned colours[comps] = {0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF, 0xFF00FF};
+        for (unsigned k = 0; k < comps; ++k)
+            g.lut.pParametric[k] = {double(k), 1.0 + 0.25 * k, 1.0, colours[k]};
+        g.lut.maskComp.Reset();
+        for (unsigned k : {0u, 1u, 3u, 4u})
+            g.lut.maskComp.Set(k, true);
+        ASSERT_EQ(CKzPicMemAPI::MapComponentsMToN(dst.data(), 3, 8, dst.stride, src.data(), comps, bits, src.stride,
+                                                  &g.lut, 21, 126),
+                  0);
+        const int r = bits == 8 ? spect_render_Nx8_3x8_sse_overexp_underexp(direct.data(), direct.stride, src.data(), 8,
+                                                                           src.stride, comps, &g.lut, 21, 126)
+                                : spect_render_Nx16_3x8_sse_overexp_underexp(
+                                      direct.data(), direct.stride, reinterpret_cast<unsigned short*>(src.data()), bits,
+                                      src.stride, comps, &g.lut, 21, 126);
+        ASSERT_EQ(r, 0);
+        EXPECT_TRUE(pict::SameBytes(dst, direct));
+        // Statistics.
+        unsigned cols[comps];
+        std::memcpy(cols, colours, sizeof cols);
+        unsigned short flags[comps] = {0xFFFF, 0, 0xFFFF, 0xFFFF, 0};
+        unsigned char byteFlags[comps] = {0xFF, 0, 0xFF, 0xFF, 0};
+        double got[3] = {-1, -1, -1}, want[3] = {-2, -2, -2};
+        ASSERT_EQ(CKzPicMemAPI::SpetralGetMaxRGB(got, src.data(), src.stride, bits, comps, 21, 126, cols, flags, 0.7),
+                  0);
+        const int r2 = bits == 8 ? spect_getmaxrgb_Nx8_sse(want, src.data(), src.stride, 8, comps, 21, 126, cols,
+                                                           byteFlags, 0.7)
+                                 : spect_getmaxrgb_Nx16_sse(want, reinterpret_cast<unsigned short*>(src.data()),
+                                                            src.stride, bits, comps, 21, 126, cols, flags, 0.7);
+        ASSERT_EQ(r2, 0);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(got[c], want[c]) << c;
+        ASSERT_EQ(CKzPicMemAPI::SpetralGetMaxRGBEx(got, src.data(), src.stride, bits, comps, 21, 126, &g.lut), 0);
+        const int r3 = bits == 8 ? spect_getmaxrgbex_Nx8_sse(want, src.data(), src.stride, 8, comps, 21, 126, &g.lut)
+                                 : spect_getmaxrgbex_Nx16_sse(want, reinterpret_cast<unsigned short*>(src.data()),
+                                                              src.stride, bits, comps, 21, 126, &g.lut);
+        ASSERT_EQ(r3, 0);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(got[c], want[c]) << c;
+    }
+}
+
+} // namespace
