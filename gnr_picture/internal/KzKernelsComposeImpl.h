@@ -128,6 +128,9 @@ struct Job {
     // Packed 8-bit colours (blue | green << 8 | red << 16) per component,
     // null where the row-pointer LUT is read instead.
     const uint32_t* const* flat = nullptr;
+    // The same colours as three 256-byte planes (blue, green, red) per
+    // component, for the byte-permute lookups of the AVX-512 path.
+    const uint8_t* const* planes = nullptr;
     // Marking (8-bit outputs only): the visible components in ascending
     // order, marker colours per component (null: that kind is off) and the
     // over-exposure threshold.
@@ -159,6 +162,11 @@ KZ_ALWAYS_INLINE void GatherFlat(uint8_t* __restrict out, const uint8_t* __restr
         std::memcpy(out + 3 * i, &v, 4);
     }
 }
+
+// Gathers the colours of component k of cnt pixels (n samples a pixel, n 1
+// or 3) for whole blocks of 64 pixels with byte permutes (AVX-512 VBMI);
+// returns the pixels done (a multiple of 64), the caller does the rest.
+size_t GatherPlanesAvx512(uint8_t* out, const uint8_t* s, size_t n, size_t cnt, const uint8_t* planes);
 
 template <class TS>
 KZ_ALWAYS_INLINE void MarkChunk(uint8_t* acc, const TS* sc, size_t cnt, const Job<TS, uint8_t>& job)
@@ -199,7 +207,7 @@ KZ_ALWAYS_INLINE void MarkChunk(uint8_t* acc, const TS* sc, size_t cnt, const Jo
 }
 
 template <class TS, class TO, class Blend, bool Mark>
-KZ_ALWAYS_INLINE void ComposeRows(const Job<TS, TO>& job, const Blend& blend)
+KZ_ALWAYS_INLINE void ComposeRows(const Job<TS, TO>& job, const Blend& blend, KzIsa isa)
 {
     const size_t rows = KzRowCount(job.width, job.count);
     const size_t n = job.n, width = job.width;
@@ -219,7 +227,10 @@ KZ_ALWAYS_INLINE void ComposeRows(const Job<TS, TO>& job, const Blend& blend)
                 bool done = false;
                 if constexpr (sizeof(TS) == 1 && sizeof(TO) == 1) {
                     if (job.flat && job.flat[k]) {
-                        GatherFlat(out, sc + k, n, cnt, job.flat[k]);
+                        size_t head = 0;
+                        if (isa == KzIsa::Avx512 && job.planes && (n == 1 || n == 3))
+                            head = GatherPlanesAvx512(out, sc + k, n, cnt, job.planes[k]);
+                        GatherFlat(out + 3 * head, sc + k + head * n, n, cnt - head, job.flat[k]);
                         done = true;
                     }
                 }
@@ -243,7 +254,7 @@ KZ_ALWAYS_INLINE void ComposeRows(const Job<TS, TO>& job, const Blend& blend)
 template <class TS, class TO, class Blend, bool Mark>
 __attribute__((noinline)) void Compose(const Job<TS, TO>& job, const Blend& blend)
 {
-    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA { ComposeRows<TS, TO, Blend, Mark>(job, blend); });
+    KzRunIsa([&](KzIsa isa) KZ_INLINE_LAMBDA { ComposeRows<TS, TO, Blend, Mark>(job, blend, isa); });
 }
 
 // Marker colours of every component 0 .. n - 1 from one record: its three
@@ -368,37 +379,52 @@ int AddCompose(uint8_t* dst, uint32_t dstStride, const TS* src, uint32_t srcStri
 struct Flat8 {
     KzScratch scratch;
     const uint32_t* const* ptrs = nullptr;
+    const uint8_t* const* planePtrs = nullptr;
 
     void Build(KzCompLut8 tables, size_t n, const Visibility& vis, uint32_t width, uint32_t count)
     {
         const size_t pixels = KzRowCount(width, count) * size_t(width);
         if (n == 0 || n > 1024 || pixels < 256 * n)
             return;
-        uint64_t* base = scratch.Get<uint64_t>(129 * n);
+        // Per component: 256 packed colours (1 KiB), three planes (768
+        // bytes), then the two pointer arrays.
+        uint64_t* base = scratch.Get<uint64_t>(128 * n + 96 * n + 2 * n);
         if (!base)
             return;
         uint32_t* block = reinterpret_cast<uint32_t*>(base);
-        const uint32_t** p = reinterpret_cast<const uint32_t**>(base + 128 * n);
+        uint8_t* planeBlock = reinterpret_cast<uint8_t*>(base + 128 * n);
+        const uint32_t** p = reinterpret_cast<const uint32_t**>(base + 224 * n);
+        const uint8_t** pl = reinterpret_cast<const uint8_t**>(base + 225 * n);
         const uint8_t* const* prev = nullptr;
         const uint32_t* prevFlat = nullptr;
+        const uint8_t* prevPlanes = nullptr;
         for (size_t k = 0; k < n; ++k) {
             p[k] = nullptr;
+            pl[k] = nullptr;
             if (!vis(k))
                 continue;
             if (tables[k] == prev) {
                 p[k] = prevFlat;
+                pl[k] = prevPlanes;
                 continue;
             }
             uint32_t* f = block + 256 * k;
+            uint8_t* planes = planeBlock + 768 * k;
             for (unsigned v = 0; v < 256; ++v) {
                 const uint8_t* e = tables[k][v];
                 f[v] = uint32_t(e[0]) | uint32_t(e[1]) << 8 | uint32_t(e[2]) << 16;
+                planes[v] = e[0];
+                planes[256 + v] = e[1];
+                planes[512 + v] = e[2];
             }
             p[k] = f;
+            pl[k] = planes;
             prev = tables[k];
             prevFlat = f;
+            prevPlanes = planes;
         }
         ptrs = p;
+        planePtrs = pl;
     }
 };
 
@@ -431,6 +457,7 @@ int Run3x8(uint8_t* dst, uint32_t dstStride, const TS* src, uint32_t srcStride, 
     if constexpr (sizeof(TS) == 1) {
         flat.Build(tables, n, vis, width, count);
         job.flat = flat.ptrs;
+        job.planes = flat.planePtrs;
     }
     if (!over && !under) {
         Compose<TS, uint8_t, BlendS, false>(job, BlendS{});
