@@ -177,31 +177,74 @@ KZ_ALWAYS_INLINE void MarkChunk(uint8_t* acc, const TS* sc, size_t cnt, const Jo
     const uint8_t (*const under)[3] = job.under;
     const uint8_t (*const over)[3] = job.over;
     const uint32_t top = job.top;
-    // Most pixels meet no test: the smallest and largest visible sample
-    // decide that without a branch per component.
-    const uint32_t lowest = under ? 0 : 0u;
-    const uint32_t highest = over ? top : 0xFFFFFFFFu;
-    for (size_t i = 0; i < cnt; ++i) {
+    // The marker rule for pixel i: the first visible component at 0 or at
+    // the top decides.
+    auto markPixel = [&](size_t i) KZ_INLINE_LAMBDA {
         const TS* p = sc + i * n;
-        uint32_t mn = 0xFFFFFFFFu, mx = 0;
-        for (size_t j = 0; j < nList; ++j) {
-            const uint32_t v = p[list[j]];
-            mn = std::min(mn, v);
-            mx = std::max(mx, v);
-        }
-        if (!(under && mn == lowest) && !(over && mx >= highest))
-            continue;
         for (size_t j = 0; j < nList; ++j) {
             const uint32_t k = list[j];
             const uint32_t v = p[k];
             if (under && v == 0) {
                 std::memcpy(acc + 3 * i, under[k], 3);
-                break;
+                return;
             }
             if (over && v >= top) {
                 std::memcpy(acc + 3 * i, over[k], 3);
-                break;
+                return;
             }
+        }
+    };
+    if constexpr (sizeof(TS) == 1) {
+        // Eight samples at a time: a byte is flagged when it may be 0 (under)
+        // or 255 (over); every such byte is flagged (borrows can flag a few
+        // more), and only the pixels of flagged bytes take the rule.
+        constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+        const size_t total = cnt * n;
+        size_t last = SIZE_MAX;
+        size_t j = 0;
+        for (; j + 8 <= total; j += 8) {
+            uint64_t w;
+            std::memcpy(&w, sc + j, 8);
+            uint64_t hits = 0;
+            if (under)
+                hits |= (w - ones) & ~w & highs;
+            if (over) {
+                const uint64_t nw = ~w;
+                hits |= (nw - ones) & ~nw & highs;
+            }
+            while (hits) {
+                const size_t i = (j + size_t(__builtin_ctzll(hits)) / 8) / n;
+                if (i != last) {
+                    markPixel(i);
+                    last = i;
+                }
+                hits &= hits - 1;
+            }
+        }
+        for (; j < total; ++j) {
+            const uint32_t v = sc[j];
+            if ((under && v == 0) || (over && v >= top)) {
+                const size_t i = j / n;
+                if (i != last) {
+                    markPixel(i);
+                    last = i;
+                }
+            }
+        }
+    } else {
+        // Most pixels meet no test: the smallest and largest visible sample
+        // decide that without a branch per component.
+        const uint32_t highest = over ? top : 0xFFFFFFFFu;
+        for (size_t i = 0; i < cnt; ++i) {
+            const TS* p = sc + i * n;
+            uint32_t mn = 0xFFFFFFFFu, mx = 0;
+            for (size_t j = 0; j < nList; ++j) {
+                const uint32_t v = p[list[j]];
+                mn = std::min(mn, v);
+                mx = std::max(mx, v);
+            }
+            if ((under && mn == 0) || (over && mx >= highest))
+                markPixel(i);
         }
     }
 }
