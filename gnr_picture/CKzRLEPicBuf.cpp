@@ -1,6 +1,7 @@
 // Life cycle, walks, look-ups and hit tests of run-length pictures.
 #include "gnr_picture/CKzRLEPicBufAPI.h"
 
+#include "gnr_picture/internal/KzRLEWalk.h"
 #include "gnr_system/CKzAlloc.h"
 
 #include <cmath>
@@ -16,42 +17,8 @@ constexpr u32 kPreferred = 0x01;
 
 u8* Bytes(const SKzRLEPicBuf* pic) { return reinterpret_cast<u8*>(pic->pObjects); }
 
-// Bounded walk over the object block: never more than uiObjectCount records, never
-// past uiDataBytes, never a record shorter than its header plus custom bytes.
-template <class F>
-void ForEachObject(const SKzRLEPicBuf* pic, F&& f)
-{
-    if (!pic || !pic->pObjects) return;
-    const u64 n = pic->uiDataBytes;
-    const u64 minSize = u64(kHeader) + pic->uiCustomDataBytes;
-    u64 off = 0;
-    for (u32 i = 0; i < pic->uiObjectCount; ++i) {
-        if (off + kHeader > n) return;
-        auto* obj = reinterpret_cast<SKzRLEObject*>(Bytes(pic) + off);
-        const u64 size = obj->uiSize;
-        if (size < minSize || off + size > n) return;
-        if (!f(obj, i)) return;
-        off += size;
-    }
-}
-
-// Row walk of one record bounded by its row count and its size.
-template <class F>
-void ForEachRow(const SKzRLEObject* obj, F&& f)
-{
-    const u8* base = reinterpret_cast<const u8*>(obj);
-    const u64 size = obj->uiSize;
-    u64 off = kHeader;
-    for (u32 r = 0; r < obj->uiRowCount; ++r) {
-        if (off + sizeof(SKzRowSegment) > size) return;
-        auto* row = reinterpret_cast<const SKzRowSegment*>(base + off);
-        const u64 bytes = sizeof(SKzRowSegment) + u64(row->uiRunCount) * sizeof(SKzSegment);
-        if (off + bytes > size) return;
-        auto* runs = reinterpret_cast<const SKzSegment*>(base + off + sizeof(SKzRowSegment));
-        if (!f(row, runs)) return;
-        off += bytes;
-    }
-}
+using kzrle::ForEachObject;
+using kzrle::ForEachRow;
 
 bool ObjectContains(const SKzRLEObject* obj, unsigned x, unsigned y)
 {

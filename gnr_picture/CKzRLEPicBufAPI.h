@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+struct SKzPicBuf;
+
 #pragma pack(push, 1)
 
 // One run of set pixels in a row of an object record.
@@ -134,6 +136,16 @@ public:
     static void ContourPoints(SKzRLEPicBuf* pic);
     static void ContourPoints(SKzRLEObject* obj);
     static void ContourPoints(SKzRLEObject* obj, unsigned long& count);
+
+    // Labelling of a one-component picture (non-zero samples, or samples equal to
+    // value); connectivity 4 or 8 (anything else).
+    static kz_result ConvertPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned connectivity);
+    static kz_result ConvertPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned value,
+                                               unsigned connectivity);
+
+    // Painting into a cleared one-component picture: value, else each object's id.
+    static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
+    static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle);
 
     // Serialised form
     static unsigned long SaveToMemory(SKzRLEPicBuf* pic, void* out);
