@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,17 @@ namespace {
 
 const u64 kCap = 16u << 20;  // largest buffer the target hands to the reader
 
+std::string g_narrowPath;
+
+void removeFile() { std::remove(g_narrowPath.c_str()); }
+
+// One file per process, removed when the process ends.
 const std::wstring& filePath()
 {
     static const std::wstring path = [] {
-        const std::string p = "/tmp/vt5file_fuzz_" + std::to_string(getpid()) + ".vt5";
-        return std::wstring(p.begin(), p.end());
+        g_narrowPath = "/tmp/vt5file_fuzz_" + std::to_string(getpid()) + ".vt5";
+        std::atexit(removeFile);
+        return std::wstring(g_narrowPath.begin(), g_narrowPath.end());
     }();
     return path;
 }

@@ -17,6 +17,9 @@
 #if KZ_PIC_HAVE_STRETCH_KERNELS
 #include "gnr_picture/internal/KzKernelsStretchInternal.h"
 #endif
+#if KZ_PIC_HAVE_QUICK_STRETCH_KERNELS
+#include "gnr_picture/KzStretch.h"
+#endif
 
 #include <cmath>
 #include <cstdlib>
@@ -282,6 +285,41 @@ namespace {
 
 unsigned SampleBytesOf(unsigned bits) { return bits == 8 ? 1 : (bits >= 9 && bits <= 16 ? 2 : 0); }
 
+#if KZ_PIC_HAVE_QUICK_STRETCH_KERNELS
+// Nearest-neighbour members by component count: 1, 3, or any other.
+template <class T>
+kz_result QuickRect(void* dst, unsigned comps, unsigned dstStride, unsigned bits, unsigned dstW, unsigned dstH,
+                    const void* src, unsigned srcStride, unsigned srcW, unsigned srcH, unsigned l, unsigned t,
+                    unsigned w, unsigned h)
+{
+    T* d = static_cast<T*>(dst);
+    T* s = static_cast<T*>(const_cast<void*>(src));
+    if (comps == 1)
+        return stretch_quick_1<T>(d, 1, dstStride, bits, dstW, dstH, s, srcStride, srcW, srcH, l, t, w, h);
+    if (comps == 3)
+        return stretch_quick_3<T>(d, 3, dstStride, bits, dstW, dstH, s, srcStride, srcW, srcH, l, t, w, h);
+    return stretch_quick<T>(d, comps, dstStride, bits, dstW, dstH, s, srcStride, srcW, srcH, l, t, w, h);
+}
+
+template <class T>
+kz_result QuickDisplayEx(void* dst, unsigned dstW, unsigned dstH, unsigned comps, unsigned dstStride, unsigned bits,
+                         unsigned zoomW, unsigned zoomH, unsigned sx, unsigned sy, const void* origin, unsigned winL,
+                         unsigned winT, unsigned winW, unsigned winH, unsigned srcW, unsigned srcH, unsigned srcStride,
+                         void* background)
+{
+    T* d = static_cast<T*>(dst);
+    T* s = static_cast<T*>(const_cast<void*>(origin));
+    if (comps == 1)
+        return stretch_quick_display_ex_1<T>(d, dstW, dstH, 1, dstStride, bits, zoomW, zoomH, sx, sy, s, winL, winT,
+                                             winW, winH, srcW, srcH, srcStride, background);
+    if (comps == 3)
+        return stretch_quick_display_ex_3<T>(d, dstW, dstH, 3, dstStride, bits, zoomW, zoomH, sx, sy, s, winL, winT,
+                                             winW, winH, srcW, srcH, srcStride, background);
+    return stretch_quick_display_ex<T>(d, dstW, dstH, comps, dstStride, bits, zoomW, zoomH, sx, sy, s, winL, winT,
+                                       winW, winH, srcW, srcH, srcStride, background);
+}
+#endif
+
 // Row bytes of the intermediate band: the row rounded down to 4 bytes after
 // adding 3 (so at least the row itself for every row of whole words).
 u64 BandRowBytes(u64 samples, unsigned sb) { return (samples * sb + 3) & ~u64(3); }
@@ -323,9 +361,11 @@ kz_result CKzPicMemAPI::Stretch(void* dst, unsigned comps, unsigned dstStride, u
 #endif
     }
     if (m != 2 && m != 3) {
-#if KZ_PIC_HAVE_STRETCH_KERNELS
-        return KzStretchQuick(dst, comps, dstStride, bits, dstW, dstH, src, srcStride, srcW, srcH, rectL, rectT, rectW,
-                              rectH);
+#if KZ_PIC_HAVE_QUICK_STRETCH_KERNELS
+        return sb == 1 ? QuickRect<u8>(dst, comps, dstStride, bits, dstW, dstH, src, srcStride, srcW, srcH, rectL,
+                                       rectT, rectW, rectH)
+                       : QuickRect<u16>(dst, comps, dstStride, bits, dstW, dstH, src, srcStride, srcW, srcH, rectL,
+                                        rectT, rectW, rectH);
 #else
         return KZ_ERR_NOT_SUPPORTED;
 #endif
@@ -379,9 +419,11 @@ kz_result CKzPicMemAPI::StretchDisplayEx(void* dst, unsigned dstW, unsigned dstH
     const u8* origin = static_cast<const u8*>(src) - size_t(winT) * srcStride - size_t(winL) * comps * sb;
     const int m = int(mode);
     if (m != 2 && m != 3) {
-#if KZ_PIC_HAVE_STRETCH_KERNELS
-        return KzStretchQuickDisplayEx(dst, dstW, dstH, comps, dstStride, bits, zoomW, zoomH, scrollX, scrollY, origin,
-                                       winL, winT, winW, winH, srcW, srcH, srcStride, background);
+#if KZ_PIC_HAVE_QUICK_STRETCH_KERNELS
+        return sb == 1 ? QuickDisplayEx<u8>(dst, dstW, dstH, comps, dstStride, bits, zoomW, zoomH, scrollX, scrollY,
+                                            origin, winL, winT, winW, winH, srcW, srcH, srcStride, background)
+                       : QuickDisplayEx<u16>(dst, dstW, dstH, comps, dstStride, bits, zoomW, zoomH, scrollX, scrollY,
+                                             origin, winL, winT, winW, winH, srcW, srcH, srcStride, background);
 #else
         (void)origin;
         return KZ_ERR_NOT_SUPPORTED;

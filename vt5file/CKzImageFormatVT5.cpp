@@ -132,10 +132,14 @@ int CKzImageFormatVT5::CreateInputImageFile(CKzStringW path, IKzInputImageFile*&
         return KZ_FAIL;
     }
     CKzVT5InputFile_V02* made = nullptr;
-    if (number == 2)
-        made = new (std::nothrow) CKzVT5InputFile_V02(GetProcessFormat(), container);
-    else
-        made = new (std::nothrow) CKzVT5InputFile_V03(GetProcessFormat(), container);
+    try {
+        if (number == 2)
+            made = new CKzVT5InputFile_V02(GetProcessFormat(), container);
+        else
+            made = new CKzVT5InputFile_V03(GetProcessFormat(), container);
+    } catch (...) {
+        made = nullptr;
+    }
     if (!made) {
         container.Finalize();
         return KZ_ERR_OUT_OF_MEMORY;

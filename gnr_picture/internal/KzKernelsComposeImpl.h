@@ -128,6 +128,9 @@ struct Job {
     // Packed 8-bit colours (blue | green << 8 | red << 16) per component,
     // null where the row-pointer LUT is read instead.
     const uint32_t* const* flat = nullptr;
+    // The same colours as three 256-byte planes (blue, green, red) per
+    // component, for the byte-permute lookups of the AVX-512 path.
+    const uint8_t* const* planes = nullptr;
     // Marking (8-bit outputs only): the visible components in ascending
     // order, marker colours per component (null: that kind is off) and the
     // over-exposure threshold.
@@ -160,6 +163,11 @@ KZ_ALWAYS_INLINE void GatherFlat(uint8_t* __restrict out, const uint8_t* __restr
     }
 }
 
+// Gathers the colours of component k of cnt pixels (n samples a pixel, n 1
+// or 3) for whole blocks of 64 pixels with byte permutes (AVX-512 VBMI);
+// returns the pixels done (a multiple of 64), the caller does the rest.
+size_t GatherPlanesAvx512(uint8_t* out, const uint8_t* s, size_t n, size_t cnt, const uint8_t* planes);
+
 template <class TS>
 KZ_ALWAYS_INLINE void MarkChunk(uint8_t* acc, const TS* sc, size_t cnt, const Job<TS, uint8_t>& job)
 {
@@ -169,37 +177,80 @@ KZ_ALWAYS_INLINE void MarkChunk(uint8_t* acc, const TS* sc, size_t cnt, const Jo
     const uint8_t (*const under)[3] = job.under;
     const uint8_t (*const over)[3] = job.over;
     const uint32_t top = job.top;
-    // Most pixels meet no test: the smallest and largest visible sample
-    // decide that without a branch per component.
-    const uint32_t lowest = under ? 0 : 0u;
-    const uint32_t highest = over ? top : 0xFFFFFFFFu;
-    for (size_t i = 0; i < cnt; ++i) {
+    // The marker rule for pixel i: the first visible component at 0 or at
+    // the top decides.
+    auto markPixel = [&](size_t i) KZ_INLINE_LAMBDA {
         const TS* p = sc + i * n;
-        uint32_t mn = 0xFFFFFFFFu, mx = 0;
-        for (size_t j = 0; j < nList; ++j) {
-            const uint32_t v = p[list[j]];
-            mn = std::min(mn, v);
-            mx = std::max(mx, v);
-        }
-        if (!(under && mn == lowest) && !(over && mx >= highest))
-            continue;
         for (size_t j = 0; j < nList; ++j) {
             const uint32_t k = list[j];
             const uint32_t v = p[k];
             if (under && v == 0) {
                 std::memcpy(acc + 3 * i, under[k], 3);
-                break;
+                return;
             }
             if (over && v >= top) {
                 std::memcpy(acc + 3 * i, over[k], 3);
-                break;
+                return;
             }
+        }
+    };
+    if constexpr (sizeof(TS) == 1) {
+        // Eight samples at a time: a byte is flagged when it may be 0 (under)
+        // or 255 (over); every such byte is flagged (borrows can flag a few
+        // more), and only the pixels of flagged bytes take the rule.
+        constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+        const size_t total = cnt * n;
+        size_t last = SIZE_MAX;
+        size_t j = 0;
+        for (; j + 8 <= total; j += 8) {
+            uint64_t w;
+            std::memcpy(&w, sc + j, 8);
+            uint64_t hits = 0;
+            if (under)
+                hits |= (w - ones) & ~w & highs;
+            if (over) {
+                const uint64_t nw = ~w;
+                hits |= (nw - ones) & ~nw & highs;
+            }
+            while (hits) {
+                const size_t i = (j + size_t(__builtin_ctzll(hits)) / 8) / n;
+                if (i != last) {
+                    markPixel(i);
+                    last = i;
+                }
+                hits &= hits - 1;
+            }
+        }
+        for (; j < total; ++j) {
+            const uint32_t v = sc[j];
+            if ((under && v == 0) || (over && v >= top)) {
+                const size_t i = j / n;
+                if (i != last) {
+                    markPixel(i);
+                    last = i;
+                }
+            }
+        }
+    } else {
+        // Most pixels meet no test: the smallest and largest visible sample
+        // decide that without a branch per component.
+        const uint32_t highest = over ? top : 0xFFFFFFFFu;
+        for (size_t i = 0; i < cnt; ++i) {
+            const TS* p = sc + i * n;
+            uint32_t mn = 0xFFFFFFFFu, mx = 0;
+            for (size_t j = 0; j < nList; ++j) {
+                const uint32_t v = p[list[j]];
+                mn = std::min(mn, v);
+                mx = std::max(mx, v);
+            }
+            if ((under && mn == 0) || (over && mx >= highest))
+                markPixel(i);
         }
     }
 }
 
 template <class TS, class TO, class Blend, bool Mark>
-KZ_ALWAYS_INLINE void ComposeRows(const Job<TS, TO>& job, const Blend& blend)
+KZ_ALWAYS_INLINE void ComposeRows(const Job<TS, TO>& job, const Blend& blend, KzIsa isa)
 {
     const size_t rows = KzRowCount(job.width, job.count);
     const size_t n = job.n, width = job.width;
@@ -219,7 +270,10 @@ KZ_ALWAYS_INLINE void ComposeRows(const Job<TS, TO>& job, const Blend& blend)
                 bool done = false;
                 if constexpr (sizeof(TS) == 1 && sizeof(TO) == 1) {
                     if (job.flat && job.flat[k]) {
-                        GatherFlat(out, sc + k, n, cnt, job.flat[k]);
+                        size_t head = 0;
+                        if (isa == KzIsa::Avx512 && job.planes && (n == 1 || n == 3))
+                            head = GatherPlanesAvx512(out, sc + k, n, cnt, job.planes[k]);
+                        GatherFlat(out + 3 * head, sc + k + head * n, n, cnt - head, job.flat[k]);
                         done = true;
                     }
                 }
@@ -243,7 +297,7 @@ KZ_ALWAYS_INLINE void ComposeRows(const Job<TS, TO>& job, const Blend& blend)
 template <class TS, class TO, class Blend, bool Mark>
 __attribute__((noinline)) void Compose(const Job<TS, TO>& job, const Blend& blend)
 {
-    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA { ComposeRows<TS, TO, Blend, Mark>(job, blend); });
+    KzRunIsa([&](KzIsa isa) KZ_INLINE_LAMBDA { ComposeRows<TS, TO, Blend, Mark>(job, blend, isa); });
 }
 
 // Marker colours of every component 0 .. n - 1 from one record: its three
@@ -368,37 +422,52 @@ int AddCompose(uint8_t* dst, uint32_t dstStride, const TS* src, uint32_t srcStri
 struct Flat8 {
     KzScratch scratch;
     const uint32_t* const* ptrs = nullptr;
+    const uint8_t* const* planePtrs = nullptr;
 
     void Build(KzCompLut8 tables, size_t n, const Visibility& vis, uint32_t width, uint32_t count)
     {
         const size_t pixels = KzRowCount(width, count) * size_t(width);
         if (n == 0 || n > 1024 || pixels < 256 * n)
             return;
-        uint64_t* base = scratch.Get<uint64_t>(129 * n);
+        // Per component: 256 packed colours (1 KiB), three planes (768
+        // bytes), then the two pointer arrays.
+        uint64_t* base = scratch.Get<uint64_t>(128 * n + 96 * n + 2 * n);
         if (!base)
             return;
         uint32_t* block = reinterpret_cast<uint32_t*>(base);
-        const uint32_t** p = reinterpret_cast<const uint32_t**>(base + 128 * n);
+        uint8_t* planeBlock = reinterpret_cast<uint8_t*>(base + 128 * n);
+        const uint32_t** p = reinterpret_cast<const uint32_t**>(base + 224 * n);
+        const uint8_t** pl = reinterpret_cast<const uint8_t**>(base + 225 * n);
         const uint8_t* const* prev = nullptr;
         const uint32_t* prevFlat = nullptr;
+        const uint8_t* prevPlanes = nullptr;
         for (size_t k = 0; k < n; ++k) {
             p[k] = nullptr;
+            pl[k] = nullptr;
             if (!vis(k))
                 continue;
             if (tables[k] == prev) {
                 p[k] = prevFlat;
+                pl[k] = prevPlanes;
                 continue;
             }
             uint32_t* f = block + 256 * k;
+            uint8_t* planes = planeBlock + 768 * k;
             for (unsigned v = 0; v < 256; ++v) {
                 const uint8_t* e = tables[k][v];
                 f[v] = uint32_t(e[0]) | uint32_t(e[1]) << 8 | uint32_t(e[2]) << 16;
+                planes[v] = e[0];
+                planes[256 + v] = e[1];
+                planes[512 + v] = e[2];
             }
             p[k] = f;
+            pl[k] = planes;
             prev = tables[k];
             prevFlat = f;
+            prevPlanes = planes;
         }
         ptrs = p;
+        planePtrs = pl;
     }
 };
 
@@ -431,6 +500,7 @@ int Run3x8(uint8_t* dst, uint32_t dstStride, const TS* src, uint32_t srcStride, 
     if constexpr (sizeof(TS) == 1) {
         flat.Build(tables, n, vis, width, count);
         job.flat = flat.ptrs;
+        job.planes = flat.planePtrs;
     }
     if (!over && !under) {
         Compose<TS, uint8_t, BlendS, false>(job, BlendS{});

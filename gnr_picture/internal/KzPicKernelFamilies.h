@@ -15,7 +15,9 @@
 #define KZ_PIC_HAVE_COMPOSE_KERNELS 1
 // Spectral rendering and statistics.
 #define KZ_PIC_HAVE_SPECTRAL_KERNELS 1
-// Resampling: nearest neighbour, filtered passes, box reduction, display.
+// Resampling by nearest neighbour (rectangle and windowed display stretch).
+#define KZ_PIC_HAVE_QUICK_STRETCH_KERNELS 1
+// Resampling: filtered passes, box reduction, filtered display.
 #define KZ_PIC_HAVE_STRETCH_KERNELS 0
 
 // The same as constants, for tests and code that branches at compile time.
@@ -25,4 +27,5 @@ inline constexpr bool kKzPicHaveHisto = KZ_PIC_HAVE_HISTO_KERNELS;
 inline constexpr bool kKzPicHaveUnpack = KZ_PIC_HAVE_UNPACK_KERNELS;
 inline constexpr bool kKzPicHaveCompose = KZ_PIC_HAVE_COMPOSE_KERNELS;
 inline constexpr bool kKzPicHaveSpectral = KZ_PIC_HAVE_SPECTRAL_KERNELS;
+inline constexpr bool kKzPicHaveQuickStretch = KZ_PIC_HAVE_QUICK_STRETCH_KERNELS;
 inline constexpr bool kKzPicHaveStretch = KZ_PIC_HAVE_STRETCH_KERNELS;

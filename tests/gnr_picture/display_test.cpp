@@ -6,6 +6,8 @@
 #include "gnr_picture/internal/KzPicKernelFamilies.h"
 #include "picmem_test_support.h"
 
+#include "gnr_picture/KzStretch.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -218,7 +220,8 @@ TEST(Display, StretchArguments)
               -2);
     for (int mode : {0, 1, 2, 3, 4, 5, 7}) {
         const int r = stretch(20, 10, 0, 0, 40, 30, mode);
-        EXPECT_EQ(r, kKzPicHaveStretch ? 0 : -2) << mode;
+        const bool quick = mode != 2 && mode != 3 && mode != 4 && mode != 5;
+        EXPECT_EQ(r, (quick ? kKzPicHaveQuickStretch : kKzPicHaveStretch) ? 0 : -2) << mode;
     }
     SKzPicBuf a{}, b{};
     a.uiBpc = 8;
@@ -249,6 +252,57 @@ TEST(Display, StretchDisplayArguments)
             for (unsigned k = 0; k < 3; ++k)
                 ASSERT_EQ(dst.get(r, x * 3 + k), bg[k]);
     EXPECT_EQ(show(80, 60, 0, 0, 0, 40, 30, 2), kKzPicHaveStretch ? 0 : -2);
+    EXPECT_EQ(show(80, 60, 0, 0, 0, 40, 30, 0), kKzPicHaveQuickStretch ? 0 : -2);
+}
+
+// The quick modes reach the nearest-neighbour kernels with the rectangle,
+// the window origin and the member chosen by depth and component count.
+TEST(Display, QuickStretchModesGiveTheKernelsResult)
+{
+    if (!kKzPicHaveQuickStretch)
+        GTEST_SKIP() << "nearest-neighbour kernels not in this build";
+    using M = CKzPicMemAPI::EKzPicStretchMode;
+    for (unsigned comps : {1u, 3u, 4u})
+        for (unsigned bits : {8u, 12u}) {
+            Pic src(40, 30, comps, bits, 3), dst(17, 11, comps, bits, 1), want(17, 11, comps, bits, 1);
+            const unsigned l = 5, t = 4, w = 30, h = 21;
+            const size_t off = size_t(t) * src.stride + size_t(l) * comps * (bits > 8 ? 2 : 1);
+            ASSERT_EQ(CKzPicMemAPI::Stretch(dst.data(), comps, dst.stride, bits, 17, 11, src.data() + off, src.stride,
+                                            40, 30, l, t, w, h, M(0)),
+                      0);
+            if (bits == 8)
+                ASSERT_EQ(stretch_quick<unsigned char>(want.data(), comps, want.stride, bits, 17, 11,
+                                                       src.data() + off, src.stride, 40, 30, l, t, w, h),
+                          0);
+            else
+                ASSERT_EQ(stretch_quick<unsigned short>(reinterpret_cast<unsigned short*>(want.data()), comps,
+                                                        want.stride, bits, 17, 11,
+                                                        reinterpret_cast<unsigned short*>(src.data() + off),
+                                                        src.stride, 40, 30, l, t, w, h),
+                          0);
+            EXPECT_TRUE(pict::SameBytes(dst, want)) << comps << " " << bits;
+
+            // Windowed display: the dispatcher takes the window's first pixel.
+            std::vector<uint8_t> bg(comps * 2, 9);
+            const unsigned wl = 3, wt = 2, ww = 20, wh = 15;
+            const size_t woff = size_t(wt) * src.stride + size_t(wl) * comps * (bits > 8 ? 2 : 1);
+            ASSERT_EQ(CKzPicMemAPI::StretchDisplayEx(dst.data(), 17, 11, comps, dst.stride, bits, 80, 60, 4, 3,
+                                                     src.data() + woff, wl, wt, ww, wh, 40, 30, src.stride, M(1),
+                                                     bg.data()),
+                      0);
+            if (bits == 8)
+                ASSERT_EQ(stretch_quick_display_ex<unsigned char>(want.data(), 17, 11, comps, want.stride, bits, 80, 60,
+                                                                  4, 3, src.data(), wl, wt, ww, wh, 40, 30, src.stride,
+                                                                  bg.data()),
+                          0);
+            else
+                ASSERT_EQ(stretch_quick_display_ex<unsigned short>(
+                              reinterpret_cast<unsigned short*>(want.data()), 17, 11, comps, want.stride, bits, 80, 60,
+                              4, 3, reinterpret_cast<unsigned short*>(src.data()), wl, wt, ww, wh, 40, 30, src.stride,
+                              bg.data()),
+                          0);
+            EXPECT_TRUE(pict::SameBytes(dst, want)) << "display " << comps << " " << bits;
+        }
 }
 
 TEST(Display, PictureApplyLutsRoads)

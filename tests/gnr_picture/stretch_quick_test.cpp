@@ -21,7 +21,7 @@ struct Pic {
     std::vector<unsigned char> bytes;
     Pic(unsigned w_, unsigned h_, unsigned c_, unsigned pad = 6) : w(w_), h(h_), comps(c_)
     {
-        stride = unsigned(w * c_ * sizeof(T) + pad);
+        stride = unsigned((w * c_ + pad) * sizeof(T));  // padding of whole samples: rows stay aligned
         bytes.assign(size_t(stride) * h + 16, 0xCD);
         for (unsigned y = 0; y < h; ++y)
             for (unsigned x = 0; x < w; ++x)

@@ -1,0 +1,111 @@
+// Run-length blobs from untrusted files: arbitrary bytes as raw and compressed
+// blobs, with and without a preset size, plus the in-place header readers. What
+// loads is hit-tested, painted into a picture smaller than it may claim, saved and
+// reloaded, and must come back equal.
+#include "gnr_picture/CKzPicBufAPI.h"
+#include "gnr_picture/CKzRLEPicBufAPI.h"
+#include "gnr_system/CKzAlloc.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using API = CKzRLEPicBufAPI;
+
+void Check(bool condition)
+{
+    if (!condition) std::abort();
+}
+
+void Exercise(SKzRLEPicBuf* pic)
+{
+    unsigned index = 0;
+    SKzRLEObject* obj = nullptr;
+    API::HitTest(pic, 1, 1, &index, &obj);
+    API::HitTestVisible(pic, 2, 0, &index, &obj);
+    double d = 0;
+    API::HitTestVisibleEx(pic, 3.5, 2.5, 1.0, &index, &obj, &d);
+    API::FindObjectByObjectIDCycle(pic, nullptr, 1);
+    for (SKzRLEObject* o = API::GetNextRLEObject(pic, nullptr); o; o = API::GetNextRLEObject(pic, o))
+        for (SKzRowSegment* r = API::GetNextRowSegment(o, nullptr); r; r = API::GetNextRowSegment(o, r)) {
+        }
+
+    // Paint into a picture of the claimed size when small, else a small one (refused).
+    SKzPicBuf img;
+    CKzPicBufAPI::Init(&img);
+    const unsigned w = pic->uiWidth && pic->uiWidth <= 64 ? pic->uiWidth : 8;
+    const unsigned h = pic->uiHeight && pic->uiHeight <= 64 ? pic->uiHeight : 8;
+    if (CKzPicBufAPI::Reinit(&img, w, h, 0, 8, 1, true) == KZ_OK) {
+        API::ConvertRLEToPicBuf(&img, pic, 0);
+        SKzRLEPicBuf again;
+        API::Init(&again, 0, true);
+        API::ConvertPicBufToPaintedRLE(&again, &img, 8);
+        API::Free(&again);
+        CKzPicBufAPI::Free(&img);
+    }
+
+    unsigned long len = 0;
+    void* z = API::SaveToMemoryCompress(pic, 1, 1, &len);
+    if (!z) return;
+    SKzRLEPicBuf back;
+    API::Init(&back, pic->uiCustomDataBytes, true);
+    Check(API::LoadFromMemoryUncompress(&back, 1, z, len) == KZ_OK);
+    Check(API::IsEqual(pic, &back));
+    API::Free(&back);
+    CKzAlloc::Free(z);
+}
+
+void LoadRaw(const uint8_t* data, size_t size, unsigned preset)
+{
+    SKzRLEPicBuf pic;
+    API::Init(&pic, 0, true);
+    API::Reinit(&pic, preset, preset);
+    std::vector<uint8_t> copy(data, data + size);
+    if (API::LoadFromMemory(&pic, copy.data(), copy.size()) == KZ_OK) {
+        Exercise(&pic);
+    } else {
+        Check(pic.pObjects == nullptr && pic.uiObjectCount == 0);
+        Check(pic.uiWidth == preset && pic.uiHeight == preset);
+    }
+    API::Free(&pic);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > (1u << 16)) return 0;
+    LoadRaw(data, size, 0);
+    LoadRaw(data, size, 16);
+
+    std::vector<uint8_t> copy(data, data + size);
+    API::GetObjectCountFromMemory(copy.data(), copy.size());
+    bool changed = false;
+    const std::vector<uint8_t> before = copy;
+    const kz_result rc = API::ResetBinObjStatesInMemory(copy.data(), copy.size(), 0x41, 0x40, &changed);
+    Check(changed || copy == before);
+    if (rc != KZ_OK) Check(copy == before);
+
+    // The same bytes as a compressed blob, and the bytes compressed by us.
+    for (unsigned preset : {0u, 16u}) {
+        SKzRLEPicBuf pic;
+        API::Init(&pic, 0, true);
+        API::Reinit(&pic, preset, preset);
+        std::vector<uint8_t> z(data, data + size);
+        if (API::LoadFromMemoryUncompress(&pic, 1, z.data(), z.size()) == KZ_OK) Exercise(&pic);
+        API::Free(&pic);
+    }
+    unsigned long len = 0;
+    void* z = API::SaveToMemoryCompressRaw(copy.data(), copy.size(), 1, 1, &len);
+    if (z) {
+        SKzRLEPicBuf pic;
+        API::Init(&pic, 0, true);
+        if (API::LoadFromMemoryUncompress(&pic, 1, z, len) == KZ_OK) Exercise(&pic);
+        API::Free(&pic);
+        CKzAlloc::Free(z);
+    }
+    return 0;
+}

@@ -1,0 +1,164 @@
+// Run-length binary pictures: a painted form (labelled objects, each a contiguous
+// record of rows and runs) and a non-painted form (a flat run list indexed by row).
+// The object block is also the stored byte layout, so every record here is packed
+// and its offsets are fixed.
+#pragma once
+
+#include "gnr_system/kz_base.h"
+
+#include <cstddef>
+
+struct SKzPicBuf;
+
+#pragma pack(push, 1)
+
+// One run of set pixels in a row of an object record.
+struct SKzSegment {
+    u32 uiX;      // first pixel
+    u32 uiLength; // pixels, at least 1
+};
+
+// A row of an object record; its runs follow directly.
+struct SKzRowSegment {
+    u32 uiY;
+    u32 uiRunCount; // at least 1
+};
+
+// Object record header (36 bytes), then the rows, then the custom bytes.
+struct SKzRLEObject {
+    u32 uiId;
+    i32 iLeft;
+    i32 iTop;
+    i32 iRight;
+    i32 iBottom;
+    u32 uiSize;          // bytes of the whole record, custom bytes included
+    u32 uiRowCount;
+    u32 uiLastRowOffset; // from the start of the record
+    u32 uiState;         // 0x40 hidden, 0x01 preferred by hit tests, 0x800 not rectangular
+};
+
+// Non-painted form: one run, ordered by row then column.
+struct SKzRLERun {
+    u32 uiLabel;
+    u32 uiY;
+    u32 uiX;
+    u32 uiLength;
+};
+
+// Non-painted form: where a row's runs start in the run list.
+struct SKzRLERowEntry {
+    u32 uiCount;
+    u32 uiFirst;
+};
+
+struct SKzRLEPicBuf {
+    u32 uiWidth;
+    u32 uiHeight;
+    u32 uiObjectCount;
+    u32 uiDataBytes;
+    u32 uiLastObjectOffset;
+    u32 uiCustomDataBytes;
+    SKzRLEObject* pObjects; // painted form: the object block (CKzAlloc)
+    bool bPainted;
+    u32 uiRunCount;
+    u32 uiRunBytes;
+    SKzRLERun* pRuns;
+    SKzRLERowEntry* pRowIndex;
+    u32 uiLegacyWord;
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(SKzSegment) == 8);
+static_assert(offsetof(SKzSegment, uiLength) == 4);
+static_assert(sizeof(SKzRowSegment) == 8);
+static_assert(offsetof(SKzRowSegment, uiRunCount) == 4);
+static_assert(sizeof(SKzRLEObject) == 36);
+static_assert(offsetof(SKzRLEObject, iLeft) == 4);
+static_assert(offsetof(SKzRLEObject, iTop) == 8);
+static_assert(offsetof(SKzRLEObject, iRight) == 12);
+static_assert(offsetof(SKzRLEObject, iBottom) == 16);
+static_assert(offsetof(SKzRLEObject, uiSize) == 20);
+static_assert(offsetof(SKzRLEObject, uiRowCount) == 24);
+static_assert(offsetof(SKzRLEObject, uiLastRowOffset) == 28);
+static_assert(offsetof(SKzRLEObject, uiState) == 32);
+static_assert(sizeof(SKzRLERun) == 16);
+static_assert(offsetof(SKzRLERun, uiY) == 4);
+static_assert(offsetof(SKzRLERun, uiX) == 8);
+static_assert(offsetof(SKzRLERun, uiLength) == 12);
+static_assert(sizeof(SKzRLERowEntry) == 8);
+static_assert(offsetof(SKzRLERowEntry, uiFirst) == 4);
+static_assert(offsetof(SKzRLEPicBuf, uiHeight) == 4);
+static_assert(offsetof(SKzRLEPicBuf, uiObjectCount) == 8);
+static_assert(offsetof(SKzRLEPicBuf, uiDataBytes) == 12);
+static_assert(offsetof(SKzRLEPicBuf, uiLastObjectOffset) == 16);
+static_assert(offsetof(SKzRLEPicBuf, uiCustomDataBytes) == 20);
+static_assert(offsetof(SKzRLEPicBuf, pObjects) == 24);
+static_assert(offsetof(SKzRLEPicBuf, bPainted) == 32);
+static_assert(offsetof(SKzRLEPicBuf, uiRunCount) == 33);
+static_assert(offsetof(SKzRLEPicBuf, uiRunBytes) == 37);
+static_assert(offsetof(SKzRLEPicBuf, pRuns) == 41);
+static_assert(offsetof(SKzRLEPicBuf, pRowIndex) == 49);
+static_assert(offsetof(SKzRLEPicBuf, uiLegacyWord) == 57);
+static_assert(sizeof(SKzRLEPicBuf) == 61);
+
+class KZ_EXPORT CKzRLEPicBufAPI {
+public:
+    // Life cycle
+    static void Init(SKzRLEPicBuf* pic, unsigned customBytes, bool painted);
+    static void Reinit(SKzRLEPicBuf* pic, unsigned width, unsigned height);
+    static void Free(SKzRLEPicBuf* pic);
+    static void ForceEqualSizeAndType(SKzRLEPicBuf* dst, SKzRLEPicBuf* src);
+    static void ForceEqualSizeAndTypeIfDestEmpty(SKzRLEPicBuf* dst, SKzRLEPicBuf* src);
+    static kz_result Copy(SKzRLEPicBuf* dst, const SKzRLEPicBuf* src);
+    static bool IsEqual(SKzRLEPicBuf* a, SKzRLEPicBuf* b);
+    static bool IsEqualSize(SKzRLEPicBuf* a, SKzRLEPicBuf* b);
+    static bool IsEqualType(SKzRLEPicBuf* a, SKzRLEPicBuf* b);
+
+    // Walks and look-ups over the painted form
+    static SKzRLEObject* GetNextRLEObject(const SKzRLEPicBuf* pic, SKzRLEObject* obj);
+    static SKzRowSegment* GetNextRowSegment(SKzRLEObject* obj, SKzRowSegment* row);
+    static void* GetCustomDataPtr(SKzRLEObject* obj);
+    static void* FindObjectsCustomDataByObjectID(SKzRLEPicBuf* pic, unsigned id);
+    static SKzRLEObject* FindObjectByObjectID(SKzRLEPicBuf* pic, unsigned id);
+    static SKzRLEObject* FindObjectByObjectIDCycle(SKzRLEPicBuf* pic, SKzRLEObject* start, unsigned id);
+    static SKzRLEObject* FindObjectByIndex(SKzRLEPicBuf* pic, unsigned index);
+
+    // Hit tests
+    static bool HitTest(SKzRLEPicBuf* pic, unsigned x, unsigned y, unsigned* index, SKzRLEObject** obj);
+    static bool HitTestVisible(SKzRLEPicBuf* pic, unsigned x, unsigned y, unsigned* index, SKzRLEObject** obj);
+    static bool HitTestRLEObject(SKzRLEObject* obj, unsigned x, unsigned y);
+    static bool HitTestVisibleEx(SKzRLEPicBuf* pic, double x, double y, double zoom, unsigned* index,
+                                 SKzRLEObject** obj, double* distance);
+
+    // Entries kept for hosts that call them; they do nothing.
+    static kz_result TraceRLE(SKzRLEPicBuf* pic);
+    static void ContourPoints(SKzRLEPicBuf* pic);
+    static void ContourPoints(SKzRLEObject* obj);
+    static void ContourPoints(SKzRLEObject* obj, unsigned long& count);
+
+    // Labelling of a one-component picture (non-zero samples, or samples equal to
+    // value); connectivity 4 or 8 (anything else).
+    static kz_result ConvertPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned connectivity);
+    static kz_result ConvertPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned value,
+                                               unsigned connectivity);
+
+    // Painting into a cleared one-component picture: value, else each object's id.
+    static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
+    static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle);
+
+    // Serialised form
+    static unsigned long SaveToMemory(SKzRLEPicBuf* pic, void* out);
+    static void* SaveToMemoryCompressRaw(void* data, unsigned long size, int level, unsigned,
+                                         unsigned long* outSize);
+    static void* SaveToMemoryCompress(SKzRLEPicBuf* pic, int level, unsigned, unsigned long* outSize);
+    static void* LoadFromMemoryUncompressRaw(unsigned, void* blob, unsigned long size, unsigned long* rawSize);
+    static kz_result LoadFromMemoryUncompress(SKzRLEPicBuf* pic, unsigned, void* blob, unsigned long size);
+    static kz_result LoadFromMemory(SKzRLEPicBuf* pic, void* blob, unsigned long size);
+    static int GetObjectCountFromMemory(void* blob, unsigned long size);
+    static kz_result ResetBinObjStatesInMemory(void* blob, unsigned long size, unsigned mask, unsigned value,
+                                               bool* changed);
+};
+
+// Kept for hosts; accepts every object.
+KZ_EXPORT int DebugCheckRleObject(SKzRLEObject* obj);

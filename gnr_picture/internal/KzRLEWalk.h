@@ -1,0 +1,48 @@
+// Bounded walks over the object block of a painted run-length picture, shared by
+// the run-length sources. They never pass uiObjectCount records or uiDataBytes,
+// never follow a record shorter than its header plus custom bytes, and never read
+// a row past its record.
+#pragma once
+
+#include "gnr_picture/CKzRLEPicBufAPI.h"
+
+namespace kzrle {
+
+constexpr u32 kObjHeader = sizeof(SKzRLEObject);
+
+template <class F>
+void ForEachObject(const SKzRLEPicBuf* pic, F&& f)
+{
+    if (!pic || !pic->pObjects) return;
+    u8* base = reinterpret_cast<u8*>(pic->pObjects);
+    const u64 n = pic->uiDataBytes;
+    const u64 minSize = u64(kObjHeader) + pic->uiCustomDataBytes;
+    u64 off = 0;
+    for (u32 i = 0; i < pic->uiObjectCount; ++i) {
+        if (off + kObjHeader > n) return;
+        auto* obj = reinterpret_cast<SKzRLEObject*>(base + off);
+        const u64 size = obj->uiSize;
+        if (size < minSize || off + size > n) return;
+        if (!f(obj, i)) return;
+        off += size;
+    }
+}
+
+template <class F>
+void ForEachRow(const SKzRLEObject* obj, F&& f)
+{
+    const u8* base = reinterpret_cast<const u8*>(obj);
+    const u64 size = obj->uiSize;
+    u64 off = kObjHeader;
+    for (u32 r = 0; r < obj->uiRowCount; ++r) {
+        if (off + sizeof(SKzRowSegment) > size) return;
+        auto* row = reinterpret_cast<const SKzRowSegment*>(base + off);
+        const u64 bytes = sizeof(SKzRowSegment) + u64(row->uiRunCount) * sizeof(SKzSegment);
+        if (off + bytes > size) return;
+        auto* runs = reinterpret_cast<const SKzSegment*>(base + off + sizeof(SKzRowSegment));
+        if (!f(row, runs)) return;
+        off += bytes;
+    }
+}
+
+} // namespace kzrle
