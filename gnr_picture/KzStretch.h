@@ -86,3 +86,117 @@ KZ_EXPORT int stretch_quick_display_ex_3(T* dst, unsigned int dstW, unsigned int
                                          unsigned int winL, unsigned int winT, unsigned int winW, unsigned int winH,
                                          unsigned int srcW, unsigned int srcH, unsigned int srcStride,
                                          void* background);
+
+// ---------------------------------------------------------------------------
+// Box-averaging ("hybrid") reduction on two threads.
+//
+// Every destination pixel is the truncated mean of an evenly spaced grid of at
+// most 10 x 10 samples inside its block of source pixels; the remainder of
+// source size / destination size is spread over the block starts by error
+// diffusion, so the blocks tile the source exactly. The drivers build the
+// block tables, start one worker thread for the lower half of the rows, draw
+// the upper half themselves and join before returning.
+//
+// Driver results: 0; -9 for a zoomed width or height of 0, or when a table or
+// the worker thread cannot be had (nothing drawn); -4 for a block size of 0
+// (a source below half the destination size), bits that do not fit the sample
+// type (8 for unsigned char, 9..16 for unsigned short), a display scroll plus
+// destination size beyond the zoomed size, 0 components or a source row of
+// 2^31 samples or more; -2 for more than 64 components in the _N members. A
+// destination width or height of 0 returns 0 without drawing or starting a
+// thread.
+// ---------------------------------------------------------------------------
+
+// Record read by the thread entries. Rectangle form: the column table holds
+// steps between block starts (samples for _1 / _3, pixels for _N) and the row
+// table absolute start rows; display form: both hold absolute starts, columns
+// in samples. The worker draws destination rows startRow .. endRow - 1.
+struct CKzHybridStretchJob {
+    unsigned char bits;        // 8: unsigned char samples; 9..16: unsigned short
+    unsigned char comps;       // read by the _N entries
+    void* dst;
+    unsigned int dstStride;    // bytes
+    unsigned int dstW;
+    unsigned int endRow;       // the destination height
+    void* src;
+    unsigned int srcStride;    // bytes
+    unsigned int srcW, srcH;   // not read by the workers
+    int blockW, blockH;
+    int* colTab;
+    long* rowTab;
+    unsigned int startRow;
+    // Display form only.
+    unsigned int scrollX, scrollY;
+    bool flipH, flipV;
+};
+
+template <class T>
+KZ_EXPORT int stretch_hybrid_mt_1(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int dstH, T* src,
+                                  unsigned int srcStride, unsigned int srcW, unsigned int srcH, unsigned int comps,
+                                  unsigned int bits);
+template <class T>
+KZ_EXPORT int stretch_hybrid_mt_3(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int dstH, T* src,
+                                  unsigned int srcStride, unsigned int srcW, unsigned int srcH, unsigned int comps,
+                                  unsigned int bits);
+template <class T>
+KZ_EXPORT int stretch_hybrid_mt_N(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int dstH, T* src,
+                                  unsigned int srcStride, unsigned int srcW, unsigned int srcH, unsigned int comps,
+                                  unsigned int bits);
+
+template <class T>
+KZ_EXPORT void stretch_hybrid_st_1(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int endRow, T* src,
+                                   unsigned int srcStride, unsigned int srcW, unsigned int srcH, int blockW,
+                                   int blockH, int* colTab, long* rowTab, unsigned int startRow);
+template <class T>
+KZ_EXPORT void stretch_hybrid_st_3(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int endRow, T* src,
+                                   unsigned int srcStride, unsigned int srcW, unsigned int srcH, int blockW,
+                                   int blockH, int* colTab, long* rowTab, unsigned int startRow);
+template <class T>
+KZ_EXPORT void stretch_hybrid_st_N(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int endRow, T* src,
+                                   unsigned int srcStride, unsigned int srcW, unsigned int srcH, unsigned int comps,
+                                   int blockW, int blockH, int* colTab, long* rowTab, unsigned int startRow);
+
+template <class T>
+KZ_EXPORT int stretch_display_hybrid_mt_1(T* dst, unsigned int dstW, unsigned int dstH, unsigned int comps,
+                                          unsigned int dstStride, unsigned int bits, unsigned int zoomW,
+                                          unsigned int zoomH, unsigned int scrollX, unsigned int scrollY, T* src,
+                                          unsigned int srcW, unsigned int srcH, unsigned int srcStride, bool flipH,
+                                          bool flipV);
+template <class T>
+KZ_EXPORT int stretch_display_hybrid_mt_3(T* dst, unsigned int dstW, unsigned int dstH, unsigned int comps,
+                                          unsigned int dstStride, unsigned int bits, unsigned int zoomW,
+                                          unsigned int zoomH, unsigned int scrollX, unsigned int scrollY, T* src,
+                                          unsigned int srcW, unsigned int srcH, unsigned int srcStride, bool flipH,
+                                          bool flipV);
+template <class T>
+KZ_EXPORT int stretch_display_hybrid_mt_N(T* dst, unsigned int dstW, unsigned int dstH, unsigned int comps,
+                                          unsigned int dstStride, unsigned int bits, unsigned int zoomW,
+                                          unsigned int zoomH, unsigned int scrollX, unsigned int scrollY, T* src,
+                                          unsigned int srcW, unsigned int srcH, unsigned int srcStride, bool flipH,
+                                          bool flipV);
+
+template <class T>
+KZ_EXPORT void stretch_display_hybrid_st_1(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int endRow,
+                                           T* src, unsigned int srcStride, unsigned int srcW, unsigned int srcH,
+                                           int blockW, int blockH, int* colTab, long* rowTab, unsigned int startRow,
+                                           unsigned int scrollX, unsigned int scrollY, bool flipH, bool flipV);
+template <class T>
+KZ_EXPORT void stretch_display_hybrid_st_3(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int endRow,
+                                           T* src, unsigned int srcStride, unsigned int srcW, unsigned int srcH,
+                                           int blockW, int blockH, int* colTab, long* rowTab, unsigned int startRow,
+                                           unsigned int scrollX, unsigned int scrollY, bool flipH, bool flipV);
+template <class T>
+KZ_EXPORT void stretch_display_hybrid_st_N(T* dst, unsigned int dstStride, unsigned int dstW, unsigned int endRow,
+                                           T* src, unsigned int srcStride, unsigned int srcW, unsigned int srcH,
+                                           int blockW, int blockH, int* colTab, long* rowTab, unsigned int startRow,
+                                           unsigned int scrollX, unsigned int scrollY, unsigned int comps,
+                                           bool flipH, bool flipV);
+
+// Thread entries: `job` is a CKzHybridStretchJob; the sample type follows its
+// bits (other bits draw nothing). They return a null pointer.
+KZ_EXPORT void* ThreadProc_Stretch_Hybrid_1(void* job);
+KZ_EXPORT void* ThreadProc_Stretch_Hybrid_3(void* job);
+KZ_EXPORT void* ThreadProc_Stretch_Hybrid_N(void* job);
+KZ_EXPORT void* ThreadProc_Stretch_Display_Hybrid_1(void* job);
+KZ_EXPORT void* ThreadProc_Stretch_Display_Hybrid_3(void* job);
+KZ_EXPORT void* ThreadProc_Stretch_Display_Hybrid_N(void* job);
