@@ -56,7 +56,7 @@ TEST(RleForms, LineAdders)
         std::vector<uint16_t> wide(c.line.begin(), c.line.end());
         for (auto& s : wide) s = s ? 0x1000 : 0;
         ASSERT_EQ(addLine16ToNonPaintedRLE(&p.p, 2, wide.data()), KZ_OK);
-        EXPECT_EQ(p.p.uiRunCount, 2 * c.want.size());
+        EXPECT_EQ(+p.p.uiRunCount, 2 * c.want.size());
         if (!c.want.empty()) EXPECT_EQ(p.p.pRowIndex[2].uiFirst, c.want.size());
     }
     Pic p(false);
@@ -66,7 +66,7 @@ TEST(RleForms, LineAdders)
     EXPECT_EQ(addLine8ToNonPaintedRLE(&p.p, 1, line.data()), KZ_ERR_FAILED); // again
     EXPECT_EQ(addLine8ToNonPaintedRLE(&p.p, 0, line.data()), KZ_ERR_FAILED); // out of order
     EXPECT_EQ(addLine8ToNonPaintedRLE(&p.p, 3, line.data()), KZ_ERR_FAILED); // out of range
-    EXPECT_EQ(p.p.uiRunCount, 2u);
+    EXPECT_EQ(+p.p.uiRunCount, 2u);
     // Many runs: the list grows past its first block.
     Pic big(false);
     API::Reinit(&big.p, 2000, 2);
@@ -74,9 +74,9 @@ TEST(RleForms, LineAdders)
     for (size_t i = 0; i < comb.size(); i += 2) comb[i] = 1;
     ASSERT_EQ(addLine8ToNonPaintedRLE(&big.p, 0, comb.data()), KZ_OK);
     ASSERT_EQ(addLine8ToNonPaintedRLE(&big.p, 1, comb.data()), KZ_OK);
-    EXPECT_EQ(big.p.uiRunCount, 2000u);
+    EXPECT_EQ(+big.p.uiRunCount, 2000u);
     EXPECT_EQ(big.p.pRuns[1999].uiX, 1998u);
-    EXPECT_GE(big.p.uiRunBytes, 2000u * 16);
+    EXPECT_GE(+big.p.uiRunBytes, 2000u * 16);
 }
 
 TEST(RleForms, PaintedToNonPaintedInterleavesRuns)
@@ -86,11 +86,11 @@ TEST(RleForms, PaintedToNonPaintedInterleavesRuns)
                 {{1, 0, 0, 9, 2, 0x40, {{0, {{0, 2}}}, {2, {{8, 2}}}}},
                  {2, 3, 0, 6, 3, 0, {{0, {{3, 1}, {5, 2}}}, {3, {{3, 4}}}}}},
                 5);
-    ASSERT_EQ(painted.p.uiObjectCount, 2u);
+    ASSERT_EQ(+painted.p.uiObjectCount, 2u);
     Pic np(false);
     ASSERT_EQ(API::ConvertRLEToNonPaintedRLE(&np.p, &painted.p), KZ_OK);
     EXPECT_FALSE(np.p.bPainted);
-    EXPECT_EQ(np.p.uiCustomDataBytes, 0u);
+    EXPECT_EQ(+np.p.uiCustomDataBytes, 0u);
     const std::vector<RunT> want{{0, 0, 2}, {0, 3, 1}, {0, 5, 2}, {2, 8, 2}, {3, 3, 4}};
     EXPECT_EQ(RunsOf(np.p), want);
     const uint32_t counts[] = {3, 0, 1, 1}, firsts[] = {0, 3, 3, 4};
@@ -107,7 +107,7 @@ TEST(RleForms, PaintedToNonPaintedInterleavesRuns)
     Pic back;
     ASSERT_EQ(API::ConvertRLEToPaintedRLE(&back.p, &np.p), KZ_OK);
     EXPECT_TRUE(back.p.bPainted);
-    EXPECT_EQ(back.p.uiObjectCount, 5u); // (0,0) (3,0) (5,0) (8,2) (3,3): none touch
+    EXPECT_EQ(+back.p.uiObjectCount, 5u); // (0,0) (3,0) (5,0) (8,2) (3,3): none touch
     EXPECT_FALSE(np.p.bPainted);          // source kept
 
     // One object to its own picture reaching from the origin.
@@ -115,15 +115,15 @@ TEST(RleForms, PaintedToNonPaintedInterleavesRuns)
     Pic one;
     MakePainted(&one.p, 40, 40, {o});
     Pic objPic(false);
-    ASSERT_EQ(API::ConvertRLEObjectToNonPaintedRLE(&objPic.p, one.p.pObjects), KZ_OK);
-    EXPECT_EQ(objPic.p.uiWidth, 13u);
-    EXPECT_EQ(objPic.p.uiHeight, 26u);
+    ASSERT_EQ(API::ConvertRLEObjectToNonPaintedRLE(&objPic.p, +one.p.pObjects), KZ_OK);
+    EXPECT_EQ(+objPic.p.uiWidth, 13u);
+    EXPECT_EQ(+objPic.p.uiHeight, 26u);
     EXPECT_EQ(RunsOf(objPic.p), (std::vector<RunT>{{20, 10, 3}, {25, 11, 1}}));
-    EXPECT_EQ(API::ConvertRLEObjectToNonPaintedRLE(nullptr, one.p.pObjects), KZ_ERR_INVALID_ARG);
+    EXPECT_EQ(API::ConvertRLEObjectToNonPaintedRLE(nullptr, +one.p.pObjects), KZ_ERR_INVALID_ARG);
     EXPECT_EQ(API::ConvertRLEObjectToNonPaintedRLE(&objPic.p, nullptr), KZ_ERR_INVALID_ARG);
     one.p.pObjects->iRight = -5;
-    EXPECT_EQ(API::ConvertRLEObjectToNonPaintedRLE(&objPic.p, one.p.pObjects), KZ_ERR_INVALID_ARG);
-    EXPECT_EQ(objPic.p.uiWidth, 13u); // kept
+    EXPECT_EQ(API::ConvertRLEObjectToNonPaintedRLE(&objPic.p, +one.p.pObjects), KZ_ERR_INVALID_ARG);
+    EXPECT_EQ(+objPic.p.uiWidth, 13u); // kept
 }
 
 TEST(RleForms, NonPaintedLabellingMatchesPictureLabelling)
