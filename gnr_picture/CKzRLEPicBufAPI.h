@@ -9,6 +9,7 @@
 #include <cstddef>
 
 struct SKzPicBuf;
+struct SKzBinPicBuf;
 
 #pragma pack(push, 1)
 
@@ -146,6 +147,15 @@ public:
     // Painting into a cleared one-component picture: value, else each object's id.
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle);
+    // Visible objects (without state bit 0x40) over the picture as it is; 8 or 16 bits.
+    static kz_result ConvertVisibleRLEToPicBuf(SKzPicBuf* pic, SKzRLEPicBuf* rle, unsigned value);
+    static kz_result ConvertVisibleRLEToPicBuf(SKzPicBuf* pic, SKzRLEPicBuf* rle);
+    // 1-bit pictures, cleared first; ExtractRLEObjectToBinPicBuf adds one object.
+    static kz_result ConvertRLEToBinPicBuf(SKzBinPicBuf* bin, const SKzRLEPicBuf* rle);
+    static kz_result ConvertVisibleRLEToBinPicBuf(SKzBinPicBuf* bin, SKzRLEPicBuf* rle);
+    static kz_result ConvertAndFilterRLEToBinPicBuf(SKzBinPicBuf* bin, SKzRLEPicBuf* rle, unsigned required,
+                                                    unsigned excluded);
+    static void ExtractRLEObjectToBinPicBuf(SKzBinPicBuf* bin, SKzRLEObject* obj);
 
     // Forms: the non-painted run list and the painted objects. dst == src acts in
     // place; on failure the input is kept.
