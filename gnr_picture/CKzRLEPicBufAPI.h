@@ -147,6 +147,16 @@ public:
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle);
 
+    // Forms: the non-painted run list and the painted objects. dst == src acts in
+    // place; on failure the input is kept.
+    static kz_result ConvertPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
+    static kz_result ConvertRLEToNonPaintedRLE(SKzRLEPicBuf* dst, SKzRLEPicBuf* src);
+    static kz_result ConvertRLEToNonPaintedRLE(SKzRLEPicBuf* pic);
+    static kz_result ConvertRLEObjectToNonPaintedRLE(SKzRLEPicBuf* dst, SKzRLEObject* obj);
+    static kz_result ConvertRLEToPaintedRLE(SKzRLEPicBuf* pic);
+    static kz_result ConvertRLEToPaintedRLE(SKzRLEPicBuf* dst, SKzRLEPicBuf* src);
+    static kz_result ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
+
     // Serialised form
     static unsigned long SaveToMemory(SKzRLEPicBuf* pic, void* out);
     static void* SaveToMemoryCompressRaw(void* data, unsigned long size, int level, unsigned,
@@ -159,6 +169,14 @@ public:
     static kz_result ResetBinObjStatesInMemory(void* blob, unsigned long size, unsigned mask, unsigned value,
                                                bool* changed);
 };
+
+// Appends the runs of one line of uiWidth samples as row y of a non-painted picture;
+// lines in ascending y. -9 for a row out of range or out of order, -3 when the run
+// list cannot grow.
+KZ_EXPORT kz_result addLine8ToNonPaintedRLE(SKzRLEPicBuf* rle, unsigned y, unsigned char* line);
+KZ_EXPORT kz_result addLine16ToNonPaintedRLE(SKzRLEPicBuf* rle, unsigned y, unsigned short* line);
+// Labels a non-painted picture's runs (8-connectivity) into painted objects.
+KZ_EXPORT kz_result ConvertRLEToPaintedRLE_low(SKzRLEPicBuf* pic);
 
 // Kept for hosts; accepts every object.
 KZ_EXPORT int DebugCheckRleObject(SKzRLEObject* obj);

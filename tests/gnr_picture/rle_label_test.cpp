@@ -94,7 +94,7 @@ void ExpectMatchesFlood(const Img& mask, bool conn8)
     ASSERT_EQ(API::ConvertPicBufToPaintedRLE(&rle.p, const_cast<SKzPicBuf*>(&mask.p), conn8 ? 8u : 4u), KZ_OK);
     unsigned count = 0;
     auto want = FloodLabels(mask, conn8, &count);
-    EXPECT_EQ(rle.p.uiObjectCount, count);
+    EXPECT_EQ(+rle.p.uiObjectCount, count);
     Img out(mask.p.uiWidth, mask.p.uiHeight, 32);
     ASSERT_EQ(API::ConvertRLEToPicBuf(&out.p, &rle.p, 0), KZ_OK);
     size_t bad = 0;
@@ -104,7 +104,7 @@ void ExpectMatchesFlood(const Img& mask, bool conn8)
     EXPECT_EQ(bad, 0u);
     // Every object's box is the extent of its runs, with a row per y.
     for (SKzRLEObject* o = API::GetNextRLEObject(&rle.p, nullptr); o; o = API::GetNextRLEObject(&rle.p, o))
-        EXPECT_EQ(o->uiRowCount, unsigned(o->iBottom - o->iTop + 1));
+        EXPECT_EQ(+o->uiRowCount, unsigned(o->iBottom - o->iTop + 1));
 }
 
 } // namespace
@@ -169,9 +169,9 @@ TEST(RleLabel, SizesDepthsAndValues)
                                        : API::ConvertPicBufToPaintedRLE(&rle.p, &img.p, 8);
         EXPECT_EQ(rc, c.rc);
         if (rc != KZ_OK) continue;
-        EXPECT_EQ(rle.p.uiObjectCount, c.objects);
-        EXPECT_EQ(rle.p.uiWidth, c.width);
-        EXPECT_EQ(rle.p.uiHeight, c.height);
+        EXPECT_EQ(+rle.p.uiObjectCount, c.objects);
+        EXPECT_EQ(+rle.p.uiWidth, c.width);
+        EXPECT_EQ(+rle.p.uiHeight, c.height);
         EXPECT_TRUE(rle.p.bPainted);
     }
     Img two(2, 2, 8);
@@ -249,7 +249,7 @@ TEST(RleLabel, PaintingValuesAndChecks)
                  {0, 2, 0, 2, 0, 0, {{0, {{2, 1}}}}},
                  {256, 3, 0, 3, 0, 0, {{0, {{3, 1}}}}},
                  {257, 4, 0, 4, 0, 0, {{0, {{4, 1}}}}}});
-    ASSERT_EQ(rle.p.uiObjectCount, 5u);
+    ASSERT_EQ(+rle.p.uiObjectCount, 5u);
     struct Case {
         unsigned bits, value;
         unsigned want[5];
@@ -275,7 +275,7 @@ TEST(RleLabel, PaintingValuesAndChecks)
     // A run reaching past the picture (box and size claim less) is clipped.
     Pic wide;
     MakePainted(&wide.p, 3, 1, {{1, 0, 0, 1000, 0, 0, {{0, {{1, 1000}}}}}});
-    ASSERT_EQ(wide.p.uiObjectCount, 1u);
+    ASSERT_EQ(+wide.p.uiObjectCount, 1u);
     Img small(3, 1, 8);
     ASSERT_EQ(API::ConvertRLEToPicBuf(&small.p, &wide.p, 0), KZ_OK);
     EXPECT_EQ(small.Get(0, 0), 0u);
