@@ -144,6 +144,14 @@ public:
     static kz_result ConvertPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned value,
                                                unsigned connectivity);
 
+    // One object per distinct non-zero value of an 8-, 16- or 32-bit label picture,
+    // ids 1..N in ascending value.
+    static kz_result ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
+    // Set pixels of a 1-bit picture, labelled with 8-connectivity or as a run list.
+    static kz_result ConvertBinPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+    static kz_result ConvertBinPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+    static kz_result ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+
     // Painting into a cleared one-component picture: value, else each object's id.
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle);
