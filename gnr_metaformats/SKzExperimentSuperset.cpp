@@ -7,22 +7,31 @@
 #include "gnr_metaformats/SKzPicturePlanes.h"
 #include "gnr_system/CKzRangeMask.h"
 
-#include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 using namespace kzexp;
 
 namespace {
 
-typedef std::tuple<std::wstring, std::wstring, u32> Key;
+// Channel identity: name, optical-configuration name, colour.
+struct Key {
+    std::wstring name, oc;
+    u32 colour;
+    bool operator==(const Key& o) const { return colour == o.colour && name == o.name && oc == o.oc; }
+};
+// Where the next search for a key starts (a repeated key takes the next
+// matching superset channel).
+struct KeyStart {
+    Key key;
+    u32 start;
+};
 
 std::wstring Str(const CKzStringW& s) { return s.GetString() ? std::wstring(s.GetString()) : std::wstring(); }
 
 Key ChannelKey(const SKzPicturePlanes& s, u32 i)
 {
-    return Key(Str(s.pPlanes[i].sDescription), Str(SKzPicturePlanes::GetPlaneOCName(s, i, 0)), s.pPlanes[i].uiColor);
+    return Key{Str(s.pPlanes[i].sDescription), Str(SKzPicturePlanes::GetPlaneOCName(s, i, 0)), s.pPlanes[i].uiColor};
 }
 
 bool SameChannel(const SKzPicturePlanes& a, u32 i, const SKzPicturePlanes& b, u32 k)
@@ -68,19 +77,25 @@ int ListForm(SKzExperiment* const* trees, u32 count, SKzExperiment*& sup, int gu
             continue;
         }
         const u32 m = Channels(sup);
-        std::map<Key, u32> from;
+        std::vector<KeyStart> from;
         std::vector<u32> fresh;
         SKzPicturePlanes& sp = *sub->uLoopPars.sSpectLoop.pPlanes;
         for (u32 c = 0; c < n; ++c) {
             const Key key = ChannelKey(sp, c);
-            auto it = from.find(key);
-            const u32 start = it == from.end() ? 0 : it->second;
+            KeyStart* ks = nullptr;
+            for (KeyStart& e : from)
+                if (e.key == key) ks = &e;
+            if (!ks) {
+                from.push_back({key, 0});
+                ks = &from.back();
+            }
+            const u32 start = ks->start;
             bool found = false;
             if (start < m) {
                 const SKzPicturePlanes& up = *sup->uLoopPars.sSpectLoop.pPlanes;
                 for (u32 k = start; k < m; ++k)
                     if (SameChannel(sp, c, up, k)) {
-                        from[key] = k + 1;
+                        ks->start = k + 1;
                         if (Valid(*sub, c) && sup->pItemValid) sup->pItemValid[k] = true;
                         found = true;
                         break;
@@ -88,7 +103,7 @@ int ListForm(SKzExperiment* const* trees, u32 count, SKzExperiment*& sup, int gu
             }
             if (!found) {
                 fresh.push_back(c);
-                from[key] = start < m ? m : start;
+                ks->start = start < m ? m : start;
             }
         }
         if (fresh.empty()) {
