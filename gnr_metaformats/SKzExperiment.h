@@ -289,6 +289,8 @@ struct KZ_EXPORT SKzExperiment {
     // The valid channels of a spectral level into an empty channel set.
     // 0; -4 for a null or non-spectral level.
     static int ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment* level);
+    // Frames of the tree under the level (as CKzExperimentAPI::GetAllImagesCount).
+    static kz_uint32 GetPictureCount(SKzExperiment& level);
 
     // ---- lite form ------------------------------------------------------------------
     // Writes the level and its subtree into the open level. 0.

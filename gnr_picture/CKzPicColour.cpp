@@ -217,6 +217,21 @@ void IhsScalar(const double* acos, double* b, double* g, double* r, size_t n)
 
 // The same four pixels at a time with AVX2: the same operations in the same
 // order (every one correctly rounded), selects instead of branches.
+// Truncation toward zero of four doubles, kept as doubles. A function of its
+// own (not a lambda): a lambda does not take its enclosing function's target
+// under every compiler.
+KZ_TARGET_AVX2 inline __m256d TruncPd4(__m256d v)
+{
+    return _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(v));
+}
+
+// Eight doubles limited to 0 .. top (a NaN becomes 0) and truncated.
+KZ_TARGET_AVX512 inline __m512d ClampTruncPd8(__m512d v, __m512d zero, __m512d top)
+{
+    v = _mm512_min_pd(_mm512_max_pd(v, zero), top);
+    return _mm512_cvtepi32_pd(_mm512_cvttpd_epi32(v));
+}
+
 template <class T>
 KZ_TARGET_AVX2 __attribute__((noinline)) void IhsAvx2(const double* acos, double* b, double* g, double* r, size_t n)
 {
@@ -240,13 +255,12 @@ KZ_TARGET_AVX2 __attribute__((noinline)) void IhsAvx2(const double* acos, double
         __m128i k = _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_add_pd(x, one), k5000));
         k = _mm_min_epi32(_mm_max_epi32(k, lo), hi);
         const __m256d f = _mm256_mul_pd(_mm256_i32gather_pd(acos, k, 8), inv2pi);
-        auto trunc = [](__m256d v) KZ_INLINE_LAMBDA { return _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(v)); };
-        const __m256d hueUp = trunc(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, f), scale), half));
-        const __m256d hueDown = trunc(_mm256_add_pd(_mm256_mul_pd(f, scale), half));
+        const __m256d hueUp = TruncPd4(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, f), scale), half));
+        const __m256d hueDown = TruncPd4(_mm256_add_pd(_mm256_mul_pd(f, scale), half));
         const __m256d hue = _mm256_blendv_pd(hueDown, hueUp, _mm256_cmp_pd(B, G, _CMP_GT_OQ));
-        const __m256d I = trunc(_mm256_add_pd(_mm256_div_pd(sum, three), half));
+        const __m256d I = TruncPd4(_mm256_add_pd(_mm256_div_pd(sum, three), half));
         const __m256d S =
-            trunc(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, _mm256_div_pd(_mm256_mul_pd(three, mn), sumS)), scale),
+            TruncPd4(_mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, _mm256_div_pd(_mm256_mul_pd(three, mn), sumS)), scale),
                                 half));
         _mm256_storeu_pd(b + i, _mm256_blendv_pd(I, R, grey));
         _mm256_storeu_pd(g + i, _mm256_blendv_pd(S, zero, grey));
@@ -307,10 +321,6 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccAvx512(double* a, double* b, 
                   mid = _mm512_set1_pd(K::Mid), crk = _mm512_set1_pd(K::CrK), cbk = _mm512_set1_pd(K::CbK),
                   kr = _mm512_set1_pd(0.299), kg = _mm512_set1_pd(0.587), kb = _mm512_set1_pd(0.114),
                   zero = _mm512_setzero_pd();
-    auto clampTrunc = [&](__m512d v) KZ_INLINE_LAMBDA {
-        v = _mm512_min_pd(_mm512_max_pd(v, zero), top);
-        return _mm512_cvtepi32_pd(_mm512_cvttpd_epi32(v));
-    };
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m512d rr = _mm512_mul_pd(_mm512_loadu_pd(c + i), inv);
@@ -318,9 +328,9 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccAvx512(double* a, double* b, 
         const __m512d bb = _mm512_mul_pd(_mm512_loadu_pd(a + i), inv);
         const __m512d y =
             _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(kr, rr), _mm512_mul_pd(kg, gg)), _mm512_mul_pd(kb, bb));
-        _mm512_storeu_pd(a + i, clampTrunc(_mm512_mul_pd(y, unit)));
-        _mm512_storeu_pd(b + i, clampTrunc(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(rr, y), crk), mid)));
-        _mm512_storeu_pd(c + i, clampTrunc(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(bb, y), cbk), mid)));
+        _mm512_storeu_pd(a + i, ClampTruncPd8(_mm512_mul_pd(y, unit), zero, top));
+        _mm512_storeu_pd(b + i, ClampTruncPd8(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(rr, y), crk), mid), zero, top));
+        _mm512_storeu_pd(c + i, ClampTruncPd8(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(bb, y), cbk), mid), zero, top));
     }
     YccLoop<T>(a + i, b + i, c + i, n - i);
 }

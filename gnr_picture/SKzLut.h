@@ -36,6 +36,8 @@ struct SKzLutParametric {
     u32 uiColor;  // 0x00BBGGRR
 };
 
+struct SKzHisto;
+
 struct KZ_EXPORT SKzLut {
     void* pLut;
     u8 uiInBpc;
@@ -78,6 +80,39 @@ struct KZ_EXPORT SKzLut {
     // The process-wide palette registry, entry i with eId i. Empty until the
     // host's first InitPredefLuts; until then no index names a palette.
     static std::vector<SKzPredefLut*> vecPredefLuts;
+
+    // Fills the registry once (thread-safe); later calls change nothing. 0;
+    // -3 when memory runs out (the registry stays empty, a later call retries).
+    static kz_result InitPredefLuts();
+    // Registry entries: 0 before InitPredefLuts, then 13.
+    static u32 GetPredefLutsCount();
+    // The display name of registry entry index; -6 beyond the registry (the
+    // name unchanged).
+    static kz_result GetPredefLutDescr(CKzStringW& name, u32 index);
+    // Fill an 8-bit, 1-input, 3-output colour LUT from a palette (entries
+    // blue, green, red). -4 for another shape, -6 for an index beyond the
+    // registry, -9 for an entry without table or (Ex) no entry with that id.
+    static kz_result CreatePredefLut(SKzLut& lut, u32 index);
+    static kz_result CreatePredefLutEx(SKzLut& lut, EKzPredefLut id);
+    // Copies 768 bytes into the settable palette Custom_Luts.
+    static void SetCustomLut(const u8* table);
+
+    // Tone curves over the window x0..x1 (outputs y0 and y1 at its ends),
+    // written into an allocated LUT: flat, row-pointer (comp below the output
+    // count fills that column, any other comp every column) and, for
+    // CreateGammaTable, per-component with one output (comp 255 fills every
+    // input component). -4 for x0 >= x1, another layout or comp, input bits
+    // 0 or above 16, output bits 0 or above 16; nothing is written then.
+    static kz_result CreateLinearTable(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1);
+    static kz_result CreateLinearTable2(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1);
+    static kz_result CreateGammaTable(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1, double gamma);
+    static kz_result CreateGammaTable2(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1, double gamma);
+    // Flat LUTs only (comp is ignored).
+    static kz_result CreateLogaritmicTable_1_1(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1);
+    static kz_result CreateExpTable_1_1(SKzLut& lut, u8 comp, i32 x0, i32 y0, i32 x1, i32 y1);
+    // Histogram equalisation; input, output and histogram depths equal. A
+    // histogram without counts gives the identity table.
+    static kz_result CreateEqualizingTable_1_1(SKzLut& lut, u8 comp, const SKzHisto* histogram);
 
     SKzLut();
 
