@@ -9,6 +9,7 @@
 #include <cstddef>
 
 struct SKzPicBuf;
+struct SKzBinPicBuf;
 
 #pragma pack(push, 1)
 
@@ -143,9 +144,36 @@ public:
     static kz_result ConvertPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned value,
                                                unsigned connectivity);
 
+    // One object per distinct non-zero value of an 8-, 16- or 32-bit label picture,
+    // ids 1..N in ascending value.
+    static kz_result ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
+    // Set pixels of a 1-bit picture, labelled with 8-connectivity or as a run list.
+    static kz_result ConvertBinPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+    static kz_result ConvertBinPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+    static kz_result ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+
     // Painting into a cleared one-component picture: value, else each object's id.
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle);
+    // Visible objects (without state bit 0x40) over the picture as it is; 8 or 16 bits.
+    static kz_result ConvertVisibleRLEToPicBuf(SKzPicBuf* pic, SKzRLEPicBuf* rle, unsigned value);
+    static kz_result ConvertVisibleRLEToPicBuf(SKzPicBuf* pic, SKzRLEPicBuf* rle);
+    // 1-bit pictures, cleared first; ExtractRLEObjectToBinPicBuf adds one object.
+    static kz_result ConvertRLEToBinPicBuf(SKzBinPicBuf* bin, const SKzRLEPicBuf* rle);
+    static kz_result ConvertVisibleRLEToBinPicBuf(SKzBinPicBuf* bin, SKzRLEPicBuf* rle);
+    static kz_result ConvertAndFilterRLEToBinPicBuf(SKzBinPicBuf* bin, SKzRLEPicBuf* rle, unsigned required,
+                                                    unsigned excluded);
+    static void ExtractRLEObjectToBinPicBuf(SKzBinPicBuf* bin, SKzRLEObject* obj);
+
+    // Forms: the non-painted run list and the painted objects. dst == src acts in
+    // place; on failure the input is kept.
+    static kz_result ConvertPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
+    static kz_result ConvertRLEToNonPaintedRLE(SKzRLEPicBuf* dst, SKzRLEPicBuf* src);
+    static kz_result ConvertRLEToNonPaintedRLE(SKzRLEPicBuf* pic);
+    static kz_result ConvertRLEObjectToNonPaintedRLE(SKzRLEPicBuf* dst, SKzRLEObject* obj);
+    static kz_result ConvertRLEToPaintedRLE(SKzRLEPicBuf* pic);
+    static kz_result ConvertRLEToPaintedRLE(SKzRLEPicBuf* dst, SKzRLEPicBuf* src);
+    static kz_result ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
 
     // Serialised form
     static unsigned long SaveToMemory(SKzRLEPicBuf* pic, void* out);
@@ -159,6 +187,14 @@ public:
     static kz_result ResetBinObjStatesInMemory(void* blob, unsigned long size, unsigned mask, unsigned value,
                                                bool* changed);
 };
+
+// Appends the runs of one line of uiWidth samples as row y of a non-painted picture;
+// lines in ascending y. -9 for a row out of range or out of order, -3 when the run
+// list cannot grow.
+KZ_EXPORT kz_result addLine8ToNonPaintedRLE(SKzRLEPicBuf* rle, unsigned y, unsigned char* line);
+KZ_EXPORT kz_result addLine16ToNonPaintedRLE(SKzRLEPicBuf* rle, unsigned y, unsigned short* line);
+// Labels a non-painted picture's runs (8-connectivity) into painted objects.
+KZ_EXPORT kz_result ConvertRLEToPaintedRLE_low(SKzRLEPicBuf* pic);
 
 // Kept for hosts; accepts every object.
 KZ_EXPORT int DebugCheckRleObject(SKzRLEObject* obj);

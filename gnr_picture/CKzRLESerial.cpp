@@ -106,9 +106,18 @@ void LeaveEmpty(SKzRLEPicBuf* pic, u32 width, u32 height, u32 custom)
 unsigned long CKzRLEPicBufAPI::SaveToMemory(SKzRLEPicBuf* pic, void* out)
 {
     if (!pic) return 0;
-    // Only the painted form has a serialised layout; converting the run list needs
-    // the form conversions, which are not available here.
-    if (!pic->bPainted) return 0;
+    if (!pic->bPainted) {
+        // Stored as its 8-connected components, through a temporary.
+        SKzRLEPicBuf tmp;
+        Init(&tmp, pic->uiCustomDataBytes, true);
+        if (ConvertRLEToPaintedRLE(&tmp, pic) != KZ_OK) {
+            Free(&tmp);
+            return 0;
+        }
+        const unsigned long n = SaveToMemory(&tmp, out);
+        Free(&tmp);
+        return n;
+    }
     const u64 n = pic->pObjects ? pic->uiDataBytes : 0;
     if (out) {
         u8* o = static_cast<u8*>(out);

@@ -94,7 +94,7 @@ void ExpectMatchesFlood(const Img& mask, bool conn8)
     ASSERT_EQ(API::ConvertPicBufToPaintedRLE(&rle.p, const_cast<SKzPicBuf*>(&mask.p), conn8 ? 8u : 4u), KZ_OK);
     unsigned count = 0;
     auto want = FloodLabels(mask, conn8, &count);
-    EXPECT_EQ(rle.p.uiObjectCount, count);
+    EXPECT_EQ(+rle.p.uiObjectCount, count);
     Img out(mask.p.uiWidth, mask.p.uiHeight, 32);
     ASSERT_EQ(API::ConvertRLEToPicBuf(&out.p, &rle.p, 0), KZ_OK);
     size_t bad = 0;
@@ -104,7 +104,7 @@ void ExpectMatchesFlood(const Img& mask, bool conn8)
     EXPECT_EQ(bad, 0u);
     // Every object's box is the extent of its runs, with a row per y.
     for (SKzRLEObject* o = API::GetNextRLEObject(&rle.p, nullptr); o; o = API::GetNextRLEObject(&rle.p, o))
-        EXPECT_EQ(o->uiRowCount, unsigned(o->iBottom - o->iTop + 1));
+        EXPECT_EQ(+o->uiRowCount, unsigned(o->iBottom - o->iTop + 1));
 }
 
 } // namespace
@@ -169,9 +169,9 @@ TEST(RleLabel, SizesDepthsAndValues)
                                        : API::ConvertPicBufToPaintedRLE(&rle.p, &img.p, 8);
         EXPECT_EQ(rc, c.rc);
         if (rc != KZ_OK) continue;
-        EXPECT_EQ(rle.p.uiObjectCount, c.objects);
-        EXPECT_EQ(rle.p.uiWidth, c.width);
-        EXPECT_EQ(rle.p.uiHeight, c.height);
+        EXPECT_EQ(+rle.p.uiObjectCount, c.objects);
+        EXPECT_EQ(+rle.p.uiWidth, c.width);
+        EXPECT_EQ(+rle.p.uiHeight, c.height);
         EXPECT_TRUE(rle.p.bPainted);
     }
     Img two(2, 2, 8);
@@ -249,7 +249,7 @@ TEST(RleLabel, PaintingValuesAndChecks)
                  {0, 2, 0, 2, 0, 0, {{0, {{2, 1}}}}},
                  {256, 3, 0, 3, 0, 0, {{0, {{3, 1}}}}},
                  {257, 4, 0, 4, 0, 0, {{0, {{4, 1}}}}}});
-    ASSERT_EQ(rle.p.uiObjectCount, 5u);
+    ASSERT_EQ(+rle.p.uiObjectCount, 5u);
     struct Case {
         unsigned bits, value;
         unsigned want[5];
@@ -275,7 +275,7 @@ TEST(RleLabel, PaintingValuesAndChecks)
     // A run reaching past the picture (box and size claim less) is clipped.
     Pic wide;
     MakePainted(&wide.p, 3, 1, {{1, 0, 0, 1000, 0, 0, {{0, {{1, 1000}}}}}});
-    ASSERT_EQ(wide.p.uiObjectCount, 1u);
+    ASSERT_EQ(+wide.p.uiObjectCount, 1u);
     Img small(3, 1, 8);
     ASSERT_EQ(API::ConvertRLEToPicBuf(&small.p, &wide.p, 0), KZ_OK);
     EXPECT_EQ(small.Get(0, 0), 0u);
@@ -296,4 +296,58 @@ TEST(RleLabel, PaintingValuesAndChecks)
         EXPECT_EQ(out.Get(2, 0), c.want);
         EXPECT_EQ(out.Get(3, 0), 0u);
     }
+}
+
+TEST(RleLabel, GroupingByValue)
+{
+    struct Case {
+        unsigned bits;
+        unsigned lo, hi;
+    } cases[] = {{8, 3, 7}, {16, 300, 7000}, {32, 70000, 0x80000000u}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bits);
+        Img img(6, 3, c.bits);
+        img.Set(0, 0, c.hi); // two separate blobs of the higher value
+        img.Set(5, 2, c.hi);
+        img.Set(2, 1, c.lo);
+        img.Set(3, 1, c.lo);
+        img.Set(4, 1, c.hi); // touches the lower value: still its own object
+        Pic rle;
+        ASSERT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &img.p), KZ_OK);
+        const auto want = Blob(3, 6, 3,
+                               {{1, 2, 1, 3, 1, 0, {{1, {{2, 2}}}}},
+                                {2, 0, 0, 5, 2, 0, {{0, {{0, 1}}}, {1, {{4, 1}}}, {2, {{5, 1}}}}}});
+        std::vector<uint8_t> got(API::SaveToMemory(&rle.p, nullptr));
+        API::SaveToMemory(&rle.p, got.data());
+        EXPECT_EQ(got, want);
+    }
+    Img twelve(4, 4, 12);
+    twelve.Set(1, 1, 5);
+    Pic rle;
+    ASSERT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &twelve.p), KZ_OK);
+    EXPECT_EQ(+rle.p.uiObjectCount, 0u);
+    EXPECT_EQ(+rle.p.uiWidth, 4u);
+    EXPECT_EQ(API::ConvertIndexedPicBufToPaintedRLE(nullptr, &twelve.p), KZ_ERR_FAILED);
+}
+
+TEST(RleLabel, BitPicturesLabelLikeBytes)
+{
+    std::mt19937 rng(5);
+    const unsigned w = 45, h = 17, stride = 8;
+    std::vector<uint8_t> bits(size_t(stride) * h);
+    for (auto& b : bits) b = uint8_t(rng());
+    SKzBinPicBuf bin{w, h, stride, unsigned(bits.size()), bits.data()};
+    Img bytes(w, h, 8);
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x)
+            if (bits[y * stride + x / 8] & (0x80 >> (x % 8))) bytes.Set(x, y, 1);
+    Pic want, got, np(false), viaForm;
+    ASSERT_EQ(API::ConvertPicBufToPaintedRLE(&want.p, &bytes.p, 8), KZ_OK);
+    ASSERT_EQ(API::ConvertBinPicBufToPaintedRLE(&got.p, &bin), KZ_OK);
+    EXPECT_TRUE(API::IsEqual(&want.p, &got.p));
+    ASSERT_EQ(API::ConvertPictureToRLE(&np.p, &bin), KZ_OK);
+    EXPECT_FALSE(np.p.bPainted);
+    ASSERT_EQ(API::ConvertRLEToPaintedRLE(&viaForm.p, &np.p), KZ_OK);
+    EXPECT_TRUE(API::IsEqual(&want.p, &viaForm.p));
+    EXPECT_EQ(API::ConvertBinPicBufToPaintedRLE(&got.p, nullptr), KZ_ERR_FAILED);
 }

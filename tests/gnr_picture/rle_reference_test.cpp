@@ -48,11 +48,11 @@ TEST(RleLabel, MatchesReferenceComponents)
             SKzRLEPicBuf rle;
             API::Init(&rle, 0, true);
             ASSERT_EQ(API::ConvertPicBufToPaintedRLE(&rle, &img, conn), KZ_OK);
-            ASSERT_EQ(rle.uiObjectCount, n);
+            ASSERT_EQ(+rle.uiObjectCount, n);
             for (size_t k = 0; k < n; ++k) {
                 SKzRLEObject* o = API::FindObjectByIndex(&rle, unsigned(k));
                 ASSERT_NE(o, nullptr);
-                EXPECT_EQ(o->uiId, k + 1);
+                EXPECT_EQ(+o->uiId, k + 1);
                 SKzRowSegment* first = API::GetNextRowSegment(o, nullptr);
                 ASSERT_NE(first, nullptr);
                 const SKzSegment* run0 = reinterpret_cast<const SKzSegment*>(first + 1);
@@ -64,10 +64,10 @@ TEST(RleLabel, MatchesReferenceComponents)
                     for (unsigned j = 0; j < r->uiRunCount; ++j) count += int(runs[j].uiLength);
                 }
                 EXPECT_EQ(count, want[k].count) << k;
-                EXPECT_EQ(o->iLeft, want[k].left) << k;
-                EXPECT_EQ(o->iTop, want[k].top) << k;
-                EXPECT_EQ(o->iRight, want[k].right) << k;
-                EXPECT_EQ(o->iBottom, want[k].bottom) << k;
+                EXPECT_EQ(+o->iLeft, want[k].left) << k;
+                EXPECT_EQ(+o->iTop, want[k].top) << k;
+                EXPECT_EQ(+o->iRight, want[k].right) << k;
+                EXPECT_EQ(+o->iBottom, want[k].bottom) << k;
             }
             API::Free(&rle);
         }

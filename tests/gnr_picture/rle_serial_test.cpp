@@ -40,7 +40,7 @@ TEST(RleSerial, EmptyPictureIsTheBareHeader)
     Pic q(true, 6);
     ASSERT_EQ(API::LoadFromMemory(&q.p, out.data(), out.size()), KZ_OK);
     EXPECT_TRUE(API::IsEqual(&p.p, &q.p));
-    EXPECT_EQ(q.p.pObjects, nullptr);
+    EXPECT_EQ(+q.p.pObjects, nullptr);
 }
 
 TEST(RleSerial, SavesTheObjectBlockUnchangedAndRoundTripsCompressed)
@@ -49,10 +49,10 @@ TEST(RleSerial, SavesTheObjectBlockUnchangedAndRoundTripsCompressed)
     ASSERT_EQ(blob.size(), 156u);
     Pic p;
     ASSERT_EQ(API::LoadFromMemory(&p.p, const_cast<uint8_t*>(blob.data()), blob.size()), KZ_OK);
-    EXPECT_EQ(p.p.uiObjectCount, 2u);
-    EXPECT_EQ(p.p.uiDataBytes, 128u);
-    EXPECT_EQ(p.p.uiLastObjectOffset, 68u);
-    EXPECT_EQ(p.p.uiLegacyWord, 0xFF000000u);
+    EXPECT_EQ(+p.p.uiObjectCount, 2u);
+    EXPECT_EQ(+p.p.uiDataBytes, 128u);
+    EXPECT_EQ(+p.p.uiLastObjectOffset, 68u);
+    EXPECT_EQ(+p.p.uiLegacyWord, 0xFF000000u);
     std::vector<uint8_t> out(API::SaveToMemory(&p.p, nullptr));
     ASSERT_EQ(out.size(), blob.size());
     API::SaveToMemory(&p.p, out.data());
@@ -103,11 +103,11 @@ TEST(RleSerial, OlderVersionsConvertTheirRecordHeaders)
         MakePainted(&want.p, 8, 8, {one, two});
         SKzRLEObject* o = API::FindObjectByIndex(&p.p, 0);
         ASSERT_NE(o, nullptr);
-        EXPECT_EQ(o->uiSize, 52u);
-        EXPECT_EQ(o->uiLastRowOffset, 36u);
-        EXPECT_EQ(o->uiState, 0x11u);
-        EXPECT_EQ(p.p.uiLastObjectOffset, 52u);
-        EXPECT_EQ(p.p.uiLegacyWord, c.legacy);
+        EXPECT_EQ(+o->uiSize, 52u);
+        EXPECT_EQ(+o->uiLastRowOffset, 36u);
+        EXPECT_EQ(+o->uiState, 0x11u);
+        EXPECT_EQ(+p.p.uiLastObjectOffset, 52u);
+        EXPECT_EQ(+p.p.uiLegacyWord, c.legacy);
         EXPECT_TRUE(API::IsEqual(&p.p, &want.p));
         EXPECT_TRUE(API::HitTest(&p.p, 0, 4, nullptr, nullptr));
     }
@@ -116,7 +116,7 @@ TEST(RleSerial, OlderVersionsConvertTheirRecordHeaders)
     Set(b1, 28 + 36, 1111);
     Pic p;
     ASSERT_EQ(API::LoadFromMemory(&p.p, b1.data(), b1.size()), KZ_OK);
-    EXPECT_EQ(p.p.uiLegacyWord, 7u);
+    EXPECT_EQ(+p.p.uiLegacyWord, 7u);
 }
 
 TEST(RleSerial, HostileBlobsAreRefusedBeforeAnythingIsKept)
@@ -161,7 +161,7 @@ TEST(RleSerial, HostileBlobsAreRefusedBeforeAnythingIsKept)
         Pic p;
         API::Reinit(&p.p, 50, 50);
         EXPECT_EQ(API::LoadFromMemory(&p.p, b.data(), b.size()), KZ_OK);
-        EXPECT_EQ(p.p.uiWidth, 10u);
+        EXPECT_EQ(+p.p.uiWidth, 10u);
         EXPECT_EQ(API::ResetBinObjStatesInMemory(b.data(), b.size(), 1, 1, nullptr), KZ_OK);
     }
     for (const Case& c : cases) {
@@ -181,11 +181,11 @@ TEST(RleSerial, HostileBlobsAreRefusedBeforeAnythingIsKept)
             API::Reinit(&p.p, preset, preset);
             EXPECT_EQ(API::LoadFromMemory(&p.p, b.data(), b.size()), KZ_ERR_FAILED);
             EXPECT_TRUE(p.p.bPainted);
-            EXPECT_EQ(p.p.pObjects, nullptr);
-            EXPECT_EQ(p.p.uiObjectCount, 0u);
-            EXPECT_EQ(p.p.uiDataBytes, 0u);
-            EXPECT_EQ(p.p.uiWidth, preset);
-            EXPECT_EQ(p.p.uiHeight, preset);
+            EXPECT_EQ(+p.p.pObjects, nullptr);
+            EXPECT_EQ(+p.p.uiObjectCount, 0u);
+            EXPECT_EQ(+p.p.uiDataBytes, 0u);
+            EXPECT_EQ(+p.p.uiWidth, preset);
+            EXPECT_EQ(+p.p.uiHeight, preset);
             // Compressed, the same blob fails the same way after inflating.
             unsigned long len = 0;
             void* z = API::SaveToMemoryCompressRaw(b.data(), b.size(), 6, 1, &len);
@@ -193,7 +193,7 @@ TEST(RleSerial, HostileBlobsAreRefusedBeforeAnythingIsKept)
             Pic q;
             API::Reinit(&q.p, preset, preset);
             EXPECT_EQ(API::LoadFromMemoryUncompress(&q.p, 1, z, len), KZ_ERR_FAILED);
-            EXPECT_EQ(q.p.uiObjectCount, 0u);
+            EXPECT_EQ(+q.p.uiObjectCount, 0u);
             CKzAlloc::Free(z);
         }
         // State rewriting refuses what it cannot walk and leaves the blob alone.
@@ -240,7 +240,7 @@ TEST(RleSerial, CompressedBlobFaults)
         EXPECT_EQ(raw, 0u);
         Pic p;
         EXPECT_EQ(API::LoadFromMemoryUncompress(&p.p, 1, b.data(), b.size()), KZ_ERR_OUT_OF_MEMORY);
-        EXPECT_EQ(p.p.uiObjectCount, 0u);
+        EXPECT_EQ(+p.p.uiObjectCount, 0u);
     }
     unsigned long raw = 0;
     auto b = good;

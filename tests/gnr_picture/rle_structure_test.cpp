@@ -40,25 +40,25 @@ TEST(RleStructure, InitSetsEveryFieldAndFreeKeepsShape)
     SKzRLEPicBuf p;
     std::memset(&p, 0xAB, sizeof p);
     API::Init(&p, 12, false);
-    EXPECT_EQ(p.uiWidth, 0u);
-    EXPECT_EQ(p.uiObjectCount, 0u);
-    EXPECT_EQ(p.uiCustomDataBytes, 12u);
+    EXPECT_EQ(+p.uiWidth, 0u);
+    EXPECT_EQ(+p.uiObjectCount, 0u);
+    EXPECT_EQ(+p.uiCustomDataBytes, 12u);
     EXPECT_FALSE(p.bPainted);
-    EXPECT_EQ(p.pRuns, nullptr);
-    EXPECT_EQ(p.pRowIndex, nullptr);
-    EXPECT_EQ(p.pObjects, nullptr);
-    EXPECT_EQ(p.uiLegacyWord, 0xFF000000u);
+    EXPECT_EQ(+p.pRuns, nullptr);
+    EXPECT_EQ(+p.pRowIndex, nullptr);
+    EXPECT_EQ(+p.pObjects, nullptr);
+    EXPECT_EQ(+p.uiLegacyWord, 0xFF000000u);
     API::Reinit(&p, 7, 5);
-    ASSERT_NE(p.pRowIndex, nullptr);
+    ASSERT_NE(+p.pRowIndex, nullptr);
     p.pRowIndex[4] = {3, 9};
     API::Reinit(&p, 7, 8); // rows kept, new rows zero
     EXPECT_EQ(p.pRowIndex[4].uiCount, 3u);
     EXPECT_EQ(p.pRowIndex[4].uiFirst, 9u);
     for (int y = 5; y < 8; ++y) EXPECT_EQ(p.pRowIndex[y].uiCount + p.pRowIndex[y].uiFirst, 0u);
     API::Free(&p);
-    EXPECT_EQ(p.pRowIndex, nullptr);
-    EXPECT_EQ(p.uiWidth, 7u);
-    EXPECT_EQ(p.uiHeight, 8u);
+    EXPECT_EQ(+p.pRowIndex, nullptr);
+    EXPECT_EQ(+p.uiWidth, 7u);
+    EXPECT_EQ(+p.uiHeight, 8u);
     EXPECT_FALSE(p.bPainted);
     API::Init(nullptr, 0, true);
     API::Reinit(nullptr, 1, 1);
@@ -70,14 +70,14 @@ TEST(RleStructure, CopyAndEquality)
 {
     Pic a, b, np(false), np2(false);
     MakePainted(&a.p, 20, 10, {Square(1, 1, 1, 2), Square(2, 5, 5, 3)}, 4);
-    ASSERT_EQ(a.p.uiObjectCount, 2u);
+    ASSERT_EQ(+a.p.uiObjectCount, 2u);
     EXPECT_EQ(API::Copy(&b.p, &a.p), KZ_OK);
     EXPECT_TRUE(API::IsEqual(&a.p, &b.p));
-    EXPECT_NE(b.p.pObjects, a.p.pObjects);
+    EXPECT_NE(+b.p.pObjects, +a.p.pObjects);
     reinterpret_cast<uint8_t*>(b.p.pObjects)[40] ^= 1; // one changed byte
     EXPECT_FALSE(API::IsEqual(&a.p, &b.p));
     EXPECT_EQ(API::Copy(&a.p, &a.p), KZ_OK);
-    EXPECT_EQ(a.p.uiObjectCount, 2u);
+    EXPECT_EQ(+a.p.uiObjectCount, 2u);
     EXPECT_EQ(API::Copy(nullptr, &a.p), KZ_ERR_FAILED);
     EXPECT_EQ(API::Copy(&a.p, nullptr), KZ_ERR_FAILED);
 
@@ -92,7 +92,7 @@ TEST(RleStructure, CopyAndEquality)
     EXPECT_FALSE(API::IsEqualSize(&e1.p, &np.p));
     EXPECT_EQ(API::Copy(&np2.p, &np.p), KZ_OK);
     EXPECT_FALSE(np2.p.bPainted);
-    ASSERT_NE(np2.p.pRowIndex, nullptr);
+    ASSERT_NE(+np2.p.pRowIndex, nullptr);
     EXPECT_EQ(np2.p.pRowIndex[2].uiCount, 0u);
     EXPECT_TRUE(API::IsEqual(&np.p, &np2.p));
 
@@ -111,26 +111,26 @@ TEST(RleStructure, CopyAndEquality)
 
     API::ForceEqualSizeAndType(&b.p, &np.p);
     EXPECT_FALSE(b.p.bPainted);
-    EXPECT_EQ(b.p.uiHeight, 3u);
-    EXPECT_EQ(b.p.uiRunCount, 0u);
+    EXPECT_EQ(+b.p.uiHeight, 3u);
+    EXPECT_EQ(+b.p.uiRunCount, 0u);
     Pic c;
     API::Reinit(&c.p, 9, 9);
     API::ForceEqualSizeAndTypeIfDestEmpty(&c.p, &np.p); // not empty: unchanged
     EXPECT_TRUE(c.p.bPainted);
-    EXPECT_EQ(c.p.uiWidth, 9u);
+    EXPECT_EQ(+c.p.uiWidth, 9u);
 }
 
 TEST(RleStructure, WalksAndLookups)
 {
     Pic p(true, 8);
     MakePainted(&p.p, 30, 30, {Square(5, 0, 0, 2), Square(7, 10, 0, 1), Square(5, 20, 0, 3)}, 8);
-    ASSERT_EQ(p.p.uiObjectCount, 3u);
+    ASSERT_EQ(+p.p.uiObjectCount, 3u);
     SKzRLEObject* o0 = API::GetNextRLEObject(&p.p, nullptr);
     SKzRLEObject* o1 = API::GetNextRLEObject(&p.p, o0);
     SKzRLEObject* o2 = API::GetNextRLEObject(&p.p, o1);
     ASSERT_TRUE(o0 && o1 && o2);
     EXPECT_EQ(API::GetNextRLEObject(&p.p, o2), nullptr);
-    EXPECT_EQ(o1->uiId, 7u);
+    EXPECT_EQ(+o1->uiId, 7u);
     EXPECT_EQ(API::FindObjectByIndex(&p.p, 2), o2);
     EXPECT_EQ(API::FindObjectByIndex(&p.p, 3), nullptr);
     EXPECT_EQ(API::FindObjectByObjectID(&p.p, 5), o0);
@@ -145,7 +145,7 @@ TEST(RleStructure, WalksAndLookups)
     // Rows: three in the 3x3 square, the walk ends at the last.
     int rows = 0;
     for (SKzRowSegment* r = API::GetNextRowSegment(o2, nullptr); r; r = API::GetNextRowSegment(o2, r)) {
-        EXPECT_EQ(r->uiY, uint32_t(rows));
+        EXPECT_EQ(+r->uiY, uint32_t(rows));
         ++rows;
     }
     EXPECT_EQ(rows, 3);
@@ -163,7 +163,7 @@ TEST(RleStructure, WalksStopAtDamagedRecords)
 {
     Pic p;
     MakePainted(&p.p, 30, 30, {Square(1, 0, 0, 2), Square(2, 10, 0, 2)});
-    ASSERT_EQ(p.p.uiObjectCount, 2u);
+    ASSERT_EQ(+p.p.uiObjectCount, 2u);
     // A count larger than the block holds, and a record size below its header.
     p.p.uiObjectCount = 1000;
     EXPECT_EQ(API::FindObjectByIndex(&p.p, 2), nullptr);
@@ -209,7 +209,7 @@ TEST(RleStructure, HitTests)
         bb.state = c.stateB;
         Pic p;
         MakePainted(&p.p, 40, 40, {gappy, aa, bb});
-        ASSERT_EQ(p.p.uiObjectCount, 3u);
+        ASSERT_EQ(+p.p.uiObjectCount, 3u);
         unsigned idx = 77;
         SKzRLEObject* o = nullptr;
         bool hit = c.visible ? API::HitTestVisible(&p.p, c.x, c.y, &idx, &o) : API::HitTest(&p.p, c.x, c.y, &idx, &o);
@@ -256,7 +256,7 @@ TEST(RleStructure, HitTestVisibleExMeasuresBoundaryDistance)
         SCOPED_TRACE(c.name);
         Pic p;
         MakePainted(&p.p, 40, 40, {c.obj});
-        ASSERT_EQ(p.p.uiObjectCount, 1u);
+        ASSERT_EQ(+p.p.uiObjectCount, 1u);
         double d = -1;
         unsigned idx = 9;
         SKzRLEObject* o = nullptr;
@@ -264,7 +264,7 @@ TEST(RleStructure, HitTestVisibleExMeasuresBoundaryDistance)
         if (c.found) {
             EXPECT_NEAR(d, c.dist, 1e-12);
             EXPECT_EQ(idx, 0u);
-            EXPECT_EQ(o, p.p.pObjects);
+            EXPECT_EQ(o, +p.p.pObjects);
         } else {
             EXPECT_EQ(d, -1);
         }
