@@ -47,6 +47,21 @@ void Exercise(SKzRLEPicBuf* pic)
         CKzPicBufAPI::Free(&img);
     }
 
+    // A bit picture of at most 64 x 64 and the forms.
+    std::vector<uint8_t> bits(8 * 64, 0);
+    SKzBinPicBuf bin{w, h, 8, unsigned(bits.size()), bits.data()};
+    API::ConvertRLEToBinPicBuf(&bin, pic);
+    API::ConvertAndFilterRLEToBinPicBuf(&bin, pic, 1, 0x40);
+    if (SKzRLEObject* first = API::GetNextRLEObject(pic, nullptr)) API::ExtractRLEObjectToBinPicBuf(&bin, first);
+    if (pic->uiHeight <= 4096) {
+        SKzRLEPicBuf np, pp;
+        API::Init(&np, 0, false);
+        API::Init(&pp, 0, true);
+        if (API::ConvertRLEToNonPaintedRLE(&np, pic) == KZ_OK) API::ConvertRLEToPaintedRLE(&pp, &np);
+        API::Free(&np);
+        API::Free(&pp);
+    }
+
     unsigned long len = 0;
     void* z = API::SaveToMemoryCompress(pic, 1, 1, &len);
     if (!z) return;

@@ -13,6 +13,7 @@
 #include "gnr_metaformats/SKzExperiment.h"
 
 class CKzByteArray;
+struct SKzPicturePlanes;
 
 // Callback of WalkExperiment: a non-zero result ends the walk with it.
 typedef int (*KzExperimentWalkCallback)(const SKzExperiment* level, kz_uint32 depth, void* context);
@@ -72,6 +73,9 @@ public:
     static kz_uint32 GetZStackSizeMax(const SKzExperiment* tree, kz_uint32* home);
     // Fits the level's counts to the frames written. 0; -9 for null.
     static int RepairExperiment(SKzExperiment* level, kz_uint32 written);
+    // The repair, then for a time loop the interval statistics rebuilt from
+    // the frames' times (doubles in frame order). -9 for null.
+    static int RepairExperimentEx(SKzExperiment* level, kz_uint32 written, const CKzByteArray& times);
 
     // Loop positions (one entry per level from the root) to a sequence index.
     // 0; -4 an entry out of range of a bounded level (or the frame it names
@@ -102,6 +106,20 @@ public:
     // has one, chosen by camera (null or empty: the root's camera).
     // 0; -9 null tree or no description.
     static int GetLargeImage(const SKzExperiment* tree, SKzExperiment::SKzLIDesc* desc, const wchar_t* camera);
+
+    // The union of the channels of every spectral level, allocated for the
+    // caller (FreeRecursive), all flags as found; null without spectral
+    // levels. 0; -4 null tree.
+    static int GetSupersetSpectExp(const SKzExperiment* tree, SKzExperiment*& superset);
+    // Merges the trees' channels into the superset already there (or none).
+    static int GetSupersetSpectExp(SKzExperiment* const* trees, kz_uint32 count, SKzExperiment*& superset);
+    // The valid channels of the superset into an empty channel set. 0; -4
+    // without spectral level; the superset's failure.
+    static int GetSpectPlanes(const SKzExperiment* tree, SKzPicturePlanes& planes);
+    static int GetSpectCompCount(const SKzExperiment* tree, kz_uint32& count);
+    // True when every spectral level holds the superset's channels.
+    static bool HasSameLambdaChannels(const SKzExperiment* tree);
+    static bool HasSameLambdaChannels_Impl(const SKzExperiment* level, const SKzExperiment* superset);
 
     // Home index of a Z stack (tolerance in steps). Always 0.
     static int GetZStackHomePosition(const SKzExperiment::SKzExpZStackLoop& loop, kz_uint32* home,

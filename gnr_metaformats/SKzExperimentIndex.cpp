@@ -10,6 +10,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include "gnr_system/CKzByteArray.h"
 #include <vector>
 
 using namespace kzexp;
@@ -368,5 +370,46 @@ int CKzExperimentAPI::GetFirstZStackHomePosition(const SKzExperiment* tree, u32*
     const int rc = CalcIdxFromPos(tree, pos.data(), levels, idx);
     if (rc) return rc;
     if (index) *index = idx;
+    return KZ_OK;
+}
+
+// ---- repair with frame times ----------------------------------------------------
+
+int CKzExperimentAPI::RepairExperimentEx(SKzExperiment* level, u32 written, const CKzByteArray& times)
+{
+    if (!level) return KZ_ERR_FAILED;
+    const int rc = RepairExperiment(level, written);
+    if (rc || level->eType != SKzExperiment::eExpTimeLoop) return rc;
+    TimeLoop& t = level->uLoopPars.sTimeLoop;
+    const u64 nTimes = (u64)times.GetSize() / sizeof(double);
+    const unsigned char* data = (const unsigned char*)times.GetData();
+    const u32 levels = GetExperimentCount(level);
+    std::vector<u32> pos(levels ? levels : 1, 0);
+    u64 count = GetLoopSize(level);
+    // Time point k's frame index is at least k when points have frames, so
+    // no point past the array's length can lie within it.
+    if (count > nTimes) count = nTimes;
+    double prev = 0, mn = 0, mx = 0, sum = 0;
+    u64 used = 0;
+    for (u64 k = 0; k < count && data; ++k) {
+        pos[0] = (u32)k;
+        u32 idx = 0;
+        if (CalcIdxFromPos(level, pos.data(), levels, idx) != KZ_OK) continue;
+        if (idx >= nTimes) break;   // beyond the times recorded
+        double v;
+        std::memcpy(&v, data + (size_t)idx * sizeof(double), sizeof v);
+        if (used > 0) {
+            const double d = v - prev;
+            if (used == 1 || d < mn) mn = d;
+            if (used == 1 || d > mx) mx = d;
+            sum += d;
+        }
+        prev = v;
+        ++used;
+    }
+    // Only measured differences: fewer than two time points give 0.
+    t.dMinPeriodDiff = used > 1 ? mn : 0;
+    t.dMaxPeriodDiff = used > 1 ? mx : 0;
+    t.dAvgPeriodDiff = used > 1 ? sum / (double)(used - 1) : 0;
     return KZ_OK;
 }

@@ -289,3 +289,109 @@ kz_result CKzRLEPicBufAPI::ConvertPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBu
 {
     return LabelPicture(rle, pic, true, value, connectivity);
 }
+
+namespace {
+
+template <class T>
+kz_result GroupByValue(SKzRLEPicBuf* rle, const SKzPicBuf* pic)
+{
+    const u32 w = pic->uiWidth, h = pic->uiHeight;
+    std::vector<Run> runs;
+    std::vector<u32> parent;
+    try {
+        for (u32 y = 0; y < h; ++y) {
+            const T* row = reinterpret_cast<const T*>(pic->pData + u64(y) * pic->uiWidthBytes);
+            u32 x = 0;
+            while (x < w) {
+                const T v = row[x];
+                const u32 start = x;
+                while (x < w && row[x] == v) ++x;
+                if (v) runs.push_back({y, start, x - start, u32(v)});
+            }
+        }
+        // Objects in ascending value; each keeps its runs in raster order.
+        std::stable_sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.label < b.label; });
+        u32 dense = 0, last = 0;
+        for (Run& r : runs) {
+            if (dense == 0 || r.label != last) {
+                last = r.label;
+                ++dense;
+            }
+            r.label = dense;
+        }
+        parent.resize(size_t(dense) + 1);
+        for (u32 i = 0; i <= dense; ++i) parent[i] = i;
+    } catch (const std::bad_alloc&) {
+        return KZ_ERR_OUT_OF_MEMORY;
+    } catch (const std::length_error&) {
+        return KZ_ERR_OUT_OF_MEMORY;
+    }
+    return BuildObjects(rle, runs, parent, w, h);
+}
+
+} // namespace
+
+kz_result CKzRLEPicBufAPI::ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic)
+{
+    if (!rle || !pic || pic->uiComp != 1) return KZ_ERR_FAILED;
+    const u32 bits = pic->uiBpc;
+    const u32 sample = bits == 8 ? 1 : bits == 16 ? 2 : bits == 32 ? 4 : 0;
+    if (sample && pic->uiWidth && pic->uiHeight &&
+        (!pic->pData || u64(pic->uiWidthBytes) < u64(pic->uiWidth) * sample ||
+         u64(pic->uiWidthBytes) * (pic->uiHeight - 1) + u64(pic->uiWidth) * sample > pic->uiSize))
+        return KZ_ERR_FAILED;
+    switch (sample) {
+    case 1: return GroupByValue<u8>(rle, pic);
+    case 2: return GroupByValue<u16>(rle, pic);
+    case 4: return GroupByValue<u32>(rle, pic);
+    default: {
+        // Other depths hold no labels: an empty painted picture of that size.
+        std::vector<Run> none;
+        std::vector<u32> parent{0};
+        return BuildObjects(rle, none, parent, pic->uiWidth, pic->uiHeight);
+    }
+    }
+}
+
+namespace {
+
+// An 8-bit picture of the bit picture: 255 where a bit is set.
+kz_result BinToBytes(SKzBinPicBuf* bin, SKzPicBuf* tmp)
+{
+    CKzPicBufAPI::Init(tmp);
+    const kz_result rc = CKzPicBufAPI::Reinit(tmp, bin->uiWidth, bin->uiHeight, 0, 8, 1, false);
+    if (rc != KZ_OK) return rc;
+    const kz_result un = CKzPicBufAPI::Unpack(tmp, bin, 255ul);
+    if (un != KZ_OK) CKzPicBufAPI::Free(tmp);
+    return un;
+}
+
+} // namespace
+
+kz_result CKzRLEPicBufAPI::ConvertBinPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin)
+{
+    if (!rle || !bin) return KZ_ERR_FAILED;
+    SKzPicBuf tmp;
+    const kz_result rc = BinToBytes(bin, &tmp);
+    if (rc != KZ_OK) return rc;
+    const kz_result out = ConvertPicBufToPaintedRLE(rle, &tmp, 8);
+    CKzPicBufAPI::Free(&tmp);
+    return out;
+}
+
+kz_result CKzRLEPicBufAPI::ConvertBinPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin)
+{
+    if (!rle || !bin) return KZ_ERR_FAILED;
+    SKzPicBuf tmp;
+    const kz_result rc = BinToBytes(bin, &tmp);
+    if (rc != KZ_OK) return rc;
+    const kz_result out = ConvertPicBufToNonPaintedRLE(rle, &tmp);
+    CKzPicBufAPI::Free(&tmp);
+    return out;
+}
+
+kz_result CKzRLEPicBufAPI::ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin)
+{
+    if (!rle) return KZ_ERR_FAILED;
+    return rle->bPainted ? ConvertBinPicBufToPaintedRLE(rle, bin) : ConvertBinPicBufToNonPaintedRLE(rle, bin);
+}

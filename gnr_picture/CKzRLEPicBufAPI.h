@@ -7,8 +7,10 @@
 #include "gnr_system/kz_base.h"
 
 #include <cstddef>
+#include <vector>
 
 struct SKzPicBuf;
+struct SKzBinPicBuf;
 
 #pragma pack(push, 1)
 
@@ -143,9 +145,28 @@ public:
     static kz_result ConvertPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned value,
                                                unsigned connectivity);
 
+    // One object per distinct non-zero value of an 8-, 16- or 32-bit label picture,
+    // ids 1..N in ascending value.
+    static kz_result ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
+    // Object i for every label i of 1..maxLabel (empty objects for absent labels).
+    static kz_result ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned maxLabel);
+    // Set pixels of a 1-bit picture, labelled with 8-connectivity or as a run list.
+    static kz_result ConvertBinPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+    static kz_result ConvertBinPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+    static kz_result ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+
     // Painting into a cleared one-component picture: value, else each object's id.
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle);
+    // Visible objects (without state bit 0x40) over the picture as it is; 8 or 16 bits.
+    static kz_result ConvertVisibleRLEToPicBuf(SKzPicBuf* pic, SKzRLEPicBuf* rle, unsigned value);
+    static kz_result ConvertVisibleRLEToPicBuf(SKzPicBuf* pic, SKzRLEPicBuf* rle);
+    // 1-bit pictures, cleared first; ExtractRLEObjectToBinPicBuf adds one object.
+    static kz_result ConvertRLEToBinPicBuf(SKzBinPicBuf* bin, const SKzRLEPicBuf* rle);
+    static kz_result ConvertVisibleRLEToBinPicBuf(SKzBinPicBuf* bin, SKzRLEPicBuf* rle);
+    static kz_result ConvertAndFilterRLEToBinPicBuf(SKzBinPicBuf* bin, SKzRLEPicBuf* rle, unsigned required,
+                                                    unsigned excluded);
+    static void ExtractRLEObjectToBinPicBuf(SKzBinPicBuf* bin, SKzRLEObject* obj);
 
     // Forms: the non-painted run list and the painted objects. dst == src acts in
     // place; on failure the input is kept.
@@ -168,6 +189,32 @@ public:
     static int GetObjectCountFromMemory(void* blob, unsigned long size);
     static kz_result ResetBinObjStatesInMemory(void* blob, unsigned long size, unsigned mask, unsigned value,
                                                bool* changed);
+};
+
+// Builds object i out of the pixels of label i, for every label 1..maxLabel of a
+// label picture; labels above maxLabel are ignored.
+class KZ_EXPORT CKzRLEPicBufBuilder {
+public:
+    struct CKzSegment {
+        u32 x;
+        u32 y;
+        u32 length;
+    };
+    struct Entry {
+        std::vector<CKzSegment> segments;
+        u32 lastY = 0xFFFFFFFFu;
+        u32 rows = 0;
+    };
+
+    explicit CKzRLEPicBufBuilder(unsigned maxLabel);
+    template <class T>
+    int ReadPicBuf_Impl(const SKzPicBuf& pic);
+    int WriteRLEPicBuf(SKzRLEPicBuf& rle) const;
+
+private:
+    u32 m_width = 0;
+    u32 m_height = 0;
+    std::vector<Entry> m_entries;
 };
 
 // Appends the runs of one line of uiWidth samples as row y of a non-painted picture;

@@ -200,3 +200,34 @@ KZ_EXPORT void* ThreadProc_Stretch_Hybrid_N(void* job);
 KZ_EXPORT void* ThreadProc_Stretch_Display_Hybrid_1(void* job);
 KZ_EXPORT void* ThreadProc_Stretch_Display_Hybrid_3(void* job);
 KZ_EXPORT void* ThreadProc_Stretch_Display_Hybrid_N(void* job);
+
+// ---------------------------------------------------------------------------
+// Nearest-neighbour stretch of packed 1-bit pictures (first pixel in the most
+// significant bit; (width + 7) / 8 bytes written per destination row, unused
+// low bits 0). The rectangle form's source points at the byte holding the
+// rectangle's top-left pixel; its row is taken as row bytes x 8 pixels wide.
+// The _up members build each row from prepared per-byte expansions and clear
+// the destination first; the plain members pick them for vertical
+// enlargements. Both paths give the same pixels.
+//
+// Results: 0; -4 for a rectangle origin outside the source or an empty
+// display source; -9 for a zoomed width or height of 0; -3 when the column
+// table or the expansion tables cannot be had (nothing written).
+// ---------------------------------------------------------------------------
+KZ_EXPORT int stretch_quick_binary(unsigned char* dst, unsigned int dstStride, unsigned int dstW, unsigned int dstH,
+                                   unsigned char* src, unsigned int srcStride, unsigned int srcH, unsigned int rectL,
+                                   unsigned int rectT, unsigned int rectW, unsigned int rectH);
+KZ_EXPORT int stretch_quick_binary_up(unsigned char* dst, unsigned int dstStride, unsigned int dstW,
+                                      unsigned int dstH, unsigned char* src, unsigned int srcStride,
+                                      unsigned int srcH, unsigned int rectL, unsigned int rectT, unsigned int rectW,
+                                      unsigned int rectH);
+KZ_EXPORT int stretch_quick_binary_display(unsigned char* dst, unsigned int dstW, unsigned int dstH,
+                                           unsigned int dstStride, unsigned int zoomW, unsigned int zoomH,
+                                           unsigned int scrollX, unsigned int scrollY, unsigned char* src,
+                                           unsigned int srcW, unsigned int srcH, unsigned int srcStride, bool flipH,
+                                           bool flipV);
+KZ_EXPORT int stretch_quick_binary_display_up(unsigned char* dst, unsigned int dstW, unsigned int dstH,
+                                              unsigned int dstStride, unsigned int zoomW, unsigned int zoomH,
+                                              unsigned int scrollX, unsigned int scrollY, unsigned char* src,
+                                              unsigned int srcW, unsigned int srcH, unsigned int srcStride,
+                                              bool flipH, bool flipV);

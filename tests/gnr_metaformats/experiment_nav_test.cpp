@@ -1,6 +1,8 @@
 // Tree navigation, loop sizes, frame counts, walks, insertion and repair.
 #include "experiment_nav_support.h"
 
+#include "gnr_system/CKzByteArray.h"
+
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -499,4 +501,37 @@ TEST(ExperimentNav, Repair)
         ++checked;
     }
     EXPECT_GT(checked, 100);
+}
+
+TEST(ExperimentNav, RepairWithFrameTimes)
+{
+    struct Case {
+        const char* name;
+        u32 written;
+        std::vector<double> times;
+        u32 count;
+        double mn, mx, avg;
+    } cases[] = {
+        {"all time points", 8, {0, 0.1, 10, 10.1, 25, 25.1, 31, 31.1}, 4, 6, 15, 31.0 / 3},
+        {"repaired to two", 5, {0, 0.1, 10, 10.1, 25, 25.1, 31, 31.1}, 2, 10, 10, 10},
+        {"times end early", 8, {0, 0.1, 10}, 4, 10, 10, 10},
+        {"one time point", 8, {3}, 4, 0, 0, 0},
+        {"no times", 8, {}, 4, 0, 0, 0},
+    };
+    for (auto& c : cases) {
+        Tree t(L(kTime, 4, {L(kZ, 2)}));
+        t->uLoopPars.sTimeLoop.dAvgPeriodDiff = 99;
+        CKzByteArray b;
+        if (!c.times.empty())
+            b.SetData((const unsigned char*)c.times.data(), c.times.size() * sizeof(double),
+                      CKzByteArray::eModeOpReplace, CKzByteArray::eModeAllocExact);
+        EXPECT_EQ(0, API::RepairExperimentEx(t.get(), c.written, b)) << c.name;
+        const auto& tl = t->uLoopPars.sTimeLoop;
+        EXPECT_EQ(c.count, tl.uiCount) << c.name;
+        EXPECT_DOUBLE_EQ(c.mn, tl.dMinPeriodDiff) << c.name;
+        EXPECT_DOUBLE_EQ(c.mx, tl.dMaxPeriodDiff) << c.name;
+        EXPECT_DOUBLE_EQ(c.avg, tl.dAvgPeriodDiff) << c.name;
+    }
+    CKzByteArray none;
+    EXPECT_EQ(KZ_ERR_FAILED, API::RepairExperimentEx(nullptr, 3, none));
 }

@@ -297,3 +297,92 @@ TEST(RleLabel, PaintingValuesAndChecks)
         EXPECT_EQ(out.Get(3, 0), 0u);
     }
 }
+
+TEST(RleLabel, GroupingByValue)
+{
+    struct Case {
+        unsigned bits;
+        unsigned lo, hi;
+    } cases[] = {{8, 3, 7}, {16, 300, 7000}, {32, 70000, 0x80000000u}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bits);
+        Img img(6, 3, c.bits);
+        img.Set(0, 0, c.hi); // two separate blobs of the higher value
+        img.Set(5, 2, c.hi);
+        img.Set(2, 1, c.lo);
+        img.Set(3, 1, c.lo);
+        img.Set(4, 1, c.hi); // touches the lower value: still its own object
+        Pic rle;
+        ASSERT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &img.p), KZ_OK);
+        const auto want = Blob(3, 6, 3,
+                               {{1, 2, 1, 3, 1, 0, {{1, {{2, 2}}}}},
+                                {2, 0, 0, 5, 2, 0, {{0, {{0, 1}}}, {1, {{4, 1}}}, {2, {{5, 1}}}}}});
+        std::vector<uint8_t> got(API::SaveToMemory(&rle.p, nullptr));
+        API::SaveToMemory(&rle.p, got.data());
+        EXPECT_EQ(got, want);
+    }
+    Img twelve(4, 4, 12);
+    twelve.Set(1, 1, 5);
+    Pic rle;
+    ASSERT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &twelve.p), KZ_OK);
+    EXPECT_EQ(+rle.p.uiObjectCount, 0u);
+    EXPECT_EQ(+rle.p.uiWidth, 4u);
+    EXPECT_EQ(API::ConvertIndexedPicBufToPaintedRLE(nullptr, &twelve.p), KZ_ERR_FAILED);
+}
+
+TEST(RleLabel, BitPicturesLabelLikeBytes)
+{
+    std::mt19937 rng(5);
+    const unsigned w = 45, h = 17, stride = 8;
+    std::vector<uint8_t> bits(size_t(stride) * h);
+    for (auto& b : bits) b = uint8_t(rng());
+    SKzBinPicBuf bin{w, h, stride, unsigned(bits.size()), bits.data()};
+    Img bytes(w, h, 8);
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x)
+            if (bits[y * stride + x / 8] & (0x80 >> (x % 8))) bytes.Set(x, y, 1);
+    Pic want, got, np(false), viaForm;
+    ASSERT_EQ(API::ConvertPicBufToPaintedRLE(&want.p, &bytes.p, 8), KZ_OK);
+    ASSERT_EQ(API::ConvertBinPicBufToPaintedRLE(&got.p, &bin), KZ_OK);
+    EXPECT_TRUE(API::IsEqual(&want.p, &got.p));
+    ASSERT_EQ(API::ConvertPictureToRLE(&np.p, &bin), KZ_OK);
+    EXPECT_FALSE(np.p.bPainted);
+    ASSERT_EQ(API::ConvertRLEToPaintedRLE(&viaForm.p, &np.p), KZ_OK);
+    EXPECT_TRUE(API::IsEqual(&want.p, &viaForm.p));
+    EXPECT_EQ(API::ConvertBinPicBufToPaintedRLE(&got.p, nullptr), KZ_ERR_FAILED);
+}
+
+TEST(RleLabel, BuilderMakesOneObjectPerLabel)
+{
+    for (unsigned bits : {8u, 16u, 32u}) {
+        SCOPED_TRACE(bits);
+        Img img(5, 3, bits);
+        img.Set(0, 0, 4);
+        img.Set(4, 2, 4); // not connected: still label 4
+        img.Set(1, 1, 1);
+        img.Set(2, 1, 1);
+        img.Set(3, 0, 9); // above maxLabel: ignored
+        Pic rle(true, 4);
+        ASSERT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &img.p, 5), KZ_OK);
+        const Obj empty2{2, 2147483647, 2147483647, -2147483647 - 1, -2147483647 - 1, 0, {}};
+        Obj empty3 = empty2, empty5 = empty2;
+        empty3.id = 3;
+        empty5.id = 5;
+        const auto want = Blob(3, 5, 3,
+                               {{1, 1, 1, 2, 1, 0, {{1, {{1, 2}}}}}, empty2, empty3,
+                                {4, 0, 0, 4, 2, 0, {{0, {{0, 1}}}, {2, {{4, 1}}}}}, empty5},
+                               4);
+        std::vector<uint8_t> got(API::SaveToMemory(&rle.p, nullptr));
+        API::SaveToMemory(&rle.p, got.data());
+        EXPECT_EQ(got, want);
+    }
+    Img img(2, 2, 8);
+    Pic rle;
+    EXPECT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &img.p, 0xFFFFFFFFu), KZ_ERR_INVALID_ARG);
+    EXPECT_EQ(API::ConvertIndexedPicBufToPaintedRLE(nullptr, &img.p, 3), KZ_OK);
+    Img twelve(2, 2, 12);
+    EXPECT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &twelve.p, 3), KZ_ERR_INVALID_ARG);
+    ASSERT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &img.p, 0), KZ_OK);
+    EXPECT_EQ(+rle.p.uiObjectCount, 0u);
+    EXPECT_EQ(+rle.p.uiWidth, 2u);
+}
