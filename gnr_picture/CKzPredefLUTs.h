@@ -47,4 +47,10 @@ public:
     // blue in bits 0-15, green 16-31, red 32-47, the words of a 16-bit colour
     // LUT entry. max 256 gives the packed form above.
     static u64 GetLUTEntry(int n, u32 value, u32 range, u32 max);
+
+    // A palette sampled through a flat tone LUT into a 1-input colour LUT of
+    // 8 or 9 to 16 output bits (see SKzLut::CreateRainbowLUTTable); other
+    // shapes are left alone.
+    static void CreatePredefLUTTable(SKzLut& lut, SKzLut& source, int palette);
+    static void CreatePredefLUTTable2(SKzLut& lut, SKzLut& source, int palette, u32 low, u32 high, u32 min, u32 max);
 };

@@ -7,6 +7,7 @@
 #include "gnr_system/kz_base.h"
 
 #include <cstddef>
+#include <vector>
 
 struct SKzPicBuf;
 struct SKzBinPicBuf;
@@ -147,6 +148,8 @@ public:
     // One object per distinct non-zero value of an 8-, 16- or 32-bit label picture,
     // ids 1..N in ascending value.
     static kz_result ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
+    // Object i for every label i of 1..maxLabel (empty objects for absent labels).
+    static kz_result ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned maxLabel);
     // Set pixels of a 1-bit picture, labelled with 8-connectivity or as a run list.
     static kz_result ConvertBinPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
     static kz_result ConvertBinPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
@@ -186,6 +189,32 @@ public:
     static int GetObjectCountFromMemory(void* blob, unsigned long size);
     static kz_result ResetBinObjStatesInMemory(void* blob, unsigned long size, unsigned mask, unsigned value,
                                                bool* changed);
+};
+
+// Builds object i out of the pixels of label i, for every label 1..maxLabel of a
+// label picture; labels above maxLabel are ignored.
+class KZ_EXPORT CKzRLEPicBufBuilder {
+public:
+    struct CKzSegment {
+        u32 x;
+        u32 y;
+        u32 length;
+    };
+    struct Entry {
+        std::vector<CKzSegment> segments;
+        u32 lastY = 0xFFFFFFFFu;
+        u32 rows = 0;
+    };
+
+    explicit CKzRLEPicBufBuilder(unsigned maxLabel);
+    template <class T>
+    int ReadPicBuf_Impl(const SKzPicBuf& pic);
+    int WriteRLEPicBuf(SKzRLEPicBuf& rle) const;
+
+private:
+    u32 m_width = 0;
+    u32 m_height = 0;
+    std::vector<Entry> m_entries;
 };
 
 // Appends the runs of one line of uiWidth samples as row y of a non-painted picture;

@@ -114,6 +114,30 @@ struct KZ_EXPORT SKzLut {
     // histogram without counts gives the identity table.
     static kz_result CreateEqualizingTable_1_1(SKzLut& lut, u8 comp, const SKzHisto* histogram);
 
+    // Colour LUTs (entries blue, green, red; colours 0x00BBGGRR) shaped by an
+    // optional tone LUT (source) of the same input depth.
+    static kz_result CreateColorTable(SKzLut& lut, u32 colour);
+    static kz_result CreateColorTableEx(SKzLut& lut, u32 colour, SKzLut* source, bool over, u32 overColour,
+                                        bool under, u32 underColour);
+    static kz_result CreateMultiColorTable(SKzLut& lut, u32* colours, u8 count);
+    static kz_result CreateMultiColorTableEx(SKzLut& lut, u32* colours, u8 count, SKzLut* source, bool over,
+                                             u32 overColour, bool under, u32 underColour);
+    // A predefined palette sampled through a flat tone LUT (8-bit outputs).
+    // The windowed form is grey outside low..high and stretches min..max of
+    // the palette over the tone inside it.
+    static kz_result CreateRainbowLUTTable(SKzLut& lut, SKzLut& source, int palette);
+    static kz_result CreateRainbowLUTTable2(SKzLut& lut, SKzLut& source, int palette, u32 low, u32 high, u32 min,
+                                            u32 max);
+    // The same into one / every input component of a per-component colour LUT.
+    static kz_result CreateRainbowLUTTableSpect_1Channel(SKzLut& lut, u32 comp, SKzLut& source, int palette);
+    static kz_result CreateRainbowLUTTableSpect_SameChannels(SKzLut& lut, SKzLut& source, int palette);
+    // Exposure marker records from a colour (null or 0 clears) or from a
+    // ready record of the given output depth (null or all-zero clears).
+    static kz_result SetOverExpColor(SKzLut& lut, u32* colour);
+    static kz_result SetUnderExpColor(SKzLut& lut, u32* colour);
+    static kz_result SetOverExpColorArr(SKzLut& lut, void* record, u32 bits);
+    static kz_result SetUnderExpColorArr(SKzLut& lut, void* record, u32 bits);
+
     SKzLut();
 
     // Stores the counts, nulls the exposure and parametric pointers (without
