@@ -4,6 +4,7 @@
 #include "gnr_picture/internal/KzRLEWalk.h"
 #include "gnr_system/CKzAlloc.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -349,7 +350,7 @@ bool CKzRLEPicBufAPI::HitTestVisibleEx(SKzRLEPicBuf* pic, double x, double y, do
     if (std::fabs(x) > 1e10 || std::fabs(y) > 1e10) return false;
     const i64 px = i64(x), py = i64(y);
     // Maps beyond this are not worth a hit test; such objects are skipped.
-    constexpr u64 kMapCap = u64(1) << 28;
+    constexpr u64 kMapCap = u64(1) << 26;
     u8* map = nullptr;
     u64 mapCap = 0;
     SKzRLEObject* found = nullptr;
@@ -359,9 +360,13 @@ bool CKzRLEPicBufAPI::HitTestVisibleEx(SKzRLEPicBuf* pic, double x, double y, do
         const i64 l = o->iLeft, t = o->iTop, r = o->iRight, b = o->iBottom;
         if (px < l - margin || px > r + margin || py < t - margin || py > b + margin) return true;
         double d = 1e10;
-        if (r >= l && b >= t) {
-            const u64 w = u64(r - l + 1), h = u64(b - t + 1);
-            const u64 mw = w + 1, mh = h + 1;
+        // Only corners nearer than the tolerance can win, so the corner map covers
+        // the window around the point, clipped to the box: its size follows the
+        // tolerance, not the object.
+        const i64 cx0 = std::max(l, px - margin - 1), cx1 = std::min(r + 1, px + margin + 1);
+        const i64 cy0 = std::max(t, py - margin - 1), cy1 = std::min(b + 1, py + margin + 1);
+        if (r >= l && b >= t && cx0 <= cx1 && cy0 <= cy1) {
+            const u64 mw = u64(cx1 - cx0 + 1), mh = u64(cy1 - cy0 + 1);
             if (mw > kMapCap / mh) return true;
             const u64 need = mw * mh;
             if (need > mapCap) {
@@ -372,33 +377,34 @@ bool CKzRLEPicBufAPI::HitTestVisibleEx(SKzRLEPicBuf* pic, double x, double y, do
             } else {
                 std::memset(map, 0, need);
             }
+            auto bump = [&](i64 cx, i64 cy) {
+                if (cx >= cx0 && cx <= cx1 && cy >= cy0 && cy <= cy1) map[u64(cy - cy0) * mw + u64(cx - cx0)]++;
+            };
             ForEachRow(o, [&](const SKzRowSegment* row, const SKzSegment* runs) {
                 const i64 ry = row->uiY;
-                if (ry < t || ry > b) return true;
-                const u64 my = u64(ry - t);
+                if (ry < t || ry > b || ry < cy0 - 1 || ry > cy1) return true;
                 for (u32 k = 0; k < row->uiRunCount; ++k) {
                     i64 x0 = runs[k].uiX;
                     i64 x1 = x0 + i64(runs[k].uiLength) - 1;
-                    if (x0 < l) x0 = l;
-                    if (x1 > r) x1 = r;
+                    x0 = std::max({x0, l, cx0 - 1});
+                    x1 = std::min({x1, r, cx1});
                     for (i64 xx = x0; xx <= x1; ++xx) {
-                        const u64 mx = u64(xx - l);
-                        map[my * mw + mx]++;
-                        map[my * mw + mx + 1]++;
-                        map[(my + 1) * mw + mx]++;
-                        map[(my + 1) * mw + mx + 1]++;
+                        bump(xx, ry);
+                        bump(xx + 1, ry);
+                        bump(xx, ry + 1);
+                        bump(xx + 1, ry + 1);
                     }
                 }
                 return true;
             });
             for (u64 cr = 0; cr < mh; ++cr) {
-                const double dy = std::fabs(y - double(t + i64(cr)));
+                const double dy = std::fabs(y - double(cy0 + i64(cr)));
                 if (dy >= d) continue;
                 const u8* line = map + cr * mw;
                 for (u64 cc = 0; cc < mw; ++cc) {
                     const u8 c = line[cc];
                     if (c == 0 || c == 4) continue;
-                    const double dx = std::fabs(x - double(l + i64(cc)));
+                    const double dx = std::fabs(x - double(cx0 + i64(cc)));
                     const double cheb = dx > dy ? dx : dy;
                     if (cheb < d) d = cheb;
                 }

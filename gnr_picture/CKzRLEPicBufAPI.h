@@ -7,6 +7,7 @@
 #include "gnr_system/kz_base.h"
 
 #include <cstddef>
+#include <vector>
 
 struct SKzPicBuf;
 struct SKzBinPicBuf;
@@ -147,10 +148,15 @@ public:
     // One object per distinct non-zero value of an 8-, 16- or 32-bit label picture,
     // ids 1..N in ascending value.
     static kz_result ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
+    // Object i for every label i of 1..maxLabel (empty objects for absent labels).
+    static kz_result ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic, unsigned maxLabel);
     // Set pixels of a 1-bit picture, labelled with 8-connectivity or as a run list.
     static kz_result ConvertBinPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
     static kz_result ConvertBinPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
     static kz_result ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+    // All set pixels of a 1-bit picture as one record (id 0) in *obj, reallocated;
+    // the caller releases it with CKzAlloc::Free.
+    static kz_result ConvertBinPicBufToRLEObject(SKzRLEObject** obj, SKzBinPicBuf* bin);
 
     // Painting into a cleared one-component picture: value, else each object's id.
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
@@ -188,6 +194,32 @@ public:
                                                bool* changed);
 };
 
+// Builds object i out of the pixels of label i, for every label 1..maxLabel of a
+// label picture; labels above maxLabel are ignored.
+class KZ_EXPORT CKzRLEPicBufBuilder {
+public:
+    struct CKzSegment {
+        u32 x;
+        u32 y;
+        u32 length;
+    };
+    struct Entry {
+        std::vector<CKzSegment> segments;
+        u32 lastY = 0xFFFFFFFFu;
+        u32 rows = 0;
+    };
+
+    explicit CKzRLEPicBufBuilder(unsigned maxLabel);
+    template <class T>
+    int ReadPicBuf_Impl(const SKzPicBuf& pic);
+    int WriteRLEPicBuf(SKzRLEPicBuf& rle) const;
+
+private:
+    u32 m_width = 0;
+    u32 m_height = 0;
+    std::vector<Entry> m_entries;
+};
+
 // Appends the runs of one line of uiWidth samples as row y of a non-painted picture;
 // lines in ascending y. -9 for a row out of range or out of order, -3 when the run
 // list cannot grow.
@@ -195,6 +227,13 @@ KZ_EXPORT kz_result addLine8ToNonPaintedRLE(SKzRLEPicBuf* rle, unsigned y, unsig
 KZ_EXPORT kz_result addLine16ToNonPaintedRLE(SKzRLEPicBuf* rle, unsigned y, unsigned short* line);
 // Labels a non-painted picture's runs (8-connectivity) into painted objects.
 KZ_EXPORT kz_result ConvertRLEToPaintedRLE_low(SKzRLEPicBuf* pic);
+
+// Helpers for hosts building objects run by run: the length of the stretch of
+// samples equal to (x, y) going right (0 outside the picture), and appending a
+// run to objects[label] (capacities[label] bytes allocated; the caller fills the box).
+KZ_EXPORT int find_RLE_FromPainted(SKzPicBuf* pic, unsigned y, unsigned x);
+KZ_EXPORT kz_result add_RLE_item_FromPainted(SKzRLEObject** objects, unsigned* capacities, unsigned label,
+                                             unsigned y, unsigned x, unsigned length, unsigned customBytes);
 
 // Kept for hosts; accepts every object.
 KZ_EXPORT int DebugCheckRleObject(SKzRLEObject* obj);

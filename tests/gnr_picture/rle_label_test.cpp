@@ -351,3 +351,38 @@ TEST(RleLabel, BitPicturesLabelLikeBytes)
     EXPECT_TRUE(API::IsEqual(&want.p, &viaForm.p));
     EXPECT_EQ(API::ConvertBinPicBufToPaintedRLE(&got.p, nullptr), KZ_ERR_FAILED);
 }
+
+TEST(RleLabel, BuilderMakesOneObjectPerLabel)
+{
+    for (unsigned bits : {8u, 16u, 32u}) {
+        SCOPED_TRACE(bits);
+        Img img(5, 3, bits);
+        img.Set(0, 0, 4);
+        img.Set(4, 2, 4); // not connected: still label 4
+        img.Set(1, 1, 1);
+        img.Set(2, 1, 1);
+        img.Set(3, 0, 9); // above maxLabel: ignored
+        Pic rle(true, 4);
+        ASSERT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &img.p, 5), KZ_OK);
+        const Obj empty2{2, 2147483647, 2147483647, -2147483647 - 1, -2147483647 - 1, 0, {}};
+        Obj empty3 = empty2, empty5 = empty2;
+        empty3.id = 3;
+        empty5.id = 5;
+        const auto want = Blob(3, 5, 3,
+                               {{1, 1, 1, 2, 1, 0, {{1, {{1, 2}}}}}, empty2, empty3,
+                                {4, 0, 0, 4, 2, 0, {{0, {{0, 1}}}, {2, {{4, 1}}}}}, empty5},
+                               4);
+        std::vector<uint8_t> got(API::SaveToMemory(&rle.p, nullptr));
+        API::SaveToMemory(&rle.p, got.data());
+        EXPECT_EQ(got, want);
+    }
+    Img img(2, 2, 8);
+    Pic rle;
+    EXPECT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &img.p, 0xFFFFFFFFu), KZ_ERR_INVALID_ARG);
+    EXPECT_EQ(API::ConvertIndexedPicBufToPaintedRLE(nullptr, &img.p, 3), KZ_OK);
+    Img twelve(2, 2, 12);
+    EXPECT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &twelve.p, 3), KZ_ERR_INVALID_ARG);
+    ASSERT_EQ(API::ConvertIndexedPicBufToPaintedRLE(&rle.p, &img.p, 0), KZ_OK);
+    EXPECT_EQ(+rle.p.uiObjectCount, 0u);
+    EXPECT_EQ(+rle.p.uiWidth, 2u);
+}
