@@ -99,6 +99,7 @@ def main():
                     % (n, value, rng, mx, lut_entry(pal, value, rng, None), lut_entry(pal, value, rng, mx)))
         f.write("};\n")
         write_tones(f)
+        write_exposure(f)
 
 
 
@@ -263,6 +264,22 @@ def write_tones(f):
         t = tone(kind, ib, ob, x0, y0, x1, y1, g)
         f.write("    {%d, %d, %d, %d, %d, %d, %d, %r, 0x%xull, %du, %du, %du},\n"
                 % (KINDS.index(kind), ib, ob, x0, y0, x1, y1, g, fnv(t), t[0], t[len(t) // 2], t[-1]))
+    f.write("};\n")
+
+
+def write_exposure(f):
+    """Exposure records: blue, green, red scaled by 2^bits / 256, then the
+    colour's top byte as flag."""
+    rnd = random.Random(6103)
+    colours = [0x00FFFFFF, 0xFF0000FF, 0x000000FF, 0x00102030, 0x80FF8040]
+    colours += [rnd.randrange(1, 1 << 32) for _ in range(20)]
+    f.write("\nstruct RefExposure {\n    unsigned bits, colour;\n    unsigned words[4];\n};\n")
+    f.write("static const RefExposure kRefExposure[] = {\n")
+    for bits in (1, 4, 8, 9, 12, 16):
+        for c in colours:
+            r, g, b, flag = c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF, c >> 24
+            words = [x * (1 << bits) // 256 for x in (b, g, r)] + [flag]
+            f.write("    {%d, 0x%08xu, {%s}},\n" % (bits, c, ", ".join(str(w) for w in words)))
     f.write("};\n")
 
 

@@ -240,6 +240,28 @@ TEST(LutColour, ExposureRecords)
     EXPECT_EQ(SKzLut::SetOverExpColorArr(one.lut, rec8, 8), -2);
 }
 
+TEST(LutColour, ExposureRecordsMatchReference)
+{
+    for (const RefExposure& c : kRefExposure) {
+        SCOPED_TRACE(testing::Message() << c.bits << " " << std::hex << c.colour);
+        LutGuard g;
+        ASSERT_EQ(SKzLut::Alloc(g.lut, 8, 1, u8(c.bits), 3), 0);
+        u32 col = c.colour;
+        ASSERT_EQ(SKzLut::SetOverExpColor(g.lut, &col), 0);
+        ASSERT_NE(g.lut.pOverExpColor, nullptr);
+        const u8* rec = reinterpret_cast<const u8*>(g.lut.pOverExpColor);
+        for (int i = 0; i < 4; ++i) {
+            u32 got = rec[i];
+            if (c.bits > 8) {
+                u16 w;
+                std::memcpy(&w, rec + 2 * i, 2);
+                got = w;
+            }
+            EXPECT_EQ(got, c.words[i]) << i;
+        }
+    }
+}
+
 TEST(LutColour, ComposedTable)
 {
     // A colour ramp after an inverting tone: entry v takes colour entry 255 - v.
