@@ -154,6 +154,9 @@ public:
     static kz_result ConvertBinPicBufToPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
     static kz_result ConvertBinPicBufToNonPaintedRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
     static kz_result ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzBinPicBuf* bin);
+    // All set pixels of a 1-bit picture as one record (id 0) in *obj, reallocated;
+    // the caller releases it with CKzAlloc::Free.
+    static kz_result ConvertBinPicBufToRLEObject(SKzRLEObject** obj, SKzBinPicBuf* bin);
 
     // Painting into a cleared one-component picture: value, else each object's id.
     static kz_result ConvertRLEToPicBuf(SKzPicBuf* pic, const SKzRLEPicBuf* rle, unsigned value);
@@ -224,6 +227,13 @@ KZ_EXPORT kz_result addLine8ToNonPaintedRLE(SKzRLEPicBuf* rle, unsigned y, unsig
 KZ_EXPORT kz_result addLine16ToNonPaintedRLE(SKzRLEPicBuf* rle, unsigned y, unsigned short* line);
 // Labels a non-painted picture's runs (8-connectivity) into painted objects.
 KZ_EXPORT kz_result ConvertRLEToPaintedRLE_low(SKzRLEPicBuf* pic);
+
+// Helpers for hosts building objects run by run: the length of the stretch of
+// samples equal to (x, y) going right (0 outside the picture), and appending a
+// run to objects[label] (capacities[label] bytes allocated; the caller fills the box).
+KZ_EXPORT int find_RLE_FromPainted(SKzPicBuf* pic, unsigned y, unsigned x);
+KZ_EXPORT kz_result add_RLE_item_FromPainted(SKzRLEObject** objects, unsigned* capacities, unsigned label,
+                                             unsigned y, unsigned x, unsigned length, unsigned customBytes);
 
 // Kept for hosts; accepts every object.
 KZ_EXPORT int DebugCheckRleObject(SKzRLEObject* obj);

@@ -1,11 +1,14 @@
 // Colour-table builders: colour ramps, colours and palettes shaped by a tone
 // LUT, and the exposure marker records.
 #include "gnr_picture/CKzPredefLUTs.h"
+#include "gnr_picture/CKzPicMemAPI.h"
 #include "gnr_picture/KzKernelCommon.h"
+#include "gnr_picture/KzLutColour.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -316,4 +319,90 @@ kz_result SKzLut::SetOverExpColorArr(SKzLut& lut, void* record, u32 bits)
 kz_result SKzLut::SetUnderExpColorArr(SKzLut& lut, void* record, u32 bits)
 {
     return SetExpArr(lut, lut.pUnderExpColor, record, bits);
+}
+
+kz_result SKzLut::CreateComposedTable(SKzLut& lut, SKzLut& colourLut, SKzLut& toneLut)
+{
+    const SKzLut& c = colourLut;
+    const SKzLut& t = toneLut;
+    if (!lut.pLut || !c.pLut || !t.pLut || lut.uiInComp != c.uiInComp || lut.uiOutComp != c.uiOutComp ||
+        lut.uiOutComp != 3 || lut.uiInBpc != c.uiInBpc || lut.uiOutBpc != c.uiOutBpc || t.uiInBpc != c.uiInBpc ||
+        t.uiOutBpc != c.uiInBpc || c.uiInBpc < 1 || c.uiInBpc > 16 || t.uiInComp == 0 || t.uiOutComp == 0)
+        return KZ_ERR_INVALID_ARG;
+    // Which shape: one-input colour through a flat or 3-output tone, or an
+    // M-input colour through a one-input tone of M outputs.
+    const size_t m = c.uiInComp;
+    const bool flatTone = t.uiInComp == 1 && t.uiOutComp == 1 && m == 1;
+    const bool perOutput = m == 1 && t.uiInComp == 1 && t.uiOutComp == 3;
+    const bool perComp = m > 1 && t.uiInComp == 1 && t.uiOutComp == m;
+    if (!flatTone && !perOutput && !perComp)
+        return KZ_ERR_INVALID_ARG;
+    lut.maskComp = c.maskComp;
+    if (kz_result r = SetOverExpColorArr(lut, c.pOverExpColor, c.uiOutBpc))
+        return r;
+    if (kz_result r = SetUnderExpColorArr(lut, c.pUnderExpColor, c.uiOutBpc))
+        return r;
+    if (lut.uiOutBpc > 16 || lut.uiOutBpc == 0)
+        return KZ_ERR_NOT_SUPPORTED;
+    const size_t n = size_t(1) << c.uiInBpc;
+    const size_t b = lut.uiOutBpc > 8 ? 2 : 1;
+    const size_t e = 3 * b;
+    // The colour table is read after lut is written: copy it when they share
+    // a table.
+    std::vector<u8> copy;
+    const u8* colourBlocks[256];
+    for (size_t k = 0; k < m; ++k)
+        colourBlocks[k] = ComponentBlock(c, k);
+    if (c.pLut == lut.pLut) {
+        copy.resize(m * n * e);
+        for (size_t k = 0; k < m; ++k) {
+            std::memcpy(copy.data() + k * n * e, colourBlocks[k], n * e);
+            colourBlocks[k] = copy.data() + k * n * e;
+        }
+    }
+    const size_t toneCols = t.uiOutComp;
+    for (size_t k = 0; k < m; ++k) {
+        u8* out = ComponentBlock(lut, k);
+        if (!out || !colourBlocks[k])
+            return KZ_ERR_INVALID_ARG;
+        for (size_t v = 0; v < n; ++v) {
+            if (flatTone) {
+                const size_t s = std::min<size_t>(ToneAt(t, v), n - 1);
+                std::memcpy(out + v * e, colourBlocks[k] + s * e, e);
+            } else if (perOutput) {
+                for (size_t o = 0; o < 3; ++o) {
+                    const size_t s = std::min<size_t>(ToneAt(t, v, o, toneCols), n - 1);
+                    std::memcpy(out + v * e + o * b, colourBlocks[0] + s * e + o * b, b);
+                }
+            } else {
+                const size_t s = std::min<size_t>(ToneAt(t, v, k, toneCols), n - 1);
+                std::memcpy(out + v * e, colourBlocks[k] + s * e, e);
+            }
+        }
+    }
+    return KZ_OK;
+}
+
+u32 InterpolateColorHSI8(u32 colourA, u32 colourB, int weight)
+{
+    const i64 w = std::clamp<i64>(weight, 0, 65536);
+    u8 hA, sA, iA, hB, sB, iB;
+    CKzPicMemAPI::ConvertColorRGB8toHSI8(hA, sA, iA, u8(colourA), u8(colourA >> 8), u8(colourA >> 16));
+    CKzPicMemAPI::ConvertColorRGB8toHSI8(hB, sB, iB, u8(colourB), u8(colourB >> 8), u8(colourB >> 16));
+    const i64 in = iA + (i64(iB) - iA) * w / 65536;
+    const i64 sat = sA + (i64(sB) - sA) * w / 65536;
+    // The hue circle has 255 steps; more than 127 apart, go through 255/0.
+    i64 d = i64(hB) - hA;
+    if (d > 127)
+        d -= 255;
+    else if (d < -127)
+        d += 255;
+    const i64 hue = ((hA + d * w / 65536) % 255 + 255) % 255;
+    u8 r, g, b;
+    CKzPicMemAPI::ConvertColorHSI8toRGB8(r, g, b, u8(hue), u8(std::clamp<i64>(sat, 0, 255)),
+                                         u8(std::clamp<i64>(in, 0, 255)));
+    const u32 m = std::max({r, g, b});
+    if (m == 0)
+        return 0;
+    return (u32(r) * 255 / m) | (u32(g) * 255 / m) << 8 | (u32(b) * 255 / m) << 16;
 }

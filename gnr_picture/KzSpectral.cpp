@@ -394,6 +394,15 @@ inline void KeepMax(v4& slot, v4 v)
             slot[c] = v[c];
 }
 
+// Runs a band walk whose per-pixel values raise the band's maximum slot.
+template <class Walk>
+void MaxIntoSlot(__m128Ex* slot, Walk&& walk)
+{
+    v4 m = reinterpret_cast<v4&>(slot->v);
+    walk([&](v4 v) { KeepMax(m, v); });
+    reinterpret_cast<v4&>(slot->v) = m;
+}
+
 inline void Count(unsigned* blue, unsigned* green, unsigned* red, v4 v)
 {
     auto bin = [](float x) {
@@ -909,10 +918,7 @@ void spect_getmaxrgb_Nx8_sse_calc(unsigned int firstRow, unsigned int lastRow, u
                                   unsigned int srcStride, unsigned int nComps, unsigned char* mask,
                                   unsigned int padded, float* colours, float scale, __m128Ex* slot)
 {
-    v4 m = reinterpret_cast<v4&>(slot->v);
-    PlainBand<8>(firstRow, lastRow, width, src, srcStride, nComps, mask, padded, colours, scale,
-                 [&](v4 v) { KeepMax(m, v); });
-    reinterpret_cast<v4&>(slot->v) = m;
+    MaxIntoSlot(slot, [&](auto keep) { PlainBand<8>(firstRow, lastRow, width, src, srcStride, nComps, mask, padded, colours, scale, keep); });
 }
 
 void spect_getmaxrgb_Nx16_sse_calc(unsigned int firstRow, unsigned int lastRow, unsigned int width,
@@ -920,20 +926,14 @@ void spect_getmaxrgb_Nx16_sse_calc(unsigned int firstRow, unsigned int lastRow, 
                                    unsigned short* mask, unsigned int padded, float* colours, float scale,
                                    __m128Ex* slot)
 {
-    v4 m = reinterpret_cast<v4&>(slot->v);
-    PlainBand<8>(firstRow, lastRow, width, src, srcStride, nComps, mask, padded, colours, scale,
-                 [&](v4 v) { KeepMax(m, v); });
-    reinterpret_cast<v4&>(slot->v) = m;
+    MaxIntoSlot(slot, [&](auto keep) { PlainBand<8>(firstRow, lastRow, width, src, srcStride, nComps, mask, padded, colours, scale, keep); });
 }
 
 void spect_getmaxrgb_NxFloat_sse_calc(unsigned int firstRow, unsigned int lastRow, unsigned int width, float* src,
                                       unsigned int srcStride, unsigned int nComps, unsigned int* mask,
                                       unsigned int padded, float* colours, float scale, __m128Ex* slot)
 {
-    v4 m = reinterpret_cast<v4&>(slot->v);
-    PlainBand<4>(firstRow, lastRow, width, src, srcStride, nComps, mask, padded, colours, scale,
-                 [&](v4 v) { KeepMax(m, v); });
-    reinterpret_cast<v4&>(slot->v) = m;
+    MaxIntoSlot(slot, [&](auto keep) { PlainBand<4>(firstRow, lastRow, width, src, srcStride, nComps, mask, padded, colours, scale, keep); });
 }
 
 void spect_getmaxrgbex_Nx8_sse_calc(unsigned int firstRow, unsigned int lastRow, unsigned int width,
@@ -941,10 +941,7 @@ void spect_getmaxrgbex_Nx8_sse_calc(unsigned int firstRow, unsigned int lastRow,
                                     unsigned char* mask, unsigned int first, unsigned int padded, float* colours,
                                     float* offsets, float* gains, float scale, __m128Ex* slot)
 {
-    v4 m = reinterpret_cast<v4&>(slot->v);
-    ExBand<8>(firstRow, lastRow, width, src, srcStride, nComps, mask, first, padded, colours, offsets, gains, scale,
-              [&](v4 v) { KeepMax(m, v); });
-    reinterpret_cast<v4&>(slot->v) = m;
+    MaxIntoSlot(slot, [&](auto keep) { ExBand<8>(firstRow, lastRow, width, src, srcStride, nComps, mask, first, padded, colours, offsets, gains, scale, keep); });
 }
 
 void spect_getmaxrgbex_Nx16_sse_calc(unsigned int firstRow, unsigned int lastRow, unsigned int width,
@@ -952,10 +949,7 @@ void spect_getmaxrgbex_Nx16_sse_calc(unsigned int firstRow, unsigned int lastRow
                                      unsigned short* mask, unsigned int first, unsigned int padded, float* colours,
                                      float* offsets, float* gains, float scale, __m128Ex* slot)
 {
-    v4 m = reinterpret_cast<v4&>(slot->v);
-    ExBand<8>(firstRow, lastRow, width, src, srcStride, nComps, mask, first, padded, colours, offsets, gains, scale,
-              [&](v4 v) { KeepMax(m, v); });
-    reinterpret_cast<v4&>(slot->v) = m;
+    MaxIntoSlot(slot, [&](auto keep) { ExBand<8>(firstRow, lastRow, width, src, srcStride, nComps, mask, first, padded, colours, offsets, gains, scale, keep); });
 }
 
 void spect_getmaxrgbex_NxFloat_sse_calc(unsigned int firstRow, unsigned int lastRow, unsigned int width, float* src,
@@ -963,10 +957,7 @@ void spect_getmaxrgbex_NxFloat_sse_calc(unsigned int firstRow, unsigned int last
                                         unsigned int first, unsigned int padded, float* colours, float* offsets,
                                         float* gains, float scale, __m128Ex* slot)
 {
-    v4 m = reinterpret_cast<v4&>(slot->v);
-    ExBand<4>(firstRow, lastRow, width, src, srcStride, nComps, mask, first, padded, colours, offsets, gains, scale,
-              [&](v4 v) { KeepMax(m, v); });
-    reinterpret_cast<v4&>(slot->v) = m;
+    MaxIntoSlot(slot, [&](auto keep) { ExBand<4>(firstRow, lastRow, width, src, srcStride, nComps, mask, first, padded, colours, offsets, gains, scale, keep); });
 }
 
 void spect_gethistorgb_NxFloat_sse_calc(unsigned int firstRow, unsigned int lastRow, unsigned int width, float* src,

@@ -137,6 +137,9 @@ struct KZ_EXPORT SKzLut {
     static kz_result SetUnderExpColor(SKzLut& lut, u32* colour);
     static kz_result SetOverExpColorArr(SKzLut& lut, void* record, u32 bits);
     static kz_result SetUnderExpColorArr(SKzLut& lut, void* record, u32 bits);
+    // lut = colourLut applied after toneLut (mask and exposure records from
+    // colourLut). -4 for mismatched shapes, -2 above 16 output bits.
+    static kz_result CreateComposedTable(SKzLut& lut, SKzLut& colourLut, SKzLut& toneLut);
 
     SKzLut();
 

@@ -117,7 +117,7 @@ bool Check(Form form, unsigned L, int& code)
 }
 
 template <class FT, class A, Form form>
-int Decompose(float** o, unsigned& w2, unsigned& h2, unsigned& d2, const float* vol, unsigned w, unsigned h,
+int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, const float* vol, unsigned w, unsigned h,
               unsigned d, const FT* F1, const FT* F2, unsigned L)
 {
     int code = KZ_OK;
@@ -141,7 +141,7 @@ int Decompose(float** o, unsigned& w2, unsigned& h2, unsigned& d2, const float* 
 
     Arrays3D arrays;
     for (int i = 0; i < 8; ++i)
-        arrays.Output(o[i], bandBytes);
+        arrays.Output(*outs[i], bandBytes);
     float* A2 = arrays.Scratch(xBytes);
     float* A1 = arrays.Scratch(xBytes);
     float* B[4];
@@ -152,6 +152,7 @@ int Decompose(float** o, unsigned& w2, unsigned& h2, unsigned& d2, const float* 
         arrays.DropOutputs();
         return KZ_ERR_FAILED;
     }
+    float* const o[8] = {*outs[0], *outs[1], *outs[2], *outs[3], *outs[4], *outs[5], *outs[6], *outs[7]};
     const size_t extPerThread = AnalysisExtent(longest, L) * kLanes;
     const ptrdiff_t pw2 = ptrdiff_t(W2), plane2 = ptrdiff_t(W2 * H2);
 
@@ -278,44 +279,30 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
 }
 }  // namespace
 
-#define KZ_OUTS o0, o1, o2, o3, o4, o5, o6, o7
 int CKzWavelet3D::WaveletDecompositionImage(float*& o0, float*& o1, float*& o2, float*& o3, float*& o4, float*& o5,
                                             float*& o6, float*& o7, unsigned int& w2, unsigned int& h2,
                                             unsigned int& d2, float* volume, unsigned int w, unsigned int h,
                                             unsigned int d, double* F1, double* F2, unsigned int L)
 {
-    float** o[8] = {&o0, &o1, &o2, &o3, &o4, &o5, &o6, &o7};
-    float* tmp[8] = {KZ_OUTS};
-    const int r = Decompose<double, double, Form::Double>(tmp, w2, h2, d2, volume, w, h, d, F1, F2, L);
-    for (int i = 0; i < 8; ++i)
-        *o[i] = tmp[i];
-    return r;
+    float** const outs[8] = {&o0, &o1, &o2, &o3, &o4, &o5, &o6, &o7};
+    return Decompose<double, double, Form::Double>(outs, w2, h2, d2, volume, w, h, d, F1, F2, L);
 }
 int CKzWavelet3D::WaveletDecompositionImage(float*& o0, float*& o1, float*& o2, float*& o3, float*& o4, float*& o5,
                                             float*& o6, float*& o7, unsigned int& w2, unsigned int& h2,
                                             unsigned int& d2, float* volume, unsigned int w, unsigned int h,
                                             unsigned int d, float* F1, float* F2, unsigned int L)
 {
-    float** o[8] = {&o0, &o1, &o2, &o3, &o4, &o5, &o6, &o7};
-    float* tmp[8] = {KZ_OUTS};
-    const int r = Decompose<float, float, Form::Float>(tmp, w2, h2, d2, volume, w, h, d, F1, F2, L);
-    for (int i = 0; i < 8; ++i)
-        *o[i] = tmp[i];
-    return r;
+    float** const outs[8] = {&o0, &o1, &o2, &o3, &o4, &o5, &o6, &o7};
+    return Decompose<float, float, Form::Float>(outs, w2, h2, d2, volume, w, h, d, F1, F2, L);
 }
 int CKzWavelet3D::WaveletDecompositionImage8(float*& o0, float*& o1, float*& o2, float*& o3, float*& o4,
                                              float*& o5, float*& o6, float*& o7, unsigned int& w2, unsigned int& h2,
                                              unsigned int& d2, float* volume, unsigned int w, unsigned int h,
                                              unsigned int d, float* F1, float* F2, unsigned int L)
 {
-    float** o[8] = {&o0, &o1, &o2, &o3, &o4, &o5, &o6, &o7};
-    float* tmp[8] = {KZ_OUTS};
-    const int r = Decompose<float, float, Form::Image8>(tmp, w2, h2, d2, volume, w, h, d, F1, F2, L);
-    for (int i = 0; i < 8; ++i)
-        *o[i] = tmp[i];
-    return r;
+    float** const outs[8] = {&o0, &o1, &o2, &o3, &o4, &o5, &o6, &o7};
+    return Decompose<float, float, Form::Image8>(outs, w2, h2, d2, volume, w, h, d, F1, F2, L);
 }
-#undef KZ_OUTS
 
 int CKzWavelet3D::WaveletReconstructionImage(float*& volume, unsigned int& w, unsigned int& h, unsigned int& d,
                                              float* o0, float* o1, float* o2, float* o3, float* o4, float* o5,

@@ -1,7 +1,11 @@
 // Colour-table builders and exposure records.
 #include "gnr_picture/CKzPredefLUTs.h"
 
+#include "gnr_picture/KzLutColour.h"
+
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include <cstring>
 #include <vector>
@@ -234,6 +238,67 @@ TEST(LutColour, ExposureRecords)
     ASSERT_EQ(SKzLut::AllocSingle(one.lut, 8, 8), 0);
     u8 rec8[4] = {1, 2, 3, 0};
     EXPECT_EQ(SKzLut::SetOverExpColorArr(one.lut, rec8, 8), -2);
+}
+
+TEST(LutColour, ComposedTable)
+{
+    // A colour ramp after an inverting tone: entry v takes colour entry 255 - v.
+    LutGuard colour, tone, out;
+    ASSERT_EQ(SKzLut::AllocColor(colour.lut, 8, 8), 0);
+    ASSERT_EQ(SKzLut::CreateColorTable(colour.lut, 0x3080FF), 0);
+    u32 over = 0x00FFFFFF;
+    ASSERT_EQ(SKzLut::SetOverExpColor(colour.lut, &over), 0);
+    ASSERT_EQ(SKzLut::AllocSingle(tone.lut, 8, 8), 0);
+    ASSERT_EQ(SKzLut::CreateLinearTable(tone.lut, 0, 0, 255, 256, -1), 0);
+    ASSERT_EQ(SKzLut::AllocColor(out.lut, 8, 8), 0);
+    ASSERT_EQ(SKzLut::CreateComposedTable(out.lut, colour.lut, tone.lut), 0);
+    for (size_t v = 0; v < 256; ++v)
+        ASSERT_EQ(Bgr(out.lut, v), Bgr(colour.lut, 255 - v)) << v;
+    ASSERT_NE(out.lut.pOverExpColor, nullptr);
+    EXPECT_EQ(std::memcmp(out.lut.pOverExpColor, colour.lut.pOverExpColor, 4), 0);
+    EXPECT_EQ(out.lut.pUnderExpColor, nullptr);
+    // Composing in place reads the colour table before overwriting it.
+    ASSERT_EQ(SKzLut::CreateComposedTable(colour.lut, colour.lut, tone.lut), 0);
+    for (size_t v = 0; v < 256; ++v)
+        ASSERT_EQ(Bgr(colour.lut, v), Bgr(out.lut, v)) << v;
+    // Mismatches.
+    LutGuard tone12, multi, wide;
+    Identity(tone12, 12);
+    EXPECT_EQ(SKzLut::CreateComposedTable(out.lut, colour.lut, tone12.lut), -4);
+    ASSERT_EQ(SKzLut::Alloc(multi.lut, 8, 3, 8, 3), 0);
+    EXPECT_EQ(SKzLut::CreateComposedTable(multi.lut, multi.lut, tone.lut), -4);  // one-output tone, 3 inputs
+    ASSERT_EQ(SKzLut::AllocColor(wide.lut, 8, 16), 0);
+    EXPECT_EQ(SKzLut::CreateComposedTable(wide.lut, colour.lut, tone.lut), -4);
+}
+
+TEST(LutColourThreads, InterpolateHsiWithoutHostTables)
+{
+    // Black stays black at every weight; weight 0 is colour A at full
+    // brightness; the result never carries a top byte.
+    EXPECT_EQ(InterpolateColorHSI8(0, 0, 0), 0u);
+    EXPECT_EQ(InterpolateColorHSI8(0, 0, 40000), 0u);
+    EXPECT_EQ(InterpolateColorHSI8(0, 0, 65536), 0u);
+    const u32 red = InterpolateColorHSI8(0x000080, 0x00FF00, 0);
+    EXPECT_EQ(red & 0xFF, 255u);
+    EXPECT_LE((red >> 8) & 0xFF, 8u);
+    const u32 green = InterpolateColorHSI8(0x000080, 0x00FF00, 65536);
+    EXPECT_EQ((green >> 8) & 0xFF, 255u);
+    EXPECT_LE(green & 0xFF, 8u);
+    std::vector<u32> first(8), results(8);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            u32 acc = 0;
+            for (int w = 0; w <= 65536; w += 257)
+                acc = acc * 31 + InterpolateColorHSI8(0x2040C0, 0xC04020 + u32(t % 2), w);
+            results[size_t(t)] = acc;
+        });
+    for (auto& th : threads)
+        th.join();
+    for (int t = 2; t < 8; ++t)
+        EXPECT_EQ(results[size_t(t)], results[size_t(t % 2)]) << t;
+    for (u32 w : {0u, 20000u, 65536u})
+        EXPECT_EQ(InterpolateColorHSI8(0x2040C0, 0xC04020, int(w)) >> 24, 0u);
 }
 
 }  // namespace
