@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "gnr_metaformats/CKzExperimentAPI.h"
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/SKzExperimentEvent.h"
 #include "gnr_metaformats/SKzPictureMetadata.h"
@@ -48,7 +49,12 @@ void CKzVT5InputFile_V02::freeRecords()
 
 void CKzVT5InputFile_V02::loadWriterExperiment() {}
 
-void CKzVT5InputFile_V02::repairWriterExperiment(u32) {}
+void CKzVT5InputFile_V02::repairWriterExperiment(u32 frameCount)
+{
+    // The cached experiment follows the frames the writer has stored so far.
+    if (m_pExperiment)
+        CKzExperimentAPI::RepairExperiment(m_pExperiment, frameCount);
+}
 
 int CKzVT5InputFile_V02::applyFrameTime(u32 seq, SKzPictureMetadata& metadata)
 {
@@ -217,9 +223,8 @@ int CKzVT5OutputFile_V03::SetImageMetadata(const SKzExperiment& experiment, cons
     if (const int r = SKzExperiment::WriteToLiteVariant(w, experiment); r != KZ_OK)
         return r;
     w.LevelEnd();
-    // The frame count an experiment describes is not known to the library
-    // yet: the minimum is reserved.
-    m_uiExpectedCount = 0;
+    // The file is reserved for the frames the experiment describes.
+    m_uiExpectedCount = CKzExperimentAPI::GetAllImagesCount(&experiment);
     const int reserved = reserveForFrames(m_uiExpectedCount);
     const int stored = StoreLite(m_Chunker, w, vt5names::kExperimentLV);
     return stored != KZ_OK ? stored : reserved;

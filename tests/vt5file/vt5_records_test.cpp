@@ -7,7 +7,10 @@
 #include <cmath>
 #include <limits>
 
+#include "gnr_metaformats/CKzExperimentAPI.h"
 #include "gnr_metaformats/SKzExperiment.h"
+
+#include <filesystem>
 #include "gnr_metaformats/SKzExperimentEvent.h"
 #include "gnr_metaformats/SKzPictureMetadata.h"
 #include "gnr_picture/CKzPicBufAPI.h"
@@ -222,6 +225,24 @@ TEST_F(VT5Records, ExperimentInVersion3)
     EXPECT_EQ(got.uLoopPars.sTimeLoop.uiCount, 5u);
     EXPECT_EQ(got.uLoopPars.sTimeLoop.dPeriod, 250.0);
     r->Release();
+    SKzExperiment::FreeRecursive(root);
+}
+
+TEST_F(VT5Records, WriterReservesForTheFramesTheExperimentDescribes)
+{
+    // 60 time points of 1,000 x 1,000 bytes: 60 MB, above the 40,960,000-byte
+    // minimum a writer reserves without an experiment.
+    SKzExperiment* root = nullptr;
+    ASSERT_EQ(SKzExperiment::Alloc(&root), KZ_OK);
+    ASSERT_EQ(SKzExperiment::Init(*root, SKzExperiment::eExpTimeLoop, false, 60, 0, 0, 0), KZ_OK);
+    ASSERT_EQ(CKzExperimentAPI::GetAllImagesCount(root), 60u);
+    IKzOutputImageFile* w = vt::openWriter(wpath("reserve.vt5"), 3);
+    w->SetImageAttributes(vt::attrs(1000, 1000, 1, 8, 0));
+    ASSERT_EQ(w->SetImageMetadata(*root, nullptr), KZ_OK);
+    EXPECT_GE(std::filesystem::file_size(path("reserve.vt5")), 60000000u);
+    w->Release();
+    // Closing trims the reservation away.
+    EXPECT_LT(std::filesystem::file_size(path("reserve.vt5")), 1000000u);
     SKzExperiment::FreeRecursive(root);
 }
 
