@@ -43,7 +43,8 @@ bool writeFile(const uint8_t* data, size_t size)
     FILE* f = std::fopen(p.c_str(), "wb");
     if (!f)
         return false;
-    const bool ok = std::fwrite(data, 1, size, f) == size;
+    // An empty input comes with a null pointer, which fwrite may not take.
+    const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
 }
 
