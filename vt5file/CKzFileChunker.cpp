@@ -869,8 +869,7 @@ int CKzFileChunker::GetChunk(CKzByteArray& data, const char* name)
     return readData(at, header, data);
 }
 
-int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, size_t offset, unsigned int length,
-                                 const char* name)
+int CKzFileChunker::locatePart(SKzChunkHeader& header, u64 offset, u64 length, const char* name, u64& pos)
 {
     std::string n;
     SKzChunkMapMember entry{0, 0};
@@ -895,9 +894,19 @@ int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, siz
     const u64 base = entry.uiOffset;
     if (base > fileSize || 16 + static_cast<u64>(header.uiNameLength) > fileSize - base)
         return KZ_ERR_FAILED;
-    const u64 pos = base + 16 + header.uiNameLength;
-    if (offset > fileSize - pos || length > fileSize - pos - offset)
+    const u64 start = base + 16 + header.uiNameLength;
+    if (offset > fileSize - start || length > fileSize - start - offset)
         return KZ_ERR_FAILED;
+    pos = start + offset;
+    return KZ_OK;
+}
+
+int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, size_t offset, unsigned int length,
+                                 const char* name)
+{
+    u64 pos = 0;
+    if (const int r = locatePart(header, offset, length, name, pos); r != KZ_OK)
+        return r;
     if (length == 0) {
         data.SetSize(0);
         return KZ_OK;
@@ -907,7 +916,7 @@ int CKzFileChunker::GetChunkPart(SKzChunkHeader& header, CKzByteArray& data, siz
         return KZ_ERR_OUT_OF_MEMORY;
     unsigned char* dst = data.GetData(length);
     size_t got = 0;
-    if (m_Wrapper.ReadAt(pos + offset, nullptr, 0, dst, length, &got) != KZ_OK || got != length) {
+    if (m_Wrapper.ReadAt(pos, nullptr, 0, dst, length, &got) != KZ_OK || got != length) {
         data.SetSize(0);
         return KZ_ERR_FAILED;
     }
@@ -918,36 +927,13 @@ int CKzFileChunker::GetChunkPartTo(SKzChunkHeader& header, void* buffer, u64 off
 {
     if (!buffer && length)
         return KZ_ERR_INVALID_ARG;
-    std::string n;
-    SKzChunkMapMember entry{0, 0};
-    u64 fileSize = 0;
-    if (const int r = prepareRead(name, n, entry, fileSize); r != KZ_OK)
+    u64 pos = 0;
+    if (const int r = locatePart(header, offset, length, name, pos); r != KZ_OK)
         return r;
-    if (header.uiMagic == 0) {
-        SKzChunkHeader h;
-        std::string found;
-        u64 at = 0;
-        if (locateChunk(entry.uiOffset, fileSize, h, found, at) != KZ_OK || found != n)
-            return KZ_ERR_FAILED;
-        if (at != entry.uiOffset) {
-            m_Map.set(n, SKzChunkMapMember{at, entry.uiSize}); // the scan corrects the entry
-            entry.uiOffset = at;
-        }
-        header = h;
-    }
-    const u64 dl = header.uiDataLength;
-    if (offset > dl || length > dl - offset)
-        return KZ_ERR_FAILED;
-    const u64 base = entry.uiOffset;
-    if (base > fileSize || 16 + static_cast<u64>(header.uiNameLength) > fileSize - base)
-        return KZ_ERR_FAILED;
-    const u64 pos = base + 16 + header.uiNameLength;
-    if (offset > fileSize - pos || length > fileSize - pos - offset)
-        return KZ_ERR_FAILED;
     if (length == 0)
         return KZ_OK;
     size_t got = 0;
-    if (m_Wrapper.ReadAt(pos + offset, nullptr, 0, buffer, length, &got) != KZ_OK || got != length)
+    if (m_Wrapper.ReadAt(pos, nullptr, 0, buffer, length, &got) != KZ_OK || got != length)
         return KZ_ERR_FAILED;
     return KZ_OK;
 }

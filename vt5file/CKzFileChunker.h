@@ -94,6 +94,9 @@ private:
     // Common start of the chunk reads: the name with its "!", its map entry
     // and the file's size; 0, -4, -13 or -9.
     KZ_HIDDEN int prepareRead(const char* name, std::string& n, SKzChunkMapMember& entry, u64& fileSize);
+    // File position of `length` bytes at `offset` of a chunk's data, checked
+    // against the chunk and the file; reads the header when header.uiMagic is 0.
+    KZ_HIDDEN int locatePart(SKzChunkHeader& header, u64 offset, u64 length, const char* name, u64& pos);
     KZ_HIDDEN int writeAt(u64 offset, const void* data, size_t length);
     KZ_HIDDEN int writeZeros(u64 offset, u64 length);
     // Makes the file end at end (extending it with zeros when shorter).
