@@ -574,7 +574,7 @@ int GetMaxPlain(double* maxOut, const S* src, unsigned srcStride, unsigned nComp
 
 template <class S, class T>
 int GetMaxEx(double* maxOut, const S* src, unsigned srcStride, unsigned nComps, unsigned width, uint64_t count,
-             SKzLut* lut, float scaleBase, bool floatRun,
+             SKzLut* lut, float scaleBase,
              void (*calc)(unsigned, unsigned, unsigned, S*, unsigned, unsigned, T*, unsigned, unsigned, float*, float*,
                           float*, float, __m128Ex*))
 {
@@ -588,7 +588,7 @@ int GetMaxEx(double* maxOut, const S* src, unsigned srcStride, unsigned nComps, 
     if (prepare_arrays<T>(a.mask, a.first, a.padded, a.colours, a.offsets, a.gains, lut, nComps, a.over, a.under) !=
         0)
         return KZ_ERR_OUT_OF_MEMORY;
-    const float scale = floatRun ? 255.0f / (float(V) * scaleBase) : 255.0f / (float(V) * scaleBase);
+    const float scale = 255.0f / (float(V) * scaleBase);
     return MaxOverBands(maxOut, rows, [&](unsigned, unsigned r0, unsigned r1, __m128Ex* slot) {
         calc(r0, r1, width, const_cast<S*>(src), srcStride, nComps, a.mask, a.first, a.padded, a.colours, a.offsets,
              a.gains, scale, slot);
@@ -1084,7 +1084,7 @@ int spect_getmaxrgbex_Nx8_sse(double* maxOut, unsigned char* src, unsigned int s
     if (!LutUsable(lut, nComps) || bits < 1 || bits > 8)
         return KZ_ERR_INVALID_ARG;
     return GetMaxEx<unsigned char, unsigned char>(maxOut, src, srcStride, nComps, width, count, lut,
-                                                  float((1u << bits) - 1), false, spect_getmaxrgbex_Nx8_sse_calc);
+                                                  float((1u << bits) - 1), spect_getmaxrgbex_Nx8_sse_calc);
 }
 
 int spect_getmaxrgbex_Nx16_sse(double* maxOut, unsigned short* src, unsigned int srcStride, unsigned int bits,
@@ -1093,7 +1093,7 @@ int spect_getmaxrgbex_Nx16_sse(double* maxOut, unsigned short* src, unsigned int
     if (!LutUsable(lut, nComps) || bits < 9 || bits > 16)
         return KZ_ERR_INVALID_ARG;
     return GetMaxEx<unsigned short, unsigned short>(maxOut, src, srcStride, nComps, width, count, lut,
-                                                    float((1u << bits) - 1), false, spect_getmaxrgbex_Nx16_sse_calc);
+                                                    float((1u << bits) - 1), spect_getmaxrgbex_Nx16_sse_calc);
 }
 
 int spect_getmaxrgbex_NxFloat_sse(double* maxOut, float* src, unsigned int srcStride, float min, float max,
@@ -1102,7 +1102,7 @@ int spect_getmaxrgbex_NxFloat_sse(double* maxOut, float* src, unsigned int srcSt
     if (!LutUsable(lut, nComps))
         return KZ_ERR_INVALID_ARG;
     return GetMaxEx<float, unsigned int>(maxOut, src, srcStride, nComps, width, count, lut, FloatRange(min, max),
-                                         true, spect_getmaxrgbex_NxFloat_sse_calc);
+                                         spect_getmaxrgbex_NxFloat_sse_calc);
 }
 
 int spect_gethistorgb_NxFloat_sse(unsigned int* histBlue, unsigned int* histGreen, unsigned int* histRed,

@@ -44,7 +44,7 @@ TEST(RleLabel, MatchesReferenceComponents)
             SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " connectivity " << conn);
             const LabComponent* want = conn == 4 ? c.comps4 : c.comps8;
             size_t n = conn == 4 ? c.n4 : c.n8;
-            if (set == 0) n = 0; // the table holds one placeholder then
+            if (set == 0) n = 0; // the generated table keeps one dummy row for an empty mask
             SKzRLEPicBuf rle;
             API::Init(&rle, 0, true);
             ASSERT_EQ(API::ConvertPicBufToPaintedRLE(&rle, &img, conn), KZ_OK);
