@@ -1,0 +1,23 @@
+// Internals of the handle layer: the stage alignment a handle owns and the
+// handle counter seen by tests.
+#include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
+
+#include "w32_qorfilesdk/SKzQorFileHandle.h"
+
+void kzqor::DeleteStageAlignment(SKzStageAlignment*& alignment)
+{
+    // Nothing creates an alignment until the stage functions are built.
+    alignment = nullptr;
+}
+
+u32 kzqor::GetHandleCounter()
+{
+    SKzCriticalSectionLock lock(g_sMapLock);
+    return g_uiHandleCounter;
+}
+
+void kzqor::SetHandleCounter(u32 next)
+{
+    SKzCriticalSectionLock lock(g_sMapLock);
+    g_uiHandleCounter = next;
+}
