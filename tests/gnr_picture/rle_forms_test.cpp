@@ -196,7 +196,7 @@ TEST(RleForms, HugeHeightsAreRefusedNotAllocated)
         API::Reinit(&np.p, 3, 3);
         EXPECT_EQ(API::ConvertRLEToNonPaintedRLE(&np.p, &painted.p), KZ_ERR_FAILED);
         EXPECT_EQ(+np.p.uiHeight, 3u);
-        EXPECT_NE(np.p.pRowIndex, nullptr);
+        EXPECT_TRUE(np.p.pRowIndex != nullptr);
 
         EXPECT_EQ(API::ConvertRLEToNonPaintedRLE(&painted.p), KZ_ERR_FAILED);
         EXPECT_TRUE(painted.p.bPainted);
@@ -206,7 +206,7 @@ TEST(RleForms, HugeHeightsAreRefusedNotAllocated)
         Pic direct(false);
         API::Reinit(&direct.p, 4, h);
         EXPECT_EQ(+direct.p.uiHeight, 0u);
-        EXPECT_EQ(direct.p.pRowIndex, nullptr);
+        EXPECT_TRUE(direct.p.pRowIndex == nullptr);
     }
 
     // One object whose box reaches far down asks for a picture of that height.
