@@ -3,10 +3,11 @@
 #include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
 
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
+#include "w32_qorfilesdk/SKzStageAlignment.h"
 
 void kzqor::DeleteStageAlignment(SKzStageAlignment*& alignment)
 {
-    // Nothing creates an alignment until the stage functions are built.
+    delete alignment;
     alignment = nullptr;
 }
 
