@@ -94,7 +94,7 @@ inline SKzExperiment* TimeOverZ(u32 times, u32 zs)
     return t;
 }
 
-// Writes a file of the spec through the library's writers; frame i holds
+// Writes a file as described through the library's writers; frame i holds
 // the byte value i + 1 everywhere.
 inline void WriteFile(const std::string& path, const FileSpec& s)
 {
