@@ -531,9 +531,11 @@ kz_result CKzRLEPicBufAPI::CutRectangle(SKzRLEPicBuf* dst, SKzRLEPicBuf* src, un
                 pieceOf[i] = idOf[root] - 1;
                 runs[i].label = order[pieceOf[i]];
             }
-            std::vector<u32> idx(runs.size());
-            for (u32 i = 0; i < idx.size(); ++i) idx[i] = i;
-            std::stable_sort(idx.begin(), idx.end(), [&](u32 a, u32 b) { return pieceOf[a] < pieceOf[b]; });
+            // Runs grouped by piece, each keeping its (y, x) order: a counting sort.
+            std::vector<u32> start(order.size() + 1, 0), idx(runs.size());
+            for (u32 i = 0; i < runs.size(); ++i) ++start[pieceOf[i] + 1];
+            for (size_t q = 1; q < start.size(); ++q) start[q] += start[q - 1];
+            for (u32 i = 0; i < runs.size(); ++i) idx[start[pieceOf[i]]++] = i;
             const u8* srcCustomBytes = reinterpret_cast<const u8*>(o) + o->uiSize - srcCustom;
             for (size_t i = 0; i < idx.size();) {
                 size_t j = i;
