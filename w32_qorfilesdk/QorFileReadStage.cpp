@@ -100,17 +100,19 @@ QORRESULT Qor_GetStageCoordinates(QORFILEHANDLE handle, uint32_t count, const in
         const SKzExperiment* exp = h->m_pExperiment;
         u32 levels = 0;
         if (exp) CKzExperimentAPI::CalcPosFromIdx(exp, 0, nullptr, &levels);
+        const u32 described = exp ? CKzExperimentAPI::GetAllImagesCount(exp) : 0;
         std::vector<u32> positions(levels ? levels : 1);
 
         for (u32 i = 0; i < count; ++i) {
             SKzPictureMetadata md;
             if (SKzPictureMetadata::Copy(md, *h->m_pMetadata) != KZ_OK) return KZ_ERR_OUT_OF_MEMORY;
-            // A frame the experiment does not describe takes no loop positions.
+            // A negative frame counts as frame 0, as for the recorded data; a
+            // frame the experiment does not describe takes no loop positions.
+            const u32 frame = frames[i] < 0 ? 0u : (u32)frames[i];
             const SKzExperiment* walk = nullptr;
-            if (exp) {
+            if (exp && frame < described) {
                 std::fill(positions.begin(), positions.end(), 0u);
-                if (CKzExperimentAPI::CalcPosFromIdx(exp, (u32)frames[i], positions.data(), &levels) == KZ_OK)
-                    walk = exp;
+                if (CKzExperimentAPI::CalcPosFromIdx(exp, frame, positions.data(), &levels) == KZ_OK) walk = exp;
             }
             double rx = 0, ry = 0, rz = 0;
             const bool hx = Qor_GetRecordedDataDouble(handle, L"X", frames[i], &rx) == KZ_OK;

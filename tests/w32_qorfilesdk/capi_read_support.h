@@ -12,6 +12,7 @@
 #include "vt5file/CKzImageFormatVT5.h"
 #include "vt5file/IKzImageFile.h"
 #include "w32_qorfilesdk/QorFile.h"
+#include "w32_qorfilesdk/SKzQorFileHandle.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -133,7 +134,8 @@ inline void WriteFile(const TempPath& path, const FileSpec& s)
         std::vector<std::wstring> names;
         for (const auto& [name, bytes] : s.tags) {
             names.push_back(name);
-            ASSERT_EQ(0, w->SetCustomData(name.c_str(), bytes.data(), bytes.size()));
+            // A tag without bytes is only a name in the list.
+            if (!bytes.empty()) ASSERT_EQ(0, w->SetCustomData(name.c_str(), bytes.data(), bytes.size()));
         }
         const Bytes list = TagList(names);
         ASSERT_EQ(0, w->SetCustomData(L"QorApi_CustomData", list.data(), list.size()));
@@ -150,6 +152,16 @@ inline void WriteFile(const TempPath& path, const FileSpec& s)
     }
     ASSERT_EQ(0, w->Finalize());
     w->Release();
+}
+
+// Removes the frame-0 metadata from an open read handle's record (files of
+// several frames always get at least a default record at the open).
+inline void DropMetadata(int handle)
+{
+    SKzQorFileHandle* rec = nullptr;
+    ASSERT_NE(nullptr, SKzQorFileHandle::GetInputFile(handle, &rec));
+    delete rec->m_pMetadata;
+    rec->m_pMetadata = nullptr;
 }
 
 // Opens the path through the interface and closes the handle at the end.

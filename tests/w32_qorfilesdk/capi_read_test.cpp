@@ -252,13 +252,15 @@ TEST(CapiRead, DescriptionsOfAnOpenFile)
     EXPECT_EQ(2.0, exp.sLevels[1].dValue);
     EXPECT_EQ(-4, Qor_FileGetExperiment(h, nullptr));
 
-    // A file without metadata or experiment.
+    // A file without experiment, and a handle without frame metadata.
     TempPath bare("bare.vt5");
     FileSpec s;
     WriteFile(bare, s);
     Handle b(bare);
     ASSERT_NE(0, b.get());
+    DropMetadata(b);
     EXPECT_EQ(-13, Qor_FileGetMetadata(b, &md));
+    EXPECT_EQ(-13, Qor_FileGetMetadata(b, nullptr));
     exp.uiLevelCount = 9;
     ASSERT_EQ(0, Qor_FileGetExperiment(b, &exp));
     EXPECT_EQ(0u, exp.uiLevelCount);
@@ -468,7 +470,7 @@ TEST(CapiRead, SequenceIndexAndCoordinatesOfARecord)
     EXPECT_EQ(2u, back[2]);
     EXPECT_EQ(0u, back[1]);
     uint32_t cc[8] = {0, 5, 1, 0, 0, 0, 0, 0};
-    EXPECT_EQ(0u * 4 * 3 + 0 * 3 + 1, Qor_GetSeqIndexFromCoords(&odd, cc));
+    EXPECT_EQ(((0u * 0 + 5) * 4 + 0) * 3 + 1, Qor_GetSeqIndexFromCoords(&odd, cc));   // type 9 reads 0
     QOREXPERIMENT big = Record({{QOR_LOOP_Z, 2}});
     big.uiLevelCount = 1000;   // more than the record holds: its 256 levels count
     for (int i = 0; i < 256; ++i) big.sLevels[i] = {QOR_LOOP_OTHER, 1, 0};
