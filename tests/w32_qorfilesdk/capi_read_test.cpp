@@ -6,6 +6,8 @@
 #include "capi_read_support.h"
 
 #include "gnr_metaformats/CKzExperimentAPI.h"
+#include "gnr_metaformats/experiment_nav_support.h"
+#include "w32_qorfilesdk/KzQorConversions.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
 
 #include <gtest/gtest.h>
@@ -506,6 +508,62 @@ TEST(CapiRead, SequenceIndexAgreesWithNestedLoopsOnRandomRecords)
                 if (++pos[i] < lv[i].second) break;
                 pos[i] = 0;
             }
+        }
+    }
+}
+
+// Random chains of loops (spectral levels among them) converted to the
+// host record: the coordinates of every frame agree with the loop positions
+// a brute-force walk of the tree gives, by loop type, the outer level
+// winning where two share a type.
+TEST(CapiRead, CoordinatesAgreeWithTheLoopsOfRandomTrees)
+{
+    std::mt19937 rng(20261210);
+    auto uni = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+    const Exp::EKzExperimentType kinds[] = {Exp::eExpTimeLoop, Exp::eExpXYPosLoop, Exp::eExpZStackLoop,
+                                            Exp::eExpCustomLoop, Exp::eExpPolarLoop, Exp::eExpSpectLoop,
+                                            Exp::eExpXYDiscrLoop};
+    for (int t = 0; t < 150; ++t) {
+        const int depth = uni(1, 5);
+        std::vector<Exp*> levels(depth);   // outermost first
+        levels[depth - 1] = navtest::L(kinds[uni(0, 6)], (u32)uni(1, 4));
+        for (int i = depth - 2; i >= 0; --i) levels[i] = navtest::L(kinds[uni(0, 6)], (u32)uni(1, 4), {levels[i + 1]});
+        Tree tree(levels[0]);
+        const std::vector<navtest::Pos> frames = navtest::ExpandAll(tree.get());
+
+        static QOREXPERIMENT rec;
+        ASSERT_EQ(0, QorApiSupport_Experiment_QorToApi(*tree, rec));
+        // The record's type of each tree level (spectral levels have none).
+        std::vector<int> typeOf;
+        bool unique = true;
+        uint32_t seen = 0;
+        for (const Exp* lv : levels) {
+            int ty = -1;
+            switch (lv->eType) {
+            case Exp::eExpTimeLoop: ty = QOR_LOOP_TIME; break;
+            case Exp::eExpXYPosLoop:
+            case Exp::eExpXYDiscrLoop: ty = QOR_LOOP_XY; break;
+            case Exp::eExpZStackLoop: ty = QOR_LOOP_Z; break;
+            case Exp::eExpSpectLoop: ty = -1; break;
+            default: ty = QOR_LOOP_OTHER; break;
+            }
+            if (ty >= 0) {
+                unique = unique && !(seen & (1u << ty));
+                seen |= 1u << ty;
+            }
+            typeOf.push_back(ty);
+        }
+        ASSERT_FALSE(frames.empty());
+        ASSERT_EQ((uint32_t)std::count_if(typeOf.begin(), typeOf.end(), [](int ty) { return ty >= 0; }),
+                  rec.uiLevelCount);
+        for (size_t k = 0; k < frames.size(); ++k) {
+            uint32_t want[8] = {};
+            for (size_t i = frames[k].size(); i-- > 0;)
+                if (typeOf[i] >= 0) want[typeOf[i]] = frames[k][i];
+            uint32_t got[8];
+            Qor_GetCoordsFromSeqIndex(&rec, (uint32_t)k, got);
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << "tree " << t << " frame " << k;
+            if (unique) ASSERT_EQ(k, Qor_GetSeqIndexFromCoords(&rec, got)) << "tree " << t;
         }
     }
 }
