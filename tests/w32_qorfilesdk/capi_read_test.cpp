@@ -76,7 +76,7 @@ struct RichFile {
         Exp* xy = Level(Exp::eExpXYPosLoop, 2);
         auto& l = xy->uLoopPars.sXYPosLoop;
         l.dPosX[0] = 1000, l.dPosY[0] = 2000, l.dPosX[1] = 1100, l.dPosY[1] = 2100;
-        l.pPosName = new CKzStringW[2];
+        EXPECT_NE(nullptr, l.pPosName);   // Init made the name array
         l.pPosName[0] = L"first";
         l.pPosName[1] = std::wstring(300, L'n').c_str();
         Exp* z = Level(Exp::eExpZStackLoop, 3);
