@@ -11,6 +11,8 @@
 #include "gnr_system/CKzAlloc.h"
 #include "gnr_system/ImageFormatManager.h"
 #include "w32_qorfilesdk/QorFile.h"
+#include "w32_qorfilesdk/CKzBinaryMetadata.h"
+#include "w32_qorfilesdk/KzQorConversions.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
 #include "w32_qorfilesdk/internal/QorFileWriteTarget.h"
 
@@ -290,7 +292,7 @@ QORRESULT Qor_FileModifyAttributes(QORFILEHANDLE handle, uint32_t width, uint32_
     return KZ_OK;
 }
 
-int SKzQorFileHandle::FileSetAttributes(int handle, const _QORATTRIBUTES* attributes)
+kz_result SKzQorFileHandle::FileSetAttributes(int handle, _QORATTRIBUTES* attributes)
 {
     try {
         SKzQorFileHandle* rec = nullptr;
@@ -361,7 +363,7 @@ int FileSetMetadataDesc(int handle, const _QORMETADATA_DESC* description)
     });
 }
 
-int SKzQorFileHandle::FileSetMetadata(int handle, const _QORMETADATA* metadata)
+kz_result SKzQorFileHandle::FileSetMetadata(int handle, _QORMETADATA* metadata)
 {
     return SetMetadataFrom(handle, metadata, [](const _QORMETADATA& d, SKzPictureMetadata& md) {
         return QorApiSupport_Metadata_ApiToQor(d, md);
@@ -395,7 +397,7 @@ QORRESULT Qor_FileAppendImageData(QORFILEHANDLE handle, const QORPICTURE* pictur
             const u32 count = rec->m_pBinaryMetadata->GetItemCount();
             for (u32 i = 0; i < count; ++i)
                 if (layers[i].pData)
-                    SKzQorFileHandle::FileSetBinary(handle, frame, i, const_cast<QORPICTURE*>(&layers[i]));
+                    SKzQorFileHandle::FileSetBinary(handle, frame, i, &layers[i]);
         }
         ++rec->m_uiFrameCount;
         if (!picture)
