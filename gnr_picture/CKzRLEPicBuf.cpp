@@ -69,7 +69,9 @@ void CKzRLEPicBufAPI::Reinit(SKzRLEPicBuf* pic, unsigned width, unsigned height)
             CKzAlloc::Free(pic->pRowIndex);
             pic->pRowIndex = nullptr;
         } else {
-            void* grown = CKzAlloc::ReAlloc(pic->pRowIndex, size_t(height) * sizeof(SKzRLERowEntry), 0);
+            void* grown = height <= kzrle::kMaxRows
+                              ? CKzAlloc::ReAlloc(pic->pRowIndex, size_t(height) * sizeof(SKzRLERowEntry), 0)
+                              : nullptr;
             if (!grown) {
                 // Without its row index the picture cannot stay that size.
                 Free(pic);

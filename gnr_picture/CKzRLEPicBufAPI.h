@@ -192,6 +192,39 @@ public:
     static int GetObjectCountFromMemory(void* blob, unsigned long size);
     static kz_result ResetBinObjStatesInMemory(void* blob, unsigned long size, unsigned mask, unsigned value,
                                                bool* changed);
+
+    // Editing the object set of a painted picture in place. Positions count from 0
+    // in block order; the block stays contiguous and its counters exact.
+    static kz_result DeleteObjectWithID(SKzRLEPicBuf* pic, unsigned id);
+    static kz_result DeleteObject(SKzRLEPicBuf* pic, unsigned index);
+    // count objects from index; offsets[i] is the offset of object i, offsets[object
+    // count] is 0xFFFFFFFF. A table that disagrees with the block gives -9.
+    static kz_result DeleteObject(SKzRLEPicBuf* pic, unsigned index, unsigned count, unsigned* offsets);
+    // The n positions must be ascending, distinct and below the object count (-4).
+    static kz_result DeleteObject(SKzRLEPicBuf* pic, unsigned* indexes, unsigned n);
+    static kz_result DeleteObjectsWithStatus(SKzRLEPicBuf* pic, unsigned status);
+    // Appends a byte copy of obj with the largest id + 1 (obj may lie in pic's block).
+    static kz_result AddObject(SKzRLEPicBuf* pic, SKzRLEObject* obj, unsigned* index, SKzRLEObject** added);
+    static kz_result AddObject(SKzRLEPicBuf* pic, SKzRLEObject* obj, unsigned* index);
+    static kz_result AddObjectKeepID(SKzRLEPicBuf* pic, SKzRLEObject* obj, unsigned* index);
+    // Sizes the object block to bytes in total (at least the bytes in use, else -4).
+    static kz_result PreAllocate(SKzRLEPicBuf* pic, unsigned bytes);
+    // Appends into the room left by PreAllocate; -9 when the copy does not fit.
+    static kz_result AddObjectNoAllocate(SKzRLEPicBuf* pic, SKzRLEObject* obj, SKzRLEObject** added);
+    // Appends the part of obj inside the picture.
+    static kz_result AddObjectCutDims(SKzRLEPicBuf* pic, SKzRLEObject* obj, bool keepId, SKzRLEObject** added);
+    static kz_result CopyObjectsWithStatus(SKzRLEPicBuf* dst, SKzRLEPicBuf* src, unsigned value, unsigned mask);
+    static kz_result CopyObjectsExcept(SKzRLEPicBuf* dst, SKzRLEPicBuf& src, unsigned* ids, unsigned n);
+    static void CopyObjectAttributes(SKzRLEObject* dst, SKzRLEObject* src);
+    static bool IsRectangular(const SKzRLEObject* obj);
+
+    // Shape measures and the cut of a whole picture to a rectangle.
+    static void Projections(SKzRLEObject* obj, unsigned* counts, unsigned width);
+    static void OuterProjections(SKzRLEObject* obj, unsigned* counts, unsigned width);
+    static kz_result CutRectangle(SKzRLEPicBuf* dst, SKzRLEPicBuf* src, unsigned x, unsigned y, unsigned w,
+                                  unsigned h);
+    // Kept for hosts that call it; it does nothing.
+    static void CropRectangle(SKzRLEPicBuf* dst, SKzRLEPicBuf* src, int x, int y, unsigned w, unsigned h);
 };
 
 // Builds object i out of the pixels of label i, for every label 1..maxLabel of a
@@ -237,3 +270,27 @@ KZ_EXPORT kz_result add_RLE_item_FromPainted(SKzRLEObject** objects, unsigned* c
 
 // Kept for hosts; accepts every object.
 KZ_EXPORT int DebugCheckRleObject(SKzRLEObject* obj);
+
+// Shape operations on single objects. The records they return are standalone
+// CKzAlloc blocks (the caller releases them with CKzAlloc::Free) carrying the id,
+// state and box of the object they were made from, without custom bytes.
+KZ_EXPORT SKzRLEObject* ObjectComplement(SKzRLEObject* obj);
+KZ_EXPORT SKzRLEObject* RLEFillHolesOnObject(SKzRLEObject* obj);
+KZ_EXPORT unsigned GetSegmentCount(SKzRLEObject* obj);
+
+// Run helpers of the hole filling. The map holds one byte per pixel of a box whose
+// left column is `left`, mapWidth bytes a row.
+KZ_EXPORT bool IdenticalSegments(SKzSegment a, SKzSegment b);
+KZ_EXPORT bool NotIdenticalSegments(SKzSegment a, SKzSegment b);
+KZ_EXPORT bool CompareSegments(SKzSegment a, SKzSegment b);
+KZ_EXPORT bool AreSegmentsVerticallyConnected(SKzSegment* a, SKzSegment* b);
+KZ_EXPORT bool TestSegment(SKzSegment* run, unsigned row, unsigned left, unsigned char* map, unsigned mapWidth,
+                           bool mark);
+KZ_EXPORT bool TestSegmentNeighbour(SKzSegment* a, SKzSegment* b, unsigned row, unsigned left, unsigned char* map,
+                                    unsigned mapWidth);
+// The stack holds one-run row records (y, 1, x, length) with room for every run of comp.
+KZ_EXPORT unsigned GetBoundarySegment(SKzRLEObject* comp, SKzRowSegment* stack, unsigned* n, unsigned char* map,
+                                      unsigned mapWidth);
+KZ_EXPORT void FindUnseenSegmentNeighbours(SKzRowSegment run, SKzRowSegment* stack, unsigned* n, SKzRLEObject* comp,
+                                           unsigned char* map, unsigned mapWidth);
+KZ_EXPORT SKzRLEObject* MakeObjectFromSegments(SKzRLEObject* comp, unsigned char* map, unsigned mapWidth);

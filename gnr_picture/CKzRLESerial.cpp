@@ -266,7 +266,10 @@ int CKzRLEPicBufAPI::GetObjectCountFromMemory(void* blob, unsigned long size)
     if (!blob || size <= 3) return KZ_ERR_FAILED;
     const u8* b = static_cast<const u8*>(blob);
     if (!RecordHeader(Rd(b)) || size <= 27) return -1;
-    return int(Rd(b + 12));
+    // Every record takes at least 36 of the 2^32 data bytes, so a count that does
+    // not fit an int is damage, and must not come back as a negative count.
+    const u32 count = Rd(b + 12);
+    return count > 0x7FFFFFFFu ? KZ_ERR_FAILED : int(count);
 }
 
 kz_result CKzRLEPicBufAPI::ResetBinObjStatesInMemory(void* blob, unsigned long size, unsigned mask, unsigned value,

@@ -58,6 +58,24 @@ public:
     unsigned long GetCurrentOffset() const;
     unsigned char* GetCurrentOffsetPtr() const;
 
+    // Exchanges the bytes held, with their allocation and cursor, with another
+    // array (the increments stay): hands a large buffer on without copying it.
+    void SwapData(CKzByteArray& other) noexcept
+    {
+        unsigned char* d = m_pData;
+        m_pData = other.m_pData;
+        other.m_pData = d;
+        u64 t = m_uiCurrentOffset;
+        m_uiCurrentOffset = other.m_uiCurrentOffset;
+        other.m_uiCurrentOffset = t;
+        t = m_uiSize;
+        m_uiSize = other.m_uiSize;
+        other.m_uiSize = t;
+        t = m_uiAllocated;
+        m_uiAllocated = other.m_uiAllocated;
+        other.m_uiAllocated = t;
+    }
+
     // Equal when the bytes held are equal; allocation, cursor and increment do not count.
     bool operator==(const CKzByteArray& other) const;
     bool operator!=(const CKzByteArray& other) const { return !(*this == other); }

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "gnr_picture/KzProcessorCount.h"
 #include "vt5file/CKzFileChunkerInternal.h"
 
 using namespace vt5_chunk_detail;
@@ -70,6 +72,11 @@ struct Chain {
     __m128i prev0 = _mm_setzero_si128(), prev1 = _mm_setzero_si128(); // its first 32 bytes
 #endif
 };
+
+// From this size of map data on, the walks run on several threads (some
+// 30,000 entries of usual names: a walk then costs far more than starting a
+// thread).
+constexpr u64 kThreadedParseBytes = u64(1) << 20;
 
 class EntryWalker {
 public:
@@ -398,20 +405,23 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total)
         return KZ_ERR_FAILED;
     const EntryWalker walker(data.get(), total);
 
-    // Chain starts: 0, and for larger maps a few more spread over the data.
-    constexpr int kChains = 4;
-    u64 starts[kChains] = {0};
+    // Chain starts: 0, and for larger maps a few more spread over the data:
+    // four walked side by side on this thread, or, for a large map, four
+    // groups of four, each group on its own thread.
+    constexpr int kGroup = 4;
+    constexpr int kMaxChains = 4 * kGroup;
+    const bool threads = total >= kThreadedParseBytes && KZ_GetProcessorCount() > 1;
+    const int wanted = total < 65536 ? 1 : threads ? kMaxChains : kGroup;
+    u64 starts[kMaxChains] = {0};
     int chains = 1;
-    if (total >= 65536) {
-        for (int j = 1; j < kChains; ++j) {
-            const u64 s = walker.startNear(total / kChains * j);
-            if (s != ~u64(0) && s > starts[chains - 1])
-                starts[chains++] = s;
-        }
+    for (int j = 1; j < wanted; ++j) {
+        const u64 s = walker.startNear(total / u64(wanted) * u64(j));
+        if (s != ~u64(0) && s > starts[chains - 1])
+            starts[chains++] = s;
     }
     // Each chain stores its references in its own region; every entry takes
     // at least 17 bytes, and a chain may run one entry past its limit.
-    Chain c[kChains];
+    Chain c[kMaxChains];
     size_t capacity = 0;
     for (int j = 0; j < chains; ++j) {
         c[j].start = c[j].pos = starts[j];
@@ -425,18 +435,44 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total)
         region += static_cast<size_t>((c[j].limit - c[j].start) / 17) + 2;
     }
 
-    // All chains side by side while each has entries of the usual kind left
-    // before its limit. Local copies keep the walks' state in registers.
-    if (chains == kChains) {
-        Chain a = c[0], b = c[1], d = c[2], e = c[3];
-        while (a.pos < a.limit && b.pos < b.limit && d.pos < d.limit && e.pos < e.limit) {
-            if (!walker.fastStep(a) || !walker.fastStep(b) || !walker.fastStep(d) || !walker.fastStep(e))
-                break;
+    // Four chains side by side while each has entries of the usual kind
+    // left before its limit; with `finish`, each then runs to its limit.
+    // Local copies keep the walks' state in registers.
+    auto walkGroup = [&walker](Chain* g, int n, bool finish) {
+        if (n == kGroup) {
+            Chain a = g[0], b = g[1], d = g[2], e = g[3];
+            while (a.pos < a.limit && b.pos < b.limit && d.pos < d.limit && e.pos < e.limit) {
+                if (!walker.fastStep(a) || !walker.fastStep(b) || !walker.fastStep(d) || !walker.fastStep(e))
+                    break;
+            }
+            g[0] = a;
+            g[1] = b;
+            g[2] = d;
+            g[3] = e;
         }
-        c[0] = a;
-        c[1] = b;
-        c[2] = d;
-        c[3] = e;
+        if (finish)
+            for (int k = 0; k < n; ++k)
+                walker.run(g[k]);
+    };
+    if (chains > kGroup) {
+        // The later groups on worker threads, the first here; the joins below
+        // check every chain exactly as if all had run on this thread. A group
+        // whose thread could not be started is simply walked by the joins.
+        std::thread workers[kMaxChains / kGroup - 1];
+        int started = 0;
+        try {
+            for (int g = 1; g * kGroup < chains; ++g, ++started) {
+                Chain* first = c + g * kGroup;
+                const int n = std::min(kGroup, chains - g * kGroup);
+                workers[started] = std::thread([walkGroup, first, n] { walkGroup(first, n, true); });
+            }
+        } catch (...) {
+        }
+        walkGroup(c, kGroup, true);
+        for (int k = 0; k < started; ++k)
+            workers[k].join();
+    } else {
+        walkGroup(c, chains, false);
     }
 
     // Then in order: each chain finishes its stretch; the next one counts

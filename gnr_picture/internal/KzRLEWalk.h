@@ -10,6 +10,11 @@ namespace kzrle {
 
 constexpr u32 kObjHeader = sizeof(SKzRLEObject);
 
+// The most rows a non-painted picture may have. Its row index takes one entry per
+// row, and heights come from files: without a bound a damaged header could ask
+// for 32 GiB. 2^24 rows (a 128 MiB index) is far beyond any real frame.
+constexpr u32 kMaxRows = 1u << 24;
+
 template <class F>
 void ForEachObject(const SKzRLEPicBuf* pic, F&& f)
 {

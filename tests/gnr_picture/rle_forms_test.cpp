@@ -178,3 +178,49 @@ TEST(RleForms, DiagonalRunsSerialiseAsOneObject)
                         {{1, 0, 0, 2, 1, 0, {{0, {{0, 2}}}, {1, {{2, 1}}}}},
                          {2, 5, 1, 5, 1, 0, {{1, {{5, 1}}}}}}));
 }
+
+// Heights come from files: a blob loaded without a preset size may claim up to
+// 2^32 rows, and the non-painted form indexes every row. Such heights are refused
+// instead of allocated, and the input is kept.
+TEST(RleForms, HugeHeightsAreRefusedNotAllocated)
+{
+    const uint32_t heights[] = {0xFFFFFFFFu, 0x80000000u, (1u << 24) + 1};
+    for (uint32_t h : heights) {
+        SCOPED_TRACE(h);
+        auto blob = Blob(3, 8, h, {{1, 2, 5, 4, 5, 0, {{5, {{2, 3}}}}}});
+        Pic painted;
+        ASSERT_EQ(API::LoadFromMemory(&painted.p, blob.data(), blob.size()), KZ_OK);
+        ASSERT_EQ(+painted.p.uiHeight, h);
+
+        Pic np(false);
+        API::Reinit(&np.p, 3, 3);
+        EXPECT_EQ(API::ConvertRLEToNonPaintedRLE(&np.p, &painted.p), KZ_ERR_FAILED);
+        EXPECT_EQ(+np.p.uiHeight, 3u);
+        EXPECT_TRUE(np.p.pRowIndex != nullptr);
+
+        EXPECT_EQ(API::ConvertRLEToNonPaintedRLE(&painted.p), KZ_ERR_FAILED);
+        EXPECT_TRUE(painted.p.bPainted);
+        EXPECT_EQ(+painted.p.uiObjectCount, 1u);
+
+        // A non-painted picture cannot take such a height: Reinit leaves it empty.
+        Pic direct(false);
+        API::Reinit(&direct.p, 4, h);
+        EXPECT_EQ(+direct.p.uiHeight, 0u);
+        EXPECT_TRUE(direct.p.pRowIndex == nullptr);
+    }
+
+    // One object whose box reaches far down asks for a picture of that height.
+    Pic far;
+    MakePainted(&far.p, 8, 8, {{1, 0, 0, 1, 0, 0, {{0, {{0, 2}}}}}});
+    ASSERT_EQ(+far.p.uiObjectCount, 1u);
+    far.p.pObjects->iBottom = 0x7FFFFFFE;
+    Pic objPic(false);
+    EXPECT_EQ(API::ConvertRLEObjectToNonPaintedRLE(&objPic.p, +far.p.pObjects), KZ_ERR_FAILED);
+
+    // Up to the bound the conversion works.
+    auto ok = Blob(3, 8, 4096, {{1, 2, 5, 4, 5, 0, {{5, {{2, 3}}}}}});
+    Pic tall;
+    ASSERT_EQ(API::LoadFromMemory(&tall.p, ok.data(), ok.size()), KZ_OK);
+    ASSERT_EQ(API::ConvertRLEToNonPaintedRLE(&tall.p), KZ_OK);
+    EXPECT_EQ(RunsOf(tall.p), (std::vector<RunT>{{5, 2, 3}}));
+}

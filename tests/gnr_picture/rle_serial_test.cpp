@@ -261,12 +261,21 @@ TEST(RleSerial, ObjectCountAndStateRewriting)
     Set(header, 12, 5);
     auto v4 = header;
     Set(v4, 0, 4);
+    // Counts that do not fit an int cannot be real (each record takes 36 of at most
+    // 2^32 bytes) and must not come back as negative numbers.
+    auto largest = header, above = header, all = header;
+    Set(largest, 12, 0x7FFFFFFFu);
+    Set(above, 12, 0x80000000u);
+    Set(all, 12, 0xFFFFFFFFu);
     const CountCase counts[] = {
         {{3, 0, 0}, KZ_ERR_FAILED},
         {std::vector<uint8_t>(header.begin(), header.begin() + 20), -1},
         {v4, -1},
         {header, 5},
         {TwoObjects(), 2},
+        {largest, 0x7FFFFFFF},
+        {above, KZ_ERR_FAILED},
+        {all, KZ_ERR_FAILED},
     };
     for (const auto& c : counts) {
         auto b = c.blob;

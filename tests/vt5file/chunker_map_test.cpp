@@ -4,6 +4,8 @@
 // and copies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -209,5 +211,74 @@ TEST(ChunkerMap, RandomOperationsMatchAnOrderedMap)
         expectSame(m, model);
         m.clear();
         expectSame(m, {});
+    }
+}
+
+// Maps of some 70 KB and of over 1 MB are walked by several chains at once
+// (the larger on several threads); whatever the data holds, the result must
+// be that of one walk from the start: "!" bytes inside the numbers (a chain
+// started there is misplaced), long names, names holding a zero byte, names
+// out of order and repeated, the signature in the middle, a cut last entry.
+TEST(ChunkerMap, LargeMapsParseAsOneWalkWouldOnThreads)
+{
+    enum Shape { Descending, Shuffled, BangNumbers, BangShortNames, LongNames, ZeroBytes, SignatureInside, CutAtEnd };
+    for (const size_t count : {2500u, 60000u}) {
+        for (const Shape shape :
+             {Descending, Shuffled, BangNumbers, BangShortNames, LongNames, ZeroBytes, SignatureInside, CutAtEnd}) {
+            std::mt19937 rng(unsigned(count) + shape);
+            std::vector<std::pair<std::string, std::pair<uint64_t, uint64_t>>> listed;
+            for (size_t i = 0; i < count; ++i) {
+                char buf[32];
+                std::snprintf(buf, sizeof buf, "ImageDataSeq|%08zu!", count - i);
+                std::string name = buf;
+                if (shape == LongNames && i % 97 == 5)
+                    name = std::string(40 + i % 200, 'L') + std::to_string(i) + "!";
+                if (shape == ZeroBytes && i % 101 == 7)
+                    name = std::string("Zero\0Byte", 9) + std::to_string(i) + "!";
+                uint64_t off = rng(), size = rng();
+                if (shape == BangShortNames) {
+                    // Three characters, descending: a hop of 17 bytes from a
+                    // "!" in the numbers lands in the numbers again.
+                    static const char digits[] =
+                        "zyxwvutsrqponmlkjihgfedcbaZYXWVUTSRQPONMLKJIHGFEDCBA9876543210";
+                    name = {digits[i / 3844 % 62], digits[i / 62 % 62], digits[i % 62], '!'};
+                }
+                if (shape == BangNumbers || shape == BangShortNames) {
+                    off = 0x2121212121212121ull;
+                    size = i % 3 ? 0x0021002100210021ull : 0x2100000000000021ull;
+                }
+                listed.push_back({name, {off, size}});
+            }
+            if (shape == Shuffled) {
+                std::shuffle(listed.begin(), listed.end(), rng);
+                for (size_t i = 0; i < count / 10; ++i) // repeats: the first listed wins
+                    listed.insert(listed.begin() + rng() % listed.size(), {listed[rng() % listed.size()].first, {1, 1}});
+            }
+            size_t signatureAt = listed.size();
+            if (shape == SignatureInside)
+                signatureAt = listed.size() * 2 / 3;
+            Model model;
+            for (size_t i = 0; i < signatureAt; ++i)
+                if (listed[i].first.find('\0') == std::string::npos)
+                    model.emplace(listed[i].first, listed[i].second); // keeps the first
+            Bytes d = mapData({listed.begin(), listed.begin() + signatureAt});
+            if (shape == SignatureInside) {
+                const Bytes rest = mapData({listed.begin() + signatureAt, listed.end()});
+                d.insert(d.end(), rest.begin(), rest.end());
+            }
+            if (shape == CutAtEnd) {
+                d = mapData(listed);
+                d.resize(d.size() - 40 - 5); // the signature and 5 bytes of the last entry
+            }
+            CKzFileChunkerMap m;
+            m.set("before!", {1, 2});
+            if (shape == CutAtEnd) {
+                EXPECT_EQ(m.parse(copyOf(d), d.size()), KZ_ERR_FAILED) << count;
+                expectSame(m, {{"before!", {1, 2}}});
+                continue;
+            }
+            ASSERT_EQ(m.parse(copyOf(d), d.size()), 0) << count << " shape " << shape;
+            expectSame(m, model);
+        }
     }
 }
