@@ -305,7 +305,7 @@ kz_result SKzQorFileHandle::FileSetAttributes(int handle, _QORATTRIBUTES* attrib
             return KZ_ERR_INVALID_ARG;
         SKzImageAttributes a;
         std::memset(&a, 0, sizeof(a));
-        ConvertSetAttributes(a, *attributes);
+        ::ConvertSetAttributes(a, *attributes);
         // Frames already stored stay counted.
         if (a.uiSequenceCount < rec->m_uiFrameCount)
             a.uiSequenceCount = rec->m_uiFrameCount;
