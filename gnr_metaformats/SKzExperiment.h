@@ -18,6 +18,7 @@
 #include "gnr_metaformats/SKzParallelExperiment.h"
 #include "gnr_metaformats/SKzRecordedData.h"
 
+class CKzVariant;
 class CKzLiteVariantW;
 class CKzLiteVariantR;
 struct SKzPicturePlanes;
@@ -58,6 +59,11 @@ struct KZ_EXPORT SKzExperiment {
         static bool IsEqual(const SKzExpAutoFocus& a, const SKzExpAutoFocus& b);
         static int SaveToLiteVariant(CKzLiteVariantW& writer, const SKzExpAutoFocus& af);
         static int LoadFromLiteVariant(SKzExpAutoFocus& af, CKzLiteVariantR& reader);
+        // Node of run type "RKzExperiment.RKzExpAutoFocus": 0, or the code of
+        // giving the node its run type (nothing written then).
+        static int SaveToVariant(CKzVariant& node, const SKzExpAutoFocus& af);
+        // 0; -4, the record untouched, for a node of another run type.
+        static int LoadFromVariant(SKzExpAutoFocus& af, const CKzVariant& node);
     };
 
     // Time loop; also the record of one period of a non-equidistant time loop.
@@ -301,4 +307,21 @@ struct KZ_EXPORT SKzExperiment {
     static int ReadFromLiteVariant(SKzExperiment& level, CKzLiteVariantR& reader);
     // The same from the level "SKzExperiment"; -9 when there is none.
     static int LoadFromLiteVariant(SKzExperiment& level, CKzLiteVariantR& reader);
+
+    // ---- variant form (run type "RKzExperiment"; XML in version-2 files) -------------------
+    // Run types no host registered are written member by member in the order
+    // assigned and read back the same way.
+    // One level without repeat count and children. 0; the code of a failing
+    // side record or autofocus record.
+    static int SaveToVariantOld(CKzVariant& node, const SKzExperiment& level);
+    // The level, its repeat count and its subtree. The first non-zero code;
+    // -9 for a tree deeper than the library walks.
+    static int SaveToVariant(CKzVariant& node, const SKzExperiment& level);
+    // Reads one level into a fresh level. 0; -4, the level untouched, for a
+    // node of another run type; the code of a failing "sAutoFocusBeforeLoop"
+    // or "sParallelExperiment".
+    static int LoadFromVariantOld(SKzExperiment& level, const CKzVariant& node);
+    // The level, its repeat count and its subtree; children that fail to
+    // load are left out. The code of LoadFromVariantOld.
+    static int LoadFromVariant(SKzExperiment& level, const CKzVariant& node);
 };

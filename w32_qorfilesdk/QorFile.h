@@ -440,6 +440,36 @@ QOR_API uint64_t Qor_InitPicture(QORPICTURE* picture, uint32_t width, uint32_t h
 
 /* ---- Custom data and binary layers ---- */
 
+/* Sets one custom-data tag (created or replaced). On a read handle the
+ * tags set are written back into the file when the handle is closed; on a
+ * write handle every tag is written at the close. A name must be neither
+ * empty nor contain "!". 0; QOR_ERR_NOT_FOUND for an unknown handle;
+ * QOR_ERR_INVALID_ARG for a negative size, null data with a size, or a name
+ * that cannot be stored. */
+QOR_API QORRESULT Qor_FileSetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, const void* data, int size);
+
+/* The tags of a read handle, in ascending order of their names. An entry
+ * whose pData is not null receives at most uiSize bytes of the tag; then
+ * uiSize receives the tag's full size. Call with null pointers first to
+ * learn names and sizes. 0; QOR_ERR_FAILED with more than
+ * QOR_MAX_CUSTOMDATA tags (nothing written); QOR_ERR_NOT_FOUND unless a
+ * read handle. */
+QOR_API QORRESULT Qor_FileGetCustomData(QORFILEHANDLE handle, QORFILECUSTOMDATASET* set);
+
+/* The binary-layer descriptors of a read handle; uiCount is set to 0 first.
+ * 0 (also with no descriptors); QOR_ERR_FAILED with more than
+ * QOR_MAX_BINARIES descriptors; QOR_ERR_NOT_FOUND unless a read handle. */
+QOR_API QORRESULT Qor_FileGetBinaryDescriptors(QORFILEHANDLE handle, QORBINARIES* binaries);
+
+/* Layer `layer` of frame `frame` painted into a one-component picture that
+ * already has its samples (Qor_InitPicture): 0 where no object lies, each
+ * object's number 1, 2, ... elsewhere. 0; the read's error when the frame
+ * has no such layer (QOR_ERR_NOT_FOUND); QOR_ERR_FAILED for a layer index
+ * that names no descriptor, a null picture, one without samples, of more
+ * than one component or smaller than the layer; QOR_ERR_NOT_FOUND unless a
+ * read handle. */
+QOR_API QORRESULT Qor_FileGetBinary(QORFILEHANDLE handle, uint32_t frame, int layer, QORPICTURE* picture);
+
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -464,6 +494,17 @@ QOR_API QORRESULT Qor_FileModifyAttributes(QORFILEHANDLE handle, uint32_t width,
  * whole; otherwise the plane counts must agree (QOR_ERR_FAILED).
  * QOR_ERR_NOT_FOUND unless a write handle. */
 QOR_API QORRESULT FileSetMetadataDesc(QORFILEHANDLE handle, const QORMETADATA_DESC* description);
+
+/* The tag-name list stored in the file of a read handle (each name as
+ * 32-bit characters and a 0, then one more 0), copied into buffer when it
+ * is not null. Its size in bytes; 0 when the file has none;
+ * QOR_ERR_NOT_FOUND unless a read handle. */
+QOR_API int Qor_FileGetCustomData(QORFILEHANDLE handle, void* buffer);
+
+/* The bytes of one tag of a read handle, copied into buffer when it is not
+ * null (call with null first to learn the size). The tag's size; 0 for an
+ * unknown tag or unless a read handle. */
+QOR_API unsigned int Qor_FileGetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, void* buffer);
 
 
 #endif /* __cplusplus */

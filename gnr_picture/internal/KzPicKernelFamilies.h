@@ -19,6 +19,8 @@
 #define KZ_PIC_HAVE_QUICK_STRETCH_KERNELS 1
 // Resampling: filtered passes, box reduction, filtered display.
 #define KZ_PIC_HAVE_STRETCH_KERNELS 0
+// Float resampling: separable filtered passes and filtered display.
+#define KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS 0
 
 // The same as constants, for tests and code that branches at compile time.
 inline constexpr bool kKzPicHaveDepth = KZ_PIC_HAVE_DEPTH_KERNELS;
@@ -29,3 +31,4 @@ inline constexpr bool kKzPicHaveCompose = KZ_PIC_HAVE_COMPOSE_KERNELS;
 inline constexpr bool kKzPicHaveSpectral = KZ_PIC_HAVE_SPECTRAL_KERNELS;
 inline constexpr bool kKzPicHaveQuickStretch = KZ_PIC_HAVE_QUICK_STRETCH_KERNELS;
 inline constexpr bool kKzPicHaveStretch = KZ_PIC_HAVE_STRETCH_KERNELS;
+inline constexpr bool kKzPicHaveFloatStretch = KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS;
