@@ -509,12 +509,6 @@ QOR_API QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHAN
  * one. QOR_ERR_FAILED for a picture that does not fit the file. */
 QOR_API QORRESULT Qor_FileAppendImageData(QORFILEHANDLE handle, const QORPICTURE* picture, const QORPICTURE* layers);
 
-/* Sets the picture's geometry (rows aligned to 4 bytes) and allocates its
- * zero-filled samples. Returns the bytes allocated, 0 (with a null data
- * pointer) when the size overflows or cannot be allocated. A buffer the
- * record held before is not released. */
-QOR_API uint64_t Qor_InitPicture(QORPICTURE* picture, uint32_t width, uint32_t height, uint32_t bits,
-                                 uint32_t components);
 
 
 /* ---- Custom data and binary layers ---- */

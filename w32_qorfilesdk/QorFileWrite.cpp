@@ -8,7 +8,6 @@
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/SKzPictureMetadata.h"
 #include "gnr_picture/CKzPicBufAPI.h"
-#include "gnr_system/CKzAlloc.h"
 #include "gnr_system/ImageFormatManager.h"
 #include "w32_qorfilesdk/QorFile.h"
 #include "w32_qorfilesdk/CKzBinaryMetadata.h"
@@ -17,9 +16,6 @@
 #include "w32_qorfilesdk/internal/QorFileWriteTarget.h"
 
 namespace {
-
-// Largest picture block the interface hands out (1 TiB).
-constexpr u64 kMaxPictureBlock = u64(1) << 40;
 
 // Bytes of one stored sample: the writer keeps whole bytes per sample.
 u32 StoredSampleBytes(u32 bits) { return (bits + 7) / 8; }
@@ -408,23 +404,4 @@ QORRESULT Qor_FileAppendImageData(QORFILEHANDLE handle, const QORPICTURE* pictur
     } catch (...) {
         return KZ_ERR_OUT_OF_MEMORY;
     }
-}
-
-uint64_t Qor_InitPicture(QORPICTURE* picture, uint32_t width, uint32_t height, uint32_t bits, uint32_t components)
-{
-    if (!picture)
-        return 0;
-    picture->uiWidth = width;
-    picture->uiHeight = height;
-    picture->uiBpc = bits;
-    picture->uiComp = components;
-    picture->uiWidthBytes = CKzPicBufAPI::CalcWidthBytes(width, bits, components, 4);
-    picture->uiSize = (u64)picture->uiWidthBytes * height;
-    picture->pData = nullptr;
-    // The block is a whole number of 16-byte units.
-    const u64 block = (picture->uiSize + 15) / 16 * 16;
-    if (block == 0 || block > kMaxPictureBlock)
-        return 0;
-    picture->pData = CKzAlloc::Alloc(1, (size_t)block);
-    return picture->pData ? block : 0;
 }
