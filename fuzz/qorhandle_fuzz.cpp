@@ -71,8 +71,9 @@ void readFrames(SKzQorFileHandle& rec)
 void readTags(int h, SKzQorFileHandle& rec)
 {
     QORFILECUSTOMDATASET set{};
+    std::vector<std::vector<u8>> buffers;
     if (Qor_FileGetCustomData(h, &set) == 0) {
-        std::vector<std::vector<u8>> buffers(set.uiCount);
+        buffers.resize(set.uiCount);
         for (u32 i = 0; i < set.uiCount; ++i) {
             // Half the buffers are one byte short: the copy is bounded by uiSize.
             const u32 n = set.sData[i].uiSize ? set.sData[i].uiSize - (i & 1) : 0;
@@ -149,7 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         readLayers(h, *rec);
         SKzExperimentRecord events;
         rec->m_pInputFile->GetImageEvents(events, nullptr);
-        SKzExperimentEvent e;
+        // A plain record: zeroed before it receives a copy.
+        SKzExperimentEvent e{};
         SKzExperimentRecord::GetEvent(events, 0, &e);
         SKzExperimentEvent::Free(e);
         if (size % 3 == 0)
