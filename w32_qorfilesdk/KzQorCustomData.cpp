@@ -3,7 +3,9 @@
 // instruments.
 #include "w32_qorfilesdk/KzQorCustomData.h"
 
+#include <climits>
 #include <cstring>
+#include <string>
 #include <new>
 
 #include "gnr_system/CKzAlloc.h"
@@ -12,6 +14,7 @@
 #include "vt5file/CKzFileChunkerInternal.h"
 #include "vt5file/IKzImageFile.h"
 #include "vt5file/KzVT5Names.h"
+#include "w32_qorfilesdk/QorFile.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
 
 namespace {
@@ -204,6 +207,153 @@ kz_result SKzQorFileHandle::FileSetCustomDataTag(int handle, const wchar_t* name
         return KZ_OK;
     } catch (const std::bad_alloc&) {
         return KZ_ERR_OUT_OF_MEMORY;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tags through the C records
+
+namespace {
+
+// A name of a record entry: up to its terminator or the field's end.
+CKzStringW EntryName(const QORFILECUSTOMDATA& e)
+{
+    size_t n = 0;
+    while (n < QOR_CUSTOMDATA_TAG_LENGTH && e.wsTag[n])
+        ++n;
+    std::wstring name(e.wsTag, n);
+    return CKzStringW(name.c_str());
+}
+
+// The name into the entry's field: at most the field's length, terminated
+// only when shorter.
+void PutEntryName(QORFILECUSTOMDATA& e, const CKzStringW& name)
+{
+    const wchar_t* p = name.GetString();
+    size_t i = 0;
+    for (; i < QOR_CUSTOMDATA_TAG_LENGTH && p[i]; ++i)
+        e.wsTag[i] = p[i];
+    if (i < QOR_CUSTOMDATA_TAG_LENGTH)
+        e.wsTag[i] = 0;
+}
+
+// At most the entry's byte count of the tag into the entry's memory.
+void PutEntryBytes(QORFILECUSTOMDATA& e, const CKzByteArray& bytes)
+{
+    if (!e.pData)
+        return;
+    const u64 n = bytes.GetSize() < e.uiSize ? bytes.GetSize() : e.uiSize;
+    if (n)
+        std::memcpy(e.pData, bytes.GetData(), (size_t)n);
+}
+
+}  // namespace
+
+kz_result SKzQorFileHandle::GetCustomData(_QORFILECUSTOMDATASET* record)
+{
+    if (!record)
+        return KZ_ERR_INVALID_ARG;
+    if (m_aCustomDataMap.size() > QOR_MAX_CUSTOMDATA)
+        return KZ_ERR_TOO_MANY;
+    record->uiCount = (uint32_t)m_aCustomDataMap.size();
+    u32 i = 0;
+    for (const auto& e : m_aCustomDataMap) {
+        QORFILECUSTOMDATA& entry = record->sData[i++];
+        PutEntryName(entry, e.first);
+        PutEntryBytes(entry, e.second);
+        entry.uiSize = (uint32_t)e.second.GetSize();
+    }
+    return KZ_OK;
+}
+
+kz_result SKzQorFileHandle::FileSetCustomData(int handle, const _QORFILECUSTOMDATASET* record)
+{
+    SKzQorFileHandle* rec = nullptr;
+    if (!GetOutputFile(handle, &rec) || !rec)
+        return KZ_ERR_NOT_FOUND;
+    if (!record)
+        return KZ_ERR_INVALID_ARG;
+    if (record->uiCount > QOR_MAX_CUSTOMDATA)
+        return KZ_ERR_FAILED;
+    try {
+        // Everything is checked and copied before the map changes.
+        std::vector<std::pair<CKzStringW, CKzByteArray>> set;
+        set.reserve(record->uiCount);
+        for (u32 i = 0; i < record->uiCount; ++i) {
+            const QORFILECUSTOMDATA& e = record->sData[i];
+            CKzStringW name = EntryName(e);
+            if (!IsStorableTagName(name.GetString()) || (!e.pData && e.uiSize))
+                return KZ_ERR_INVALID_ARG;
+            set.emplace_back(name, CKzByteArray(1024));
+            if (e.uiSize && set.back().second.SetData(e.pData, e.uiSize, CKzByteArray::eModeOpReplace,
+                                                      CKzByteArray::eModeAllocExact) != KZ_OK)
+                return KZ_ERR_OUT_OF_MEMORY;
+        }
+        for (auto& e : set)
+            rec->m_aCustomDataMap[e.first].SwapData(e.second);
+        return KZ_OK;
+    } catch (const std::bad_alloc&) {
+        return KZ_ERR_OUT_OF_MEMORY;
+    }
+}
+
+QORRESULT Qor_FileSetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, const void* data, int size)
+{
+    if (!SKzQorFileHandle::GetHandle(handle))
+        return KZ_ERR_NOT_FOUND;
+    if (size < 0 || (!data && size))
+        return KZ_ERR_INVALID_ARG;
+    return SKzQorFileHandle::FileSetCustomDataTag(handle, name, data, (u32)size);
+}
+
+QORRESULT Qor_FileGetCustomData(QORFILEHANDLE handle, QORFILECUSTOMDATASET* set)
+{
+    SKzQorFileHandle* rec = nullptr;
+    if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
+        return KZ_ERR_NOT_FOUND;
+    if (!set)
+        return KZ_ERR_INVALID_ARG;
+    if (rec->m_aCustomDataMap.size() > QOR_MAX_CUSTOMDATA)
+        return KZ_ERR_FAILED;
+    u32 i = 0;
+    for (const auto& e : rec->m_aCustomDataMap) {
+        QORFILECUSTOMDATA& entry = set->sData[i++];
+        PutEntryBytes(entry, e.second);
+        entry.uiSize = (uint32_t)e.second.GetSize();
+        PutEntryName(entry, e.first);
+    }
+    set->uiCount = i;
+    return KZ_OK;
+}
+
+int Qor_FileGetCustomData(QORFILEHANDLE handle, void* buffer)
+{
+    IKzInputImageFile* reader = SKzQorFileHandle::GetInputFile(handle, nullptr);
+    if (!reader)
+        return KZ_ERR_NOT_FOUND;
+    try {
+        CKzByteArray list(1024);
+        if (reader->GetCustomData(kNameList, list) != KZ_OK)
+            return 0;
+        if ((u64)list.GetSize() > (u64)INT_MAX)
+            return KZ_ERR_FAILED;
+        if (buffer && list.GetSize())
+            std::memcpy(buffer, list.GetData(), list.GetSize());
+        return (int)list.GetSize();
+    } catch (const std::bad_alloc&) {
+        return KZ_ERR_OUT_OF_MEMORY;
+    }
+}
+
+unsigned int Qor_FileGetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, void* buffer)
+{
+    SKzQorFileHandle* rec = nullptr;
+    if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
+        return 0;
+    try {
+        return rec->GetCustomDataTag(name, buffer);
+    } catch (const std::bad_alloc&) {
+        return 0;
     }
 }
 

@@ -21,6 +21,7 @@
 #include "gnr_system/CKzLiteVariant.h"
 #include "gnr_system/CKzVariant.h"
 #include "vt5file/CKzFileChunker.h"
+#include "gnr_system/ImageFormatManager.h"
 #include "vt5file/CKzImageFormatVT5.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
 
@@ -254,5 +255,55 @@ struct HandleGuard {
         return x;
     }
 };
+
+}  // namespace ht
+
+namespace ht {
+
+// A write handle on a new file (no description yet), as the writing
+// interface makes one.
+inline int OpenWriteHandle(const std::string& path)
+{
+    std::remove(path.c_str());
+    IKzImageFormatManager* registry = SKzQorFileHandle::InitFormatManager();
+    if (!registry)
+        return 0;
+    IKzImageFormat* format = nullptr;
+    if (registry->GetImageFormatByFilename(CKzStringW(W(path).c_str()), format) != KZ_OK || !format)
+        return 0;
+    SKzQorFileHandle rec;
+    const int r = format->CreateOutputImageFile(CKzStringW(W(path).c_str()), rec.m_pOutputFile);
+    format->Release();
+    if (r != KZ_OK)
+        return 0;
+    const int h = SKzQorFileHandle::Append(std::move(rec));
+    if (!h)
+        rec.Discard();
+    return h;
+}
+
+// Writes frames of the given geometry on a write handle (the first frame
+// also stores the attributes).
+inline void WriteFrames(int handle, u32 width, u32 height, u32 frames)
+{
+    SKzQorFileHandle* rec = nullptr;
+    IKzOutputImageFile* w = SKzQorFileHandle::GetOutputFile(handle, &rec);
+    ASSERT_NE(w, nullptr);
+    SKzImageAttributes a;
+    std::memset(&a, 0, sizeof(a));
+    a.uiWidth = width;
+    a.uiHeight = height;
+    a.uiComp = 1;
+    a.uiBpcInMemory = 8;
+    a.uiBpcSignificant = 8;
+    a.ePixelType = 1;
+    a.eCompression = 2;
+    a.uiSequenceCount = frames;
+    ASSERT_EQ(w->SetImageAttributes(a), KZ_OK);
+    rec->m_Attributes = a;
+    Bytes frame((size_t)width * height + 64, 7);
+    for (u32 f = 0; f < frames; ++f)
+        ASSERT_EQ(w->FlushData(f, frame.data(), nullptr, nullptr), KZ_OK);
+}
 
 }  // namespace ht
