@@ -288,9 +288,11 @@ KZ_EXPORT bool TestSegment(SKzSegment* run, unsigned row, unsigned left, unsigne
                            bool mark);
 KZ_EXPORT bool TestSegmentNeighbour(SKzSegment* a, SKzSegment* b, unsigned row, unsigned left, unsigned char* map,
                                     unsigned mapWidth);
-// The stack holds one-run row records (y, 1, x, length) with room for every run of comp.
+// The stack holds one-run row records, 16 bytes each (a row header y, 1, then its
+// run x, length), with room for every run of comp; *n counts the records on it.
+// `run` is such a record (its run follows the header).
 KZ_EXPORT unsigned GetBoundarySegment(SKzRLEObject* comp, SKzRowSegment* stack, unsigned* n, unsigned char* map,
                                       unsigned mapWidth);
-KZ_EXPORT void FindUnseenSegmentNeighbours(SKzRowSegment run, SKzRowSegment* stack, unsigned* n, SKzRLEObject* comp,
-                                           unsigned char* map, unsigned mapWidth);
+KZ_EXPORT void FindUnseenSegmentNeighbours(const SKzRowSegment* run, SKzRowSegment* stack, unsigned* n,
+                                           SKzRLEObject* comp, unsigned char* map, unsigned mapWidth);
 KZ_EXPORT SKzRLEObject* MakeObjectFromSegments(SKzRLEObject* comp, unsigned char* map, unsigned mapWidth);

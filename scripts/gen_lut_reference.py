@@ -100,6 +100,8 @@ def main():
         f.write("};\n")
         write_tones(f)
         write_exposure(f)
+        write_equaliser(f)
+    write_params()
 
 
 
@@ -281,6 +283,196 @@ def write_exposure(f):
             words = [x * (1 << bits) // 256 for x in (b, g, r)] + [flag]
             f.write("    {%d, 0x%08xu, {%s}},\n" % (bits, c, ", ".join(str(w) for w in words)))
     f.write("};\n")
+
+
+def equalise(n, counts, table):
+    """Histogram equalisation: entry v gets floor(n * S(v) / total) with S(v)
+    the counts below v, until that would reach n; the last entry is n - 1.
+    Without counts the table is the identity."""
+    total = sum(counts.values())
+    if total == 0:
+        return list(range(n))
+    out = list(table)
+    out[0] = 0
+    below = 0
+    for v in range(1, n):
+        below += counts.get(v - 1, 0)
+        value = n * below // total
+        if value >= n:
+            break
+        out[v] = value
+    out[n - 1] = n - 1
+    return out
+
+
+def eq_prefill(v, mask):
+    return (v * 37 + 11) & mask
+
+
+def write_equaliser(f):
+    """Equalisation tables of flat LUTs pre-filled with (v * 37 + 11) & mask,
+    from sparse histograms (bin, count) of 4- and 8-byte counters."""
+    rnd = random.Random(6102)
+    cases = []
+    for bits in (8, 12, 16):
+        n = 1 << bits
+        for size in (4, 8):
+            for occupied in (1, 2, 7, 40, 300):
+                top = (1 << 31) // max(occupied, 1) if size == 4 else 1 << 44
+                bins = sorted(rnd.sample(range(n), min(occupied, n)))
+                counts = {b: rnd.randrange(1, top) for b in bins}
+                cases.append((bits, size, counts))
+            cases.append((bits, size, {}))
+            cases.append((bits, size, {n - 1: 5}))
+            cases.append((bits, size, {0: 3, n - 1: 3}))
+    f.write("\nstruct RefEqualiser {\n    int bits, counterSize;\n    unsigned first, count;  // into kRefEqBins\n"
+            "    unsigned long long hash;  // FNV-1a over every entry\n    unsigned mid, last;\n};\n")
+    flat = []
+    rows = []
+    for bits, size, counts in cases:
+        n = 1 << bits
+        mask = 0xFFFF if bits > 8 else 0xFF
+        t = equalise(n, counts, [eq_prefill(v, mask) for v in range(n)])
+        rows.append((bits, size, len(flat) // 2, len(counts), fnv(t), t[n // 2], t[-1]))
+        for b in sorted(counts):
+            flat += [b, counts[b]]
+    f.write("static const unsigned long long kRefEqBins[] = {\n")
+    for i in range(0, len(flat), 8):
+        f.write("    " + ", ".join("%dull" % x for x in flat[i:i + 8]) + ",\n")
+    f.write("};\n")
+    f.write("static const RefEqualiser kRefEqualiser[] = {\n")
+    for r in rows:
+        f.write("    {%d, %d, %du, %du, 0x%xull, %du, %du},\n" % r)
+    f.write("};\n")
+
+
+# ---------------------------------------------------------------------------
+# LUT parameters: effective ranges of a component, colour node segments and
+# the linear spread of node offsets. Doubles follow the formulas' order of
+# operations.
+
+PARAM_OUT = os.path.join(os.path.dirname(__file__), "..", "tests", "gnr_picture", "lut_param_reference.inc")
+F = 1.5259021896696422e-05  # 1 / 65535 as the library writes it
+
+
+def clamp01(x):
+    return 0.0 if x < 0.0 else 1.0 if x > 1.0 else x
+
+
+def eff_min(c, lo, hi):
+    return clamp01((c * F * (float(hi) - float(lo)) + lo) * F)
+
+
+def eff_max(c, hi_c, lo, hi):
+    return clamp01((float(hi) - (65535.0 - hi_c) * (float(hi) - float(lo)) * F) * F)
+
+
+def rnd_half(x):
+    return max(0, min(trunc32(x + 0.5), 0xFFFFFFFF))
+
+
+def range_cases():
+    rnd = random.Random(6105)
+    cases = [(16384, 49151, 0, 65535, 32768, 65535, 0, 65535, 8),
+             (0, 65535, 0, 65535, 0, 65535, 0, 65535, 12),
+             (1000, 200, 500, 60000, 300, 60000, 65535, 0, 16)]
+    for _ in range(120):
+        g = [rnd.randrange(0, 65536) for _ in range(4)]
+        c = [rnd.randrange(0, 65536) for _ in range(4)]
+        cases.append(tuple(g + c + [rnd.choice([8, 10, 12, 14, 16])]))
+    return cases
+
+
+def segments(n, g):
+    """(node, weight) of every channel when g colour nodes are spread over n
+    channels; the segment of nodes k, k + 1 ends at trunc(p_(k+1))."""
+    out = []
+    if g == 1:
+        return [(0, 0)] * n
+    step = float(n - 1) / float(g - 1)
+    nxt = 0
+    for k in range(g - 1):
+        pk, pk1 = step * k, step * (k + 1)
+        end = min(int(pk1), n - 1)
+        while nxt <= end:
+            d = pk1 - pk
+            w = 0 if d <= 0 else max(0, min(int((float(nxt) - pk) * 70000 / d), 65536))
+            out.append((k, w))
+            nxt += 1
+    assert len(out) == n, (n, g)
+    return out
+
+
+def interpolate(nodes, n):
+    g = len(nodes)
+    if g == 1:
+        return [nodes[0]] * n
+    pos = [k * (n - 1) // (g - 1) for k in range(g)]
+    out = [None] * n
+    out[0] = nodes[0]
+    for s in range(g - 1):
+        for j in range(pos[s], pos[s + 1]):
+            out[j] = (1.0 / float(pos[s + 1] - pos[s])) * (nodes[s + 1] - nodes[s]) * float(j - pos[s]) + nodes[s]
+    out[pos[-1]] = nodes[-1]
+    return out
+
+
+def write_params():
+    rnd = random.Random(6106)
+    with open(PARAM_OUT, "w") as f:
+        f.write("// Generated by scripts/gen_lut_reference.py; do not edit.\n")
+        f.write("struct RefRange {\n    unsigned gMinSrc, gMaxSrc, gMinDst, gMaxDst;\n"
+                "    unsigned cMinSrc, cMaxSrc, cMinDst, cMaxDst, bits;\n"
+                "    double minSrcDbl, maxSrcDbl, minDstDbl, maxDstDbl;\n"
+                "    unsigned minSrc, maxSrc, minDst, maxDst;\n};\n")
+        f.write("static const RefRange kRefRanges[] = {\n")
+        for gl, gh, dl, dh, cl, ch, cdl, cdh, bits in range_cases():
+            full = float((1 << bits) - 1)
+            v = [eff_min(cl, gl, gh), eff_max(cl, ch, gl, gh), eff_min(cdl, dl, dh), eff_max(cdl, cdh, dl, dh)]
+            r = [rnd_half(x * full) for x in v]
+            f.write("    {%d, %d, %d, %d, %d, %d, %d, %d, %d, %s, %s, %s, %s, %du, %du, %du, %du},\n"
+                    % ((gl, gh, dl, dh, cl, ch, cdl, cdh, bits) + tuple(float.hex(x) for x in v) + tuple(r)))
+        f.write("};\n\n")
+
+        # Colour node segments: a few fixed shapes and random ones.
+        shapes = [(5, 3), (11, 3), (6, 2), (1, 3), (2, 5), (7, 7), (192, 4), (100, 9), (3, 1)]
+        shapes += [(rnd.randrange(1, 193), rnd.randrange(1, 12)) for _ in range(25)]
+        f.write("struct RefSegments {\n    unsigned n, g;\n    unsigned colours[12];\n"
+                "    unsigned first;  // into kRefSegmentNodes / kRefSegmentWeights\n};\n")
+        nodes, weights, rows = [], [], []
+        for n, g in shapes:
+            cols = [rnd.randrange(0, 1 << 24) | (rnd.choice([0, 0, 0xFF]) << 24) for _ in range(g)]
+            rows.append((n, g, cols + [0] * (12 - g), len(nodes)))
+            for k, w in segments(n, g):
+                nodes.append(k)
+                weights.append(w)
+        f.write("static const unsigned char kRefSegmentNodes[] = {\n")
+        for i in range(0, len(nodes), 32):
+            f.write("    " + ", ".join(str(x) for x in nodes[i:i + 32]) + ",\n")
+        f.write("};\nstatic const int kRefSegmentWeights[] = {\n")
+        for i in range(0, len(weights), 16):
+            f.write("    " + ", ".join(str(x) for x in weights[i:i + 16]) + ",\n")
+        f.write("};\nstatic const RefSegments kRefSegments[] = {\n")
+        for n, g, cols, first in rows:
+            f.write("    {%d, %d, {%s}, %d},\n" % (n, g, ", ".join("0x%08xu" % c for c in cols), first))
+        f.write("};\n\n")
+
+        # Node offsets spread linearly over the channels.
+        f.write("struct RefSpread {\n    unsigned n, g;\n    double nodes[8];\n"
+                "    unsigned first;  // into kRefSpreadValues\n};\n")
+        values, rows = [], []
+        for n, g in [(5, 2), (6, 3), (192, 8), (2, 5), (9, 4)] + [(rnd.randrange(2, 193), rnd.randrange(2, 9))
+                                                                  for _ in range(15)]:
+            nd = [rnd.choice([0.0, 100.0, rnd.uniform(-500, 500), rnd.uniform(0, 4)]) for _ in range(g)]
+            rows.append((n, g, nd + [0.0] * (8 - g), len(values)))
+            values += interpolate(nd, n)
+        f.write("static const double kRefSpreadValues[] = {\n")
+        for i in range(0, len(values), 4):
+            f.write("    " + ", ".join(float.hex(x) for x in values[i:i + 4]) + ",\n")
+        f.write("};\nstatic const RefSpread kRefSpread[] = {\n")
+        for n, g, nd, first in rows:
+            f.write("    {%d, %d, {%s}, %d},\n" % (n, g, ", ".join(float.hex(x) for x in nd), first))
+        f.write("};\n")
 
 
 if __name__ == "__main__":

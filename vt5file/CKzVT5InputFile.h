@@ -117,6 +117,7 @@ protected:
     IKzImageFormat* m_pFormat;
     CKzStringW m_wsPath;
     SKzExperiment* m_pExperiment;            // reader over a file being written only
+    SKzExperiment* m_pExperimentStored;      // its experiment as stored, repaired anew at each update
     SKzImageAttributes m_Layout;             // geometry of the frames
     bool m_bLayout;
     CKzByteArray m_Scratch;                  // compressed frame bytes, reused

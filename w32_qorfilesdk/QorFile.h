@@ -403,8 +403,87 @@ extern "C" {
 
 /* ---- Reading: open, attributes, frames, descriptions, events, close ---- */
 
+/* Opens a file for reading; the new handle, 0 on failure (no handle number
+ * is used up then). */
+QOR_API QORFILEHANDLE Qor_FileOpenForRead(const wchar_t* path);
+/* Closes a read or write handle; a write handle's file is completed here.
+ * -13 for an unknown handle. */
+QOR_API QORRESULT Qor_FileClose(QORFILEHANDLE handle);
+/* Geometry and storage of the file; a null record gives 0. */
+QOR_API QORRESULT Qor_FileGetAttributes(QORFILEHANDLE handle, QORATTRIBUTES* attributes);
+/* Frame-0 metadata; -13 when the file holds none. */
+QOR_API QORRESULT Qor_FileGetMetadata(QORFILEHANDLE handle, QORMETADATA_DESC* metadata);
+QOR_API QORRESULT Qor_FileGetTextinfo(QORFILEHANDLE handle, QORTEXTINFO* textinfo);
+/* Reads frame `frame` into the picture, whose width, height, components and
+ * bits must be the file's, with a row stride of at least one row and a size
+ * of at least stride x height (-9 otherwise). info[0] receives the frame's
+ * time in ms, info[1..3] its stage X, Y and Z, whatever the result. */
+QOR_API QORRESULT Qor_FileGetImageData(QORFILEHANDLE handle, uint32_t frame, QORPICTURE* picture, double info[4]);
+/* Reads a rectangle of a frame viewed at a virtual size: x, y, width and
+ * height in virtual pixels, into `buffer` rows of `rowBytes` bytes. */
+QOR_API QORRESULT Qor_FileGetImageRectData(QORFILEHANDLE handle, uint32_t frame, uint32_t virtualWidth,
+                                           uint32_t virtualHeight, uint32_t x, uint32_t y, uint32_t width,
+                                           uint32_t height, void* buffer, uint32_t rowBytes, int reserved,
+                                           double info[4]);
+/* The loops of the file's experiment (spectral loops left out). */
+QOR_API QORRESULT Qor_FileGetExperiment(QORFILEHANDLE handle, QOREXPERIMENT* experiment);
+/* Sets the picture's geometry (rows aligned to 4 bytes) and allocates its
+ * zero-filled samples; the byte count allocated, 0 (and a null data pointer)
+ * when the size overflows or cannot be allocated. */
+QOR_API uint64_t Qor_InitPicture(QORPICTURE* picture, uint32_t width, uint32_t height, uint32_t bits,
+                                 uint32_t components);
+/* Releases samples allocated by Qor_InitPicture. */
+QOR_API void Qor_DestroyPicture(QORPICTURE* picture);
+/* Frame index of loop coordinates indexed by loop type (QOR_LOOP_...). */
+QOR_API uint32_t Qor_GetSeqIndexFromCoords(const QOREXPERIMENT* experiment, const uint32_t* coordinates);
+/* Loop coordinates (8 entries, indexed by loop type) of a frame index. */
+QOR_API void Qor_GetCoordsFromSeqIndex(const QOREXPERIMENT* experiment, uint32_t index, uint32_t coordinates[8]);
+/* Name of a point of the XY-position loop, at most 255 characters and a
+ * terminator. */
+QOR_API QORRESULT Qor_GetMultipointName(QORFILEHANDLE handle, uint32_t point, wchar_t name[256]);
+/* Index of the Z stack's home position; -1 without one. */
+QOR_API int Qor_GetZStackHome(QORFILEHANDLE handle);
+QOR_API QORRESULT Qor_GetLargeImageDimensions(QORFILEHANDLE handle, int* fieldsX, int* fieldsY, double* overlap);
+/* Per-frame recorded data of a name; a negative frame reads frame 0; -13
+ * when the data hold no slot for the frame. */
+QOR_API QORRESULT Qor_GetRecordedDataInt(QORFILEHANDLE handle, const wchar_t* name, int frame, int* value);
+QOR_API QORRESULT Qor_GetRecordedDataDouble(QORFILEHANDLE handle, const wchar_t* name, int frame, double* value);
+QOR_API QORRESULT Qor_GetRecordedDataString(QORFILEHANDLE handle, const wchar_t* name, int frame,
+                                            wchar_t text[256]);
+/* The event with ID *eventID (a negative ID counts as 0); on success the ID
+ * is advanced, so repeated calls visit the events in turn. -13 when there is
+ * no such event. */
+QOR_API QORRESULT Qor_GetNextUserEvent(QORFILEHANDLE handle, int* eventID, QORUSEREVENT* event);
+/* The custom description form: item count, then each item's name,
+ * description (256 characters each), type, flags (bit 0 enabled, bit 1
+ * mandatory), number and text. A negative item gives -13. */
+QOR_API int Qor_GetCustomDataCount(QORFILEHANDLE handle);
+QOR_API QORRESULT Qor_GetCustomDataInfo(QORFILEHANDLE handle, int item, wchar_t name[256],
+                                        wchar_t description[256], int* type, uint32_t* flags);
+QOR_API QORRESULT Qor_GetCustomDataDouble(QORFILEHANDLE handle, int item, double* value);
+/* Copies at most *length characters (256 when length is null or *length is
+ * not positive) with a terminator in the last one; *length then receives the
+ * text's full length. */
+QOR_API QORRESULT Qor_GetCustomDataString(QORFILEHANDLE handle, int item, wchar_t* text, int* length);
+
 
 /* ---- Stage alignment and stage coordinates ---- */
+
+/* Point pairs measured on the stage; the transform fitted to them is applied
+ * to every stage coordinate of the handle. A count of 0 removes the
+ * alignment. -4 for a null array or a negative count, -9 for an unknown
+ * handle. */
+QOR_API QORRESULT Qor_SetStageAlignment(QORFILEHANDLE handle, int count, const double* srcX, const double* srcY,
+                                        const double* dstX, const double* dstY);
+/* Stage coordinates of pixel positions in frames; stageZ may be null. */
+QOR_API QORRESULT Qor_GetStageCoordinates(QORFILEHANDLE handle, uint32_t count, const int* frames,
+                                          const uint32_t* pixelX, const uint32_t* pixelY, double* stageX,
+                                          double* stageY, double* stageZ);
+/* The alignment points stored in the file's tag "AlignmentPoints_v1.0".
+ * With all five arrays given, at most *count entries are filled; *count
+ * then receives the number of points the tag holds. */
+QOR_API QORRESULT Qor_GetAlignmentPoints(QORFILEHANDLE handle, int* count, int* frame, int* x, int* y, double* dx,
+                                         double* dy);
 
 
 /* ---- Writing: new files, frames appended one by one ---- */

@@ -238,4 +238,38 @@ TEST(LutTone, Equalising)
     EXPECT_EQ(SKzLut::CreateEqualizingTable_1_1(g.lut, 0, &bad), -4);
 }
 
+TEST(LutTone, EqualisingMatchesReference)
+{
+    for (const RefEqualiser& c : kRefEqualiser) {
+        SCOPED_TRACE(testing::Message() << "bits " << c.bits << " counter " << c.counterSize << " bins " << c.count);
+        const size_t n = size_t(1) << c.bits;
+        std::vector<u64> counts(n, 0);  // room for 8-byte counters; 4-byte ones use half
+        u32* c32 = reinterpret_cast<u32*>(counts.data());
+        for (unsigned k = 0; k < c.count; ++k) {
+            const u64 bin = kRefEqBins[2 * (c.first + k)], value = kRefEqBins[2 * (c.first + k) + 1];
+            if (c.counterSize == 8)
+                counts[bin] = value;
+            else
+                c32[bin] = u32(value);
+        }
+        std::vector<void*> rows;
+        SKzHisto h = MakeHisto(counts, rows, u32(c.bits), 1, u32(c.counterSize));
+        LutGuard g;
+        ASSERT_EQ(SKzLut::AllocSingle(g.lut, u8(c.bits), u8(c.bits)), 0);
+        const u32 mask = c.bits > 8 ? 0xFFFF : 0xFF;
+        for (size_t v = 0; v < n; ++v) {
+            const u32 fill = (u32(v) * 37 + 11) & mask;
+            if (c.bits > 8)
+                static_cast<u16*>(g.lut.pLut)[v] = u16(fill);
+            else
+                static_cast<u8*>(g.lut.pLut)[v] = u8(fill);
+        }
+        ASSERT_EQ(SKzLut::CreateEqualizingTable_1_1(g.lut, 0, &h), 0);
+        const std::vector<u32> t = FlatValues(g.lut);
+        EXPECT_EQ(t[n / 2], c.mid);
+        EXPECT_EQ(t.back(), c.last);
+        EXPECT_EQ(Fnv(t), c.hash);
+    }
+}
+
 }  // namespace
