@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -49,7 +50,9 @@ bool MakeTempName(const std::string& target, std::string& temp)
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const unsigned n = s_counter.fetch_add(1, std::memory_order_relaxed);
-        temp = dir + "." + base + "." + std::to_string((long)::getpid()) + "-" + std::to_string(n) + ".tmp";
+        char unique[48];
+        std::snprintf(unique, sizeof unique, ".%ld-%u.tmp", (long)::getpid(), n);
+        temp = dir + "." + base + unique;
         struct stat st;
         if (::lstat(temp.c_str(), &st) != 0 && errno == ENOENT)
             return true;
