@@ -27,6 +27,7 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(IKzImageFormat* format, const CKzFileCh
       m_pSerializer(new CKzSerializerXMLString()),
       m_pFormat(format),
       m_pExperiment(nullptr),
+      m_pExperimentStored(nullptr),
       m_bLayout(false),
       m_Scratch(4096),
       m_pInflate(nullptr)
@@ -45,6 +46,7 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(CKzVT5OutputFile_V02& writer, const SKz
       m_pFormat(writer.m_pFormat),
       m_wsPath(writer.m_wsPath),
       m_pExperiment(nullptr),
+      m_pExperimentStored(nullptr),
       m_bLayout(false),
       m_Scratch(4096),
       m_pInflate(nullptr)

@@ -1,10 +1,10 @@
 // The experiment, picture-metadata and event chunks of readers and writers.
 //
-// The picture metadata and the event log travel in both versions. The
-// experiment travels in the lite form of version 3; its XML form (version 2),
-// the frame count it describes and its repair to a frame count are not part
-// of the library yet: those roads answer -2 after their chunk was checked,
-// and a writer reserves no more than the minimum for the frames.
+// The picture metadata, the event log and the experiment travel in both
+// versions: as XML text of variant trees in version 2, as lite variants in
+// version 3. A writer reserves the file for the frames its experiment
+// describes; a reader over a version-2 file being written keeps the
+// experiment repaired to the frames stored so far.
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -45,33 +45,59 @@ void CKzVT5InputFile_V02::freeRecords()
     m_pMetadata = nullptr;
     SKzExperiment::FreeRecursive(m_pExperiment);
     m_pExperiment = nullptr;
+    SKzExperiment::FreeRecursive(m_pExperimentStored);
+    m_pExperimentStored = nullptr;
 }
 
-void CKzVT5InputFile_V02::loadWriterExperiment() {}
+void CKzVT5InputFile_V02::loadWriterExperiment()
+{
+    // The version-2 chunk only: a version-3 reader does not consult a cached
+    // experiment.
+    SKzExperiment* loaded = nullptr;
+    if (SKzExperiment::Alloc(&loaded) != KZ_OK)
+        return;
+    if (CKzVT5InputFile_V02::GetImageMetadata(*loaded, nullptr) != KZ_OK) {
+        SKzExperiment::FreeRecursive(loaded);
+        return;
+    }
+    m_pExperimentStored = loaded;
+    repairWriterExperiment(m_uiFrameCount);
+}
 
 void CKzVT5InputFile_V02::repairWriterExperiment(u32 frameCount)
 {
     // The cached experiment follows the frames the writer has stored so far.
-    if (m_pExperiment)
-        CKzExperimentAPI::RepairExperiment(m_pExperiment, frameCount);
+    // A repair only ever lowers counts, so each one starts again from the
+    // experiment as stored.
+    if (!m_pExperimentStored)
+        return;
+    SKzExperiment* fresh = nullptr;
+    if (SKzExperiment::Duplicate(&fresh, *m_pExperimentStored, true) != KZ_OK)
+        return;
+    CKzExperimentAPI::RepairExperiment(fresh, frameCount);
+    SKzExperiment::FreeRecursive(m_pExperiment);
+    m_pExperiment = fresh;
 }
 
 int CKzVT5InputFile_V02::applyFrameTime(u32 seq, SKzPictureMetadata& metadata)
 {
-    std::vector<double> stored;
-    const std::vector<double>* times = &m_AcqTimes;
-    if (m_AcqTimes.empty()) {
-        CKzByteArray bytes;
-        if (m_Chunker.GetChunk(bytes, vt5names::kAcqTimesCache) != KZ_OK)
-            return KZ_OK;  // no times: the stored ones stand
-        stored.resize(bytes.GetSize() / 8);
-        if (!stored.empty())
-            std::memcpy(stored.data(), bytes.GetData(), stored.size() * 8);
-        times = &stored;
+    double t, t0;
+    if (!m_AcqTimes.empty()) {
+        if (seq >= m_AcqTimes.size())
+            return KZ_OK;
+        t = m_AcqTimes[seq];
+        t0 = m_AcqTimes[0];
+    } else {
+        // Only the two entries needed are read: the cache holds one entry
+        // per frame.
+        SKzChunkMapMember member;
+        if (!m_Chunker.GetMapMember(vt5names::kAcqTimesCache, member) || (u64)seq >= member.uiSize / 8)
+            return KZ_OK;  // no time for the frame: the stored ones stand
+        SKzChunkHeader header{};
+        if (m_Chunker.GetChunkPartTo(header, &t0, 0, 8, vt5names::kAcqTimesCache) != KZ_OK ||
+            m_Chunker.GetChunkPartTo(header, &t, (u64)seq * 8, 8, vt5names::kAcqTimesCache) != KZ_OK)
+            return KZ_OK;
     }
-    if (seq >= times->size())
-        return KZ_OK;
-    const double t = (*times)[seq], t0 = (*times)[0];
     if (!std::isfinite(t) || !std::isfinite(t0))
         return KZ_OK;
     metadata.dTimeMSec = t;
@@ -98,7 +124,7 @@ int CKzVT5InputFile_V02::GetImageMetadata(SKzExperiment& experiment, CKzVariant*
     CKzVariant v;
     if (const int r = decodeDescription(bytes, v); r != KZ_OK)
         return r;
-    return KZ_ERR_NOT_SUPPORTED;
+    return SKzExperiment::LoadFromVariant(experiment, v);
 }
 
 int CKzVT5InputFile_V02::GetImageMetadata(u32 seq, SKzPictureMetadata& metadata, CKzVariant*)
@@ -187,7 +213,18 @@ int CKzVT5InputFile_V03::GetImageEvents(SKzExperimentRecord& record, CKzVariant*
 // ---------------------------------------------------------------------------
 // writers
 
-int CKzVT5OutputFile_V02::SetImageMetadata(const SKzExperiment&, const CKzVariant*) { return KZ_ERR_NOT_SUPPORTED; }
+int CKzVT5OutputFile_V02::SetImageMetadata(const SKzExperiment& experiment, const CKzVariant*)
+{
+    CKzVariant v;
+    v.EnableTypeChange(true);
+    if (const int r = SKzExperiment::SaveToVariant(v, experiment); r != KZ_OK)
+        return r;
+    // The file is reserved for the frames the experiment describes.
+    m_uiExpectedCount = CKzExperimentAPI::GetAllImagesCount(&experiment);
+    const int reserved = reserveForFrames(m_uiExpectedCount);
+    const int stored = storeVariant(v, vt5names::kExperiment);
+    return stored != KZ_OK ? stored : reserved;
+}
 
 int CKzVT5OutputFile_V02::SetImageMetadata(u32 seq, const SKzPictureMetadata& metadata,
                                            const CKzVariant* description)
