@@ -12,6 +12,7 @@
 
 struct SKzPicBuf;
 struct SKzPicBufDesc;
+struct SKzFloatPicBuf;
 
 struct SKzHisto {
     void* pHistData;
@@ -47,6 +48,12 @@ public:
     // Counts the picture (added to the counters unless reset).
     static void Calculate(SKzHisto* h, SKzPicBuf* pic, bool reset);
     static void CalculateAndRepair(SKzHisto* h, SKzPicBuf* pic, bool reset);
+    // Counts a float picture into a histogram shaped beforehand for its
+    // component count (at most 16 bits): the block is cleared, the picture's
+    // range (measured and stored when both ends are 0, the lower end taken
+    // at most 0) is spread over the bins; NaN, infinities and the invalid
+    // marker are skipped. The flag is not read.
+    static void Calculate(SKzHisto* h, SKzFloatPicBuf* pic, bool reset);
     // -9 when bits, component counts or counter widths differ.
     static kz_result Add(SKzHisto* dst, SKzHisto* src);
     static kz_result GetLowHighFreqAbs(const SKzHisto* h, unsigned* low, unsigned* high, unsigned lowCount,

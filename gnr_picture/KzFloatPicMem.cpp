@@ -546,17 +546,21 @@ KZ_ALWAYS_INLINE void IntRowsToFloat(float* dst, unsigned ds, const void* src, u
 
 template <class T>
 KZ_ALWAYS_INLINE void FloatRowsToInt(void* dst, unsigned ds, const float* src, unsigned ss, size_t n, size_t rows,
-                                     float fMin, float scale, double top)
+                                     float fMin, float scale, float top)
 {
+    // trunc(v + 0.5) of a v clamped to 0..M, in single precision: the
+    // integer part plus one where the fraction (exact) reaches 0.5. It equals
+    // the sum taken in double and truncated.
     for (size_t r = 0; r < rows; ++r) {
         T* __restrict d = reinterpret_cast<T*>(static_cast<u8*>(dst) + r * size_t(ds));
         const float* __restrict s = FRowOf(src, ss, r);
         for (size_t i = 0; i < n; ++i) {
-            const float v = (s[i] - fMin) * scale;
-            double x = double(v) + 0.5;
-            x = x > 0.0 ? x : 0.0;  // NaN gives 0
-            x = x < top ? x : top;
-            d[i] = T(int32_t(x));
+            float v = (s[i] - fMin) * scale;
+            v = v > 0.0f ? v : 0.0f;  // NaN gives 0
+            v = v < top ? v : top;
+            const int32_t t = int32_t(v);
+            const float frac = v - float(t);
+            d[i] = T(t + (frac >= 0.5f ? 1 : 0));
         }
     }
 }
@@ -593,7 +597,7 @@ kz_result CKzFloatPicMemAPI::ConvertFloatToPicture(void* dst, unsigned bits, uns
     const unsigned M = (1u << bits) - 1u;
     const float scale = stretch ? float(M) / (fMax - fMin) : 1.0f;
     const size_t n = size_t(width) * comps;
-    const double top = double(M);
+    const float top = float(M);
     if (bits <= 8)
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             FloatRowsToInt<u8>(dst, dstStride, src, srcStride, n, height, fMin, scale, top);

@@ -1,0 +1,815 @@
+#pragma GCC optimize("O3", "fp-contract=off", "no-loop-unroll-and-jam")
+// Neighbourhood operations on float pictures: box and Gaussian smoothing,
+// smoothing that respects invalid samples, sharpening, median, clipping,
+// rectangle statistics, the local contrast stretch and the border fade.
+//
+// Box and Gaussian smoothing are separable: a vertical pass into one padded
+// row, then a horizontal pass from it, each normalised by the weights that
+// fall inside the picture (so the result is the 2D convolution normalised by
+// the in-picture kernel weights). The vertical box pass keeps running sums in
+// double (constant work whatever the size); the other passes sum their taps
+// over blocks of 16 contiguous samples held in vector registers.
+
+#include "gnr_picture/SKzFloatPicBuf.h"
+
+#include "gnr_picture/KzKernelCommon.h"
+#include "gnr_picture/internal/KzFloatInternal.h"
+#include "gnr_system/CKzAlloc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+using kzf::FRowOf;
+using kzf::kInvalid;
+
+namespace {
+
+// The float 2.71828 widened: the base of the Gaussian kernel.
+constexpr double kGaussE = 2.718280076980591;
+
+bool Packed(const SKzFloatPicBuf* p)
+{
+    return p && p->pData && u64(p->uiWidth) * p->uiComp * 4 == p->uiWidthBytes;
+}
+
+bool HasSamples(const SKzFloatPicBuf* p)
+{
+    return p->uiWidth != 0 && p->uiHeight != 0 && p->uiComp != 0;
+}
+
+// Scratch arrays that free themselves.
+template <class T>
+struct Scratch {
+    T* p = nullptr;
+    explicit Scratch(size_t n, bool zero = false)
+    {
+        if (n != 0)
+            p = static_cast<T*>(CKzAlloc::Alloc(zero ? 1u : 0u, n * sizeof(T)));
+    }
+    ~Scratch() { CKzAlloc::Free(p); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    explicit operator bool() const { return p != nullptr; }
+};
+
+// A float picture that releases its block.
+struct TempPic {
+    SKzFloatPicBuf p;
+    TempPic() { CKzFloatPicBufAPI::Init(&p); }
+    ~TempPic() { CKzFloatPicBufAPI::Free(&p); }
+    TempPic(const TempPic&) = delete;
+    TempPic& operator=(const TempPic&) = delete;
+};
+
+// ---------------------------------------------------------------------------
+// Separable normalised filter
+// ---------------------------------------------------------------------------
+
+// Reach of a window of `size` taps that starts size / 2 before the output
+// sample, clipped to what a picture of `extent` samples can use: taps beyond
+// the picture on either side never contribute.
+struct Reach {
+    int back, fwd;
+};
+
+Reach ClipReach(u64 size, unsigned extent)
+{
+    const u64 b = size / 2, f = size - b - 1;
+    const u64 lim = extent;
+    return Reach{int(b < lim ? b : lim), int(f < lim ? f : lim)};
+}
+
+// Horizontal pass of one row: out[i] = sum over taps t of w[t] * tmp[i + t *
+// step], times inv[i]. tmp holds the row padded with zeros.
+template <bool Box>
+KZ_ALWAYS_INLINE void HorzRow(float* __restrict out, const float* __restrict tmp, size_t n, size_t step,
+                              const float* __restrict w, int taps, const float* __restrict inv)
+{
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        float a[16] = {};
+        for (int t = 0; t < taps; ++t) {
+            const float* p = tmp + i + size_t(t) * step;
+            const float wt = Box ? 1.0f : w[t];
+            for (int j = 0; j < 16; ++j)
+                a[j] += Box ? p[j] : wt * p[j];
+        }
+        for (int j = 0; j < 16; ++j)
+            out[i + j] = a[j] * inv[i + j];
+    }
+    for (; i < n; ++i) {
+        float a = 0.0f;
+        for (int t = 0; t < taps; ++t)
+            a += Box ? tmp[i + size_t(t) * step] : w[t] * tmp[i + size_t(t) * step];
+        out[i] = a * inv[i];
+    }
+}
+
+// Vertical weighted pass of one output row from the given source rows. Few
+// rows: one streaming pass per source row over the output (held in cache);
+// more: blocks of 32 outputs accumulate every source row in registers.
+KZ_ALWAYS_INLINE void VertWeightedRow(float* __restrict out, const float* const* rows, const float* w, int nrows,
+                                      size_t n, float inv)
+{
+    if (nrows <= 6) {
+        {
+            const float* __restrict p = rows[0];
+            const float w0 = w[0] * inv;
+            for (size_t i = 0; i < n; ++i)
+                out[i] = w0 * p[i];
+        }
+        for (int k = 1; k < nrows; ++k) {
+            const float* __restrict p = rows[k];
+            const float wk = w[k] * inv;
+            for (size_t i = 0; i < n; ++i)
+                out[i] += wk * p[i];
+        }
+        return;
+    }
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        float a[32];
+        {
+            const float* p = rows[0] + i;
+            const float w0 = w[0] * inv;
+            for (int j = 0; j < 32; ++j)
+                a[j] = w0 * p[j];
+        }
+        for (int k = 1; k < nrows; ++k) {
+            const float* p = rows[k] + i;
+            const float wk = w[k] * inv;
+            for (int j = 0; j < 32; ++j)
+                a[j] += wk * p[j];
+        }
+        for (int j = 0; j < 32; ++j)
+            out[i + j] = a[j];
+    }
+    for (; i < n; ++i) {
+        float a = w[0] * inv * rows[0][i];
+        for (int k = 1; k < nrows; ++k)
+            a += w[k] * inv * rows[k][i];
+        out[i] = a;
+    }
+}
+
+// Horizontal weighted pass of one row: blocks of 16 outputs accumulate
+// every tap in registers.
+KZ_ALWAYS_INLINE void HorzWeightedRow(float* __restrict out, const float* __restrict tmp, size_t n, size_t step,
+                                      const float* __restrict w, int taps, const float* __restrict inv)
+{
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        float a[32];
+        for (int j = 0; j < 32; ++j)
+            a[j] = w[0] * tmp[i + j];
+        for (int t = 1; t < taps; ++t) {
+            const float* p = tmp + i + size_t(t) * step;
+            const float wt = w[t];
+            for (int j = 0; j < 32; ++j)
+                a[j] += wt * p[j];
+        }
+        for (int j = 0; j < 32; ++j)
+            out[i + j] = a[j] * inv[i + j];
+    }
+    for (; i < n; ++i) {
+        float a = w[0] * tmp[i];
+        for (int t = 1; t < taps; ++t)
+            a += w[t] * tmp[i + size_t(t) * step];
+        out[i] = a * inv[i];
+    }
+}
+
+KZ_ALWAYS_INLINE void AddRow(double* __restrict acc, const float* __restrict s, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        acc[i] += double(s[i]);
+}
+
+KZ_ALWAYS_INLINE void SubRow(double* __restrict acc, const float* __restrict s, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        acc[i] -= double(s[i]);
+}
+
+KZ_ALWAYS_INLINE void MeanRow(float* __restrict out, const double* __restrict acc, size_t n, double inv)
+{
+    for (size_t i = 0; i < n; ++i)
+        out[i] = float(acc[i] * inv);
+}
+
+// Weights of the taps -back .. fwd of a window of `size` taps starting size / 2
+// before the output (null: a box).
+std::vector<float> GaussTaps(unsigned size, Reach r)
+{
+    const double sigma = double(float(size) * 0.33333334f);
+    const double c = (double(size) - 1) * 0.5;
+    const double b = double(size / 2);
+    std::vector<float> w(size_t(r.back + r.fwd + 1));
+    for (int d = -r.back; d <= r.fwd; ++d) {
+        const double k = d + b;
+        const double q = (k - c) / sigma;
+        w[size_t(d + r.back)] = float(std::pow(kGaussE, -(q * q)));
+    }
+    return w;
+}
+
+// Separable filter of a picture of w x h pixels of c interleaved components,
+// rows through the strides. Weights null: box mean. Returns -3 without
+// scratch memory. dst and src must not overlap.
+kz_result SepFilter(float* dst, unsigned dstStride, const float* src, unsigned srcStride, unsigned w, unsigned h,
+                    unsigned c, u64 sizeX, u64 sizeY, const float* wx, const float* wy)
+{
+    const Reach rx = ClipReach(sizeX, w), ry = ClipReach(sizeY, h);
+    const size_t n = size_t(w) * c;
+    const int tapsX = rx.back + rx.fwd + 1;
+    const size_t padded = (size_t(rx.back) + w + size_t(rx.fwd)) * c;
+    Scratch<float> tmp(padded, true), inv(n);
+    Scratch<double> acc(wy ? 0 : n, true);
+    std::vector<const float*> rows;
+    std::vector<float> colInv;
+    try {
+        rows.resize(size_t(ry.back + ry.fwd + 1));
+    } catch (...) {
+        return KZ_ERR_OUT_OF_MEMORY;
+    }
+    if (!tmp || !inv || (!wy && !acc))
+        return KZ_ERR_OUT_OF_MEMORY;
+    // Inverse in-picture weight sum per column, spread over its components.
+    for (unsigned x = 0; x < w; ++x) {
+        double s = 0;
+        const int lo = std::max(0, int(x) - rx.back), hi = std::min(int(w) - 1, int(x) + rx.fwd);
+        for (int j = lo; j <= hi; ++j)
+            s += wx ? wx[j - int(x) + rx.back] : 1.0;
+        for (unsigned k = 0; k < c; ++k)
+            inv.p[size_t(x) * c + k] = float(1.0 / s);
+    }
+    float* mid = tmp.p + size_t(rx.back) * c;
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        if (!wy) {
+            for (int m = 0; m <= std::min(int(h) - 1, ry.fwd); ++m)
+                AddRow(acc.p, FRowOf(src, srcStride, size_t(m)), n);
+        }
+        for (unsigned y = 0; y < h; ++y) {
+            const int lo = std::max(0, int(y) - ry.back), hi = std::min(int(h) - 1, int(y) + ry.fwd);
+            if (!wy) {
+                MeanRow(mid, acc.p, n, 1.0 / double(hi - lo + 1));
+                const int enter = int(y) + 1 + ry.fwd, leave = int(y) - ry.back;
+                if (enter < int(h))
+                    AddRow(acc.p, FRowOf(src, srcStride, size_t(enter)), n);
+                if (leave >= 0)
+                    SubRow(acc.p, FRowOf(src, srcStride, size_t(leave)), n);
+            } else {
+                double s = 0;
+                for (int m = lo; m <= hi; ++m) {
+                    rows[size_t(m - lo)] = FRowOf(src, srcStride, size_t(m));
+                    s += wy[m - int(y) + ry.back];
+                }
+                VertWeightedRow(mid, rows.data(), wy + (lo - int(y) + ry.back), hi - lo + 1, n, float(1.0 / s));
+            }
+            float* out = FRowOf(dst, dstStride, y);
+            if (wx)
+                HorzWeightedRow(out, tmp.p, n, c, wx, tapsX, inv.p);
+            else
+                HorzRow<true>(out, tmp.p, n, c, nullptr, tapsX, inv.p);
+        }
+    });
+    return KZ_OK;
+}
+
+// Runs the separable filter; a destination that shares the source's block
+// filters from a copy.
+kz_result SepFilterPics(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, u64 size, const float* wx, const float* wy)
+{
+    if (!HasSamples(src))
+        return KZ_OK;
+    const float* s = src->pData;
+    Scratch<float> copy(0);
+    if (dst->pData == src->pData) {
+        Scratch<float> c(size_t(src->uiSize) / sizeof(float) + 1);
+        if (!c)
+            return KZ_ERR_OUT_OF_MEMORY;
+        std::memcpy(c.p, src->pData, src->uiSize);
+        std::swap(copy.p, c.p);
+        s = copy.p;
+    }
+    return SepFilter(dst->pData, dst->uiWidthBytes, s, src->uiWidthBytes, src->uiWidth, src->uiHeight, src->uiComp,
+                     size, size, wx, wy);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Kernels and small helpers
+// ---------------------------------------------------------------------------
+
+void GetGauss(float* kernel, int size, float sigma)
+{
+    if (!kernel || size <= 0)
+        return;
+    const double c = (size - 1) * 0.5;
+    const size_t n = size_t(size) * size_t(size);
+    for (int i = 0; i < size; ++i)
+        for (int j = 0; j < size; ++j) {
+            const double r = std::sqrt((j - c) * (j - c) + (i - c) * (i - c)) / double(sigma);
+            kernel[size_t(i) * size + j] =
+                float(std::pow(kGaussE, -(r * r)) * (1.0 / (double(sigma) * 2.5066280138863846)));
+        }
+    float peak = kernel[0];
+    for (size_t i = 1; i < n; ++i)
+        peak = kernel[i] > peak ? kernel[i] : peak;
+    if (peak > 0.0f)
+        for (size_t i = 0; i < n; ++i)
+            kernel[i] /= peak;
+}
+
+void FillAllMem1x8MinMax(int from, int to, float* values, float* out)
+{
+    float lo = values[from], hi = values[from];
+    for (int i = from + 1; i < to; ++i) {
+        lo = values[i] < lo ? values[i] : lo;
+        hi = values[i] > hi ? values[i] : hi;
+    }
+    out[0] = lo;
+    out[1] = hi;
+}
+
+void FillAllMem1x8Min(int from, int to, float* values, float* out)
+{
+    float lo = values[from];
+    for (int i = from + 1; i < to; ++i)
+        lo = values[i] < lo ? values[i] : lo;
+    out[0] = lo;
+}
+
+void FillAllMem1x8Max(int from, int to, float* values, float* out)
+{
+    float hi = values[from];
+    for (int i = from + 1; i < to; ++i)
+        hi = values[i] > hi ? values[i] : hi;
+    out[1] = hi;
+}
+
+int compareh(const void* a, const void* b)
+{
+    return kzf::FloatLess(*static_cast<const float*>(a), *static_cast<const float*>(b)) ? -1 : 1;
+}
+
+// ---------------------------------------------------------------------------
+// Smoothing
+// ---------------------------------------------------------------------------
+
+kz_result SmoothSquare_1xfloat(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, int size)
+{
+    if (size < 2)
+        return KZ_ERR_NOT_SUPPORTED;
+    if (!dst || !src || dst->uiWidth != src->uiWidth || dst->uiHeight != src->uiHeight || src->uiComp != 1 ||
+        dst->uiComp != 1 || !Packed(dst) || !Packed(src))
+        return KZ_ERR_FAILED;
+    return SepFilterPics(dst, src, u64(size), nullptr, nullptr);
+}
+
+kz_result CKzFloatPicBufAPI::SmoothSquare(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, int size)
+{
+    if (size <= 1 || !Check(dst, src, eCheckSizeComp) || !Packed(dst) || !Packed(src))
+        return KZ_ERR_FAILED;
+    return SepFilterPics(dst, src, u64(size), nullptr, nullptr);
+}
+
+kz_result CKzFloatPicBufAPI::Smooth(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, unsigned type, unsigned size)
+{
+    if (!Check(dst, src, eCheckSizeBpcComp) || !Packed(dst) || !Packed(src))
+        return KZ_ERR_FAILED;
+    if (type > 1)
+        return KZ_ERR_NOT_SUPPORTED;
+    if (size == 0)
+        return KZ_ERR_INVALID_ARG;
+    if (type == 0) {
+        if (src->uiComp == 1)
+            return SmoothSquare_1xfloat(dst, src, int(std::min<unsigned>(size, 0x7FFFFFFF)));
+        return SepFilterPics(dst, src, size, nullptr, nullptr);
+    }
+    std::vector<float> wx, wy;
+    try {
+        wx = GaussTaps(size, ClipReach(size, src->uiWidth));
+        wy = GaussTaps(size, ClipReach(size, src->uiHeight));
+    } catch (...) {
+        return KZ_ERR_OUT_OF_MEMORY;
+    }
+    return SepFilterPics(dst, src, size, wx.data(), wy.data());
+}
+
+kz_result CKzFloatPicBufAPI::Smooth_WithValidity(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, unsigned size)
+{
+    if (!dst || !src || !dst->pData || !src->pData || src->uiComp != 1 || !Check(dst, src, eCheckSizeBpcComp))
+        return KZ_ERR_FAILED;
+    if (size % 2 == 0)
+        ++size;
+    const unsigned w = src->uiWidth, h = src->uiHeight;
+    if (w == 0 || h == 0)
+        return KZ_OK;
+    const size_t n = size_t(w) * h;
+    // Box means of the valid values and of the validity indicator share
+    // their normalisation, so their ratio is the mean of the valid samples.
+    Scratch<float> vals(n), ind(n), mv(n), mi(n);
+    if (!vals || !ind || !mv || !mi)
+        return KZ_ERR_OUT_OF_MEMORY;
+    for (unsigned y = 0; y < h; ++y) {
+        const float* s = FRowOf(src->pData, src->uiWidthBytes, y);
+        for (unsigned x = 0; x < w; ++x) {
+            const bool valid = s[x] > kInvalid;  // false for NaN
+            vals.p[size_t(y) * w + x] = valid ? s[x] : 0.0f;
+            ind.p[size_t(y) * w + x] = valid ? 1.0f : 0.0f;
+        }
+    }
+    kz_result r = SepFilter(mv.p, w * 4, vals.p, w * 4, w, h, 1, size, size, nullptr, nullptr);
+    if (r == KZ_OK)
+        r = SepFilter(mi.p, w * 4, ind.p, w * 4, w, h, 1, size, size, nullptr, nullptr);
+    if (r != KZ_OK)
+        return r;
+    for (unsigned y = 0; y < h; ++y) {
+        float* d = FRowOf(dst->pData, dst->uiWidthBytes, y);
+        for (unsigned x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            d[x] = (ind.p[i] == 0.0f || mi.p[i] <= 0.0f) ? kInvalid : mv.p[i] / mi.p[i];
+        }
+    }
+    return KZ_OK;
+}
+
+kz_result CKzFloatPicBufAPI::Sharpen(SKzFloatPicBuf* shape, SKzFloatPicBuf* pic, unsigned)
+{
+    if (!Check(shape, pic, eCheckSizeBpcComp) || !Packed(pic))
+        return KZ_ERR_FAILED;
+    const int w = int(pic->uiWidth), h = int(pic->uiHeight);
+    const size_t c = pic->uiComp;
+    float* p = pic->pData;
+    for (size_t k = 0; k < c; ++k)
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                auto at = [&](int xx, int yy) -> float& { return p[(size_t(yy) * w + xx) * c + k]; };
+                float set[5];
+                int cnt = 0;
+                set[cnt++] = at(x, y);
+                if (y > 0)
+                    set[cnt++] = at(x, y - 1);
+                if (y + 1 < h)
+                    set[cnt++] = at(x, y + 1);
+                if (x > 0)
+                    set[cnt++] = at(x - 1, y);
+                if (x + 1 < w)
+                    set[cnt++] = at(x + 1, y);
+                double m = 0;
+                for (int i = 0; i < cnt; ++i)
+                    m += set[i];
+                m /= cnt;
+                double q = 0;
+                for (int i = 0; i < cnt; ++i)
+                    q += (set[i] - m) * (set[i] - m);
+                const double s = cnt > 1 ? std::sqrt(q / (cnt - 1)) : 0.0;
+                at(x, y) = float(set[0] * (1.0 + 0.2 * s));
+            }
+    return KZ_OK;
+}
+
+kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, unsigned size)
+{
+    if (!Check(dst, src, eCheckSizeBpcComp) || !Packed(dst) || !Packed(src))
+        return KZ_ERR_FAILED;
+    if (size == 0)
+        return KZ_ERR_INVALID_ARG;
+    const unsigned w = src->uiWidth, h = src->uiHeight;
+    const size_t c = src->uiComp;
+    if (!HasSamples(src))
+        return KZ_OK;
+    const Reach rx = ClipReach(size, w), ry = ClipReach(size, h);
+    Scratch<float> win(size_t(rx.back + rx.fwd + 1) * size_t(ry.back + ry.fwd + 1));
+    Scratch<float> copy(dst->pData == src->pData ? size_t(w) * h * c : 0);
+    if (!win || (dst->pData == src->pData && !copy))
+        return KZ_ERR_OUT_OF_MEMORY;
+    const float* s = src->pData;
+    if (copy) {
+        std::memcpy(copy.p, s, size_t(w) * h * c * sizeof(float));
+        s = copy.p;
+    }
+    for (size_t k = 0; k < c; ++k)
+        for (int y = 0; y < int(h); ++y) {
+            const int y0 = std::max(0, y - ry.back), y1 = std::min(int(h) - 1, y + ry.fwd);
+            for (int x = 0; x < int(w); ++x) {
+                const int x0 = std::max(0, x - rx.back), x1 = std::min(int(w) - 1, x + rx.fwd);
+                size_t cnt = 0;
+                for (int m = y0; m <= y1; ++m) {
+                    const float* row = s + size_t(m) * w * c + k;
+                    for (int j = x0; j <= x1; ++j)
+                        win.p[cnt++] = row[size_t(j) * c];
+                }
+                std::nth_element(win.p, win.p + cnt / 2, win.p + cnt, kzf::FloatLess);
+                dst->pData[(size_t(y) * w + x) * c + k] = win.p[cnt / 2];
+            }
+        }
+    return KZ_OK;
+}
+
+kz_result CKzFloatPicBufAPI::CutBy(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, float* limits)
+{
+    if (!Check(dst, src, eCheckSizeBpcComp) || !Packed(dst) || !Packed(src) || !limits)
+        return KZ_ERR_FAILED;
+    const size_t c = src->uiComp, n = size_t(src->uiWidth) * src->uiHeight;
+    for (size_t i = 0; i < n; ++i)
+        for (size_t k = 0; k < c; ++k) {
+            const float v = src->pData[i * c + k];
+            dst->pData[i * c + k] = v < limits[k] ? v : limits[k];
+        }
+    return KZ_OK;
+}
+
+kz_result CKzFloatPicBufAPI::CutByLow(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, float* limits)
+{
+    if (!Check(dst, src, eCheckSizeBpcComp) || !Packed(dst) || !Packed(src) || !limits)
+        return KZ_ERR_FAILED;
+    const size_t c = src->uiComp, n = size_t(src->uiWidth) * src->uiHeight;
+    for (size_t i = 0; i < n; ++i)
+        for (size_t k = 0; k < c; ++k) {
+            const float v = src->pData[i * c + k];
+            dst->pData[i * c + k] = v > limits[k] ? v : limits[k];
+        }
+    return KZ_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Statistics
+// ---------------------------------------------------------------------------
+
+kz_result CKzFloatPicBufAPI::GetStat(SKzImageStat* stat, SKzFloatPicBuf* src)
+{
+    if (!stat || !src)
+        return KZ_ERR_FAILED;
+    const i64 l = stat->iLeft, t = stat->iTop, r = stat->iRight, b = stat->iBottom;
+    if (l < 0 || t < 0 || r <= l || b <= t || r > i64(src->uiWidth) || b > i64(src->uiHeight))
+        return KZ_ERR_INVALID_ARG;
+    if (!stat->pfMin || !stat->pfMax || !stat->pfMean || !stat->pfDeviation || !stat->pfMedian)
+        return KZ_ERR_FAILED;
+    const unsigned w = unsigned(r - l), h = unsigned(b - t);
+    TempPic tmp;
+    tmp.p.uiBpc = 32;
+    if (CKzFloatPicBufAPI::Reinit(&tmp.p, w, h, 0, src->uiComp, true) != KZ_OK)
+        return KZ_ERR_OUT_OF_MEMORY;
+    kz_result res = CopyRect(0, 0, w, h, &tmp.p, unsigned(l), unsigned(t), src);
+    if (res != KZ_OK)
+        return res;
+    const unsigned c = src->uiComp;
+    CKzFloatPicMemAPI::MinComp(stat->pfMin, tmp.p.pData, w, h, c);
+    CKzFloatPicMemAPI::MaxComp(stat->pfMax, tmp.p.pData, w, h, c);
+    CKzFloatPicMemAPI::MeanComp(stat->pfMean, tmp.p.pData, w, h, c);
+    if (CKzFloatPicMemAPI::MedianComp(stat->pfMedian, tmp.p.pData, w, h, c) != KZ_OK)
+        return KZ_ERR_OUT_OF_MEMORY;
+    CKzFloatPicMemAPI::DeviationComp(stat->pfDeviation, stat->pfMean, tmp.p.pData, w, h, c);
+    return res;
+}
+
+// ---------------------------------------------------------------------------
+// Local contrast
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Running extremes of a line of L samples with a window of `size` samples:
+// out positions 0 .. first - 1 take the window 0 .. size - 1, position
+// first + j (while j + 1 < L - size) the window j + 1 .. j + size, later
+// positions keep the last window's values. Windows are clipped to the line.
+void RunningExtremes(const float* line, int L, int size, int first, float* outMin, float* outMax)
+{
+    if (L <= 0)
+        return;
+    const int w0 = std::min(size, L);
+    float mm[2];
+    FillAllMem1x8MinMax(0, std::max(w0, 1), const_cast<float*>(line), mm);
+    float lo = mm[0], hi = mm[1];
+    int p = 0;
+    for (; p < std::min(first, L); ++p) {
+        outMin[p] = lo;
+        outMax[p] = hi;
+    }
+    for (int j = 0; j + 1 < L - size && p < L; ++j, ++p) {
+        const float leaving = line[j], entering = line[j + size];
+        if (leaving == lo) {
+            float t[2];
+            FillAllMem1x8Min(j + 1, j + size, const_cast<float*>(line), t);
+            lo = t[0];
+        }
+        if (leaving == hi) {
+            float t[2];
+            FillAllMem1x8Max(j + 1, j + size, const_cast<float*>(line), t);
+            hi = t[1];
+        }
+        lo = entering < lo ? entering : lo;
+        hi = entering > hi ? entering : hi;
+        outMin[p] = lo;
+        outMax[p] = hi;
+    }
+    for (; p < L; ++p) {
+        outMin[p] = lo;
+        outMax[p] = hi;
+    }
+}
+
+kz_result LocalContrastComponents(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, int size, double factor, bool smooth)
+{
+    if (src->uiComp == 1)
+        return LocalContrast_float(dst, src, size, factor, smooth);
+    TempPic a, b;
+    const unsigned w = src->uiWidth, h = src->uiHeight;
+    if (CKzFloatPicBufAPI::Reinit(&a.p, w, h, 0, 1, false) != KZ_OK ||
+        CKzFloatPicBufAPI::Reinit(&b.p, w, h, 0, 1, false) != KZ_OK)
+        return KZ_ERR_OUT_OF_MEMORY;
+    const u64 count = u64(w) * h;
+    for (unsigned k = 0; k < src->uiComp; ++k) {
+        CKzFloatPicMemAPI::ExtractComponent(a.p.pData, a.p.uiWidthBytes, src->pData, src->uiComp, src->uiWidthBytes,
+                                            k, w, count);
+        kz_result r = LocalContrast_float(&b.p, &a.p, size, factor, smooth);
+        if (r != KZ_OK)
+            return r;
+        CKzFloatPicMemAPI::CopyComponent(dst->pData, dst->uiComp, dst->uiWidthBytes, k, b.p.pData, 1,
+                                         b.p.uiWidthBytes, 0, w, count);
+    }
+    return KZ_OK;
+}
+
+// The size rule of the local contrast: at least 2, even, below the smaller
+// side of the picture.
+int LimitSize(int size, const SKzFloatPicBuf* src)
+{
+    size = std::max(size, 2);
+    size &= ~1;
+    const int lim = int(std::min(src->uiWidth, src->uiHeight)) - 1;
+    return std::min(size, lim);
+}
+
+} // namespace
+
+kz_result LocalContrast_float(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, int size, double factor, bool smooth)
+{
+    if (!dst || !src || src->uiComp != 1 || dst->uiComp != 1 || dst->uiWidth != src->uiWidth ||
+        dst->uiHeight != src->uiHeight || !Packed(dst) || !Packed(src))
+        return KZ_ERR_FAILED;
+    const int w = int(src->uiWidth), h = int(src->uiHeight);
+    if (w == 0 || h == 0)
+        return KZ_OK;
+    TempPic keep;
+    if (dst->pData == src->pData) {
+        // In place: the output reads the source after the base overwrote it.
+        if (CKzFloatPicBufAPI::ReinitAndCopy(&keep.p, src) != KZ_OK)
+            return KZ_ERR_OUT_OF_MEMORY;
+        src = &keep.p;
+    }
+    size = std::max(size, 1);
+    kz_result r = smooth && size >= 2 ? CKzFloatPicBufAPI::SmoothSquare(dst, src, size)
+                                      : CKzFloatPicBufAPI::Copy(dst, src);
+    if (r != KZ_OK)
+        return r;
+    const size_t n = size_t(w) * h;
+    const int half = size / 2;
+    Scratch<float> pmin(n), pmax(n), line(size_t(std::max(w, h))), omin(size_t(std::max(w, h))),
+        omax(size_t(std::max(w, h)));
+    if (!pmin || !pmax || !line || !omin || !omax)
+        return KZ_ERR_OUT_OF_MEMORY;
+    const float* base = dst->pData;
+    // Columns on the grid of every fourth column.
+    for (int c0 = 0; c0 < w; c0 += 4) {
+        for (int y = 0; y < h; ++y)
+            line.p[y] = base[size_t(y) * w + c0];
+        RunningExtremes(line.p, h, size, half + 1, omin.p, omax.p);
+        for (int y = 0; y < h; ++y) {
+            pmin.p[size_t(y) * w + c0] = omin.p[y];
+            pmax.p[size_t(y) * w + c0] = omax.p[y];
+        }
+    }
+    const int lastCol = ((w - 1) / 4) * 4;
+    for (int y = 0; y < h; ++y) {
+        float* mn = pmin.p + size_t(y) * w;
+        float* mx = pmax.p + size_t(y) * w;
+        for (int c0 = 0; c0 < lastCol; c0 += 4)
+            for (int k = 1; k < 4; ++k) {
+                const float f = 0.25f * float(k);
+                mn[c0 + k] = mn[c0] + f * (mn[c0 + 4] - mn[c0]);
+                mx[c0 + k] = mx[c0] + f * (mx[c0 + 4] - mx[c0]);
+            }
+        for (int x = lastCol + 1; x < w; ++x) {
+            mn[x] = mn[lastCol];
+            mx[x] = mx[lastCol];
+        }
+    }
+    // Rows on the grid of every fourth row, in place on the planes.
+    for (int r0 = 0; r0 < h; r0 += 4) {
+        float* mn = pmin.p + size_t(r0) * w;
+        float* mx = pmax.p + size_t(r0) * w;
+        std::memcpy(line.p, mn, size_t(w) * sizeof(float));
+        RunningExtremes(line.p, w, size, half, omin.p, omax.p);
+        std::memcpy(mn, omin.p, size_t(w) * sizeof(float));
+        std::memcpy(line.p, mx, size_t(w) * sizeof(float));
+        RunningExtremes(line.p, w, size, half, omin.p, omax.p);
+        std::memcpy(mx, omax.p, size_t(w) * sizeof(float));
+    }
+    const int lastRow = ((h - 1) / 4) * 4;
+    for (int r0 = 0; r0 < lastRow; r0 += 4)
+        for (int k = 1; k < 4; ++k)
+            for (int x = 0; x < w; ++x) {
+                const size_t a = size_t(r0) * w + x, b = size_t(r0 + 4) * w + x, d = size_t(r0 + k) * w + x;
+                pmin.p[d] = (float(4 - k) * pmin.p[a] + float(k) * pmin.p[b]) * 0.25f;
+                pmax.p[d] = (float(4 - k) * pmax.p[a] + float(k) * pmax.p[b]) * 0.25f;
+            }
+    for (int y = lastRow + 1; y < h; ++y) {
+        std::memcpy(pmin.p + size_t(y) * w, pmin.p + size_t(lastRow) * w, size_t(w) * sizeof(float));
+        std::memcpy(pmax.p + size_t(y) * w, pmax.p + size_t(lastRow) * w, size_t(w) * sizeof(float));
+    }
+    // The stretch around the envelope midpoint, from the source itself.
+    const float* s = src->pData;
+    float* d = dst->pData;
+    for (size_t i = 0; i < n; ++i) {
+        const float m = (pmin.p[i] + pmax.p[i]) * 0.5f;
+        d[i] = m + float(double(s[i] - m) * factor);
+    }
+    return KZ_OK;
+}
+
+kz_result CKzFloatPicBufAPI::LocalContrast_Tailed(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, int& size,
+                                                  double factor, bool smooth)
+{
+    if (!Check(dst, src, eCheckSizeComp) || !Packed(dst) || !Packed(src))
+        return KZ_ERR_FAILED;
+    if (!HasSamples(src))
+        return KZ_OK;
+    size = LimitSize(size, src);
+    return LocalContrastComponents(dst, src, size, factor, smooth);
+}
+
+kz_result CKzFloatPicBufAPI::LocalContrast(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, int& size, double factor,
+                                           bool smooth)
+{
+    if (!Check(dst, src, eCheckSizeComp) || !Packed(dst) || !Packed(src))
+        return KZ_ERR_FAILED;
+    if (!HasSamples(src))
+        return KZ_OK;
+    size = LimitSize(size, src);
+    const unsigned w = src->uiWidth, h = src->uiHeight;
+    const unsigned across = (w + 999) / 1000, down = (h + 999) / 1000;
+    const unsigned tw = w / across, th = h / down;
+    TempPic a, b;
+    for (unsigned ty = 0; ty < down; ++ty)
+        for (unsigned tx = 0; tx < across; ++tx) {
+            const unsigned x0 = tx * tw, y0 = ty * th;
+            const unsigned cw = tx + 1 == across ? w - x0 : tw, ch = ty + 1 == down ? h - y0 : th;
+            const unsigned ext = unsigned(std::max(size, 0));
+            const unsigned left = tx > 0 ? std::min(ext, x0) : 0;
+            const unsigned right = tx + 1 < across ? std::min(ext, w - x0 - cw) : 0;
+            const unsigned top = ty > 0 ? unsigned(std::min<u64>(2 * u64(ext), y0)) : 0;
+            const unsigned bottom = ty + 1 < down ? unsigned(std::min<u64>(2 * u64(ext), h - y0 - ch)) : 0;
+            const unsigned ew = left + cw + right, eh = top + ch + bottom;
+            if (Reinit(&a.p, ew, eh, 0, src->uiComp, false) != KZ_OK ||
+                Reinit(&b.p, ew, eh, 0, src->uiComp, false) != KZ_OK)
+                return KZ_ERR_OUT_OF_MEMORY;
+            kz_result r = CopyRect(0, 0, ew, eh, &a.p, x0 - left, y0 - top, src);
+            if (r == KZ_OK)
+                r = LocalContrast_Tailed(&b.p, &a.p, size, factor, smooth);
+            if (r == KZ_OK)
+                r = CopyRect(x0, y0, cw, ch, dst, left, top, &b.p);
+            if (r != KZ_OK)
+                return r;
+        }
+    return KZ_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Border fade
+// ---------------------------------------------------------------------------
+
+void ExpandAndSmoothToBordersAPI(SKzFloatPicBuf* pic, unsigned n)
+{
+    if (!Packed(pic) || n == 0 || n >= pic->uiWidth || n >= pic->uiHeight)
+        return;
+    const size_t w = pic->uiWidth, h = pic->uiHeight, c = pic->uiComp;
+    const double x = 1.0 / double(n);
+    float* p = pic->pData;
+    auto at = [&](size_t col, size_t row, size_t k) -> float& { return p[(row * w + col) * c + k]; };
+    if (n < h - n) {
+        for (size_t r = n; r < h - n; ++r)
+            for (size_t k = 0; k < c; ++k) {
+                const double l = at(n, r, k), rt = at(w - 1 - n, r, k);
+                for (size_t i = 0; i <= n; ++i) {
+                    at(n - i, r, k) = float(l * (double(n - i) * x));
+                    at(w - 1 - n + i, r, k) = float(rt * (double(n - i) * x));
+                }
+            }
+    }
+    for (size_t col = 0; col < w; ++col)
+        for (size_t k = 0; k < c; ++k) {
+            const double t = at(col, n, k), b = at(col, h - 1 - n, k);
+            for (size_t i = 0; i <= n; ++i) {
+                at(col, n - i, k) = float(t * (double(n - i) * x));
+                at(col, h - 1 - n + i, k) = float(b * (double(n - i) * x));
+            }
+        }
+}
