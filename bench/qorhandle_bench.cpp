@@ -35,7 +35,7 @@
 namespace {
 
 constexpr u32 kSmall = 10, kLarge = 100000;
-constexpr int kPasses = 101;
+constexpr int kPasses = 301;
 
 struct Workspace {
     Workspace()
