@@ -2,8 +2,8 @@
 // acquisitions, transmitted-light channels, exposure, a layout hash),
 // modality conversions and the display colour of every component.
 #include "gnr_metaformats/SKzPicturePlanes.h"
-#include "gnr_metaformats/KzLutSpectralAdapter.h"
 #include "gnr_metaformats/KzPlaneSetOps.h"
+#include "gnr_picture/SKzLutParam.h"
 
 #include <zlib.h>
 
@@ -147,24 +147,18 @@ int SKzPicturePlanes::GetPlaneColors(SKzPicturePlanes& s, unsigned* colours, CKz
     if (selected == s.uiCompCount) useColors = true;
     const bool spectral = s.IsSpectral();
 
-    alignas(16) unsigned char storage[kzlut::kViewBytes];
-    kzlut::SpectralView* view = nullptr;
-    if (spectral && lut) {
-        view = kzlut::GetViewFactory()(lut, storage);
-        if (view && !view->HasSpectralData()) {
-            view->~SpectralView();
-            view = nullptr;  // no spectral data: the LUT acts as absent
-        }
-    }
+    // A LUT's spectral data colours the components of a spectral set.
+    SKzLutParam* view = spectral ? lut : nullptr;
     unsigned lutColours[kMaxSpectralComponents];
     unsigned lutCount = 0;
     int mode = 0;
     bool oneGroup = false;
     if (view) {
-        mode = view->GetMode();
-        const unsigned count = view->GetCompCount();
+        SKzLutParam::SKzLUTDataSpectral& data = view->sLutDataSpectral;
+        mode = (int)data.GetMode();
+        const unsigned count = data.uiCompCount;
         if (count > 0 && count <= kMaxSpectralComponents) {
-            view->GetCompColors(lutColours, false, false);
+            data.GetCompColors(lutColours, false, false);
             lutCount = count;
         }
         if (mode == 1 || mode == 2) oneGroup = view->IsGroupMask(*sel, nullptr);
@@ -202,7 +196,6 @@ int SKzPicturePlanes::GetPlaneColors(SKzPicturePlanes& s, unsigned* colours, CKz
             }
         }
     }
-    if (view) view->~SpectralView();
     return KZ_OK;
 }
 

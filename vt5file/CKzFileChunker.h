@@ -70,6 +70,10 @@ public:
     // Rebuilds the map of a file by scanning its chunks (see CKzFileChunkerRebuild.cpp).
     int CreateMissingChunkMap(ChunkFn chunkFn, void* user, ProgressFn progress);
 
+    // Exchanges the chunk maps of two containers (nothing else): hands a
+    // large map to another container without copying it.
+    KZ_HIDDEN void SwapMap(CKzFileChunker& other) noexcept { m_Map.swap(other.m_Map); }
+
     // Set when a file opened read-only has a valid signature but no readable map.
     bool IsMapMissing() const { return m_bMapMissing; }
     bool IsFinalized() const { return m_bFinalized; }

@@ -131,6 +131,10 @@ int CKzImageFormatVT5::CreateInputImageFile(CKzStringW path, IKzInputImageFile*&
         container.Finalize();
         return KZ_FAIL;
     }
+    // The map (one entry per chunk: large for files of many frames) moves
+    // into the reader; the reader copies the rest of the container.
+    CKzFileChunker mapHolder;
+    mapHolder.SwapMap(container);
     CKzVT5InputFile_V02* made = nullptr;
     try {
         if (number == 2)
@@ -140,6 +144,8 @@ int CKzImageFormatVT5::CreateInputImageFile(CKzStringW path, IKzInputImageFile*&
     } catch (...) {
         made = nullptr;
     }
+    if (made)
+        made->AdoptMap(mapHolder);
     if (!made) {
         container.Finalize();
         return KZ_ERR_OUT_OF_MEMORY;

@@ -67,6 +67,11 @@ public:
     // Frame count learnt from the attributes (0 before).
     u32 GetFrameCount() const { return m_uiFrameCount; }
 
+    // Takes the chunk map of the container the reader was made from, which
+    // gets the reader's (empty) map: the format opens a file's container and
+    // hands its map over instead of copying it.
+    KZ_HIDDEN void AdoptMap(CKzFileChunker& container) noexcept { m_Chunker.SwapMap(container); }
+
 protected:
     friend class CKzVT5OutputFile_V02;
 

@@ -81,20 +81,23 @@ void CKzVT5InputFile_V02::repairWriterExperiment(u32 frameCount)
 
 int CKzVT5InputFile_V02::applyFrameTime(u32 seq, SKzPictureMetadata& metadata)
 {
-    std::vector<double> stored;
-    const std::vector<double>* times = &m_AcqTimes;
-    if (m_AcqTimes.empty()) {
-        CKzByteArray bytes;
-        if (m_Chunker.GetChunk(bytes, vt5names::kAcqTimesCache) != KZ_OK)
-            return KZ_OK;  // no times: the stored ones stand
-        stored.resize(bytes.GetSize() / 8);
-        if (!stored.empty())
-            std::memcpy(stored.data(), bytes.GetData(), stored.size() * 8);
-        times = &stored;
+    double t, t0;
+    if (!m_AcqTimes.empty()) {
+        if (seq >= m_AcqTimes.size())
+            return KZ_OK;
+        t = m_AcqTimes[seq];
+        t0 = m_AcqTimes[0];
+    } else {
+        // Only the two entries needed are read: the cache holds one entry
+        // per frame.
+        SKzChunkMapMember member;
+        if (!m_Chunker.GetMapMember(vt5names::kAcqTimesCache, member) || (u64)seq >= member.uiSize / 8)
+            return KZ_OK;  // no time for the frame: the stored ones stand
+        SKzChunkHeader header{};
+        if (m_Chunker.GetChunkPartTo(header, &t0, 0, 8, vt5names::kAcqTimesCache) != KZ_OK ||
+            m_Chunker.GetChunkPartTo(header, &t, (u64)seq * 8, 8, vt5names::kAcqTimesCache) != KZ_OK)
+            return KZ_OK;
     }
-    if (seq >= times->size())
-        return KZ_OK;
-    const double t = (*times)[seq], t0 = (*times)[0];
     if (!std::isfinite(t) || !std::isfinite(t0))
         return KZ_OK;
     metadata.dTimeMSec = t;

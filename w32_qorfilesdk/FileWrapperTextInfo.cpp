@@ -7,6 +7,7 @@
 #include "gnr_system/CKzVariantText.h"
 #include "gnr_system/KzUnits.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -198,12 +199,24 @@ void FileWrapperTextInfo::TranslateTextInfo(CKzStringW& out, const wchar_t* text
         // the text's length; what is inserted is never searched again. The
         // replacement is the same for every occurrence within one pass.
         const CKzStringW replacement = Replacement(row, keep, md, experiment);
+        // Repeated symbols cannot make a text grow without bound: the first
+        // occurrence is always replaced, further ones while the text stays
+        // within the bound (or its own length, when longer); the rest are removed.
+        long long occurrences = 0;
+        for (int p = pos; p >= 0; p = work.Find(row.pSymbol, p + symbolLength)) ++occurrences;
+        const long long literal = work.GetLength() - occurrences * symbolLength;
+        const long long room = std::max<long long>(kMaxTranslatedLength, work.GetLength()) - literal;
+        long long replaced = replacement.GetLength() > 0
+                                 ? std::max(1LL, std::min(occurrences, room / replacement.GetLength()))
+                                 : occurrences;
         CKzStringW result;
         int from = 0;
         while (pos >= 0) {
             result.AddChars(work.GetString() + from, pos - from);
-            if ((long long)result.GetLength() + replacement.GetLength() <= kMaxTranslatedLength)
+            if (replaced > 0) {
                 result += replacement;
+                --replaced;
+            }
             from = pos + symbolLength;
             pos = work.Find(row.pSymbol, from);
         }

@@ -103,10 +103,12 @@ public:
     static CKzStringW GetAcquisitionTime(const SKzPictureMetadata& metadata);
     static CKzStringW GetAcquisitionDate(const SKzPictureMetadata& metadata);
 
-    // Replacements stop adding text once a translation holds this many
-    // characters (a file's template cannot make it grow without bound);
-    // symbols met after that are removed.
-    static const int kMaxTranslatedLength = 1 << 20;
+    // Repeated symbols never make a translation longer than this many
+    // characters (or than its template, when that is longer): the first
+    // occurrence of a symbol is always replaced, further ones while the text
+    // stays within the bound, the rest removed. A file's template cannot make
+    // a text grow without bound.
+    static const int kMaxTranslatedLength = 1 << 16;
 
 private:
     CKzStringW Replacement(const SKzInfoSymbol& row, const CKzStringW& keep, SKzPictureMetadata& metadata,

@@ -17,6 +17,7 @@
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/SKzPictureMetadata.h"
 #include "w32_qorfilesdk/CKzBinaryMetadata.h"
+#include "w32_qorfilesdk/FileWrapperTextInfo.h"
 #include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
 
 KzQorHandleMap g_mapFileHandles;
@@ -413,9 +414,16 @@ kz_result SKzQorFileHandle::InitInputFile(IKzImageFormat& format, const wchar_t*
 
 void SKzQorFileHandle::loadTextInfo()
 {
+    // Without frame metadata the templates take their values from an empty record.
+    SKzPictureMetadata empty;
+    SKzPictureMetadata& md = m_pMetadata ? *m_pMetadata : empty;
+    FileWrapperTextInfo templates(md, m_pExperiment);
+    templates.RegisterInfoSymbols();
     for (u32 i = 0; i < SKzImageTextInfo::eCount; ++i)
         m_TextInfo.wsText[i].Empty();
+    FileWrapperTextInfo::ClearImageTextInfoInit(m_TextInfo);
     m_pInputFile->GetImageTextInfo(m_TextInfo);
+    templates.AddDefaultsToTextInfo(m_TextInfo, m_TextInfo, templates.GetDefaults(), false, md, m_pExperiment);
 }
 
 void SKzQorFileHandle::loadBinaryDescriptors()

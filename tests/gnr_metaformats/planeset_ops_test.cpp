@@ -1,7 +1,8 @@
 // Plane-set operations: selection by component masks, extraction, building,
 // merging, queries, modality conversions, the layout hash and the colours.
 #include "gnr_metaformats/SKzPicturePlanes.h"
-#include "gnr_metaformats/KzLutSpectralAdapter.h"
+#include "gnr_picture/KzLutColour.h"
+#include "gnr_picture/SKzLutParam.h"
 #include "gnr_system/CKzRangeMask.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -735,92 +737,85 @@ TEST(PlaneSetColors, WritesStayWithinTheComponentCount)
     EXPECT_EQ(none, 0xDEADBEEFu);
 }
 
-// A LUT stand-in with spectral data of chosen mode, count and group answer.
-struct FakeLut {
-    int mode;
-    unsigned count;
-    bool group;
-    int calls;
-};
-FakeLut g_fake;
-
-class FakeView : public kzlut::SpectralView {
-public:
-    bool HasSpectralData() const override { return true; }
-    int GetMode() const override { return g_fake.mode; }
-    unsigned GetCompCount() const override { return g_fake.count; }
-    void GetCompColors(unsigned* colours, bool keepTop, bool dim) const override
-    {
-        EXPECT_FALSE(keepTop);
-        EXPECT_FALSE(dim);
-        ++g_fake.calls;
-        for (unsigned i = 0; i < g_fake.count; ++i) colours[i] = 0xA00000 + i;
+// LUT parameters whose spectral data has the given mode, component count,
+// channel groups and colours (group colours in mode 2, node colours else).
+std::unique_ptr<SKzLutParam> Lut(unsigned mode, unsigned count, std::vector<unsigned> groups,
+                                 std::vector<unsigned> colours)
+{
+    auto lut = std::make_unique<SKzLutParam>();
+    SKzLutParam::SKzLUTDataSpectral& s = lut->sLutDataSpectral;
+    s.uiSpectralColorMode = mode;
+    s.uiCompCount = count;
+    for (size_t i = 0; i < groups.size(); ++i) lut->sCompLutParam[i].uiGroup = groups[i];
+    s.uiGroupCount = (unsigned)colours.size();
+    s.Realloc(s.uiGroupCount);
+    for (size_t i = 0; i < colours.size(); ++i) {
+        s.puiColorGroup[i] = colours[i];
+        s.puiColorCustom[i] = colours[i];
     }
-    bool IsGroupMask(const CKzRangeMask&, unsigned*) const override { return g_fake.group; }
-};
-
-kzlut::SpectralView* MakeFake(SKzLutParam*, void* storage) { return new (storage) FakeView(); }
-
-struct ScopedFake {
-    kzlut::ViewFactory old;
-    ScopedFake() : old(kzlut::SetViewFactory(&MakeFake)) {}
-    ~ScopedFake() { kzlut::SetViewFactory(old); }
-};
+    return lut;
+}
 
 TEST(PlaneSetColors, LutBranches)
 {
-    SKzLutParam* lut = reinterpret_cast<SKzLutParam*>(&g_fake);  // only handed to the adapter
     Set s({{1, 0, 0x200001, 0x11, L"a"}, {1, 0, 0x200001, 0x22, L"b"}, {1, 0, 0x200001, 0x33, L"c"}}, 1);
     CKzRangeMask two = Mask(3, {0, 1});
+    const unsigned A = 0xA00000, B = 0xA00001, C = 0xA00002;
+    // Three custom-colour nodes over three components: the first two share a
+    // segment, the second reaches node 1 fully, the third node 2.
+    const unsigned n0 = InterpolateColorHSI8(A, B, 0), n1 = InterpolateColorHSI8(A, B, 65536),
+                   n2 = InterpolateColorHSI8(B, C, 65536);
     struct Case {
         const char* what;
-        int mode;
+        unsigned mode;
         unsigned count;
-        bool group;
+        std::vector<unsigned> groups;
+        std::vector<unsigned> lutColours;
         bool useColors;
         std::vector<unsigned> colours;
     } cases[] = {
-        {"true colour", 0, 3, false, false, {0x11, 0x22, 0x33}},
-        {"custom colours", 1, 3, false, false, {0xA00000, 0xA00001, 0xA00002}},
-        {"custom, one group", 1, 3, true, false, {W, W, W}},
-        {"custom, one group, colours", 1, 3, true, true, {0xA00000, 0xA00001, 0xA00002}},
-        {"grouped", 2, 3, false, false, {0xA00000, 0xA00001, 0xA00002}},
-        {"grouped, one group", 2, 3, true, false, {W, W, W}},
-        {"grey", 3, 3, false, true, {W, W, W}},
-        {"components past the spectral count", 2, 2, false, false, {0xA00000, 0xA00001, 0x33}},
-        {"no spectral components", 1, 0, false, false, {0x11, 0x22, 0x33}},
-        {"count beyond the scratch", 1, 193, false, false, {0x11, 0x22, 0x33}},
-        {"other mode", 9, 3, false, false, {0x11, 0x22, 0x33}},
+        {"true colour", 0, 3, {0, 1, 2}, {A, B, C}, false, {0x11, 0x22, 0x33}},
+        {"custom colours", 1, 3, {0, 1, 2}, {A, B, C}, false, {n0, n1, n2}},
+        {"custom, one node", 1, 3, {0, 0, 0}, {A}, false, {A, A, A}},
+        {"grouped", 2, 3, {0, 1, 2}, {A, B, C}, false, {A, B, C}},
+        {"grouped, one group", 2, 3, {0, 0, 1}, {A, B}, false, {W, W, W}},
+        {"grouped, one group, colours", 2, 3, {0, 0, 1}, {A, B}, true, {A, A, B}},
+        {"grouped, disabled group loses its flag", 2, 3, {0, 1, 2}, {A, 0xFF0000AA, C}, false, {A, 0xAA, C}},
+        {"grey", 3, 3, {0, 1, 2}, {A, B, C}, true, {W, W, W}},
+        {"components past the spectral count", 2, 2, {0, 1, 2}, {A, B, C}, false, {A, B, 0x33}},
+        {"no spectral components", 1, 0, {0, 1, 2}, {A, B, C}, false, {0x11, 0x22, 0x33}},
+        {"count beyond the records", 1, 193, {0, 1, 2}, {A, B, C}, false, {0x11, 0x22, 0x33}},
+        {"other mode", 9, 3, {0, 1, 2}, {A, B, C}, false, {0x11, 0x22, 0x33}},
     };
-    ScopedFake fake;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        g_fake = {c.mode, c.count, c.group, 0};
+        auto lut = Lut(c.mode, c.count, c.groups, c.lutColours);
         std::vector<unsigned> out(3, 0xDEADBEEF);
-        EXPECT_EQ(PS::GetPlaneColors(s.s, out.data(), &two, c.useColors, lut), 0);
+        EXPECT_EQ(PS::GetPlaneColors(s.s, out.data(), &two, c.useColors, lut.get()), 0);
         EXPECT_EQ(out, c.colours);
-        EXPECT_EQ(g_fake.calls, c.count > 0 && c.count <= 192 ? 1 : 0);
     }
-    // Not spectral: the LUT is not asked.
+    // Not spectral: the LUT is not asked and its groups stay as they are.
     Set plain({{1, 0, 1, 0x11, L"a"}, {1, 0, 1, 0x22, L"b"}}, 1);
-    g_fake = {1, 2, false, 0};
+    auto lut = Lut(1, 2, {5, 5}, {A, B});
     std::vector<unsigned> out(2);
     CKzRangeMask both = Mask(2, {0, 1});
-    PS::GetPlaneColors(plain.s, out.data(), &both, false, lut);
-    EXPECT_EQ(g_fake.calls, 0);
+    PS::GetPlaneColors(plain.s, out.data(), &both, false, lut.get());
     EXPECT_EQ(out, (std::vector<unsigned>{0x11, 0x22}));
+    EXPECT_EQ(lut->sCompLutParam[0].uiGroup, 5u);
 }
 
-TEST(PlaneSetColors, StandInLutActsAsAbsent)
+TEST(PlaneSetColors, NewLutShowsPlaneColours)
 {
-    SKzLutParam* lut = reinterpret_cast<SKzLutParam*>(&g_fake);
+    // A new record is in true-colour mode: the planes' own colours, where
+    // without a LUT two of three selected components are shown white.
     Set s({{1, 0, 0x200001, 0x11, L"a"}, {1, 0, 0x200001, 0x22, L"b"}, {1, 0, 0x200001, 0x33, L"c"}}, 1);
     CKzRangeMask two = Mask(3, {0, 1});
+    auto lut = std::make_unique<SKzLutParam>();
     std::vector<unsigned> with(3), without(3);
-    PS::GetPlaneColors(s.s, with.data(), &two, false, lut);
+    PS::GetPlaneColors(s.s, with.data(), &two, false, lut.get());
     PS::GetPlaneColors(s.s, without.data(), &two, false, nullptr);
-    EXPECT_EQ(with, without);
-    EXPECT_EQ(with, (std::vector<unsigned>{W, W, W}));
+    EXPECT_EQ(with, (std::vector<unsigned>{0x11, 0x22, 0x33}));
+    EXPECT_EQ(without, (std::vector<unsigned>{W, W, W}));
 }
 
 } // namespace

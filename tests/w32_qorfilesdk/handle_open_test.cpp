@@ -93,6 +93,8 @@ TEST_P(HandleOpen, LoadsEverythingTheWritersStored)
     EXPECT_EQ(std::wstring(rec->m_pMetadata->sPicturePlanes.pPlanes[0].sDescription.GetString()), L"Green");
 
     EXPECT_EQ(std::wstring(rec->m_TextInfo.wsText[0].GetString()), L"first text");
+    EXPECT_EQ(std::wstring(rec->m_TextInfo.wsText[1].GetString()), L"Obj: Plan 40x");  // translated
+    EXPECT_EQ(std::wstring(rec->m_TextInfo.wsText[13].GetString()), L"objective text");
     EXPECT_EQ(std::wstring(rec->m_TextInfo.wsText[14].GetString()), L"9.8.7");
 
     ASSERT_NE(rec->m_pBinaryMetadata, nullptr);
@@ -319,6 +321,12 @@ TEST(HandleOpenSpecial, PlaneSetIsFittedToTheFilesComponents)
     ASSERT_EQ(rec->m_pMetadata->sPicturePlanes.uiCount, 1u);
     EXPECT_EQ(rec->m_pMetadata->sPicturePlanes.pPlanes[0].uiCompCount, 3u);
     EXPECT_EQ(rec->m_pBinaryMetadata, nullptr);
+    // No stored texts: the default templates, translated with that record.
+    EXPECT_EQ(rec->m_TextInfo.wsText[0].GetLength(), 0);
+    // The acquisition description of a file without experiment and cameras.
+    EXPECT_EQ(std::wstring(rec->m_TextInfo.wsText[5].GetString()).rfind(L"Camera Name: \r\n", 0), 0u);
+    EXPECT_GT(rec->m_TextInfo.wsText[9].GetLength(), 0);
+    EXPECT_EQ(std::wstring(rec->m_TextInfo.wsText[5].GetString()).find(L'%'), std::wstring::npos);
 }
 
 TEST(HandleOpenSpecial, BinarySequenceOfAnOlderWriterGivesTheDefaultDescriptor)

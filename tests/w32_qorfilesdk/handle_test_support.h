@@ -141,6 +141,7 @@ inline void WriteFile(const std::string& path, const FileSpec& s)
     }
     SKzImageTextInfo info;
     info.wsText[0] = L"first text";
+    info.wsText[1] = L"Obj: %OBJECTIVE%";
     info.wsText[13] = L"objective text";
     ASSERT_EQ(w->SetImageTextInfo(info), KZ_OK);
     if (s.events) {

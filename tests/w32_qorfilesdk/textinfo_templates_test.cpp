@@ -206,12 +206,27 @@ TEST_F(TextInfoTemplates, CameraNamesAndSettingsOfTheSamples)
 TEST_F(TextInfoTemplates, ManyOccurrencesStayLinearAndBounded)
 {
     wrapper.RegisterInfoSymbols();
+    // 5,000 symbols of 11 characters, each standing for 100: the first 655
+    // fit within the bound, the others are removed.
+    const std::wstring name(100, L'O');
+    md.wsObjectiveName = name.c_str();
     std::wstring many;
-    for (int i = 0; i < 300000; ++i) many += L"%OBJECTIVE%";
-    const std::wstring text = Translate(many.c_str());
-    EXPECT_LE(text.size(), (size_t)FileWrapperTextInfo::kMaxTranslatedLength);
-    EXPECT_EQ(0u, text.find(L"Plan 10xPlan 10x"));
-    EXPECT_EQ(std::wstring::npos, text.find(L"%OBJECTIVE%"));   // the symbols still vanish
+    for (int i = 0; i < 5000; ++i) many += L"%OBJECTIVE%";
+    std::wstring text = Translate(many.c_str());
+    EXPECT_EQ(655u * 100u, text.size());
+    EXPECT_EQ(std::wstring::npos, text.find_first_not_of(L'O'));
+    // One replacement longer than the bound is still made, once.
+    const std::wstring huge(FileWrapperTextInfo::kMaxTranslatedLength + 10, L'H');
+    md.wsObjectiveName = huge.c_str();
+    text = Translate(L"<%OBJECTIVE%|%OBJECTIVE%>");
+    EXPECT_EQ(L"<" + huge + L"|>", text);
+    md.wsObjectiveName = L"Plan 10x";
+    // A template longer than the bound does not grow either.
+    std::wstring longer(FileWrapperTextInfo::kMaxTranslatedLength, L'-');
+    longer += L"%OBJECTIVE%%MEAS_FRAME%%OBJECTIVE%";
+    const std::wstring same = Translate(longer.c_str());
+    EXPECT_LE(same.size(), longer.size());
+    EXPECT_EQ(std::wstring(FileWrapperTextInfo::kMaxTranslatedLength, L'-') + L"Plan 10xPlan 10x", same);
     // Within the bound every occurrence is replaced.
     EXPECT_EQ(std::wstring(1000, L'-') + L"Plan 10x", Translate((std::wstring(1000, L'-') + L"%OBJECTIVE%").c_str()));
 }
