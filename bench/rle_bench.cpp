@@ -118,6 +118,11 @@ void BM_Paint(benchmark::State& state)
         peer += Seconds(t2 - t1);
     }
     state.counters["ratio_vs_memcpy"] = peer / ours;
+    u64 runs = 0;
+    for (SKzRLEObject* o = CKzRLEPicBufAPI::GetNextRLEObject(&rle, nullptr); o;
+         o = CKzRLEPicBufAPI::GetNextRLEObject(&rle, o))
+        runs += GetSegmentCount(o);
+    state.counters["runs"] = double(runs);
     CKzPicBufAPI::Free(&out);
     CKzRLEPicBufAPI::Free(&rle);
 }

@@ -488,6 +488,28 @@ QOR_API QORRESULT Qor_GetAlignmentPoints(QORFILEHANDLE handle, int* count, int* 
 
 /* ---- Writing: new files, frames appended one by one ---- */
 
+/* A new file at path, described after the open read handle `source`: its
+ * frame metadata, experiment, attributes, text information and tags, changed
+ * by the records given (each may be null). The attributes record must keep
+ * the source's component and frame counts; of it only width, height and the
+ * two depths are taken. A file already at path is replaced when the new
+ * handle is closed, and stays whole until then. Returns the new write
+ * handle, 0 on failure (nothing is created). */
+QOR_API QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHANDLE source,
+                                                 const QORATTRIBUTES* attributes,
+                                                 const QORMETADATA_DESC* description, const QORBINARIES* binaries,
+                                                 const QORFILECUSTOMDATASET* customData);
+
+/* Appends the next frame of a write handle, in the file's geometry (width,
+ * height, components and sample size must match; any row stride at least the
+ * row is accepted), with one picture per binary-layer descriptor in `layers`
+ * (may be null). A null picture skips the frame. The first call writes the
+ * description; a handle whose geometry is incomplete takes the missing parts
+ * from its first picture. Every call consumes a frame index, also a failed
+ * one. QOR_ERR_FAILED for a picture that does not fit the file. */
+QOR_API QORRESULT Qor_FileAppendImageData(QORFILEHANDLE handle, const QORPICTURE* picture, const QORPICTURE* layers);
+
+
 
 /* ---- Custom data and binary layers ---- */
 
@@ -528,6 +550,23 @@ QOR_API QORRESULT Qor_FileGetBinary(QORFILEHANDLE handle, uint32_t frame, int la
 
 #ifdef __cplusplus
 /* ---- Functions of C++ linkage (C++ hosts only) ---- */
+
+/* A new, empty file at path (a file already there is replaced when the
+ * handle is closed). Its geometry comes from Qor_FileModifyAttributes and,
+ * for what is still 0, from the first appended picture. Returns the write
+ * handle, 0 on failure. */
+QOR_API QORFILEHANDLE Qor_FileOpenForWrite(const wchar_t* path);
+
+/* Width, height and depths of a write handle before its first frame; the row
+ * stride follows. QOR_ERR_FAILED unless a write handle. */
+QOR_API QORRESULT Qor_FileModifyAttributes(QORFILEHANDLE handle, uint32_t width, uint32_t height, uint32_t bits,
+                                           uint32_t significantBits);
+
+/* Rewrites the frame metadata of a write handle from a description (planes
+ * rebuilt from the record). A handle without metadata takes the description
+ * whole; otherwise the plane counts must agree (QOR_ERR_FAILED).
+ * QOR_ERR_NOT_FOUND unless a write handle. */
+QOR_API QORRESULT FileSetMetadataDesc(QORFILEHANDLE handle, const QORMETADATA_DESC* description);
 
 /* The tag-name list stored in the file of a read handle (each name as
  * 32-bit characters and a 0, then one more 0), copied into buffer when it

@@ -1,10 +1,13 @@
 #include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_picture/CKzRLEPicBufAPI.h"
 #include "gnr_system/CKzAlloc.h"
+#include "kernel_test_support.h"
 #include "rle_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 using namespace rletest;
@@ -117,4 +120,114 @@ TEST(RlePaint, FiltersAndVisibility)
     one.bytes[3] = 0x80;
     API::ExtractRLEObjectToBinPicBuf(&one.b, API::FindObjectByIndex(&p.p, 1));
     EXPECT_EQ(one.bytes, (std::vector<uint8_t>{0, 0xFF, 0, 0x80}));
+}
+
+namespace {
+
+// A painted picture over records as given (not checked as a load would check them).
+void SetObjects(SKzRLEPicBuf* p, uint32_t w, uint32_t h, const std::vector<Obj>& objs)
+{
+    std::vector<uint8_t> block;
+    uint32_t last = 0;
+    for (const Obj& o : objs) {
+        last = uint32_t(block.size());
+        auto r = Record(o);
+        block.insert(block.end(), r.begin(), r.end());
+    }
+    API::Free(p);
+    API::Init(p, 0, true);
+    p->uiWidth = w;
+    p->uiHeight = h;
+    if (block.empty()) return;
+    p->pObjects = static_cast<SKzRLEObject*>(CKzAlloc::Alloc(0, block.size()));
+    std::memcpy(p->pObjects, block.data(), block.size());
+    p->uiObjectCount = uint32_t(objs.size());
+    p->uiDataBytes = uint32_t(block.size());
+    p->uiLastObjectOffset = objs.size() > 1 ? last : 0;
+}
+
+// Object after object in block order, every run clipped: what painting must give.
+std::vector<uint32_t> PaintByObjects(const std::vector<Obj>& objs, uint32_t w, uint32_t h, uint32_t bits,
+                                     uint32_t value)
+{
+    std::vector<uint32_t> out(size_t(w) * h, 0);
+    const uint32_t sampleMask = bits <= 8 ? 0xFFu : 0xFFFFu;
+    for (const Obj& o : objs) {
+        uint32_t v = value ? value : o.id;
+        if (!value && (v & sampleMask) == 0) v = (1u << bits) - 1;
+        v &= sampleMask;
+        for (const Row& row : o.rows)
+            for (const Run& r : row.runs)
+                for (uint64_t x = r.x; x < uint64_t(r.x) + r.len; ++x)
+                    if (row.y < h && x < w) out[size_t(row.y) * w + size_t(x)] = v;
+    }
+    return out;
+}
+
+} // namespace
+
+// Painting goes row by row over all objects at once (with wide masked stores where
+// the processor has them); it must equal painting object after object, overlaps,
+// clipping, skipped rows, damaged row order and unordered blocks included.
+TEST(RlePaint, RowSweepEqualsObjectOrderOnEveryPath)
+{
+    std::mt19937 rng(77);
+    auto randomObjects = [&](uint32_t w, bool ordered) {
+        std::vector<Obj> objs;
+        const int n = 1 + int(rng() % 12);
+        int32_t top = 0;
+        for (int i = 0; i < n; ++i) {
+            top += int32_t(rng() % 4);
+            Obj o{uint32_t(rng() % 3 == 0 ? 256 * (1 + rng() % 3) : 1 + rng() % 300), 0, top, 0, top, 0, {}};
+            uint32_t y = uint32_t(top);
+            const int rows = 1 + int(rng() % 10);
+            for (int r = 0; r < rows; ++r) {
+                Row row{y, {}};
+                uint32_t x = rng() % 8;
+                const int runs = 1 + int(rng() % 4);
+                for (int k = 0; k < runs && x < w + 20; ++k) {
+                    const uint32_t len = 1 + rng() % 70;
+                    row.runs.push_back({x, len});
+                    x += len + 1 + rng() % 9;
+                }
+                o.rows.push_back(row);
+                y += 1 + (rng() % 5 == 0); // a skipped row now and then
+            }
+            o.b = int32_t(y);
+            o.r = int32_t(w + 40);
+            objs.push_back(o);
+        }
+        if (rng() % 4 == 0 && objs[0].rows.size() > 1) std::swap(objs[0].rows.front(), objs[0].rows.back());
+        if (!ordered) std::shuffle(objs.begin(), objs.end(), rng);
+        return objs;
+    };
+    kzt::ForEachIsa([&] {
+        for (int i = 0; i < 120; ++i) {
+            SCOPED_TRACE(i);
+            const uint32_t w = 1 + rng() % 150, h = 1 + rng() % 40;
+            const uint32_t bits = (i % 3 == 0) ? 8 : (i % 3 == 1) ? 12 : 16;
+            const uint32_t value = (i % 5 == 0) ? 9 : 0;
+            auto objs = randomObjects(w, i % 4 != 3);
+            Pic rle;
+            SetObjects(&rle.p, w, h, objs);
+            SKzPicBuf pic;
+            CKzPicBufAPI::Init(&pic);
+            const unsigned stride = (i % 2) ? 0 : unsigned((w * (bits <= 8 ? 1 : 2) + 13) & ~1u);
+            ASSERT_EQ(CKzPicBufAPI::Reinit(&pic, w, h, stride, bits, 1, false), KZ_OK);
+            std::memset(pic.pData, 0xA5, pic.uiSize); // painting clears everything first
+            ASSERT_EQ(API::ConvertRLEToPicBuf(&pic, &rle.p, value), KZ_OK);
+            const auto want = PaintByObjects(objs, w, h, bits, value);
+            for (uint32_t y = 0; y < h; ++y) {
+                const uint8_t* row = pic.pData + size_t(y) * pic.uiWidthBytes;
+                for (uint32_t x = 0; x < w; ++x) {
+                    uint32_t got = bits <= 8 ? row[x] : uint32_t(reinterpret_cast<const uint16_t*>(row)[x]);
+                    ASSERT_EQ(got, want[size_t(y) * w + x]) << x << "," << y;
+                }
+                const size_t used = size_t(w) * (bits <= 8 ? 1 : 2);
+                const size_t rowEnd = std::min<size_t>(pic.uiWidthBytes, pic.uiSize - size_t(y) * pic.uiWidthBytes);
+                for (size_t b = used; b < rowEnd; ++b) ASSERT_EQ(row[b], 0) << "padding " << y;
+            }
+            CKzPicBufAPI::Free(&pic);
+        }
+    });
 }
