@@ -167,6 +167,28 @@ public:
     static kz_result WeightedAddition(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* maskA, SKzPicBuf* b,
                                       SKzPicBuf* maskB, int percent);
 
+    // --- Integer filters (each picture through its own stride) -----------------
+    // Box mean over size x size (windows clipped to the picture). size <= 1 or
+    // other shapes: -9; more than 16 bits: -2.
+    static kz_result SmoothSquare(SKzPicBuf* dst, SKzPicBuf* src, int size);
+    // Local contrast around the running envelopes; size limited to 2..the
+    // smaller side - 1 (even) and written back. Three components: on the
+    // intensity only. Pictures above 16 bits: 0, nothing done; -3 when a
+    // temporary cannot be had (destination unchanged).
+    static kz_result LocalContrast_Tailed(SKzPicBuf* dst, SKzPicBuf* src, int& size, double factor, bool smooth);
+    // The same in overlapping tiles of at most 1000 pixels a side.
+    static kz_result LocalContrast(SKzPicBuf* dst, SKzPicBuf* src, int& size, double factor, bool smooth);
+    // count components from `first`, each with its own size, factor and
+    // smoothing; -9 for a range outside the picture.
+    static kz_result LocalContrastComp_Tailed(SKzPicBuf* dst, SKzPicBuf* src, unsigned first, unsigned count,
+                                              int* sizes, double* factors, bool* smooth);
+    static void GetImmerkaerNoiseEstimation(SKzPicBuf* pic, double* sigma);
+    // Denoising of every component (or of the luminance-chroma form of a
+    // colour picture); src is never modified. The one-component denoiser is
+    // not built: -2 with dst a copy of src.
+    static kz_result AdiffDenoise(SKzPicBuf* dst, SKzPicBuf* src, double, double, unsigned, unsigned);
+    static kz_result AdiffDenoise_RGB(SKzPicBuf* dst, SKzPicBuf* src, double, double, unsigned, unsigned);
+
     // Display LUTs (bits in, 8-bit blue, green, red out) from LUT parameters:
     // a tone curve per component, coloured by the component colours (null:
     // white), a predefined palette (a gradient naming a registry entry) or
