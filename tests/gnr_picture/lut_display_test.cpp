@@ -396,6 +396,7 @@ TEST(LutSpectralBlocks, OlderParameters)
 
     // One ordinary component: the spectral gains halve.
     p->sCompLutParam[6].uiMaxSrc = 32768;
+    SKzLut::Free(g.lut);
     ASSERT_EQ(SKzLut::Alloc(g.lut, 8, 7, 8, 3), 0);
     ASSERT_EQ(CKzPicBufAPI::CreateLutsSpectral(&g.lut, p.get(), nullptr, 6, 7, 1.0), 0);
     EXPECT_EQ(g.lut.pParametric[0].dGain, 1.0);
