@@ -3,6 +3,7 @@
 #include "gnr_picture/CKzHistoAPI.h"
 #include "gnr_picture/CKzLutParam.h"
 #include "gnr_picture/CKzPicBufAPI.h"
+#include "gnr_picture/CKzPicMemAPI.h"
 #include "gnr_picture/SKzLut.h"
 #include "gnr_picture/SKzLutParam.h"
 
@@ -12,6 +13,8 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "display_lut_reference.inc"
 
 namespace {
 
@@ -252,6 +255,37 @@ TEST(LutAutoContrast, RepeatableWithDirtyCounters)
         ASSERT_EQ(CKzPicBufAPI::GetAutoContrast(runs.back().get(), nullptr, &pic.p, 0.5, 0.5, false, false), 0);
     }
     EXPECT_TRUE(runs[0]->CompareWith(*runs[1]));
+}
+
+TEST(LutAutoContrast, EndToEndMatchesReference)
+{
+    // A 12-bit frame of three channels: cuts from its histogram, display
+    // LUTs from the cuts, true colour through the LUTs.
+    Pic pic(kE2EWidth, kE2EHeight, 12, 3);
+    for (unsigned y = 0; y < kE2EHeight; ++y)
+        std::memcpy(pic.Row16(y), kE2EPicture + size_t(y) * kE2EWidth * 3, kE2EWidth * 3 * 2);
+    SKzHisto h;
+    CKzHistoAPI::Init(&h);
+    ASSERT_EQ(CKzHistoAPI::Reinit32(&h, &pic.p), 0);
+    CKzHistoAPI::Calculate(&h, &pic.p, true);
+    unsigned sizes[3] = {1, 1, 1};
+    CKzLutParamMCH param(3, 3, sizes, 12);
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrastMCH(&param, &h, true, true, kE2ELowPercent, kE2EHighPercent), 0);
+    CKzHistoAPI::Free(&h);
+    for (unsigned k = 0; k < 3; ++k) {
+        EXPECT_EQ(param.GetMin(k), kE2ECuts[k][0]) << k;
+        EXPECT_EQ(param.GetMax(k), kE2ECuts[k][1]) << k;
+    }
+    LutGuard g;
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsMCH(&g.lut, &param, const_cast<unsigned*>(kE2EColours)), 0);
+    std::vector<u8> out(size_t(kE2EWidth) * kE2EHeight * 3, 0xEE);
+    ASSERT_EQ(CKzPicMemAPI::ConvertToTrueColor(out.data(), kE2EWidth * 3, pic.p.pData, 3, 12, pic.p.uiWidthBytes,
+                                               kE2EWidth, kE2EWidth * kE2EHeight, &g.lut),
+              0);
+    size_t wrong = 0;
+    for (size_t i = 0; i < out.size(); ++i) wrong += out[i] != kE2ETrueColour[i];
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(0, std::memcmp(out.data(), kE2ETrueColour, out.size()));
 }
 
 }  // namespace
