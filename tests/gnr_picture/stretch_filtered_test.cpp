@@ -131,7 +131,7 @@ TEST(StretchFiltered, PassesAndCompositionMatchIndependentReference)
         const std::string type = r.type, what = type + " case seed " + std::to_string(r.seed);
         const unsigned sb = SampleSize(type), rowSamples = r.dstW * r.comps;
         Seeded src(type, r.srcW, r.srcH, r.comps, r.pad, r.seed, r.maxValue);
-        Padded horz(rowSamples * sb, r.h, 7), out(rowSamples * sb, r.dstH, 5);
+        Padded horz(rowSamples * sb, r.h, 8), out(rowSamples * sb, r.dstH, 4);
         if (type == "u8" || type == "u16") {
             const auto run = [&](auto* tag) {
                 using T = std::remove_pointer_t<decltype(tag)>;
