@@ -301,8 +301,11 @@ kz_result CKzFloatPicMemAPI::SpetralGetLoHiRGB(double* lo, double* hi, void* src
         if (!colours || !visible)
             return KZ_ERR_FAILED;
 #if KZ_PIC_HAVE_SPECTRAL_KERNELS
+        unsigned masks[kMaxSpectralChannels];
+        for (unsigned k = 0; k < comps; ++k)
+            masks[k] = visible[k] ? 0xFFFFFFFFu : 0u;
         return spect_getmaxrgb_NxFloat_sse(hi, static_cast<float*>(src), srcStride, fMin, fMax, comps, width, count,
-                                           colours, visible, factor);
+                                           colours, masks, factor);
 #else
         return KZ_ERR_NOT_SUPPORTED;
 #endif
