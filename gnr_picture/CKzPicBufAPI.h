@@ -14,6 +14,9 @@ struct SKzLut;
 struct SKzLutParam;
 class CKzLutParamMCH;
 class CKzLutParamRGB;
+class CKzLutParamSpectralTrueColor;
+class CKzLutParamSpectralCustomColor;
+class CKzLutParamSpectralGrouped;
 class CKzRangeMask;
 
 // Picture shape.
@@ -206,6 +209,36 @@ public:
     static int ConvertOldLutParamToLutParamMCH(CKzLutParamMCH* dst, SKzLutParam* src, unsigned channels,
                                                unsigned comps, unsigned* compSizes, unsigned bits);
     static int ConvertOldLutParamToLutParamRGB(CKzLutParamRGB* dst, SKzLutParam* src, unsigned bits);
+
+    // Spectral LUT blocks: a fresh parametric block (offset negated, gain,
+    // gamma, colour per component) in a LUT of the parameters' shape; the
+    // spectral gains are divided by norm (> 0). -9 for null pointers, more
+    // than 192 components, a norm that is not positive, or group sizes that
+    // are missing, 0 or larger than the spectral components together.
+    static int CreateLutsSpectralTrueColor(SKzLut* lut, CKzLutParamSpectralTrueColor* param, unsigned* colours,
+                                           double norm);
+    static int CreateLutsSpectralCustomColor(SKzLut* lut, CKzLutParamSpectralCustomColor* param, double norm);
+    static int CreateLutsSpectralGrouped(SKzLut* lut, CKzLutParamSpectralGrouped* param, double norm);
+    // From the older parameters: only the parametric block and the palette
+    // index are written (the LUT's table, when it has one, must have comps
+    // inputs).
+    static int CreateLutsSpectral(SKzLut* lut, SKzLutParam* param, unsigned* colours, unsigned spectralComps,
+                                  unsigned comps, double norm);
+    static int ConvertOldLutParamToLutSpectralTrueColor(CKzLutParamSpectralTrueColor* dst, SKzLutParam* src,
+                                                        unsigned spectral, unsigned channels, unsigned comps,
+                                                        unsigned* compSizes, unsigned bits);
+    static int ConvertOldLutParamToLutSpectralCustomColor(CKzLutParamSpectralCustomColor* dst, SKzLutParam* src,
+                                                          unsigned spectral, unsigned channels, unsigned comps,
+                                                          unsigned* compSizes, unsigned bits);
+    static int ConvertOldLutParamToLutSpectralGrouped(CKzLutParamSpectralGrouped* dst, SKzLutParam* src,
+                                                      unsigned spectral, unsigned channels, unsigned comps,
+                                                      unsigned* compSizes, unsigned bits);
+    // Visibility between components and spectral groups (colour modes 1 and
+    // 2 only, else -9 and dst unchanged).
+    static int ComponentMaskToSpectralGroupMask(CKzRangeMask& dst, const CKzRangeMask& src, SKzLutParam& param,
+                                                unsigned comps);
+    static int SpectralGroupMaskToComponentMask(CKzRangeMask& dst, const CKzRangeMask& src, SKzLutParam& param,
+                                                unsigned comps);
 };
 
 // Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a
