@@ -3,6 +3,7 @@
 // peer and ours alternately, and the counters give Ratio = peer time / our
 // time (best and median passes): our throughput over the peer's, above 1 ours
 // is faster.
+#include "gnr_picture/KzIntFilters.h"
 #include "gnr_picture/SKzFloatPicBuf.h"
 
 #include <benchmark/benchmark.h>
@@ -200,6 +201,25 @@ void BM_MedianVsMedianBlur(benchmark::State& state)
         });
 }
 BENCHMARK(BM_MedianVsMedianBlur)->Arg(3)->Arg(5)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_SmoothSquare1x8VsBlur(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    const int size = int(state.range(0));
+    BytePicture a(1), d(2);
+    cv::Mat src(int(kH), int(kW), CV_8UC1, a.pic.pData, a.pic.uiWidthBytes), out;
+    Pair(
+        state,
+        [&] {
+            cv::blur(src, out, cv::Size(size, size));
+            benchmark::DoNotOptimize(out.data);
+        },
+        [&] {
+            SmoothSquare_1x8(&d.pic, &a.pic, size);
+            benchmark::DoNotOptimize(d.pic.pData);
+        });
+}
+BENCHMARK(BM_SmoothSquare1x8VsBlur)->Arg(5)->Arg(15)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_PictureToFloatVsConvertTo(benchmark::State& state)
 {

@@ -133,6 +133,84 @@ void readLayers(int h, SKzQorFileHandle& rec)
             Qor_FileGetBinary(h, f, (int)l, &p);
 }
 
+// The exported readers: descriptions, frames into host pictures and
+// rectangles, experiment queries, recorded data, events, the custom
+// description form, alignment points from the file's tag (set as the
+// handle's alignment) and stage coordinates of pixels.
+void readExported(int h, SKzQorFileHandle& rec)
+{
+    QORATTRIBUTES attributes;
+    Qor_FileGetAttributes(h, &attributes);
+    static QORMETADATA_DESC md;
+    Qor_FileGetMetadata(h, &md);
+    static QORTEXTINFO text;
+    Qor_FileGetTextinfo(h, &text);
+    static QOREXPERIMENT exp;
+    if (Qor_FileGetExperiment(h, &exp) == 0) {
+        uint32_t c[8];
+        Qor_GetCoordsFromSeqIndex(&exp, 5, c);
+        Qor_GetSeqIndexFromCoords(&exp, c);
+    }
+
+    const SKzImageAttributes& a = rec.m_Attributes;
+    double info[4];
+    QORPICTURE p{};
+    if ((u64)a.uiWidth * a.uiComp * 8 * a.uiHeight <= kCap &&
+        Qor_InitPicture(&p, a.uiWidth, a.uiHeight, a.uiBpcInMemory, a.uiComp) > 0) {
+        for (u32 f = 0; f < 3; ++f) Qor_FileGetImageData(h, f, &p, info);
+        Qor_FileGetImageRectData(h, 0, a.uiWidth, a.uiHeight, 0, 0, a.uiWidth, a.uiHeight, p.pData, p.uiWidthBytes,
+                                 0, info);
+        Qor_FileGetImageRectData(h, 1, a.uiWidth / 2 + 1, a.uiHeight / 2 + 1, 1, 1, a.uiWidth / 2, a.uiHeight / 2,
+                                 p.pData, p.uiWidthBytes, 0, info);
+        Qor_DestroyPicture(&p);
+    }
+
+    wchar_t name[256];
+    for (u32 i = 0; i < 3; ++i) Qor_GetMultipointName(h, i, name);
+    Qor_GetZStackHome(h);
+    int fx = 0, fy = 0;
+    double overlap = 0;
+    Qor_GetLargeImageDimensions(h, &fx, &fy, &overlap);
+    for (const wchar_t* n : {L"X", L"Y", L"Z"})
+        for (int f : {-1, 0, 1, 7}) {
+            int i = 0;
+            double d = 0;
+            Qor_GetRecordedDataInt(h, n, f, &i);
+            Qor_GetRecordedDataDouble(h, n, f, &d);
+            Qor_GetRecordedDataString(h, n, f, name);
+        }
+
+    QORUSEREVENT ev;
+    int id = -1;
+    for (int k = 0; k < 64 && Qor_GetNextUserEvent(h, &id, &ev) == 0; ++k) {
+    }
+    const int items = Qor_GetCustomDataCount(h);
+    for (int i = -1; i < items && i < 16; ++i) {
+        int type = 0, length = 8;
+        uint32_t flags = 0;
+        double d = 0;
+        Qor_GetCustomDataInfo(h, i, name, name, &type, &flags);
+        Qor_GetCustomDataDouble(h, i, &d);
+        Qor_GetCustomDataString(h, i, name, &length);
+    }
+
+    int count = 0;
+    if (Qor_GetAlignmentPoints(h, &count, nullptr, nullptr, nullptr, nullptr, nullptr) == 0 && count > 0) {
+        const int n = count < 64 ? count : 64;
+        std::vector<int> seq(n), x(n), y(n);
+        std::vector<double> dx(n), dy(n), sx(n), sy(n);
+        count = n;
+        Qor_GetAlignmentPoints(h, &count, seq.data(), x.data(), y.data(), dx.data(), dy.data());
+        for (int i = 0; i < n; ++i) sx[i] = x[i], sy[i] = y[i];
+        Qor_SetStageAlignment(h, n, sx.data(), sy.data(), dx.data(), dy.data());
+    }
+    const int frames[] = {0, 1, -1, (int)a.uiSequenceCount};
+    const uint32_t px[] = {0, a.uiWidth / 2, a.uiWidth + 5, 0xFFFFFFFFu};
+    const uint32_t py[] = {0, a.uiHeight / 2, 3, 0xFFFFFFFFu};
+    double sx[4], sy[4], sz[4];
+    Qor_GetStageCoordinates(h, 4, frames, px, py, sx, sy, sz);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -148,6 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         readFrames(*rec);
         readTags(h, *rec);
         readLayers(h, *rec);
+        readExported(h, *rec);
         SKzExperimentRecord events;
         rec->m_pInputFile->GetImageEvents(events, nullptr);
         // A plain record: zeroed before it receives a copy.

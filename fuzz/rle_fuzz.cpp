@@ -20,8 +20,71 @@ void Check(bool condition)
     if (!condition) std::abort();
 }
 
+// The picture's counters agree with its block: it saves and loads back equal.
+void CheckReloads(SKzRLEPicBuf* pic)
+{
+    const unsigned long n = API::SaveToMemory(pic, nullptr);
+    std::vector<uint8_t> blob(n);
+    API::SaveToMemory(pic, blob.data());
+    SKzRLEPicBuf back;
+    API::Init(&back, pic->uiCustomDataBytes, true);
+    Check(API::LoadFromMemory(&back, blob.data(), blob.size()) == KZ_OK);
+    Check(API::IsEqual(pic, &back));
+    API::Free(&back);
+}
+
+// Editing and shape operations on a copy of what loaded.
+void Edit(SKzRLEPicBuf* pic)
+{
+    SKzRLEPicBuf ed;
+    API::Init(&ed, pic->uiCustomDataBytes, true);
+    if (API::Copy(&ed, pic) != KZ_OK) {
+        API::Free(&ed);
+        return;
+    }
+    if (SKzRLEObject* first = API::GetNextRLEObject(&ed, nullptr)) {
+        API::IsRectangular(first);
+        API::AddObject(&ed, first, nullptr);
+        first = API::GetNextRLEObject(&ed, nullptr);
+        SKzRLEObject* added = nullptr;
+        API::AddObjectCutDims(&ed, first, (first->uiState & 1) != 0, &added);
+        first = API::GetNextRLEObject(&ed, nullptr);
+        API::AddObjectCutDims(&ed, first, false, &added);
+    }
+    CheckReloads(&ed);
+    API::CopyObjectsWithStatus(&ed, &ed, 0, 0x40);
+    unsigned positions[] = {0, 2, 3};
+    API::DeleteObject(&ed, positions, 3);
+    API::DeleteObjectsWithStatus(&ed, 0x40);
+    API::DeleteObjectWithID(&ed, 1);
+    CheckReloads(&ed);
+
+    SKzRLEPicBuf cut;
+    API::Init(&cut, 2, true);
+    API::Reinit(&cut, 16, 16);
+    Check(API::CutRectangle(&cut, pic, 1, 1, 6, 5) == KZ_OK);
+    CheckReloads(&cut);
+    API::Free(&cut);
+
+    // Box-sized work only for boxes a fuzzer run can afford.
+    unsigned measured = 0;
+    for (SKzRLEObject* o = API::GetNextRLEObject(pic, nullptr); o && measured < 4; o = API::GetNextRLEObject(pic, o)) {
+        const int64_t w = int64_t(o->iRight) - o->iLeft + 1, h = int64_t(o->iBottom) - o->iTop + 1;
+        if (w > 512 || h > 512) continue;
+        ++measured;
+        unsigned counts[4];
+        API::Projections(o, counts, 64);
+        API::OuterProjections(o, counts, pic->uiWidth);
+        GetSegmentCount(o);
+        CKzAlloc::Free(ObjectComplement(o));
+        CKzAlloc::Free(RLEFillHolesOnObject(o));
+    }
+    API::Free(&ed);
+}
+
 void Exercise(SKzRLEPicBuf* pic)
 {
+    Edit(pic);
     unsigned index = 0;
     SKzRLEObject* obj = nullptr;
     API::HitTest(pic, 1, 1, &index, &obj);

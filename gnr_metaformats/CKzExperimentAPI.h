@@ -117,6 +117,21 @@ public:
     // without spectral level; the superset's failure.
     static int GetSpectPlanes(const SKzExperiment* tree, SKzPicturePlanes& planes);
     static int GetSpectCompCount(const SKzExperiment* tree, kz_uint32& count);
+    // The sequence index of the frame holding each component of the
+    // superset's valid channels at the given loop positions (levels
+    // entries), 4294967295 where none does. A level's channels match the
+    // superset's by identity, the n-th repeat of a channel the n-th
+    // superset channel like it. out holds GetSpectCompCount entries; nothing
+    // is written beyond them. 0; -4 null argument, a null child on the way
+    // or no spectral level (nothing written); -9 a level without children
+    // above the spectral one, or a position entry past levels.
+    static int GetCompSeqIndexes(const SKzExperiment* tree, const kz_uint32* positions, kz_uint32 levels,
+                                 kz_uint32* out);
+    // The walk of GetCompSeqIndexes from a level at a depth; positions are
+    // changed during the walk and restored.
+    static int GetCompIndexes_Impl(const SKzExperiment* tree, const SKzExperiment* level,
+                                   const SKzExperiment* superset, kz_uint32* positions, kz_uint32 depth,
+                                   kz_uint32 levels, kz_uint32* out);
     // True when every spectral level holds the superset's channels.
     static bool HasSameLambdaChannels(const SKzExperiment* tree);
     static bool HasSameLambdaChannels_Impl(const SKzExperiment* level, const SKzExperiment* superset);

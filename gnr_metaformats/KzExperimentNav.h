@@ -4,6 +4,8 @@
 
 #include "gnr_metaformats/SKzExperiment.h"
 
+#include <string>
+
 namespace kzexp {
 
 typedef kz_uint64 u64;
@@ -44,5 +46,18 @@ const SKzExperiment* SpectralChild(const SKzExperiment& lv);
 
 // Frames of a tree, saturated at kFrameCap.
 u64 FrameCount(const SKzExperiment* tree);
+
+// Channel identity: name, optical-configuration name (key 0), colour.
+struct SpectKey {
+    std::wstring name, oc;
+    u32 colour;
+    bool operator==(const SpectKey& o) const { return colour == o.colour && name == o.name && oc == o.oc; }
+};
+SpectKey SpectChannelKey(const SKzPicturePlanes& set, u32 plane);
+// Channels of a spectral level usable for matching: the loop's count bounded
+// by the set's planes; 0 for anything else.
+u32 SpectChannels(const SKzExperiment* level);
+// A channel's item flag (flags are read only below the item count).
+bool SpectValid(const SKzExperiment& level, u32 channel);
 
 } // namespace kzexp

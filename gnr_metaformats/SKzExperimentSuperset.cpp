@@ -14,12 +14,8 @@ using namespace kzexp;
 
 namespace {
 
-// Channel identity: name, optical-configuration name, colour.
-struct Key {
-    std::wstring name, oc;
-    u32 colour;
-    bool operator==(const Key& o) const { return colour == o.colour && name == o.name && oc == o.oc; }
-};
+typedef SpectKey Key;
+
 // Where the next search for a key starts (a repeated key takes the next
 // matching superset channel).
 struct KeyStart {
@@ -27,12 +23,7 @@ struct KeyStart {
     u32 start;
 };
 
-std::wstring Str(const CKzStringW& s) { return s.GetString() ? std::wstring(s.GetString()) : std::wstring(); }
-
-Key ChannelKey(const SKzPicturePlanes& s, u32 i)
-{
-    return Key{Str(s.pPlanes[i].sDescription), Str(SKzPicturePlanes::GetPlaneOCName(s, i, 0)), s.pPlanes[i].uiColor};
-}
+Key ChannelKey(const SKzPicturePlanes& s, u32 i) { return SpectChannelKey(s, i); }
 
 bool SameChannel(const SKzPicturePlanes& a, u32 i, const SKzPicturePlanes& b, u32 k)
 {
@@ -40,16 +31,9 @@ bool SameChannel(const SKzPicturePlanes& a, u32 i, const SKzPicturePlanes& b, u3
            SKzPicturePlanes::GetPlaneOCName(a, i, 0) == SKzPicturePlanes::GetPlaneOCName(b, k, 0);
 }
 
-// Channels usable for matching: the loop's count bounded by the set's planes.
-u32 Channels(const SKzExperiment* e)
-{
-    if (!e || e->eType != SKzExperiment::eExpSpectLoop) return 0;
-    const SpectLoop& l = e->uLoopPars.sSpectLoop;
-    if (!l.pPlanes || !l.pPlanes->pPlanes) return 0;
-    return l.uiCount < l.pPlanes->uiCount ? l.uiCount : l.pPlanes->uiCount;
-}
+u32 Channels(const SKzExperiment* e) { return SpectChannels(e); }
 
-bool Valid(const SKzExperiment& e, u32 c) { return !e.pItemValid || c >= e.uLoopPars.uiCount || e.pItemValid[c]; }
+bool Valid(const SKzExperiment& e, u32 c) { return SpectValid(e, c); }
 
 template <class T>
 bool Regrow(T*& arr, u32 oldN, u32 newN, const T* from, const std::vector<u32>& pick)
@@ -212,6 +196,25 @@ bool SameImpl(const SKzExperiment* lv, const SKzExperiment* sup, int guard)
 }
 
 } // namespace
+
+SpectKey kzexp::SpectChannelKey(const SKzPicturePlanes& s, u32 i)
+{
+    auto str = [](const CKzStringW& t) { return t.GetString() ? std::wstring(t.GetString()) : std::wstring(); };
+    return SpectKey{str(s.pPlanes[i].sDescription), str(SKzPicturePlanes::GetPlaneOCName(s, i, 0)), s.pPlanes[i].uiColor};
+}
+
+u32 kzexp::SpectChannels(const SKzExperiment* e)
+{
+    if (!e || e->eType != SKzExperiment::eExpSpectLoop) return 0;
+    const SpectLoop& l = e->uLoopPars.sSpectLoop;
+    if (!l.pPlanes || !l.pPlanes->pPlanes) return 0;
+    return l.uiCount < l.pPlanes->uiCount ? l.uiCount : l.pPlanes->uiCount;
+}
+
+bool kzexp::SpectValid(const SKzExperiment& e, u32 c)
+{
+    return !e.pItemValid || c >= e.uLoopPars.uiCount || e.pItemValid[c];
+}
 
 int CKzExperimentAPI::GetSupersetSpectExp(const SKzExperiment* tree, SKzExperiment*& superset)
 {

@@ -11,6 +11,13 @@
 #include "gnr_system/kz_base.h"
 
 struct SKzLut;
+struct SKzLutParam;
+class CKzLutParamMCH;
+class CKzLutParamRGB;
+class CKzLutParamSpectralTrueColor;
+class CKzLutParamSpectralCustomColor;
+class CKzLutParamSpectralGrouped;
+class CKzRangeMask;
 
 // Picture shape.
 struct SKzPicBufDesc {
@@ -159,6 +166,79 @@ public:
     static kz_result AbsDif(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* maskA, SKzPicBuf* b, SKzPicBuf* maskB);
     static kz_result WeightedAddition(SKzPicBuf* dst, SKzPicBuf* a, SKzPicBuf* maskA, SKzPicBuf* b,
                                       SKzPicBuf* maskB, int percent);
+
+    // --- Integer filters (each picture through its own stride) -----------------
+    // Box mean over size x size (windows clipped to the picture). size <= 1 or
+    // other shapes: -9; more than 16 bits: -2.
+    static kz_result SmoothSquare(SKzPicBuf* dst, SKzPicBuf* src, int size);
+    // Local contrast around the running envelopes; size limited to 2..the
+    // smaller side - 1 (even) and written back. Three components: on the
+    // intensity only. Pictures above 16 bits: 0, nothing done; -3 when a
+    // temporary cannot be had (destination unchanged).
+    static kz_result LocalContrast_Tailed(SKzPicBuf* dst, SKzPicBuf* src, int& size, double factor, bool smooth);
+    // The same in overlapping tiles of at most 1000 pixels a side.
+    static kz_result LocalContrast(SKzPicBuf* dst, SKzPicBuf* src, int& size, double factor, bool smooth);
+    // count components from `first`, each with its own size, factor and
+    // smoothing; -9 for a range outside the picture.
+    static kz_result LocalContrastComp_Tailed(SKzPicBuf* dst, SKzPicBuf* src, unsigned first, unsigned count,
+                                              int* sizes, double* factors, bool* smooth);
+    static void GetImmerkaerNoiseEstimation(SKzPicBuf* pic, double* sigma);
+    // Denoising of every component (or of the luminance-chroma form of a
+    // colour picture); src is never modified. The one-component denoiser is
+    // not built: -2 with dst a copy of src.
+    static kz_result AdiffDenoise(SKzPicBuf* dst, SKzPicBuf* src, double, double, unsigned, unsigned);
+    static kz_result AdiffDenoise_RGB(SKzPicBuf* dst, SKzPicBuf* src, double, double, unsigned, unsigned);
+
+    // Display LUTs (bits in, 8-bit blue, green, red out) from LUT parameters:
+    // a tone curve per component, coloured by the component colours (null:
+    // white), a predefined palette (a gradient naming a registry entry) or
+    // the RGB channel colours. -9 for null required pointers, depths outside
+    // 8..16 (0 or above 16 for the older parameters, before the LUT is
+    // touched) or per-channel counts that do not add up; -3 when a
+    // temporary tone LUT cannot be allocated; else the builders' codes.
+    static int CreateLutsMCH(SKzLut* lut, CKzLutParamMCH* param, unsigned* colours);
+    static int CreateLutsMCH(SKzLut* lut, SKzLutParam* param, unsigned bits, unsigned comps, unsigned* colours,
+                             bool spectral, bool keepMask, SKzLut* source);
+    static int CreateLutsMono(SKzLut* lut, SKzLutParam* param, unsigned bits, unsigned* colour, SKzLut* source);
+    // Bit i of visibleMask (bits 0 to 2) shows component i.
+    static int CreateLutsRGB(SKzLut* lut, CKzLutParamRGB* param, unsigned visibleMask, bool channelColours);
+    static int CreateLutsRGB(SKzLut* lut, SKzLutParam* param, unsigned bits, SKzLut* source, CKzRangeMask* visible,
+                             bool channelColours);
+    // The newer parameter classes from the older parameters; the code of
+    // their Reinit.
+    static int ConvertOldLutParamToLutParamMCH(CKzLutParamMCH* dst, SKzLutParam* src, unsigned channels,
+                                               unsigned comps, unsigned* compSizes, unsigned bits);
+    static int ConvertOldLutParamToLutParamRGB(CKzLutParamRGB* dst, SKzLutParam* src, unsigned bits);
+
+    // Spectral LUT blocks: a fresh parametric block (offset negated, gain,
+    // gamma, colour per component) in a LUT of the parameters' shape; the
+    // spectral gains are divided by norm (> 0). -9 for null pointers, more
+    // than 192 components, a norm that is not positive, or group sizes that
+    // are missing, 0 or larger than the spectral components together.
+    static int CreateLutsSpectralTrueColor(SKzLut* lut, CKzLutParamSpectralTrueColor* param, unsigned* colours,
+                                           double norm);
+    static int CreateLutsSpectralCustomColor(SKzLut* lut, CKzLutParamSpectralCustomColor* param, double norm);
+    static int CreateLutsSpectralGrouped(SKzLut* lut, CKzLutParamSpectralGrouped* param, double norm);
+    // From the older parameters: only the parametric block and the palette
+    // index are written (the LUT's table, when it has one, must have comps
+    // inputs).
+    static int CreateLutsSpectral(SKzLut* lut, SKzLutParam* param, unsigned* colours, unsigned spectralComps,
+                                  unsigned comps, double norm);
+    static int ConvertOldLutParamToLutSpectralTrueColor(CKzLutParamSpectralTrueColor* dst, SKzLutParam* src,
+                                                        unsigned spectral, unsigned channels, unsigned comps,
+                                                        unsigned* compSizes, unsigned bits);
+    static int ConvertOldLutParamToLutSpectralCustomColor(CKzLutParamSpectralCustomColor* dst, SKzLutParam* src,
+                                                          unsigned spectral, unsigned channels, unsigned comps,
+                                                          unsigned* compSizes, unsigned bits);
+    static int ConvertOldLutParamToLutSpectralGrouped(CKzLutParamSpectralGrouped* dst, SKzLutParam* src,
+                                                      unsigned spectral, unsigned channels, unsigned comps,
+                                                      unsigned* compSizes, unsigned bits);
+    // Visibility between components and spectral groups (colour modes 1 and
+    // 2 only, else -9 and dst unchanged).
+    static int ComponentMaskToSpectralGroupMask(CKzRangeMask& dst, const CKzRangeMask& src, SKzLutParam& param,
+                                                unsigned comps);
+    static int SpectralGroupMaskToComponentMask(CKzRangeMask& dst, const CKzRangeMask& src, SKzLutParam& param,
+                                                unsigned comps);
 };
 
 // Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a

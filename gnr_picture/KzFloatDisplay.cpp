@@ -47,7 +47,8 @@ kz_result CKzFloatPicMemAPI::MapComponentsMToNToUint(void* dst, unsigned dstComp
         return KZ_ERR_NOT_SUPPORTED;
     if (kzf::RowsOf(width, count) == 0)
         return KZ_OK;
-    if (!ParametricFor(lut, srcComps))
+    // The renderer reads one parametric record per channel and writes bytes.
+    if (!ParametricFor(lut, srcComps) || lut->uiOutBpc != 8)
         return KZ_ERR_INVALID_ARG;
     if (!dst || !src)
         return KZ_ERR_FAILED;
@@ -301,8 +302,11 @@ kz_result CKzFloatPicMemAPI::SpetralGetLoHiRGB(double* lo, double* hi, void* src
         if (!colours || !visible)
             return KZ_ERR_FAILED;
 #if KZ_PIC_HAVE_SPECTRAL_KERNELS
+        unsigned masks[kMaxSpectralChannels];
+        for (unsigned k = 0; k < comps; ++k)
+            masks[k] = visible[k] ? 0xFFFFFFFFu : 0u;
         return spect_getmaxrgb_NxFloat_sse(hi, static_cast<float*>(src), srcStride, fMin, fMax, comps, width, count,
-                                           colours, visible, factor);
+                                           colours, masks, factor);
 #else
         return KZ_ERR_NOT_SUPPORTED;
 #endif

@@ -14,7 +14,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build RESULT_VARIABLE r
 if(rc)
   message(FATAL_ERROR "consumer build failed")
 endif()
-foreach(exe consumer_cmake consumer_pkgconfig)
+foreach(exe consumer_cmake consumer_pkgconfig consumer_c)
   execute_process(COMMAND ${WORK}/build/${exe} RESULT_VARIABLE rc)
   if(rc)
     message(FATAL_ERROR "${exe} failed")

@@ -8,64 +8,64 @@
 #include <thread>
 #include <vector>
 
-#include "gnr_picture/CKzPicBufAPI.h"
-#include "gnr_system/CKzAlloc.h"
 #include "vt5file/chunker_test_support.h"
 #include "w32_qorfilesdk/QorFile.h"
-#include "w32_qorfilesdk/SKzQorFileHandle.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-constexpr u32 kWidth = 32, kHeight = 16, kFrames = 6;
+constexpr uint32_t kWidth = 32, kHeight = 16, kFrames = 6;
 
 Bytes FrameBytes(unsigned seed) { return ct::pattern((size_t)kWidth * kHeight * 2, seed); }
 
 // Writes `frames` 16-bit frames of pattern seed + index to path; 0 on success.
-int WriteFile(const std::wstring& path, u32 frames, unsigned seed)
+int WriteFile(const std::wstring& path, uint32_t frames, unsigned seed)
 {
     const int w = Qor_FileOpenForWrite(path.c_str());
     if (!w)
         return -1;
     QORPICTURE p{};
     if (!Qor_InitPicture(&p, kWidth, kHeight, 16, 1)) {
-        SKzQorFileHandle::Close(w);
+        Qor_FileClose(w);
         return -1;
     }
     int result = 0;
-    for (u32 f = 0; f < frames && result == 0; ++f) {
+    for (uint32_t f = 0; f < frames && result == 0; ++f) {
         const Bytes b = FrameBytes(seed + f);
         std::memcpy(p.pData, b.data(), b.size());
         result = Qor_FileAppendImageData(w, &p, nullptr);
     }
-    CKzAlloc::Free(p.pData);
-    const int closed = SKzQorFileHandle::Close(w);
+    Qor_DestroyPicture(&p);
+    const int closed = Qor_FileClose(w);
     return result != 0 ? result : closed;
 }
 
-// Opens its own handle on path, reads every frame `rounds` times and checks
-// each; the number of mismatches and failures.
+// Opens its own handle on path through the exported functions, reads every
+// frame `rounds` times and checks each; the number of mismatches and failures.
 int ReadAndCheck(const std::wstring& path, int rounds, unsigned seed)
 {
-    const int h = SKzQorFileHandle::OpenInputFile(path.c_str());
+    const int h = Qor_FileOpenForRead(path.c_str());
     if (!h)
         return 1000;
-    SKzQorFileHandle* rec = nullptr;
-    IKzInputImageFile* reader = SKzQorFileHandle::GetInputFile(h, &rec);
     int bad = 0;
-    if (!reader || rec->m_Attributes.uiWidthBytes != kWidth * 2 || rec->m_Attributes.uiSequenceCount != kFrames) {
+    QORATTRIBUTES a{};
+    QORPICTURE p{};
+    if (Qor_FileGetAttributes(h, &a) != 0 || a.uiWidthBytes != kWidth * 2 || a.uiSequenceCount != kFrames ||
+        !Qor_InitPicture(&p, a.uiWidth, a.uiHeight, a.uiBpcInMemory, a.uiComp)) {
         ++bad;
     } else {
-        Bytes frame((size_t)kWidth * 2 * kHeight);
+        double info[4];
         for (int round = 0; round < rounds; ++round)
-            for (u32 f = 0; f < kFrames; ++f) {
-                std::fill(frame.begin(), frame.end(), 0);
-                if (reader->GetData(f, frame.data(), nullptr, nullptr) != KZ_OK || frame != FrameBytes(seed + f))
+            for (uint32_t f = 0; f < kFrames; ++f) {
+                std::memset(p.pData, 0, p.uiSize);
+                const Bytes want = FrameBytes(seed + f);
+                if (Qor_FileGetImageData(h, f, &p, info) != 0 || std::memcmp(p.pData, want.data(), want.size()) != 0)
                     ++bad;
             }
     }
-    if (SKzQorFileHandle::Close(h) != 0)
+    Qor_DestroyPicture(&p);
+    if (Qor_FileClose(h) != 0)
         ++bad;
     return bad;
 }
