@@ -278,6 +278,26 @@ public:
                                   double lowPercent, double highPercent);
     static int GetAutoContrastRGB(CKzLutParamRGB* param, SKzHisto* histo, bool autoLow, bool autoHigh,
                                   double lowPercent, double highPercent);
+
+    // dst = src through a tone curve from x0 to x1 onto 0 .. 2^bits - 1:
+    // type 0 linear, 1 histogram equalisation, 2 logarithmic, 3 exponential
+    // (one component only), 4 gamma, 5 gamma with the outside at 0. -9 for
+    // pictures of different shapes, -2 (dst unchanged) above 16 bits or for
+    // another type; else the code of applying the LUT.
+    static int Contrast(SKzPicBuf* dst, SKzPicBuf* src, int type, int x0, int x1, double gamma);
+
+    // Offsets and gains of the spectral parameter classes: the ordinary
+    // channels from the picture's histogram, the spectral slots so that the
+    // brightest rendered channel reaches 255 (gain 50 for a black
+    // rendering). -9 when bits or component count differ from the picture's
+    // or a required pointer is null; -2 above 16 bits.
+    static int GetAutoContrastSpectralTrueColor(CKzLutParamSpectralTrueColor* param, unsigned* colours,
+                                                SKzPicBuf* pic, bool autoLow, bool autoHigh, double lowPercent,
+                                                double highPercent);
+    static int GetAutoContrastSpectralCustomColor(CKzLutParamSpectralCustomColor* param, SKzPicBuf* pic,
+                                                  bool autoLow, bool autoHigh, double lowPercent, double highPercent);
+    static int GetAutoContrastSpectralGrouped(CKzLutParamSpectralGrouped* param, SKzPicBuf* pic, bool autoLow,
+                                              bool autoHigh, double lowPercent, double highPercent);
 };
 
 // Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a

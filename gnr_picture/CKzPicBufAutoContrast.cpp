@@ -5,6 +5,7 @@
 
 #include "gnr_picture/CKzHistoAPI.h"
 #include "gnr_picture/CKzLutParam.h"
+#include "gnr_picture/CKzPicMemAPI.h"
 #include "gnr_picture/KzKernelCommon.h"
 #include "gnr_picture/KzLutParamLite.h"
 #include "gnr_picture/SKzLut.h"
@@ -315,6 +316,160 @@ int CKzPicBufAPI::GetAutoContrastRGB(CKzLutParamRGB* param, SKzHisto* histo, boo
     for (unsigned i = 0; i < 3; ++i) {
         if (autoLow) param->SetMin(i, kzlutparam::RoundU32(low / m * full));
         if (autoHigh) param->SetMax(i, kzlutparam::RoundU32(high / m * full));
+    }
+    return KZ_OK;
+}
+
+// ---- spectral parameter classes ----------------------------------------------------
+
+namespace {
+
+double SpectralGain(const double* rgb) 
+{
+    const double x = std::max({rgb[0], rgb[1], rgb[2]});
+    return x > 0 ? 255.0 / x : 50.0;
+}
+
+// What the three spectral classes share: shape checks, the ordinary channels'
+// offsets and gains from the picture's histogram, and the measurement of the
+// spectral rendering with a set of weights.
+template <class P>
+int SpectralCommon(P& param, SKzPicBuf* pic, unsigned firstOrdinarySlot, bool autoLow, bool autoHigh,
+                   double lowPercent, double highPercent)
+{
+    if (param.GetBpc() != pic->uiBpc || param.GetComponentCount() != pic->uiComp) return KZ_ERR_FAILED;
+    if (pic->uiBpc == 0 || pic->uiBpc > 16) return KZ_ERR_NOT_SUPPORTED;
+    const unsigned comps = param.GetComponentCount(), ns = param.GetSpectralComponentCount();
+    if (comps == 0 || comps > SKzLutParam::kMaxComponents || ns > comps) return KZ_ERR_FAILED;
+    unsigned* sizes = nullptr;
+    param.GetComponentSizes(&sizes);
+    const unsigned S = param.GetSpectralChannelCount(), K = param.GetChannelCount();
+    if (K > S) {
+        if (!sizes) return KZ_ERR_FAILED;
+        PictureHisto ph;
+        if (int r = ph.Count(pic)) return r;
+        const double m = double(kzlutparam::FullValue(ph.h.uiHistBpc));
+        unsigned r0 = ns;
+        for (unsigned ch = S; ch < K; ++ch) {
+            unsigned low = 0, high = 0;
+            if (CKzPicBufAPI::GetHistoRange(&ph.h, r0, r0 + sizes[ch], autoLow ? &low : nullptr,
+                                            autoHigh ? &high : nullptr, nullptr, lowPercent, highPercent, nullptr,
+                                            nullptr) != KZ_OK)
+                return KZ_ERR_FAILED;
+            double lo = autoLow ? low / m : 0.0;
+            const double hi = high / m;
+            if (autoHigh && hi > 0 && lo / hi > 0.875) lo *= 0.875;
+            param.SetOffset(firstOrdinarySlot + ch - S, lo * m);
+            param.SetGain(firstOrdinarySlot + ch - S, high ? m / high : 100000.0);
+            r0 += sizes[ch];
+        }
+    }
+    return KZ_OK;
+}
+
+// The brightest channel of the spectral rendering of the components whose
+// flag is set, each coloured by colours[c], scaled by factor.
+int Measure(SKzPicBuf* pic, const std::vector<u32>& colours, const std::vector<unsigned short>& flags, double factor,
+            double* rgb)
+{
+    rgb[0] = rgb[1] = rgb[2] = 0.0;
+    return CKzPicMemAPI::SpetralGetMaxRGB(rgb, pic->pData, pic->uiWidthBytes, pic->uiBpc, pic->uiComp, pic->uiWidth,
+                                          pic->uiWidth * pic->uiHeight, const_cast<u32*>(colours.data()),
+                                          const_cast<unsigned short*>(flags.data()), factor);
+}
+
+std::vector<unsigned short> SpectralFlags(unsigned comps, unsigned first, unsigned end)
+{
+    std::vector<unsigned short> f(comps, 0);
+    for (unsigned c = first; c < end && c < comps; ++c) f[c] = 0xFFFF;
+    return f;
+}
+
+} // namespace
+
+int CKzPicBufAPI::GetAutoContrastSpectralTrueColor(CKzLutParamSpectralTrueColor* param, unsigned* colours,
+                                                   SKzPicBuf* pic, bool autoLow, bool autoHigh, double lowPercent,
+                                                   double highPercent)
+{
+    if (!param || !colours || !pic) return KZ_ERR_FAILED;
+    if (int r = SpectralCommon(*param, pic, 1, autoLow, autoHigh, lowPercent, highPercent)) return r;
+    const unsigned comps = param->GetComponentCount(), ns = param->GetSpectralComponentCount();
+    std::vector<u32> cols(colours, colours + comps);
+    double rgb[3];
+    if (int r = Measure(pic, cols, SpectralFlags(comps, 0, ns), ns ? 1.0 / ns : 1.0, rgb)) return r;
+    param->SetOffset(0, 0.0);
+    param->SetGain(0, SpectralGain(rgb));
+    return KZ_OK;
+}
+
+int CKzPicBufAPI::GetAutoContrastSpectralCustomColor(CKzLutParamSpectralCustomColor* param, SKzPicBuf* pic,
+                                                     bool autoLow, bool autoHigh, double lowPercent,
+                                                     double highPercent)
+{
+    if (!param || !pic) return KZ_ERR_FAILED;
+    if (int r = SpectralCommon(*param, pic, param->GetNodeCount(), autoLow, autoHigh, lowPercent, highPercent))
+        return r;
+    const unsigned comps = param->GetComponentCount(), ns = param->GetSpectralComponentCount();
+    std::vector<u32> cols(comps, 0x00FFFFFFu);
+    param->GetCompColors(cols.data());
+    double rgb[3];
+    if (int r = Measure(pic, cols, SpectralFlags(comps, 0, ns), ns ? 1.0 / ns : 1.0, rgb)) return r;
+    const double gain = SpectralGain(rgb);
+    for (unsigned k = 0; k < param->GetNodeCount(); ++k) {
+        param->SetOffset(k, 0.0);
+        param->SetGain(k, gain);
+    }
+    return KZ_OK;
+}
+
+int CKzPicBufAPI::GetAutoContrastSpectralGrouped(CKzLutParamSpectralGrouped* param, SKzPicBuf* pic, bool autoLow,
+                                                 bool autoHigh, double lowPercent, double highPercent)
+{
+    if (!param || !pic) return KZ_ERR_FAILED;
+    const unsigned G = param->GetGroupCount();
+    unsigned* sizes = nullptr;
+    param->GetGroupSizes(&sizes);
+    if (G > 0 && !sizes) return KZ_ERR_FAILED;
+    if (int r = SpectralCommon(*param, pic, G, autoLow, autoHigh, lowPercent, highPercent)) return r;
+    const unsigned comps = param->GetComponentCount(), ns = param->GetSpectralComponentCount();
+    std::vector<u32> cols(comps, 0x00FFFFFFu);
+    std::vector<unsigned> first(G);
+    unsigned c = 0;
+    for (unsigned g = 0; g < G; ++g) {
+        first[g] = c;
+        for (unsigned k = 0; k < sizes[g] && c < ns; ++k, ++c) cols[c] = param->GetColor(g);
+    }
+    for (unsigned g = 0; g < G; ++g) {
+        if (sizes[g] == 0) continue;
+        double rgb[3];
+        if (int r = Measure(pic, cols, SpectralFlags(comps, first[g], first[g] + sizes[g]), 1.0 / sizes[g], rgb))
+            return r;
+        param->SetOffset(g, 0.0);
+        param->SetGain(g, double(G) * SpectralGain(rgb));
+    }
+    // Groups whose colours share a channel add up where they overlap: the
+    // whole rendering is measured once more and every group scaled down.
+    bool overlap = false;
+    for (unsigned a = 0; a < G && !overlap; ++a)
+        for (unsigned b = a + 1; b < G && !overlap; ++b) {
+            const u32 x = param->GetColor(a), y = param->GetColor(b);
+            overlap = (x & 0xFF) * (y & 0xFF) + ((x >> 8) & 0xFF) * ((y >> 8) & 0xFF) +
+                          ((x >> 16) & 0xFF) * ((y >> 16) & 0xFF) != 0;
+        }
+    if (overlap) {
+        SKzLut lut;
+        int r = CreateLutsSpectralGrouped(&lut, param, 1.0);
+        double rgb[3] = {0, 0, 0};
+        if (r == KZ_OK)
+            r = CKzPicMemAPI::SpetralGetMaxRGBEx(rgb, pic->pData, pic->uiWidthBytes, pic->uiBpc, pic->uiComp,
+                                                 pic->uiWidth, pic->uiWidth * pic->uiHeight, &lut);
+        SKzLut::Free(lut);
+        if (r != KZ_OK) return r;
+        const double scale = SpectralGain(rgb);
+        for (unsigned g = 0; g < G; ++g) {
+            param->SetGain(g, param->GetGain(g) * scale);
+            param->SetOffset(g, 0.0);
+        }
     }
     return KZ_OK;
 }

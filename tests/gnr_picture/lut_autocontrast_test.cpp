@@ -44,6 +44,11 @@ struct Pic {
     }
     ~Pic() { CKzPicBufAPI::Free(&p); }
     u16* Row16(unsigned y) { return reinterpret_cast<u16*>(p.pData + size_t(y) * p.uiWidthBytes); }
+    u8* Row(unsigned y) { return p.pData + size_t(y) * p.uiWidthBytes; }
+};
+
+struct Pic8 : Pic {
+    Pic8(unsigned w, unsigned h, unsigned comps) : Pic(w, h, 8, comps) {}
 };
 
 struct LutGuard {
@@ -286,6 +291,116 @@ TEST(LutAutoContrast, EndToEndMatchesReference)
     for (size_t i = 0; i < out.size(); ++i) wrong += out[i] != kE2ETrueColour[i];
     EXPECT_EQ(wrong, 0u);
     EXPECT_EQ(0, std::memcmp(out.data(), kE2ETrueColour, out.size()));
+}
+
+
+TEST(LutAutoContrast, SpectralClasses)
+{
+    // Two spectral channels of one component and one ordinary channel, 8 bits.
+    Pic8 pic(20, 10, 3);
+    for (unsigned y = 0; y < 10; ++y)
+        for (unsigned x = 0; x < 20; ++x) {
+            u8* p = pic.Row(y) + 3 * x;
+            p[0] = 0;                                   // spectral, black
+            p[1] = 0;                                   // spectral, black
+            p[2] = u8(x < 2 ? 230 : x < 18 ? 240 : 250);  // ordinary
+        }
+    unsigned sizes[3] = {1, 1, 1};
+    unsigned colours[3] = {0x0000FF, 0x00FF00, 0xFFFFFF};
+    CKzLutParamSpectralTrueColor t(2, 3, 3, sizes, 8);
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&t, colours, &pic.p, true, true, 5.0, 5.0), 0);
+    EXPECT_EQ(t.GetGain(0), 50.0);  // renders black
+    EXPECT_EQ(t.GetOffset(0), 0.0);
+    EXPECT_DOUBLE_EQ(t.GetOffset(1), 230 * 0.875);  // 230 / 250 > 0.875
+    EXPECT_DOUBLE_EQ(t.GetGain(1), 255.0 / 250);
+
+    // No high cut (not asked for): gain 100000. An empty channel's cuts are
+    // repaired to the full range: gain 1.
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&t, colours, &pic.p, true, false, 5.0, 5.0), 0);
+    EXPECT_EQ(t.GetGain(1), 100000.0);
+    EXPECT_EQ(t.GetOffset(1), 230.0);
+    for (unsigned y = 0; y < 10; ++y)
+        for (unsigned x = 0; x < 20; ++x) pic.Row(y)[3 * x + 2] = 0;
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&t, colours, &pic.p, true, true, 5.0, 5.0), 0);
+    EXPECT_EQ(t.GetGain(1), 1.0);
+    EXPECT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&t, colours, &pic.p, false, false, 5.0, 5.0), -9);
+
+    // A bright spectral channel: 255 over the brightest rendered channel.
+    for (unsigned y = 0; y < 10; ++y)
+        for (unsigned x = 0; x < 20; ++x) pic.Row(y)[3 * x] = 200;
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&t, colours, &pic.p, true, true, 5.0, 5.0), 0);
+    EXPECT_GT(t.GetGain(0), 1.0);
+    EXPECT_LT(t.GetGain(0), 50.0);
+
+    CKzLutParamSpectralCustomColor c(2, 2, 3, 3, sizes, 8);
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrastSpectralCustomColor(&c, &pic.p, true, true, 5.0, 5.0), 0);
+    EXPECT_EQ(c.GetGain(0), c.GetGain(1));
+    EXPECT_GT(c.GetGain(0), 1.0);
+
+    unsigned groups[2] = {1, 1};
+    CKzLutParamSpectralGrouped g(2, groups, 2, 3, 3, sizes, 8);
+    g.SetColor(0, 0x0000FF);
+    g.SetColor(1, 0x00FF00);
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrastSpectralGrouped(&g, &pic.p, true, true, 5.0, 5.0), 0);
+    EXPECT_EQ(g.GetGain(1), 2 * 50.0);  // group 1 renders black
+    EXPECT_GT(g.GetGain(0), 2.0);
+
+    // Shapes that do not fit the picture, deeper pictures, missing colours.
+    CKzLutParamSpectralTrueColor wrong(2, 3, 3, sizes, 12);
+    EXPECT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&wrong, colours, &pic.p, true, true, 5.0, 5.0), -9);
+    EXPECT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&t, nullptr, &pic.p, true, true, 5.0, 5.0), -9);
+    EXPECT_EQ(CKzPicBufAPI::GetAutoContrastSpectralGrouped(&g, nullptr, true, true, 5.0, 5.0), -9);
+    CKzLutParamSpectralTrueColor deep(2, 3, 3, sizes, 17);
+    Pic deepPic(4, 4, 17, 3);
+    EXPECT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&deep, colours, &deepPic.p, true, true, 5.0, 5.0), -2);
+}
+
+TEST(LutAutoContrast, ContrastStretch)
+{
+    Pic8 src(16, 16, 1), dst(16, 16, 1);
+    for (unsigned y = 0; y < 16; ++y)
+        for (unsigned x = 0; x < 16; ++x) src.Row(y)[x] = u8(y * 16 + x);
+    ASSERT_EQ(CKzPicBufAPI::Contrast(&dst.p, &src.p, 0, 50, 200, 1.0), 0);
+    EXPECT_EQ(dst.Row(0)[50], 0);
+    EXPECT_EQ(dst.Row(3)[2], 0);      // 50
+    EXPECT_EQ(dst.Row(12)[8], 255);   // 200
+    EXPECT_EQ(dst.Row(15)[15], 255);
+    EXPECT_EQ(dst.Row(7)[13], (125 - 50) * 255 / 150);
+
+    // Equalisation of an evenly filled picture keeps it.
+    ASSERT_EQ(CKzPicBufAPI::Contrast(&dst.p, &src.p, 1, 0, 0, 1.0), 0);
+    for (unsigned v = 0; v < 256; v += 17) EXPECT_EQ(dst.Row(v / 16)[v % 16], v);
+
+    // Refusals leave the destination alone.
+    std::memset(dst.p.pData, 0x5A, dst.p.uiSize);
+    Pic8 three(16, 16, 3), three2(16, 16, 3);
+    Pic wide(16, 16, 12, 1);
+    struct Case {
+        const char* what;
+        SKzPicBuf* d;
+        SKzPicBuf* s;
+        int type;
+        int code;
+    } cases[] = {
+        {"different bits", &dst.p, &wide.p, 0, -9},
+        {"type 6", &dst.p, &src.p, 6, -2},
+        {"type -1", &dst.p, &src.p, -1, -2},
+        {"logarithmic of three components", &three.p, &three2.p, 2, -2},
+        {"null source", &dst.p, nullptr, 0, -9},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CKzPicBufAPI::Contrast(c.d, c.s, c.type, 10, 100, 1.0), c.code);
+        EXPECT_EQ(dst.Row(5)[5], 0x5A);
+    }
+    Pic deep(4, 4, 17, 1), deep2(4, 4, 17, 1);
+    EXPECT_EQ(CKzPicBufAPI::Contrast(&deep.p, &deep2.p, 0, 10, 100, 1.0), -2);
+    // Several components with a gamma curve.
+    for (unsigned y = 0; y < 16; ++y)
+        for (unsigned x = 0; x < 48; ++x) three2.Row(y)[x] = u8(x * 5);
+    ASSERT_EQ(CKzPicBufAPI::Contrast(&three.p, &three2.p, 4, 0, 255, 2.0), 0);
+    EXPECT_EQ(three.Row(3)[47], u8(255.0 * std::pow(235 * 0.00392156862745098, 2.0)));
+    EXPECT_LT(three.Row(3)[20], 100);
 }
 
 }  // namespace
