@@ -109,6 +109,17 @@ KZ_ALWAYS_INLINE void HorzRow(float* __restrict out, const float* __restrict tmp
     }
 }
 
+// An odd number of weights, mirrored around the middle one.
+KZ_ALWAYS_INLINE bool Symmetric(const float* w, int taps)
+{
+    if (taps % 2 == 0)
+        return false;
+    for (int t = 0; t < taps / 2; ++t)
+        if (w[t] != w[taps - 1 - t])
+            return false;
+    return true;
+}
+
 // Vertical weighted pass of one output row from the given source rows. Few
 // rows: one streaming pass per source row over the output (held in cache);
 // more: blocks of 32 outputs accumulate every source row in registers.
@@ -131,6 +142,25 @@ KZ_ALWAYS_INLINE void VertWeightedRow(float* __restrict out, const float* const*
         return;
     }
     size_t i = 0;
+    if (Symmetric(w, nrows)) {
+        const int m = nrows / 2;
+        for (; i + 32 <= n; i += 32) {
+            float a[32];
+            const float* pm = rows[m] + i;
+            const float wm = w[m] * inv;
+            for (int j = 0; j < 32; ++j)
+                a[j] = wm * pm[j];
+            for (int k = 0; k < m; ++k) {
+                const float* p = rows[k] + i;
+                const float* q = rows[nrows - 1 - k] + i;
+                const float wk = w[k] * inv;
+                for (int j = 0; j < 32; ++j)
+                    a[j] += wk * (p[j] + q[j]);
+            }
+            for (int j = 0; j < 32; ++j)
+                out[i + j] = a[j];
+        }
+    }
     for (; i + 32 <= n; i += 32) {
         float a[32];
         {
@@ -162,6 +192,25 @@ KZ_ALWAYS_INLINE void HorzWeightedRow(float* __restrict out, const float* __rest
                                       const float* __restrict w, int taps, const float* __restrict inv)
 {
     size_t i = 0;
+    if (Symmetric(w, taps)) {
+        // Mirrored taps share their weight: one product per pair.
+        const int m = taps / 2;
+        for (; i + 32 <= n; i += 32) {
+            float a[32];
+            const float* pm = tmp + i + size_t(m) * step;
+            for (int j = 0; j < 32; ++j)
+                a[j] = w[m] * pm[j];
+            for (int t = 0; t < m; ++t) {
+                const float* p = tmp + i + size_t(t) * step;
+                const float* q = tmp + i + size_t(taps - 1 - t) * step;
+                const float wt = w[t];
+                for (int j = 0; j < 32; ++j)
+                    a[j] += wt * (p[j] + q[j]);
+            }
+            for (int j = 0; j < 32; ++j)
+                out[i + j] = a[j] * inv[i + j];
+        }
+    }
     for (; i + 32 <= n; i += 32) {
         float a[32];
         for (int j = 0; j < 32; ++j)
