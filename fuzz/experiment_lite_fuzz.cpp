@@ -2,13 +2,15 @@
 // tree, an event log, and (inside the first level of the blob) an input/output
 // setup, recorded-value definitions and parallel tasks. Each result is deep
 // copied, compared with its copy, written, read again and written once more
-// (the two writings must agree), then freed.
+// (the two writings must agree), then freed. The tree answers every query of
+// the experiment model.
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/SKzExperimentEvent.h"
 #include "gnr_metaformats/SKzExperimentNI.h"
 #include "gnr_metaformats/SKzParallelExperiment.h"
 #include "gnr_metaformats/SKzRecordedData.h"
 #include "gnr_system/CKzLiteVariant.h"
+#include "experiment_queries.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -64,6 +66,9 @@ void experiment(const uint8_t* data, size_t size)
         load(r, data, size);
         if (r.CurrentLevelBegin() == KZ_OK) SKzExperiment::ReadFromLiteVariant(*tree, r);
     }
+    uint32_t seed = 2166136261u;
+    for (size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
+    expfuzz::runQueries(tree, seed);
     const Bytes first = written([&](CKzLiteVariantW& w) { SKzExperiment::WriteToLiteVariant(w, *tree); });
     SKzExperiment* copy = nullptr;
     if (SKzExperiment::Duplicate(&copy, *tree, true) == KZ_OK) {

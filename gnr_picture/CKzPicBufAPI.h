@@ -11,9 +11,13 @@
 #include "gnr_system/kz_base.h"
 
 struct SKzLut;
+struct SKzHisto;
 struct SKzLutParam;
 class CKzLutParamMCH;
 class CKzLutParamRGB;
+class CKzLutParamSpectralTrueColor;
+class CKzLutParamSpectralCustomColor;
+class CKzLutParamSpectralGrouped;
 class CKzRangeMask;
 
 // Picture shape.
@@ -206,6 +210,74 @@ public:
     static int ConvertOldLutParamToLutParamMCH(CKzLutParamMCH* dst, SKzLutParam* src, unsigned channels,
                                                unsigned comps, unsigned* compSizes, unsigned bits);
     static int ConvertOldLutParamToLutParamRGB(CKzLutParamRGB* dst, SKzLutParam* src, unsigned bits);
+
+    // Spectral LUT blocks: a fresh parametric block (offset negated, gain,
+    // gamma, colour per component) in a LUT of the parameters' shape; the
+    // spectral gains are divided by norm (> 0). -9 for null pointers, more
+    // than 192 components, a norm that is not positive, or group sizes that
+    // are missing, 0 or larger than the spectral components together.
+    static int CreateLutsSpectralTrueColor(SKzLut* lut, CKzLutParamSpectralTrueColor* param, unsigned* colours,
+                                           double norm);
+    static int CreateLutsSpectralCustomColor(SKzLut* lut, CKzLutParamSpectralCustomColor* param, double norm);
+    static int CreateLutsSpectralGrouped(SKzLut* lut, CKzLutParamSpectralGrouped* param, double norm);
+    // From the older parameters: only the parametric block and the palette
+    // index are written (the LUT's table, when it has one, must have comps
+    // inputs).
+    static int CreateLutsSpectral(SKzLut* lut, SKzLutParam* param, unsigned* colours, unsigned spectralComps,
+                                  unsigned comps, double norm);
+    static int ConvertOldLutParamToLutSpectralTrueColor(CKzLutParamSpectralTrueColor* dst, SKzLutParam* src,
+                                                        unsigned spectral, unsigned channels, unsigned comps,
+                                                        unsigned* compSizes, unsigned bits);
+    static int ConvertOldLutParamToLutSpectralCustomColor(CKzLutParamSpectralCustomColor* dst, SKzLutParam* src,
+                                                          unsigned spectral, unsigned channels, unsigned comps,
+                                                          unsigned* compSizes, unsigned bits);
+    static int ConvertOldLutParamToLutSpectralGrouped(CKzLutParamSpectralGrouped* dst, SKzLutParam* src,
+                                                      unsigned spectral, unsigned channels, unsigned comps,
+                                                      unsigned* compSizes, unsigned bits);
+    // Visibility between components and spectral groups (colour modes 1 and
+    // 2 only, else -9 and dst unchanged).
+    static int ComponentMaskToSpectralGroupMask(CKzRangeMask& dst, const CKzRangeMask& src, SKzLutParam& param,
+                                                unsigned comps);
+    static int SpectralGroupMaskToComponentMask(CKzRangeMask& dst, const CKzRangeMask& src, SKzLutParam& param,
+                                                unsigned comps);
+
+    // Auto-contrast. Percentages are in percent of the pixel count (row 0's
+    // total); a cut asks for at least one pixel. The range search over rows
+    // firstRow .. endRow - 1 finds the low cut from bin 0 up and the high cut
+    // from the top down (several rows: the first row to reach the count),
+    // and the middle between them; low >= high becomes high - 1 .. high, or
+    // the full range. -9 for a null histogram or both low and high null, or
+    // rows out of range.
+    static int GetHistoRange(SKzHisto* histo, unsigned firstRow, unsigned endRow, unsigned* low, unsigned* high,
+                             unsigned* middle, double lowPercent, double highPercent, unsigned* lowRow,
+                             unsigned* highRow);
+    static int GetHistoRange(SKzHisto* histo, unsigned firstRow, unsigned endRow, unsigned* low, unsigned* high,
+                             unsigned* middle, double percent, unsigned* lowRow, unsigned* highRow);
+    // Per-component cuts of a picture (a fresh histogram); -4 for a null
+    // picture or both outputs null, -2 above 16 bits.
+    static int FindLowHighInHistogram(SKzPicBuf* pic, unsigned* lows, unsigned* highs, double lowPercent,
+                                      double highPercent);
+    // Cuts into the older parameters, or (param null) linear contrast LUTs
+    // of one input and one output per component.
+    static int GetAutoContrast(SKzLutParam* param, SKzLut* lut, SKzPicBuf* pic, double lowPercent,
+                               double highPercent, bool combined, bool fullRange);
+    // Global (AutoContrast) or per-component range and gamma of the older
+    // parameters from a histogram; gammas from the middle level within
+    // [0.5, 2]. The unnamed double is not read.
+    static int AutoContrast(SKzLutParam* param, SKzHisto* histo, unsigned* lows, bool autoLow, bool autoHigh,
+                            bool autoGamma, double, double lowPercent, double highPercent);
+    static int AutoOneCompContrast(SKzLutParam* param, unsigned firstComp, unsigned endComp, SKzHisto* histo,
+                                   bool autoLow, bool autoHigh, bool autoGamma, double lowPercent,
+                                   double highPercent);
+    static int AutoOneCompContrast(SKzLutParam* param, unsigned firstComp, unsigned endComp, SKzHisto* histo,
+                                   unsigned* lows, bool autoLow, bool autoHigh, bool autoGamma, double lowPercent,
+                                   double highPercent);
+    // Channel ranges of the parameter classes from a histogram (all of a
+    // channel's rows together; RGB: rows 0 to 2 for all three channels).
+    static int GetAutoContrastMCH(CKzLutParamMCH* param, SKzHisto* histo, bool autoLow, bool autoHigh,
+                                  double lowPercent, double highPercent);
+    static int GetAutoContrastRGB(CKzLutParamRGB* param, SKzHisto* histo, bool autoLow, bool autoHigh,
+                                  double lowPercent, double highPercent);
 };
 
 // Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a

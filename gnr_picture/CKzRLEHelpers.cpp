@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -154,4 +156,49 @@ kz_result add_RLE_item_FromPainted(SKzRLEObject** objects, unsigned* capacities,
     // The custom bytes after the rows stay zero: they lie in never-written space.
     std::memset(rec + obj->uiSize - customBytes, 0, customBytes);
     return KZ_OK;
+}
+
+namespace {
+
+SKzRLERun RunAt(const void* p)
+{
+    SKzRLERun r;
+    std::memcpy(&r, p, sizeof r);
+    return r;
+}
+
+template <class K>
+int Order(const K& a, const K& b)
+{
+    return a < b ? -1 : 1;
+}
+
+} // namespace
+
+int compfunc_Object_YX(const void* a, const void* b)
+{
+    const SKzRLERun x = RunAt(a), y = RunAt(b);
+    return Order(std::tuple<u32, u32, u32>(x.uiLabel, x.uiY, x.uiX), std::tuple<u32, u32, u32>(y.uiLabel, y.uiY, y.uiX));
+}
+
+int compfunc_YX(const void* a, const void* b)
+{
+    const SKzRLERun x = RunAt(a), y = RunAt(b);
+    return Order(std::pair<u32, u32>(x.uiY, x.uiX), std::pair<u32, u32>(y.uiY, y.uiX));
+}
+
+int compfunc_RLE_YX(const void* a, const void* b) { return compfunc_YX(a, b); }
+
+int compfunc_YX_signed(const void* a, const void* b)
+{
+    const SKzRLERun x = RunAt(a), y = RunAt(b);
+    return Order(std::pair<i32, i32>(i32(x.uiY), i32(x.uiX)), std::pair<i32, i32>(i32(y.uiY), i32(y.uiX)));
+}
+
+int compare_relations(const void* a, const void* b)
+{
+    u32 x[2], y[2];
+    std::memcpy(x, a, sizeof x);
+    std::memcpy(y, b, sizeof y);
+    return Order(x[0] > x[1] ? x[0] : x[1], y[0] > y[1] ? y[0] : y[1]);
 }

@@ -271,6 +271,15 @@ KZ_EXPORT kz_result add_RLE_item_FromPainted(SKzRLEObject** objects, unsigned* c
 // Kept for hosts; accepts every object.
 KZ_EXPORT int DebugCheckRleObject(SKzRLEObject* obj);
 
+// qsort orderings of SKzRLERun records (unsigned fields unless said). None returns
+// 0: equal keys keep no particular order.
+KZ_EXPORT int compfunc_Object_YX(const void* a, const void* b); // label, y, x
+KZ_EXPORT int compfunc_YX(const void* a, const void* b);        // y, x
+KZ_EXPORT int compfunc_RLE_YX(const void* a, const void* b);    // y, x
+KZ_EXPORT int compfunc_YX_signed(const void* a, const void* b); // y, x as signed
+// Label relations, each a pair of unsigned labels: by the larger label of the pair.
+KZ_EXPORT int compare_relations(const void* a, const void* b);
+
 // Shape operations on single objects. The records they return are standalone
 // CKzAlloc blocks (the caller releases them with CKzAlloc::Free) carrying the id,
 // state and box of the object they were made from, without custom bytes.

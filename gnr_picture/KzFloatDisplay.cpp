@@ -47,7 +47,8 @@ kz_result CKzFloatPicMemAPI::MapComponentsMToNToUint(void* dst, unsigned dstComp
         return KZ_ERR_NOT_SUPPORTED;
     if (kzf::RowsOf(width, count) == 0)
         return KZ_OK;
-    if (!ParametricFor(lut, srcComps))
+    // The renderer reads one parametric record per channel and writes bytes.
+    if (!ParametricFor(lut, srcComps) || lut->uiOutBpc != 8)
         return KZ_ERR_INVALID_ARG;
     if (!dst || !src)
         return KZ_ERR_FAILED;

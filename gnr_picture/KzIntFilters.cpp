@@ -62,6 +62,9 @@ struct Reach {
     int back, fwd;
 };
 
+// Sides the filters index with int (window reaches and positions).
+constexpr unsigned kMaxSide = 0x3FFFFFFFu;
+
 Reach ClipReach(u64 size, unsigned extent)
 {
     const u64 b = size / 2, f = size - b - 1;
@@ -85,7 +88,7 @@ KZ_ALWAYS_INLINE int32_t BoxQuotient(double sum, double invY, double invX)
 // variable, which would keep the loops from vectorising).
 template <class T, class Acc>
 KZ_ALWAYS_INLINE void BoxRows(u8* dbase, size_t ds, const u8* sbase, size_t ss, size_t w, int h, Reach rx,
-                              Reach ry, int taps, Acc* acc, Acc* tmp, Acc* hsum, const double* invX)
+                              Reach ry, int taps, Acc* acc, Acc* tmp, Acc* hsum, Acc* prefix, const double* invX)
 {
     Acc* mid = tmp + rx.back;
     auto srow = [sbase, ss](size_t y) { return reinterpret_cast<const T*>(sbase + y * ss); };
@@ -100,7 +103,7 @@ KZ_ALWAYS_INLINE void BoxRows(u8* dbase, size_t ds, const u8* sbase, size_t ss, 
         const double invY = 1.0 / double(hi - lo + 1);
         std::memcpy(mid, acc, w * sizeof(Acc));
         T* __restrict out = reinterpret_cast<T*>(dbase + size_t(y) * ds);
-        if (taps <= 64) {
+        if (taps <= 8) {
             // One streaming pass per tap over a row of sums.
             Acc* __restrict hs = hsum;
             const Acc* __restrict p0 = tmp;
@@ -112,15 +115,18 @@ KZ_ALWAYS_INLINE void BoxRows(u8* dbase, size_t ds, const u8* sbase, size_t ss, 
                     hs[x] += p[x];
             }
         } else {
-            // Long windows: a running sum along the row (exact integers).
+            // Longer windows: differences of prefix sums (exact integers).
+            Acc* __restrict pre = prefix;
             Acc a = 0;
-            for (int t = 0; t < taps; ++t)
-                a += tmp[t];
-            for (size_t x = 0; x < w; ++x) {
-                hsum[x] = a;
-                if (x + 1 < w)
-                    a += tmp[x + size_t(taps)] - tmp[x];
+            pre[0] = 0;
+            for (size_t i = 0; i + 1 < w + size_t(taps); ++i) {
+                a += tmp[i];
+                pre[i + 1] = a;
             }
+            Acc* __restrict hs = hsum;
+            const Acc* __restrict hi = pre + taps;
+            for (size_t x = 0; x < w; ++x)
+                hs[x] = hi[x] - pre[x];
         }
         {
             const Acc* __restrict hs = hsum;
@@ -148,9 +154,10 @@ kz_result BoxMeanAcc(SKzPicBuf* dst, SKzPicBuf* src, Reach rx, Reach ry)
 {
     const unsigned w = src->uiWidth, h = src->uiHeight;
     const int taps = rx.back + rx.fwd + 1;
-    Scratch<Acc> acc(w, true), tmp(size_t(rx.back) + w + size_t(rx.fwd), true), hsum(w);
+    Scratch<Acc> acc(w, true), tmp(size_t(rx.back) + w + size_t(rx.fwd), true), hsum(w),
+        prefix(size_t(rx.back) + w + size_t(rx.fwd) + 1);
     Scratch<double> invX(w);
-    if (!acc || !tmp || !invX || !hsum)
+    if (!acc || !tmp || !invX || !hsum || !prefix)
         return KZ_ERR_OUT_OF_MEMORY;
     for (unsigned x = 0; x < w; ++x) {
         const int lo = std::max(0, int(x) - rx.back), hi = std::min(int(w) - 1, int(x) + rx.fwd);
@@ -172,7 +179,7 @@ kz_result BoxMeanAcc(SKzPicBuf* dst, SKzPicBuf* src, Reach rx, Reach ry)
     Acc* hsp = hsum.p;
     const double* ixp = invX.p;
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-        BoxRows<T, Acc>(dbase, ds, sbase, ss, w, int(h), rx, ry, taps, accp, tmpp, hsp, ixp);
+        BoxRows<T, Acc>(dbase, ds, sbase, ss, w, int(h), rx, ry, taps, accp, tmpp, hsp, prefix.p, ixp);
     });
     return KZ_OK;
 }
@@ -185,6 +192,8 @@ kz_result BoxMean(SKzPicBuf* dst, SKzPicBuf* src, int size)
     const unsigned w = src->uiWidth, h = src->uiHeight;
     if (w == 0 || h == 0)
         return KZ_OK;
+    if (w > kMaxSide || h > kMaxSide)
+        return KZ_ERR_NOT_SUPPORTED;
     const Reach rx = ClipReach(u64(size), w), ry = ClipReach(u64(size), h);
     const u64 area = u64(rx.back + rx.fwd + 1) * u64(ry.back + ry.fwd + 1);
     const u64 top = sizeof(T) == 1 ? 255 : 65535;
@@ -381,6 +390,8 @@ kz_result LocalContrastEngine(SKzPicBuf* dst, SKzPicBuf* src, int size, double f
         dst->uiComp != 1 || SampleBytes(src->uiBpc) != sb || SampleBytes(dst->uiBpc) != sb || !Holds(src, sb) ||
         !Holds(dst, sb))
         return KZ_ERR_FAILED;
+    if (src->uiWidth > kMaxSide || src->uiHeight > kMaxSide)
+        return KZ_ERR_NOT_SUPPORTED;
     const int w = int(src->uiWidth), h = int(src->uiHeight);
     if (w == 0 || h == 0)
         return KZ_OK;

@@ -231,3 +231,122 @@ KZ_EXPORT int stretch_quick_binary_display_up(unsigned char* dst, unsigned int d
                                               unsigned int scrollX, unsigned int scrollY, unsigned char* src,
                                               unsigned int srcW, unsigned int srcH, unsigned int srcStride,
                                               bool flipH, bool flipV);
+
+// ---------------------------------------------------------------------------
+// Filtered two-pass stretch.
+//
+// A horizontal pass resamples rows to the destination width, a vertical pass
+// resamples columns to the destination height; every destination sample is a
+// weighted sum over a tap list built from a filter function sampled around
+// the pixel's position in the source (widened by the scale when reducing).
+// Weights are fixed point: 1/1024 for integer samples (result accumulator
+// >> 10), 1/65536 for float samples (result accumulator x 2^-16); the
+// validity members leave out samples at or below the invalid value
+// (-3.4028235e38, also -inf and NaN) and divide by the weights they used.
+//
+// The horizontal source pointer addresses column rectangle-left of the first
+// row filtered, the vertical one the first pixel to filter in the rectangle's
+// top row; tap positions are clamped into the source along the pass's axis.
+// The components argument of the _1 / _3 members is the step between pixels.
+//
+// Results: 0; -4 for 0 components, a _3 member with fewer than 3, a null
+// filter, an empty rectangle or source along the pass's axis, a rectangle
+// origin outside the source, or a float source width (row bytes / 4 /
+// components) of 0; -3 when the tap lists or an accumulator row cannot be
+// had. Rows or a destination size of 0 write nothing and return 0.
+// ---------------------------------------------------------------------------
+
+// Filter functions: triangle (support 2) and quadratic B-spline bell
+// (support 3); the float twins compute the same values. NaN gives 0.
+KZ_EXPORT double triangle(double x);
+KZ_EXPORT double bell(double x);
+KZ_EXPORT double trianglefloat(double x);
+KZ_EXPORT double bellfloat(double x);
+
+#define KZ_STRETCH_HORZ_PARAMS(T)                                                                                  \
+    T *dst, unsigned int comps, unsigned int dstStride, unsigned int bits, unsigned int dstW, unsigned int rows,   \
+        T *src, unsigned int srcStride, unsigned int srcW, unsigned int srcH, unsigned int rectL,                  \
+        unsigned int rectT, unsigned int rectW, unsigned int rectH, double (*filter)(double), unsigned int support
+#define KZ_STRETCH_VERT_PARAMS(T)                                                                                  \
+    T *dst, unsigned int comps, unsigned int dstStride, unsigned int bits, unsigned int dstW, unsigned int dstH,   \
+        T *src, unsigned int srcStride, unsigned int srcH, unsigned int rectL, unsigned int rectT,                 \
+        unsigned int rectW, unsigned int rectH, double (*filter)(double), unsigned int support
+#define KZ_STRETCH_FLOAT_PARAMS                                                                                    \
+    float *dst, unsigned int comps, unsigned int dstStride, unsigned int dstW, unsigned int dstH, float *src,      \
+        unsigned int srcStride, unsigned int srcH, unsigned int rectL, unsigned int rectT, unsigned int rectW,     \
+        unsigned int rectH, double (*filter)(double), unsigned int support
+
+template <class T>
+KZ_EXPORT int stretch_generic_horz(KZ_STRETCH_HORZ_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_horz_1(KZ_STRETCH_HORZ_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_horz_3(KZ_STRETCH_HORZ_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_vert(KZ_STRETCH_VERT_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_vert_1(KZ_STRETCH_VERT_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_vert_3(KZ_STRETCH_VERT_PARAMS(T));
+
+KZ_EXPORT int stretch_float_generic_horz(KZ_STRETCH_FLOAT_PARAMS);
+KZ_EXPORT int stretch_float_generic_horz_1(KZ_STRETCH_FLOAT_PARAMS);
+KZ_EXPORT int stretch_float_generic_horz_3(KZ_STRETCH_FLOAT_PARAMS);
+KZ_EXPORT int stretch_float_generic_vert(KZ_STRETCH_FLOAT_PARAMS);
+KZ_EXPORT int stretch_float_generic_vert_1(KZ_STRETCH_FLOAT_PARAMS);
+KZ_EXPORT int stretch_float_generic_vert_3(KZ_STRETCH_FLOAT_PARAMS);
+KZ_EXPORT int stretch_float_generic_horz_1_validity(KZ_STRETCH_FLOAT_PARAMS);
+KZ_EXPORT int stretch_float_generic_vert_1_validity(KZ_STRETCH_FLOAT_PARAMS);
+
+// ---------------------------------------------------------------------------
+// Filtered stretch for display.
+//
+// The whole source is seen at a zoomed size from a scroll offset, optionally
+// mirrored. The horizontal pass filters the source rows of a band (rows
+// band->top .. band->bottom - 1) into an intermediate picture of destination
+// width; the vertical pass filters that intermediate picture (row r holding
+// source row band->top + r) down to the destination rows. Weights are 1/1024
+// for every sample type (float results are accumulator x 2^-10). The windowed
+// horizontal pass reads only inside a data window: its rows outside the
+// window, and columns whose filter reaches no window column, get the
+// background pixel.
+//
+// Results: 0; -9 for a zoomed width or height of 0 (first); -4 for 0
+// components, a _3 member with fewer than 3, a null filter, band or
+// background, a band top below 0, an empty source, a band reaching past the
+// source height, or a window outside the source; -3 when the tap lists or an
+// accumulator row cannot be had. A destination size of 0 writes nothing; an
+// empty band makes the horizontal passes write nothing and the vertical pass
+// fill its destination with zeros.
+// ---------------------------------------------------------------------------
+
+#define KZ_STRETCH_DISPLAY_PARAMS(T)                                                                               \
+    T *dst, unsigned int dstW, unsigned int dstH, unsigned int comps, unsigned int dstStride, unsigned int bits,   \
+        unsigned int zoomW, unsigned int zoomH, unsigned int scrollX, unsigned int scrollY, T *src,                \
+        unsigned int srcW, unsigned int srcH, unsigned int srcStride, double (*filter)(double),                    \
+        unsigned int support, CKzRectBase<int> *band, bool flip
+#define KZ_STRETCH_DISPLAY_EX_PARAMS(T)                                                                            \
+    T *dst, unsigned int dstW, unsigned int dstH, unsigned int comps, unsigned int dstStride, unsigned int bits,   \
+        unsigned int zoomW, unsigned int zoomH, unsigned int scrollX, unsigned int scrollY, T *src,                \
+        unsigned int winL, unsigned int winT, unsigned int winW, unsigned int winH, unsigned int srcW,             \
+        unsigned int srcH, unsigned int srcStride, double (*filter)(double), unsigned int support,                 \
+        CKzRectBase<int> *band, void *background
+
+template <class T>
+KZ_EXPORT int stretch_generic_display_horz(KZ_STRETCH_DISPLAY_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_display_horz_1(KZ_STRETCH_DISPLAY_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_display_horz_3(KZ_STRETCH_DISPLAY_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_display_vert(KZ_STRETCH_DISPLAY_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_display_vert_1(KZ_STRETCH_DISPLAY_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_display_vert_3(KZ_STRETCH_DISPLAY_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_display_horz_ex(KZ_STRETCH_DISPLAY_EX_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_display_horz_ex_1(KZ_STRETCH_DISPLAY_EX_PARAMS(T));
+template <class T>
+KZ_EXPORT int stretch_generic_display_horz_ex_3(KZ_STRETCH_DISPLAY_EX_PARAMS(T));

@@ -35,8 +35,14 @@ FrameLayout LayoutOf(const SKzImageAttributes& a)
     l.height = a.uiHeight;
     l.comp = a.uiComp;
     l.sample = StoredSampleBytes(a.uiBpcInMemory);
-    l.row = (u64)a.uiWidth * a.uiComp * l.sample;
-    l.stride = a.uiWidthBytes < l.row && l.row <= UINT_MAX ? l.row : a.uiWidthBytes;
+    // A row beyond 32 bits fits no frame: such a layout takes no picture.
+    const unsigned __int128 row = (unsigned __int128)a.uiWidth * a.uiComp * l.sample;
+    if (row > UINT_MAX) {
+        l.stride = 0;
+        return l;
+    }
+    l.row = (u64)row;
+    l.stride = a.uiWidthBytes < l.row ? l.row : a.uiWidthBytes;
     return l;
 }
 

@@ -295,3 +295,146 @@ TEST(LutDisplay, Conversions)
 }
 
 }  // namespace
+
+namespace {
+
+// ---- spectral LUT blocks ---------------------------------------------------------------
+
+std::vector<double> Gains(const SKzLut& lut)
+{
+    std::vector<double> g;
+    for (unsigned c = 0; c < lut.uiInComp; ++c) g.push_back(lut.pParametric[c].dGain);
+    return g;
+}
+
+TEST(LutSpectralBlocks, TrueColour)
+{
+    struct Case {
+        const char* what;
+        std::vector<unsigned> sizes;
+        unsigned S;
+        std::vector<double> gains;
+    } cases[] = {
+        {"with an ordinary channel", {4, 1}, 1, {0.25, 0.25, 0.25, 0.25, 0.75}},
+        {"spectral only", {4}, 1, {0.5, 0.5, 0.5, 0.5}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        unsigned comps = 0;
+        for (unsigned s : c.sizes) comps += s;
+        std::vector<unsigned> sizes = c.sizes;
+        CKzLutParamSpectralTrueColor p(c.S, unsigned(sizes.size()), comps, sizes.data(), 12);
+        p.SetGain(0, 1.0);
+        p.SetOffset(0, 40.0);
+        p.SetGain(1, 3.0);
+        p.SetOffset(1, 100.0);
+        p.SetGamma(0.7);
+        std::vector<unsigned> colours(comps);
+        for (unsigned i = 0; i < comps; ++i) colours[i] = 0x10203 * (i + 1);
+        LutGuard g;
+        ASSERT_EQ(CKzPicBufAPI::CreateLutsSpectralTrueColor(&g.lut, &p, colours.data(), 2.0), 0);
+        ASSERT_NE(g.lut.pParametric, nullptr);
+        EXPECT_EQ(Gains(g.lut), c.gains);
+        for (unsigned i = 0; i < 4; ++i) EXPECT_EQ(g.lut.pParametric[i].dOffset, -40.0);
+        if (comps == 5) EXPECT_EQ(g.lut.pParametric[4].dOffset, -25.0);
+        for (unsigned i = 0; i < comps; ++i) {
+            EXPECT_EQ(g.lut.pParametric[i].dGamma, 0.7);
+            EXPECT_EQ(g.lut.pParametric[i].uiColor, colours[i]);
+            EXPECT_TRUE(g.lut.maskComp.Get(i));
+        }
+        EXPECT_EQ(g.lut.iPredefLut, 255);  // gradient -1: no palette
+    }
+}
+
+TEST(LutSpectralBlocks, CustomColourAndGrouped)
+{
+    std::vector<unsigned> nine(9, 1);
+    CKzLutParamSpectralCustomColor c(3, 9, 9, 9, nine.data(), 8);
+    c.SetGain(0, 1.0), c.SetGain(1, 3.0), c.SetGain(2, 1.0);
+    LutGuard g;
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsSpectralCustomColor(&g.lut, &c, 1.0), 0);
+    EXPECT_EQ(Gains(g.lut), (std::vector<double>{1, 1.5, 2, 2.5, 3, 2.5, 2, 1.5, 1}));
+    std::vector<unsigned> colours(9);
+    c.GetCompColors(colours.data());
+    for (unsigned i = 0; i < 9; ++i) EXPECT_EQ(g.lut.pParametric[i].uiColor, colours[i]);
+
+    unsigned sizes[6] = {1, 1, 1, 1, 1, 1};
+    unsigned groups[2] = {2, 4};
+    CKzLutParamSpectralGrouped gr(2, groups, 6, 6, 6, sizes, 8);
+    gr.SetColor(1, 0xFF112233u);
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsSpectralGrouped(&g.lut, &gr, 1.0), 0);
+    EXPECT_EQ(Gains(g.lut), (std::vector<double>{1.5, 1.5, 0.75, 0.75, 0.75, 0.75}));
+    EXPECT_EQ(g.lut.pParametric[3].uiColor, 0x112233u);
+
+    // Spectral components past the last group do not render.
+    unsigned short_[2] = {2, 1};
+    ASSERT_EQ(gr.Reinit(2, short_, 6, 6, 6, sizes, 8), 0);
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsSpectralGrouped(&g.lut, &gr, 2.0), 0);
+    EXPECT_EQ(Gains(g.lut), (std::vector<double>{0.75, 0.75, 1.5, 0, 0, 0}));
+    EXPECT_EQ(g.lut.pParametric[5].uiColor, 0u);
+
+    EXPECT_EQ(CKzPicBufAPI::CreateLutsSpectralGrouped(&g.lut, &gr, 0.0), -9);
+    EXPECT_EQ(CKzPicBufAPI::CreateLutsSpectralGrouped(nullptr, &gr, 1.0), -9);
+    EXPECT_EQ(CKzPicBufAPI::CreateLutsSpectralCustomColor(&g.lut, nullptr, 1.0), -9);
+}
+
+TEST(LutSpectralBlocks, OlderParameters)
+{
+    auto p = std::make_unique<SKzLutParam>();
+    SKzLutParam::SKzLUTDataSpectral& s = p->sLutDataSpectral;
+    s.uiSpectralColorMode = 2;
+    s.uiGroupCount = 2;
+    for (int i = 0; i < 6; ++i) p->sCompLutParam[i].uiGroup = i / 3;
+    s.uiCompCount = 6;
+    s.SetGain(0, 2.0);
+    s.SetGain(1, 4.0);
+    LutGuard g;
+    ASSERT_EQ(SKzLut::Alloc(g.lut, 8, 6, 8, 3), 0);
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsSpectral(&g.lut, p.get(), nullptr, 6, 6, 1.0), 0);
+    EXPECT_EQ(Gains(g.lut), (std::vector<double>{2, 2, 2, 4, 4, 4}));  // 6 / (3 x 2) = 1
+    EXPECT_EQ(g.lut.iPredefLut, -1);
+
+    // One ordinary component: the spectral gains halve.
+    p->sCompLutParam[6].uiMaxSrc = 32768;
+    SKzLut::Free(g.lut);
+    ASSERT_EQ(SKzLut::Alloc(g.lut, 8, 7, 8, 3), 0);
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsSpectral(&g.lut, p.get(), nullptr, 6, 7, 1.0), 0);
+    EXPECT_EQ(g.lut.pParametric[0].dGain, 1.0);
+    EXPECT_DOUBLE_EQ(g.lut.pParametric[6].dGain, 0.5 * (65535.0 / 32768.0));
+    EXPECT_EQ(CKzPicBufAPI::CreateLutsSpectral(&g.lut, p.get(), nullptr, 6, 193, 1.0), -9);
+    EXPECT_EQ(CKzPicBufAPI::CreateLutsSpectral(&g.lut, p.get(), nullptr, 6, 8, 1.0), -9);  // 7 inputs
+}
+
+TEST(LutSpectralBlocks, MaskConversions)
+{
+    auto p = std::make_unique<SKzLutParam>();
+    SKzLutParam::SKzLUTDataSpectral& s = p->sLutDataSpectral;
+    s.uiCompCount = 4;
+    s.uiGroupCount = 2;
+    const u32 groups[5] = {0, 0, 1, 1, 7};
+    for (int i = 0; i < 5; ++i) p->sCompLutParam[i].uiGroup = groups[i];
+    CKzRangeMask comps;
+    comps.SetSize(5);
+    comps.Reset();
+    comps.Set(2, true);
+    comps.Set(4, true);
+    CKzRangeMask dst;
+    dst.SetSize(9);
+    dst.Set();
+    EXPECT_EQ(CKzPicBufAPI::SpectralGroupMaskToComponentMask(dst, comps, *p, 5), -9);  // mode 0
+    EXPECT_EQ(dst.GetSize(), 9u);
+    EXPECT_EQ(dst.GetCount(), 9u);
+    s.uiSpectralColorMode = 2;
+    ASSERT_EQ(CKzPicBufAPI::ComponentMaskToSpectralGroupMask(dst, comps, *p, 5), 0);
+    EXPECT_EQ(dst.GetSize(), 3u);
+    EXPECT_FALSE(dst.Get(0));
+    EXPECT_TRUE(dst.Get(1));
+    EXPECT_TRUE(dst.Get(2));  // the ordinary component (its group 7 is ignored)
+    CKzRangeMask back;
+    ASSERT_EQ(CKzPicBufAPI::SpectralGroupMaskToComponentMask(back, dst, *p, 5), 0);
+    EXPECT_EQ(back.GetSize(), 5u);
+    const bool want[5] = {false, false, true, true, true};
+    for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(back.Get(i), want[i]) << i;
+}
+
+}  // namespace

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
 #include <vector>
 
 using namespace rletest;
@@ -78,4 +82,34 @@ TEST(RleHelpers, RunByRunObjects)
         EXPECT_GE(caps[3], objects[3]->uiSize);
         CKzAlloc::Free(objects[3]);
     }
+}
+
+TEST(RleHelpers, RunOrderingsForQsort)
+{
+    const SKzRLERun runs[] = {{2, 1, 5, 1}, {1, 3, 0, 1}, {1, 1, 7, 1}, {2, 0x80000000u, 1, 1}, {1, 1, 2, 1}};
+    struct Case {
+        const char* name;
+        int (*cmp)(const void*, const void*);
+        std::vector<uint32_t> order; // indexes into runs
+    } cases[] = {
+        {"label, y, x", compfunc_Object_YX, {4, 2, 1, 0, 3}},
+        {"y, x", compfunc_YX, {4, 0, 2, 1, 3}},
+        {"rectangle cut: y, x", compfunc_RLE_YX, {4, 0, 2, 1, 3}},
+        {"y, x signed", compfunc_YX_signed, {3, 4, 0, 2, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<SKzRLERun> v(std::begin(runs), std::end(runs));
+        std::qsort(v.data(), v.size(), sizeof(SKzRLERun), c.cmp);
+        for (size_t i = 0; i < v.size(); ++i) {
+            const SKzRLERun& want = runs[c.order[i]];
+            EXPECT_EQ(std::memcmp(&v[i], &want, sizeof want), 0) << i;
+        }
+        EXPECT_NE(c.cmp(&runs[0], &runs[0]), 0); // never "equal"
+    }
+    unsigned rel[][2] = {{3, 9}, {4, 2}, {7, 1}};
+    std::qsort(rel, 3, sizeof rel[0], compare_relations);
+    EXPECT_EQ(rel[0][0], 4u);
+    EXPECT_EQ(rel[1][0], 7u);
+    EXPECT_EQ(rel[2][1], 9u);
 }

@@ -425,6 +425,26 @@ TEST_F(CapiWrite, GeometryChangedAfterTheFirstFrame)
     EXPECT_EQ(Close(r), 0);
 }
 
+TEST_F(CapiWrite, RowsBeyondThirtyTwoBitsTakeNoPicture)
+{
+    // 2^31 pixels of 2^31 components of 4 bytes: a row of 2^64 bytes, which
+    // wraps to 0 in 64-bit arithmetic.
+    const int w = Qor_FileOpenForWrite(wpath("huge.vt5").c_str());
+    ASSERT_NE(w, 0);
+    QORATTRIBUTES a{};
+    a.uiWidth = 1u << 31;
+    a.uiComp = 1u << 31;
+    a.uiHeight = 1;
+    a.uiBpcInMemory = a.uiBpcSignificant = 32;
+    a.uiWidthBytes = 16;
+    a.uiCompression = QOR_COMPRESSION_RAW;
+    ASSERT_EQ(SKzQorFileHandle::FileSetAttributes(w, &a), 0);
+    unsigned char bytes[16] = {};
+    QORPICTURE p{1u << 31, 1, 32, 1u << 31, 16, 0, 16, bytes};
+    EXPECT_EQ(Qor_FileAppendImageData(w, &p, nullptr), -9);
+    Close(w);
+}
+
 TEST_F(CapiWrite, NullPictureSkipsAFrameButWritesTheDescription)
 {
     MakeSource(wpath("src.vt5"), 2);

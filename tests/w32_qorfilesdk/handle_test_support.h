@@ -8,9 +8,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,12 +31,30 @@ namespace ht {
 
 typedef std::vector<unsigned char> Bytes;
 
+// Paths handed out by TempName, removed when the program ends.
+inline std::vector<std::string>& TempNames()
+{
+    static std::vector<std::string>* names = [] {
+        static std::vector<std::string> v;
+        std::atexit([] {
+            for (const std::string& n : v)
+                std::remove(n.c_str());
+        });
+        return &v;
+    }();
+    return *names;
+}
+
 // A fresh path in the test's temporary directory with the given extension.
 inline std::string TempName(const char* stem, const char* ext = ".vt5")
 {
     static std::atomic<int> counter{0};
-    return testing::TempDir() + "qorhandle_" + std::to_string(getpid()) + "_" + stem + "_" +
-           std::to_string(counter++) + ext;
+    std::string name = testing::TempDir() + "qorhandle_" + std::to_string(getpid()) + "_" + stem + "_" +
+                       std::to_string(counter++) + ext;
+    static std::mutex m;
+    std::lock_guard<std::mutex> lock(m);
+    TempNames().push_back(name);
+    return name;
 }
 
 inline std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
