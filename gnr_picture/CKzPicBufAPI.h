@@ -11,6 +11,7 @@
 #include "gnr_system/kz_base.h"
 
 struct SKzLut;
+struct SKzHisto;
 struct SKzLutParam;
 class CKzLutParamMCH;
 class CKzLutParamRGB;
@@ -239,6 +240,44 @@ public:
                                                 unsigned comps);
     static int SpectralGroupMaskToComponentMask(CKzRangeMask& dst, const CKzRangeMask& src, SKzLutParam& param,
                                                 unsigned comps);
+
+    // Auto-contrast. Percentages are in percent of the pixel count (row 0's
+    // total); a cut asks for at least one pixel. The range search over rows
+    // firstRow .. endRow - 1 finds the low cut from bin 0 up and the high cut
+    // from the top down (several rows: the first row to reach the count),
+    // and the middle between them; low >= high becomes high - 1 .. high, or
+    // the full range. -9 for a null histogram or both low and high null, or
+    // rows out of range.
+    static int GetHistoRange(SKzHisto* histo, unsigned firstRow, unsigned endRow, unsigned* low, unsigned* high,
+                             unsigned* middle, double lowPercent, double highPercent, unsigned* lowRow,
+                             unsigned* highRow);
+    static int GetHistoRange(SKzHisto* histo, unsigned firstRow, unsigned endRow, unsigned* low, unsigned* high,
+                             unsigned* middle, double percent, unsigned* lowRow, unsigned* highRow);
+    // Per-component cuts of a picture (a fresh histogram); -4 for a null
+    // picture or both outputs null, -2 above 16 bits.
+    static int FindLowHighInHistogram(SKzPicBuf* pic, unsigned* lows, unsigned* highs, double lowPercent,
+                                      double highPercent);
+    // Cuts into the older parameters, or (param null) linear contrast LUTs
+    // of one input and one output per component.
+    static int GetAutoContrast(SKzLutParam* param, SKzLut* lut, SKzPicBuf* pic, double lowPercent,
+                               double highPercent, bool combined, bool fullRange);
+    // Global (AutoContrast) or per-component range and gamma of the older
+    // parameters from a histogram; gammas from the middle level within
+    // [0.5, 2]. The unnamed double is not read.
+    static int AutoContrast(SKzLutParam* param, SKzHisto* histo, unsigned* lows, bool autoLow, bool autoHigh,
+                            bool autoGamma, double, double lowPercent, double highPercent);
+    static int AutoOneCompContrast(SKzLutParam* param, unsigned firstComp, unsigned endComp, SKzHisto* histo,
+                                   bool autoLow, bool autoHigh, bool autoGamma, double lowPercent,
+                                   double highPercent);
+    static int AutoOneCompContrast(SKzLutParam* param, unsigned firstComp, unsigned endComp, SKzHisto* histo,
+                                   unsigned* lows, bool autoLow, bool autoHigh, bool autoGamma, double lowPercent,
+                                   double highPercent);
+    // Channel ranges of the parameter classes from a histogram (all of a
+    // channel's rows together; RGB: rows 0 to 2 for all three channels).
+    static int GetAutoContrastMCH(CKzLutParamMCH* param, SKzHisto* histo, bool autoLow, bool autoHigh,
+                                  double lowPercent, double highPercent);
+    static int GetAutoContrastRGB(CKzLutParamRGB* param, SKzHisto* histo, bool autoLow, bool autoHigh,
+                                  double lowPercent, double highPercent);
 };
 
 // Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a

@@ -12,6 +12,8 @@ import os
 import random
 import sys
 
+import numpy as np
+
 sys.dont_write_bytecode = True
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -171,6 +173,75 @@ def main():
                 ", ".join(map(str, max_dst)), ", ".join(repr(r[2]) for r in ranges), mask,
                 "true" if cc else "false", ref.fnv(flat(lut)), len(lut)))
         f.write("};\n")
+        write_end_to_end(f)
+
+
+def range_search(row, low_pct, high_pct, total):
+    """Low and high cuts of one histogram row: the first bin whose running
+    count from the bottom reaches the low count and the last whose running
+    count from the top reaches the high count; low >= high is repaired."""
+    m = len(row) - 1
+
+    def count(pct):
+        return max(1, int(float(total) * (pct * 0.01)))
+    up = np.cumsum(row)
+    down = np.cumsum(row[::-1])[::-1]
+    lows = np.nonzero(up >= count(low_pct))[0]
+    highs = np.nonzero(down >= count(high_pct))[0]
+    lo = int(lows[0]) if len(lows) else m + 1
+    hi = int(highs[-1]) if len(highs) else -1
+    if lo >= hi:
+        if 0 < hi < m:
+            lo = hi - 1
+        else:
+            lo, hi = 0, m
+    return lo, hi
+
+
+def screen(a, b):
+    return a + b - (a * b) // 255
+
+
+def write_end_to_end(f):
+    """A seeded 12-bit picture of three one-component channels: cuts from
+    each channel's histogram, a linear ramp per channel, colour scaling by the
+    channel colours, and the screen-blend composition into blue, green, red."""
+    rng = np.random.default_rng(5108)
+    w, h, bits = 32, 24, 12
+    m = (1 << bits) - 1
+    centres = [(900, 150), (2000, 500), (3200, 250)]
+    pic = np.stack([np.clip(rng.normal(c, s, size=(h, w)), 0, m).astype(np.int64) for c, s in centres], axis=-1)
+    pic[0, 0] = [0, m, 7]  # the ends of the range occur
+    colours = [0x0000FF, 0x00FF00, 0xFF8000]
+    low_pct, high_pct = 1.0, 0.5
+    cuts = []
+    for k in range(3):
+        row = np.bincount(pic[..., k].ravel(), minlength=m + 1)
+        cuts.append(range_search(row, low_pct, high_pct, w * h))
+    out = np.zeros((h, w, 3), dtype=np.int64)
+    for y in range(h):
+        for x in range(w):
+            acc = None
+            for k in range(3):
+                lo, hi = cuts[k]
+                t = ref.tone("gamma", bits, bits, lo, 0, hi, m, 1.0)[pic[y, x, k]]
+                c = colour_entry(colours[k], t, m)
+                acc = c if acc is None else [screen(acc[i], c[i]) for i in range(3)]
+            out[y, x] = acc
+    f.write("\n// End to end: auto-contrast, display LUT and composition of a 12-bit frame.\n")
+    f.write("static const unsigned kE2EWidth = %d, kE2EHeight = %d;\n" % (w, h))
+    f.write("static const double kE2ELowPercent = %r, kE2EHighPercent = %r;\n" % (low_pct, high_pct))
+    f.write("static const unsigned kE2EColours[3] = {%s};\n" % ", ".join("0x%06xu" % c for c in colours))
+    f.write("static const unsigned kE2ECuts[3][2] = {%s};\n" % ", ".join("{%d, %d}" % c for c in cuts))
+    f.write("static const unsigned short kE2EPicture[] = {\n")
+    flat_pic = pic.ravel().tolist()
+    for i in range(0, len(flat_pic), 24):
+        f.write("    " + ", ".join(map(str, flat_pic[i:i + 24])) + ",\n")
+    f.write("};\nstatic const unsigned char kE2ETrueColour[] = {\n")
+    flat_out = out.ravel().tolist()
+    for i in range(0, len(flat_out), 24):
+        f.write("    " + ", ".join(map(str, flat_out[i:i + 24])) + ",\n")
+    f.write("};\n")
 
 
 if __name__ == "__main__":

@@ -557,8 +557,10 @@ QOR_API QORRESULT Qor_FileGetBinary(QORFILEHANDLE handle, uint32_t frame, int la
  * handle, 0 on failure. */
 QOR_API QORFILEHANDLE Qor_FileOpenForWrite(const wchar_t* path);
 
-/* Width, height and depths of a write handle before its first frame; the row
- * stride follows. QOR_ERR_FAILED unless a write handle. */
+/* Width, height and depths of a write handle before its first frame (later
+ * frames keep the geometry the first one was stored with); the row stride
+ * follows. QOR_ERR_INVALID_ARG for a depth above 255 (nothing changed);
+ * QOR_ERR_FAILED unless a write handle. */
 QOR_API QORRESULT Qor_FileModifyAttributes(QORFILEHANDLE handle, uint32_t width, uint32_t height, uint32_t bits,
                                            uint32_t significantBits);
 
