@@ -12,7 +12,10 @@
 #include <opencv2/imgproc.hpp>
 #endif
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -203,6 +206,63 @@ void BM_cv_convertTo_16x3_to_32F(benchmark::State& st)
     Run(st, F().src16_3.size() * 2, [&] { src.convertTo(dst, CV_32F); });
 }
 BENCHMARK(BM_cv_convertTo_16x3_to_32F);
+
+// --- Alternating pairs --------------------------------------------------------
+// The peer and ours run in turns in one benchmark, so that the load of a busy
+// machine falls on both alike; the counters give the ratio (peer time / our
+// time) of the best and of the median runs.
+double Seconds(const std::function<void()>& f)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void Pair(benchmark::State& st, const std::function<void()>& peer, const std::function<void()>& ours)
+{
+    F();
+    cv::setNumThreads(1);
+    std::vector<double> p, o;
+    bool peerFirst = true;
+    for (auto _ : st) {
+        double tp, to;
+        if (peerFirst) {
+            tp = Seconds(peer);
+            to = Seconds(ours);
+        } else {
+            to = Seconds(ours);
+            tp = Seconds(peer);
+        }
+        peerFirst = !peerFirst;
+        p.push_back(tp);
+        o.push_back(to);
+        st.SetIterationTime(tp + to);
+    }
+    std::sort(p.begin(), p.end());
+    std::sort(o.begin(), o.end());
+    st.counters["Ratio_best"] = p.front() / o.front();
+    st.counters["Ratio_median"] = p[p.size() / 2] / o[o.size() / 2];
+}
+
+void BM_pair_gethistogram_1x8_vs_calcHist(benchmark::State& st)
+{
+    cv::Mat src = Wrap8(F().src8_1, 1), hist;
+    const int bins = 256, ch = 0;
+    const float range[] = {0, 256};
+    const float* ranges[] = {range};
+    Pair(
+        st, [&] { cv::calcHist(&src, 1, &ch, cv::Mat(), hist, 1, &bins, ranges); },
+        [] { gethistogram_1x8(F().hist[0].data(), 4, F().src8_1.data(), kW, 1, 1, kW, kCount); });
+}
+BENCHMARK(BM_pair_gethistogram_1x8_vs_calcHist)->Iterations(60)->UseManualTime();
+void BM_pair_changebitdepth_8_to_16_vs_convertTo(benchmark::State& st)
+{
+    cv::Mat src = Wrap8(F().src8_1, 1), dst = Wrap16(F().out16, 1);
+    Pair(
+        st, [&] { src.convertTo(dst, CV_16U); },
+        [] { changebitdepth_1xN_to_1x16(F().out16.data(), kW * 2, F().src8_1.data(), kW, 8, kW, kCount); });
+}
+BENCHMARK(BM_pair_changebitdepth_8_to_16_vs_convertTo)->Iterations(100)->UseManualTime();
 #endif
 
 } // namespace

@@ -12,6 +12,10 @@
 
 #include <immintrin.h>
 
+// GCC 12 warns about the undefined upper halves inside its own widening
+// intrinsics; nothing here reads uninitialised data.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -225,13 +229,6 @@ KZ_TARGET_AVX2 inline __m256d TruncPd4(__m256d v)
     return _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(v));
 }
 
-// Eight doubles limited to 0 .. top (a NaN becomes 0) and truncated.
-KZ_TARGET_AVX512 inline __m512d ClampTruncPd8(__m512d v, __m512d zero, __m512d top)
-{
-    v = _mm512_min_pd(_mm512_max_pd(v, zero), top);
-    return _mm512_cvtepi32_pd(_mm512_cvttpd_epi32(v));
-}
-
 template <class T>
 KZ_TARGET_AVX2 __attribute__((noinline)) void IhsAvx2(const double* acos, double* b, double* g, double* r, size_t n)
 {
@@ -310,33 +307,95 @@ KZ_ALWAYS_INLINE void YccLoop(double* a, double* b, double* c, size_t n)
     }
 }
 
-// The same eight pixels at a time with AVX-512. Division by the unit (a
-// power of two) is the exact multiplication by its inverse; the clamp is a
-// maximum with 0 (which also turns a NaN into 0) and a minimum with the top.
+// Y, Cr, Cb with AVX-512, eight pixels per vector, truncated to int32 lanes;
+// equal to YccLoop's results. The unit is a power of two, and scaling by a
+// power of two commutes with every rounding: y * unit is 0.299 r + 0.587 g +
+// 0.114 b evaluated on the raw samples (same operations, same order), and
+// (rr - y) * CrK equals (r - y * unit) * (CrK / unit). No lane is
+// negative: Y is a sum of non-negative terms, Cr stays at least Mid - 0.713 *
+// 0.701 * S and Cb at least Mid - 0.564 * 0.886 * S. So the clamp to 0..S is
+// left to the caller's unsigned saturating narrowing (truncating, then
+// limiting to S, equals limiting, then truncating, for values >= 0).
 template <class T>
-KZ_TARGET_AVX512 __attribute__((noinline)) void YccAvx512(double* a, double* b, double* c, size_t n)
+KZ_TARGET_AVX512 inline void YccLanes(__m512d b, __m512d g, __m512d r, __m256i& Y, __m256i& Cr, __m256i& Cb)
 {
     using K = Scale<T>;
-    const __m512d inv = _mm512_set1_pd(1.0 / K::Unit), unit = _mm512_set1_pd(K::Unit), top = _mm512_set1_pd(K::S),
-                  mid = _mm512_set1_pd(K::Mid), crk = _mm512_set1_pd(K::CrK), cbk = _mm512_set1_pd(K::CbK),
-                  kr = _mm512_set1_pd(0.299), kg = _mm512_set1_pd(0.587), kb = _mm512_set1_pd(0.114),
-                  zero = _mm512_setzero_pd();
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m512d rr = _mm512_mul_pd(_mm512_loadu_pd(c + i), inv);
-        const __m512d gg = _mm512_mul_pd(_mm512_loadu_pd(b + i), inv);
-        const __m512d bb = _mm512_mul_pd(_mm512_loadu_pd(a + i), inv);
-        const __m512d y =
-            _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(kr, rr), _mm512_mul_pd(kg, gg)), _mm512_mul_pd(kb, bb));
-        _mm512_storeu_pd(a + i, ClampTruncPd8(_mm512_mul_pd(y, unit), zero, top));
-        _mm512_storeu_pd(b + i, ClampTruncPd8(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(rr, y), crk), mid), zero, top));
-        _mm512_storeu_pd(c + i, ClampTruncPd8(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(bb, y), cbk), mid), zero, top));
+    const __m512d mid = _mm512_set1_pd(K::Mid), crk = _mm512_set1_pd(K::CrK / K::Unit),
+                  cbk = _mm512_set1_pd(K::CbK / K::Unit),
+                  kr = _mm512_set1_pd(0.299), kg = _mm512_set1_pd(0.587), kb = _mm512_set1_pd(0.114);
+    const __m512d y = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(kr, r), _mm512_mul_pd(kg, g)), _mm512_mul_pd(kb, b));
+    Y = _mm512_cvttpd_epi32(y);
+    Cr = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(r, y), crk), mid));
+    Cb = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(b, y), cbk), mid));
+}
+
+// Eight bytes or words (the low half of v) widened to doubles, and two
+// halves of int32 lanes narrowed to 16 bytes.
+KZ_TARGET_AVX512 inline __m512d Bytes8ToPd(__m128i v) { return _mm512_cvtepi32_pd(_mm256_cvtepu8_epi32(v)); }
+KZ_TARGET_AVX512 inline __m512d Words8ToPd(__m128i v) { return _mm512_cvtepi32_pd(_mm256_cvtepu16_epi32(v)); }
+KZ_TARGET_AVX512 inline __m128i NarrowTo8(__m256i lo, __m256i hi)
+{
+    return _mm512_cvtusepi32_epi8(_mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1));
+}
+
+// A whole row of 8-bit pixels with AVX-512, without the double arrays: 16
+// pixels (48 bytes) per step, split into components by one byte permutation,
+// widened to doubles, and the three results interleaved by another. The tail
+// goes through the same code under load and store masks. In place is safe:
+// each step reads its bytes before writing them.
+KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow8Avx512(const u8* in, u8* out, size_t n)
+{
+    alignas(64) static constexpr uint8_t kSplit[64] = {
+        0,  3,  6,  9,  12, 15, 18, 21, 24, 27, 30, 33, 36, 39, 42, 45,  // blue
+        1,  4,  7,  10, 13, 16, 19, 22, 25, 28, 31, 34, 37, 40, 43, 46,  // green
+        2,  5,  8,  11, 14, 17, 20, 23, 26, 29, 32, 35, 38, 41, 44, 47,  // red
+        0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
+    alignas(64) static constexpr uint8_t kJoin[64] = {
+        0,  16, 32, 1,  17, 33, 2,  18, 34, 3,  19, 35, 4,  20, 36, 5,  21, 37, 6,  22, 38, 7,
+        23, 39, 8,  24, 40, 9,  25, 41, 10, 26, 42, 11, 27, 43, 12, 28, 44, 13, 29, 45, 14, 30,
+        46, 15, 31, 47, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
+    const __m512i split = _mm512_load_si512(kSplit), join = _mm512_load_si512(kJoin);
+    for (size_t x = 0; x < n; x += 16) {
+        const size_t m = n - x < 16 ? n - x : 16;
+        const __mmask64 k = m == 16 ? __mmask64(0xFFFFFFFFFFFFull) : (__mmask64(1) << (3 * m)) - 1;
+        const __m512i v = _mm512_permutexvar_epi8(split, _mm512_maskz_loadu_epi8(k, in + 3 * x));
+        const __m128i b = _mm512_castsi512_si128(v), g = _mm512_extracti32x4_epi32(v, 1),
+                      r = _mm512_extracti32x4_epi32(v, 2);
+        __m256i y0, cr0, cb0, y1, cr1, cb1;
+        YccLanes<u8>(Bytes8ToPd(b), Bytes8ToPd(g), Bytes8ToPd(r), y0, cr0, cb0);
+        YccLanes<u8>(Bytes8ToPd(_mm_srli_si128(b, 8)), Bytes8ToPd(_mm_srli_si128(g, 8)), Bytes8ToPd(_mm_srli_si128(r, 8)), y1, cr1,
+                     cb1);
+        __m512i o = _mm512_castsi128_si512(NarrowTo8(y0, y1));
+        o = _mm512_inserti32x4(o, NarrowTo8(cr0, cr1), 1);
+        o = _mm512_inserti32x4(o, NarrowTo8(cb0, cb1), 2);
+        _mm512_mask_storeu_epi8(out + 3 * x, k, _mm512_permutexvar_epi8(join, o));
     }
-    YccLoop<T>(a + i, b + i, c + i, n - i);
+}
+
+// The same for 16-bit pixels: 8 pixels (48 bytes) per step.
+KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow16Avx512(const u16* in, u16* out, size_t n)
+{
+    alignas(64) static constexpr uint16_t kSplit[32] = {0, 3, 6, 9,  12, 15, 18, 21, 1, 4, 7, 10, 13, 16, 19, 22,
+                                                        2, 5, 8, 11, 14, 17, 20, 23, 0, 0, 0, 0,  0,  0,  0,  0};
+    alignas(64) static constexpr uint16_t kJoin[32] = {0, 8,  16, 1, 9,  17, 2, 10, 18, 3, 11, 19, 4, 12, 20, 5,
+                                                       13, 21, 6, 14, 22, 7, 15, 23, 0, 0,  0,  0, 0, 0,  0,  0};
+    const __m512i split = _mm512_load_si512(kSplit), join = _mm512_load_si512(kJoin);
+    for (size_t x = 0; x < n; x += 8) {
+        const size_t m = n - x < 8 ? n - x : 8;
+        const __mmask32 k = m == 8 ? __mmask32(0xFFFFFF) : (__mmask32(1) << (3 * m)) - 1;
+        const __m512i v = _mm512_permutexvar_epi16(split, _mm512_maskz_loadu_epi16(k, in + 3 * x));
+        __m256i y, cr, cb;
+        YccLanes<u16>(Words8ToPd(_mm512_castsi512_si128(v)), Words8ToPd(_mm512_extracti32x4_epi32(v, 1)),
+                      Words8ToPd(_mm512_extracti32x4_epi32(v, 2)), y, cr, cb);
+        __m512i o = _mm512_castsi128_si512(_mm256_cvtusepi32_epi16(y));
+        o = _mm512_inserti32x4(o, _mm256_cvtusepi32_epi16(cr), 1);
+        o = _mm512_inserti32x4(o, _mm256_cvtusepi32_epi16(cb), 2);
+        _mm512_mask_storeu_epi16(out + 3 * x, k, _mm512_permutexvar_epi16(join, o));
+    }
 }
 
 template <class T>
-KZ_ALWAYS_INLINE void ChunkYcc(const T* in, T* p, size_t n, bool avx512)
+KZ_ALWAYS_INLINE void ChunkYcc(const T* in, T* p, size_t n)
 {
     // Three arrays in one block, staggered so that the same index of two
     // arrays never lies a multiple of 4 KiB apart (loads would wait on
@@ -350,10 +409,7 @@ KZ_ALWAYS_INLINE void ChunkYcc(const T* in, T* p, size_t n, bool avx512)
         b[i] = in[3 * i + 1];
         c[i] = in[3 * i + 2];
     }
-    if (avx512)
-        YccAvx512<T>(a, b, c, n);
-    else
-        YccLoop<T>(a, b, c, n);
+    YccLoop<T>(a, b, c, n);
     for (size_t i = 0; i < n; ++i) {
         p[3 * i] = T(a[i]);
         p[3 * i + 1] = T(b[i]);
@@ -385,9 +441,16 @@ void TransformRows(SKzPicBuf* pic, const u8* srcBase, u32 srcStride, Conv conv)
                 IhsToRgb<T>(in[0], in[1], in[2], p[0], p[1], p[2]);
             break;
         case Conv::RgbToYcc:
+            if (avx512) {
+                if constexpr (sizeof(T) == 1)
+                    YccRow8Avx512(in, p, w);
+                else
+                    YccRow16Avx512(in, p, w);
+                break;
+            }
             KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
                 for (size_t x = 0; x < w; x += kChunk)
-                    ChunkYcc<T>(in + 3 * x, p + 3 * x, w - x < kChunk ? w - x : kChunk, avx512);
+                    ChunkYcc<T>(in + 3 * x, p + 3 * x, w - x < kChunk ? w - x : kChunk);
             });
             break;
         case Conv::YccToRgb:

@@ -14,12 +14,8 @@
 #if KZ_PIC_HAVE_SPECTRAL_KERNELS
 #include "gnr_picture/KzSpectral.h"
 #endif
-#if KZ_PIC_HAVE_STRETCH_KERNELS
-#include "gnr_picture/internal/KzKernelsStretchInternal.h"
-#endif
-#if KZ_PIC_HAVE_QUICK_STRETCH_KERNELS
 #include "gnr_picture/KzStretch.h"
-#endif
+#include "gnr_picture/internal/KzStretchTwoPass.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -320,9 +316,19 @@ kz_result QuickDisplayEx(void* dst, unsigned dstW, unsigned dstH, unsigned comps
 }
 #endif
 
-// Row bytes of the intermediate band: the row rounded down to 4 bytes after
-// adding 3 (so at least the row itself for every row of whole words).
-u64 BandRowBytes(u64 samples, unsigned sb) { return (samples * sb + 3) & ~u64(3); }
+// Box reduction members by component count: 1, 3, or any other (up to 64).
+template <class T>
+kz_result BoxReduce(void* dst, unsigned comps, unsigned dstStride, unsigned bits, unsigned dstW, unsigned dstH,
+                    void* src, unsigned srcStride, unsigned w, unsigned h)
+{
+    T* d = static_cast<T*>(dst);
+    T* s = static_cast<T*>(src);
+    if (comps == 1)
+        return stretch_hybrid_mt_1<T>(d, dstStride, dstW, dstH, s, srcStride, w, h, 1, bits);
+    if (comps == 3)
+        return stretch_hybrid_mt_3<T>(d, dstStride, dstW, dstH, s, srcStride, w, h, 3, bits);
+    return stretch_hybrid_mt_N<T>(d, dstStride, dstW, dstH, s, srcStride, w, h, comps, bits);
+}
 
 } // namespace
 
@@ -353,13 +359,9 @@ kz_result CKzPicMemAPI::Stretch(void* dst, unsigned comps, unsigned dstStride, u
         if (bx < 1 || by < 1 || (comps != 1 && comps != 3 && comps > 64))
             m = 2;
     }
-    if (m == 5) {
-#if KZ_PIC_HAVE_STRETCH_KERNELS
-        return KzStretchHybrid(dst, dstStride, dstW, dstH, src, srcStride, rectW, rectH, comps, bits);
-#else
-        return KZ_ERR_NOT_SUPPORTED;
-#endif
-    }
+    if (m == 5)
+        return sb == 1 ? BoxReduce<u8>(dst, comps, dstStride, bits, dstW, dstH, src, srcStride, rectW, rectH)
+                       : BoxReduce<u16>(dst, comps, dstStride, bits, dstW, dstH, src, srcStride, rectW, rectH);
     if (m != 2 && m != 3) {
 #if KZ_PIC_HAVE_QUICK_STRETCH_KERNELS
         return sb == 1 ? QuickRect<u8>(dst, comps, dstStride, bits, dstW, dstH, src, srcStride, srcW, srcH, rectL,
@@ -370,32 +372,13 @@ kz_result CKzPicMemAPI::Stretch(void* dst, unsigned comps, unsigned dstStride, u
         return KZ_ERR_NOT_SUPPORTED;
 #endif
     }
-    const unsigned D = m == 2 ? 3 : 2;
-    u64 E = D;
-    if (dstW < rectW)
-        E = u64(std::ceil(double(u32(rectW * D)) / dstW));
-    const u64 above = E < rectT ? E : rectT;
-    const u64 room = u64(srcH) - rectT - rectH;
-    const u64 below = E < room ? E : room;
-    const u64 G = rectH + above + below;
-    const u64 bandRow = BandRowBytes(u64(comps) * dstW, sb);
-    if (bandRow > 0xFFFFFFFFu || G > 0xFFFFFFFFu)
-        return KZ_ERR_OUT_OF_MEMORY;
-    u8* band = static_cast<u8*>(std::malloc(size_t(G * bandRow)));
-    if (!band)
-        return KZ_ERR_OUT_OF_MEMORY;
-#if KZ_PIC_HAVE_STRETCH_KERNELS
-    const u8* srcUp = static_cast<const u8*>(src) - size_t(above) * srcStride;
-    kz_result r = KzStretchHorz(band, comps, u32(bandRow), bits, dstW, u32(G), srcUp, srcStride, srcW, srcH, rectL,
-                                u32(rectT - above), rectW, u32(G), m == 2);
-    if (r == KZ_OK)
-        r = KzStretchVert(dst, comps, dstStride, bits, dstW, dstH, band + size_t(above) * bandRow, u32(bandRow),
-                          u32(G), 0, u32(above), dstW, rectH, m == 2);
-#else
-    kz_result r = KZ_ERR_NOT_SUPPORTED;
-#endif
-    std::free(band);
-    return r;
+    // Bell (mode 2) or triangle (mode 3): two filtered passes.
+    return sb == 1 ? KzFilteredStretch<u8>(static_cast<u8*>(dst), comps, dstStride, bits, dstW, dstH,
+                                           static_cast<u8*>(src), srcStride, srcW, srcH, rectL, rectT, rectW, rectH,
+                                           m == 2)
+                   : KzFilteredStretch<u16>(static_cast<u16*>(dst), comps, dstStride, bits, dstW, dstH,
+                                            static_cast<u16*>(src), srcStride, srcW, srcH, rectL, rectT, rectW,
+                                            rectH, m == 2);
 }
 
 kz_result CKzPicMemAPI::StretchDisplayEx(void* dst, unsigned dstW, unsigned dstH, unsigned comps, unsigned dstStride,
@@ -429,7 +412,6 @@ kz_result CKzPicMemAPI::StretchDisplayEx(void* dst, unsigned dstW, unsigned dstH
         return KZ_ERR_NOT_SUPPORTED;
 #endif
     }
-    const unsigned D = m == 2 ? 3 : 2;
     const double r = double(srcH) / zoomH;
     const double firstD = std::floor(double(scrollY) * r);
     u64 n = u64(std::ceil(double(dstH) * r));
@@ -446,36 +428,15 @@ kz_result CKzPicMemAPI::StretchDisplayEx(void* dst, unsigned dstW, unsigned dstH
         }
         return SetValue(dst, comps, bits, dstStride, background, dstW, dstW * dstH);
     }
-    const u64 first = u64(firstD);
-    if (first + n > srcH)
-        n = srcH - first;
-    const u64 E = r > 1 ? u64(std::ceil(D * r)) : D;
-    const u64 above = E < first ? E : first;
-    const u64 room = srcH - first - n;
-    const u64 below = E < room ? E : room;
-    const u64 G = above + n + below;
-    const u64 bandRow = BandRowBytes(u64(dstW) * comps, sb);
-    if (bandRow > 0xFFFFFFFFu || G > 0x7FFFFFFFu)
-        return KZ_ERR_OUT_OF_MEMORY;
-    u8* band = static_cast<u8*>(std::malloc(size_t(G * bandRow)));
-    if (!band)
-        return KZ_ERR_OUT_OF_MEMORY;
-#if KZ_PIC_HAVE_STRETCH_KERNELS
-    KzBandRect rows{int(scrollX), int(first - above), int(u64(scrollX) + dstW), int(first - above + G)};
-    kz_result res = KzStretchDisplayHorzEx(band, dstW, dstH, comps, u32(bandRow), bits, zoomW, zoomH, scrollX, scrollY,
-                                           origin, winL, winT, winW, winH, srcW, srcH, srcStride, m == 2, &rows,
-                                           background);
-    if (res == KZ_OK)
-        res = KzStretchDisplayVert(dst, dstW, dstH, comps, dstStride, bits, zoomW, zoomH, scrollX, scrollY, band, srcW,
-                                   srcH, u32(bandRow), m == 2, &rows);
-#else
-    (void)origin;
-    (void)scrollX;
-    (void)winW;
-    kz_result res = KZ_ERR_NOT_SUPPORTED;
-#endif
-    std::free(band);
-    return res;
+    // Bell (mode 2) or triangle (mode 3): windowed horizontal pass over the
+    // band in view, then the vertical pass.
+    u8* o = const_cast<u8*>(origin);
+    return sb == 1 ? KzFilteredDisplayEx<u8>(static_cast<u8*>(dst), dstW, dstH, comps, dstStride, bits, zoomW, zoomH,
+                                             scrollX, scrollY, o, winL, winT, winW, winH, srcW, srcH, srcStride,
+                                             m == 2, background)
+                   : KzFilteredDisplayEx<u16>(static_cast<u16*>(dst), dstW, dstH, comps, dstStride, bits, zoomW, zoomH,
+                                              scrollX, scrollY, reinterpret_cast<u16*>(o), winL, winT, winW, winH,
+                                              srcW, srcH, srcStride, m == 2, background);
 }
 
 // ---------------------------------------------------------------------------

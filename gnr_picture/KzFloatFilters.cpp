@@ -524,6 +524,58 @@ kz_result CKzFloatPicBufAPI::Sharpen(SKzFloatPicBuf* shape, SKzFloatPicBuf* pic,
     return KZ_OK;
 }
 
+namespace {
+
+// Floats as unsigned keys in the ascending total order of compareh: numbers
+// by value (-0 just below +0), every NaN above +inf.
+KZ_ALWAYS_INLINE u32 FloatKey(float f)
+{
+    u32 b;
+    std::memcpy(&b, &f, 4);
+    if (f != f)
+        return 0xFFFFFFFFu;
+    return (b & 0x80000000u) ? ~b : (b | 0x80000000u);
+}
+
+KZ_ALWAYS_INLINE float KeyFloat(u32 k)
+{
+    const u32 b = (k & 0x80000000u) ? (k & 0x7FFFFFFFu) : ~k;
+    float f;
+    std::memcpy(&f, &b, 4);
+    return f;
+}
+
+KZ_ALWAYS_INLINE void SortPair(u32& a, u32& b)
+{
+    const u32 lo = a < b ? a : b, hi = a < b ? b : a;
+    a = lo;
+    b = hi;
+}
+
+// Median of nine keys (element 4 of their ascending order) by a fixed
+// exchange network.
+KZ_ALWAYS_INLINE u32 Median9(u32 p0, u32 p1, u32 p2, u32 p3, u32 p4, u32 p5, u32 p6, u32 p7, u32 p8)
+{
+    SortPair(p1, p2); SortPair(p4, p5); SortPair(p7, p8);
+    SortPair(p0, p1); SortPair(p3, p4); SortPair(p6, p7);
+    SortPair(p1, p2); SortPair(p4, p5); SortPair(p7, p8);
+    SortPair(p0, p3); SortPair(p5, p8); SortPair(p4, p7);
+    SortPair(p3, p6); SortPair(p1, p4); SortPair(p2, p5);
+    SortPair(p4, p7); SortPair(p4, p2); SortPair(p6, p4);
+    SortPair(p4, p2);
+    return p4;
+}
+
+// Interior pixels of one row of a 3 x 3 median over key rows a, b, c.
+KZ_ALWAYS_INLINE void Median3Row(float* __restrict out, const u32* __restrict a, const u32* __restrict b,
+                                 const u32* __restrict c, size_t w)
+{
+    for (size_t x = 1; x + 1 < w; ++x)
+        out[x] = KeyFloat(Median9(a[x - 1], a[x], a[x + 1], b[x - 1], b[x], b[x + 1], c[x - 1], c[x], c[x + 1]));
+}
+
+} // namespace
+
 kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, unsigned size)
 {
     if (!Check(dst, src, eCheckSizeBpcComp) || !Packed(dst) || !Packed(src))
@@ -535,30 +587,45 @@ kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* s
     if (!HasSamples(src))
         return KZ_OK;
     const Reach rx = ClipReach(size, w), ry = ClipReach(size, h);
-    Scratch<float> win(size_t(rx.back + rx.fwd + 1) * size_t(ry.back + ry.fwd + 1));
-    Scratch<float> copy(dst->pData == src->pData ? size_t(w) * h * c : 0);
-    if (!win || (dst->pData == src->pData && !copy))
+    // The selection works on keys of one component; the destination is
+    // written from them, so it may share the source's block.
+    Scratch<u32> win(size_t(rx.back + rx.fwd + 1) * size_t(ry.back + ry.fwd + 1)), keys(size_t(w) * h);
+    Scratch<float> row(w);
+    if (!win || !keys || !row)
         return KZ_ERR_OUT_OF_MEMORY;
-    const float* s = src->pData;
-    if (copy) {
-        std::memcpy(copy.p, s, size_t(w) * h * c * sizeof(float));
-        s = copy.p;
-    }
-    for (size_t k = 0; k < c; ++k)
+    const bool net3 = size == 3 && w >= 3 && h >= 3;
+    for (size_t k = 0; k < c; ++k) {
+        for (size_t i = 0; i < size_t(w) * h; ++i)
+            keys.p[i] = FloatKey(src->pData[i * c + k]);
         for (int y = 0; y < int(h); ++y) {
             const int y0 = std::max(0, y - ry.back), y1 = std::min(int(h) - 1, y + ry.fwd);
+            const bool inner = net3 && y > 0 && y + 1 < int(h);
+            if (inner) {
+                const u32* kp = keys.p;
+                float* rp = row.p;
+                const size_t ww = w, yy = size_t(y);
+                KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                    Median3Row(rp, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww, ww);
+                });
+            }
             for (int x = 0; x < int(w); ++x) {
+                if (inner && x > 0 && x + 1 < int(w))
+                    continue;
                 const int x0 = std::max(0, x - rx.back), x1 = std::min(int(w) - 1, x + rx.fwd);
                 size_t cnt = 0;
                 for (int m = y0; m <= y1; ++m) {
-                    const float* row = s + size_t(m) * w * c + k;
+                    const u32* kr = keys.p + size_t(m) * w;
                     for (int j = x0; j <= x1; ++j)
-                        win.p[cnt++] = row[size_t(j) * c];
+                        win.p[cnt++] = kr[j];
                 }
-                std::nth_element(win.p, win.p + cnt / 2, win.p + cnt, kzf::FloatLess);
-                dst->pData[(size_t(y) * w + x) * c + k] = win.p[cnt / 2];
+                std::nth_element(win.p, win.p + cnt / 2, win.p + cnt);
+                row.p[x] = KeyFloat(win.p[cnt / 2]);
             }
+            float* d = dst->pData + size_t(y) * w * c + k;
+            for (size_t x = 0; x < w; ++x)
+                d[x * c] = row.p[x];
         }
+    }
     return KZ_OK;
 }
 

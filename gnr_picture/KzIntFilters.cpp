@@ -62,6 +62,9 @@ struct Reach {
     int back, fwd;
 };
 
+// Sides the filters index with int (window reaches and positions).
+constexpr unsigned kMaxSide = 0x3FFFFFFFu;
+
 Reach ClipReach(u64 size, unsigned extent)
 {
     const u64 b = size / 2, f = size - b - 1;
@@ -189,6 +192,8 @@ kz_result BoxMean(SKzPicBuf* dst, SKzPicBuf* src, int size)
     const unsigned w = src->uiWidth, h = src->uiHeight;
     if (w == 0 || h == 0)
         return KZ_OK;
+    if (w > kMaxSide || h > kMaxSide)
+        return KZ_ERR_NOT_SUPPORTED;
     const Reach rx = ClipReach(u64(size), w), ry = ClipReach(u64(size), h);
     const u64 area = u64(rx.back + rx.fwd + 1) * u64(ry.back + ry.fwd + 1);
     const u64 top = sizeof(T) == 1 ? 255 : 65535;
@@ -385,6 +390,8 @@ kz_result LocalContrastEngine(SKzPicBuf* dst, SKzPicBuf* src, int size, double f
         dst->uiComp != 1 || SampleBytes(src->uiBpc) != sb || SampleBytes(dst->uiBpc) != sb || !Holds(src, sb) ||
         !Holds(dst, sb))
         return KZ_ERR_FAILED;
+    if (src->uiWidth > kMaxSide || src->uiHeight > kMaxSide)
+        return KZ_ERR_NOT_SUPPORTED;
     const int w = int(src->uiWidth), h = int(src->uiHeight);
     if (w == 0 || h == 0)
         return KZ_OK;

@@ -14,6 +14,7 @@
 #include "gnr_picture/KzKernels.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <immintrin.h>
 
@@ -133,6 +134,7 @@ inline bool MulNeedsNoRangeCheck(const double* c, size_t comps, double maxSample
 // its own flow analysis reports as uninitialised once inlined.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 // Eight samples as doubles times eight factors, rounded and clamped (before
 // the truncating conversion).
@@ -255,6 +257,92 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void MulRows16Avx512(void* dst, kz_ui
     }
 }
 
+// Single-precision form of the in-range product: 16 samples per vector
+// instead of 8. It is used only for a factor and depth for which it has been
+// checked to give MulValue's integer for every sample value the depth
+// allows (FloatMulMatches), so results never depend on the form.
+KZ_TARGET_AVX512 inline __m256i MulFloat16(__m256i raw, __m256i mask, __m512 c, __m512 dl)
+{
+    const __m512 v = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(_mm256_and_si256(raw, mask)));
+    const __m512 x = _mm512_min_ps(_mm512_add_ps(_mm512_mul_ps(v, c), _mm512_set1_ps(0.5f)), dl);
+    return _mm512_cvtepi32_epi16(_mm512_cvttps_epi32(x));
+}
+
+// True when MulFloat16 with the factor c rounded to single precision gives
+// MulValue<u16>(v, c, mask, dl) for every v in 0..mask (c finite, >= 0, with
+// products below 2^31, as MulNeedsNoRangeCheck ensures).
+KZ_TARGET_AVX512 __attribute__((noinline)) bool FloatMulMatches(double c, u16 mask, double dl)
+{
+    const __m256i m16 = _mm256_set1_epi16(static_cast<short>(mask));
+    const __m512i mask64 = _mm512_set1_epi64(mask);
+    const __m512i lowWords = _mm512_set_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 60, 56, 52, 48,
+                                              44, 40, 36, 32, 28, 24, 20, 16, 12, 8, 4, 0);
+    const __m512i limitBits = _mm512_set1_epi64(int64_t(0x4330000000000000) + int64_t(dl));
+    const __m512d cd = _mm512_set1_pd(c);
+    const __m512 cf = _mm512_set1_ps(float(c)), dlf = _mm512_set1_ps(float(dl));
+    alignas(32) u16 v[16], want[16];
+    for (uint32_t base = 0; base <= mask; base += 16) {
+        for (unsigned k = 0; k < 16; ++k)
+            v[k] = u16(std::min<uint32_t>(base + k, mask));
+        Mul16InRange(want, v, mask64, lowWords, cd, cd, limitBits);
+        const __m256i got = MulFloat16(_mm256_load_si256(reinterpret_cast<const __m256i*>(v)), m16, cf, dlf);
+        if (_mm256_cmpneq_epi16_mask(got, _mm256_load_si256(reinterpret_cast<const __m256i*>(want))))
+            return false;
+    }
+    return true;
+}
+
+// Remembers the last verdicts of FloatMulMatches per thread: a factor is
+// usually applied to many pictures in a row.
+bool FloatMulMatchesCached(double c, u16 mask, double dl)
+{
+    struct Entry {
+        double c;
+        u16 mask;
+        bool ok;
+    };
+    thread_local Entry cache[4] = {};
+    thread_local unsigned used = 0, next = 0;
+    for (unsigned k = 0; k < used; ++k)
+        if (cache[k].mask == mask && std::memcmp(&cache[k].c, &c, sizeof c) == 0)
+            return cache[k].ok;
+    const bool ok = FloatMulMatches(c, mask, dl);
+    cache[next] = Entry{c, mask, ok};
+    next = (next + 1) % 4;
+    used = std::min(used + 1, 4u);
+    return ok;
+}
+
+// One-component 16-bit rows in single precision (see MulFloat16).
+KZ_TARGET_AVX512 __attribute__((noinline)) void MulRows16FloatAvx512(void* dst, kz_uint32 dstRowBytes,
+                                                                     const void* src, kz_uint32 srcRowBytes,
+                                                                     kz_uint32 width, kz_uint32 count, double c,
+                                                                     u16 mask, double dl)
+{
+    const __m256i vmask = _mm256_set1_epi16(static_cast<short>(mask));
+    const __m512 cf = _mm512_set1_ps(float(c)), dlf = _mm512_set1_ps(float(dl));
+    const size_t rows = KzRowCount(width, count);
+    const size_t n = width;
+    for (size_t r = 0; r < rows; ++r) {
+        u16* d = KzRow<u16>(dst, dstRowBytes, r);
+        const u16* s = KzRow<u16>(src, srcRowBytes, r);
+        const uintptr_t da = reinterpret_cast<uintptr_t>(d), sa = reinterpret_cast<uintptr_t>(s);
+        if (da != sa && da < sa + 2 * n && sa < da + 2 * n) {
+            for (size_t i = 0; i < n; ++i)
+                d[i] = MulValue<u16>(s[i], c, mask, dl);
+            continue;
+        }
+        size_t i = 0;
+        for (; i + 16 <= n; i += 16) {
+            const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), MulFloat16(raw, vmask, cf, dlf));
+        }
+        if (i < n) {
+            const __mmask16 m = __mmask16((1u << unsigned(n - i)) - 1);
+            _mm256_mask_storeu_epi16(d + i, m, MulFloat16(_mm256_maskz_loadu_epi16(m, s + i), vmask, cf, dlf));
+        }
+    }
+}
 #pragma GCC diagnostic pop
 
 template <class T>
@@ -276,7 +364,15 @@ int DirectArith(Op op, void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
         const double dl = double(limit);
         if constexpr (sizeof(T) == 2) {
             if (KzCpuIsa() == KzIsa::Avx512) {
-                if (MulNeedsNoRangeCheck(pat, comps, double(mask)))
+                const bool inRange = MulNeedsNoRangeCheck(pat, comps, double(mask));
+                // The single-precision form pays its check (one product per
+                // sample value) only on pictures many times that size.
+                if (inRange && comps == 1 && size_t(count) >= 16 * (size_t(mask) + 1) &&
+                    FloatMulMatchesCached(pat[0], mask, dl)) {
+                    MulRows16FloatAvx512(dst, dstRowBytes, src, srcRowBytes, width, count, pat[0], mask, dl);
+                    return KZ_OK;
+                }
+                if (inRange)
                     MulRows16Avx512<false>(dst, dstRowBytes, src, srcRowBytes, comps, width, count, pat, seg, mask,
                                            dl);
                 else

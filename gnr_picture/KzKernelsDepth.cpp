@@ -4,6 +4,8 @@
 #include "gnr_picture/KzKernelsC.h"
 #include "gnr_picture/internal/KzKernelsInternalK1.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <immintrin.h>
 
 
@@ -77,8 +79,19 @@ int ShiftConvert(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t 
 KZ_TARGET_AVX512 __attribute__((noinline)) void WidenRowsAvx512(uint16_t* d, const uint8_t* s, size_t n)
 {
     size_t i = 0;
-    for (; i + 32 <= n; i += 32)
-        _mm512_storeu_si512(d + i, _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i))));
+    // The first samples one by one up to a 64-byte boundary of the
+    // destination: a 64-byte store across two cache lines costs two.
+    const size_t mis = reinterpret_cast<uintptr_t>(d) & 63;
+    if ((mis & 1) == 0) {
+        const size_t head = std::min(((64 - mis) & 63) / 2, n);
+        for (; i < head; ++i)
+            d[i] = s[i];
+    }
+    // 32-byte stores: measured faster here than 64-byte ones for this
+    // load-one-store-two stream.
+    for (; i + 16 <= n; i += 16)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i),
+                            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i))));
     for (; i < n; ++i)
         d[i] = s[i];
 }

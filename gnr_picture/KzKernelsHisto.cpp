@@ -68,11 +68,14 @@ KZ_ALWAYS_INLINE void CountGeneric(CT* const* arrays, CT* inten, size_t n, const
 // sub-tables (two per component, four for one component) break the store
 // chains of repeated values; they are added into the caller's counters at the
 // end (at the counter width, so the counts wrap as direct counting would).
-template <class CT, unsigned C>
-void Count8Private(CT* const* arrays, const Grid& g)
+// With an intensity table (`inten`, three or four components), the integer
+// mean of each pixel's samples is counted into private tables too.
+template <class CT, unsigned C, bool Inten = false>
+void Count8Private(CT* const* arrays, const Grid& g, CT* inten = nullptr)
 {
-    constexpr unsigned kSets = C == 1 ? 8 : 2;
-    uint32_t loc[kSets][C][256];
+    constexpr unsigned kSets = C == 1 ? 8 : Inten ? 4 : 2;
+    constexpr unsigned kTabs = Inten ? C + 1 : C;
+    uint32_t loc[kSets][kTabs][256];
     std::memset(loc, 0, sizeof(loc));
     // Locals, so the counting loop keeps them in registers.
     const size_t width = g.width, rows = g.rows, pixStep = g.pixStep, rowStep = g.rowStep;
@@ -118,24 +121,38 @@ void Count8Private(CT* const* arrays, const Grid& g)
                     }
                 }
             }
+            // One pixel into set j. The samples are read before any counter
+            // is written: a byte may alias the counters, so a read after a
+            // write would be repeated.
+            auto pixel = [&](const uint8_t* p, unsigned j) KZ_INLINE_LAMBDA {
+                uint32_t v[C], sum = 0;
+                for (unsigned k = 0; k < C; ++k)
+                    v[k] = p[k];
+                for (unsigned k = 0; k < C; ++k) {
+                    ++loc[j][k][v[k]];
+                    sum += v[k];
+                }
+                if constexpr (Inten)
+                    ++loc[j][C][sum / C];
+            };
             if (pixStep == 1) {
                 for (; x + kSets <= width; x += kSets)
                     for (unsigned j = 0; j < kSets; ++j)
-                        for (unsigned k = 0; k < C; ++k)
-                            ++loc[j][k][s[(x + j) * C + k]];
+                        pixel(s + (x + j) * C, j);
             }
             for (; x < width; x += pixStep)
-                for (unsigned k = 0; k < C; ++k)
-                    ++loc[0][k][s[x * C + k]];
+                pixel(s + x * C, 0);
         }
     });
-    for (unsigned k = 0; k < C; ++k)
+    for (unsigned k = 0; k < kTabs; ++k) {
+        CT* to = k < C ? arrays[k] : inten;
         for (size_t v = 0; v < 256; ++v) {
             uint32_t t = 0;
             for (unsigned j = 0; j < kSets; ++j)
                 t += loc[j][k][v];
-            arrays[k][v] = CT(arrays[k][v] + t);
+            to[v] = CT(to[v] + t);
         }
+    }
 }
 
 // Dispatch on the counter width (4 or 8: else -2), once per call.
@@ -159,6 +176,12 @@ int Count(void* const* set, void* inten, uint32_t counterWidth, size_t n, Grid g
             if (private8 && !inten && !g.mask) {
                 Count8Private<CT, C>(arrays, g);
                 return;
+            }
+            if constexpr (C != 1) {
+                if (private8 && inten && !g.mask) {
+                    Count8Private<CT, C, true>(arrays, g, static_cast<CT*>(inten));
+                    return;
+                }
             }
         }
         CountGeneric<CT, TS, C, TM>(arrays, static_cast<CT*>(inten), n, g, ix);
@@ -267,7 +290,7 @@ KZ_CAPI int gethistogram_Nx16(void* const* set, kz_uint32 counterWidth, const vo
                      kz_uint32 srcRowBytes, kz_uint32 pixStep, kz_uint32 rowStep, kz_uint32 width, kz_uint32 count) \
     {                                                                                                       \
         return Count<uint8_t, C>(set, intensity, counterWidth, C,                                           \
-                                 MakeGrid(src, srcRowBytes, nullptr, 0, pixStep, rowStep, width, count), kIdx8, false); \
+                                 MakeGrid(src, srcRowBytes, nullptr, 0, pixStep, rowStep, width, count), kIdx8, true);  \
     }
 #define KZC_HI16(name, C)                                                                                   \
     KZ_CAPI int name(void* const* set, void* intensity, kz_uint32 counterWidth, const void* src,            \

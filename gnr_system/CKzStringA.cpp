@@ -41,16 +41,13 @@ int FormatNarrow(CKzStringA& s, const char* fmt, va_list args, bool append)
 {
     if (!fmt) return KZ_FAIL;
     char stackBlock[512];
-    size_t work = (size_t)s.GetBufferLength();
+    // A first attempt on the stack; its result gives the exact room for a
+    // second. (The room does not depend on the string's own length: sizing
+    // it by that made every append to a long string allocate and clear a
+    // block as long as the whole string.)
+    size_t work = sizeof(stackBlock) - 1;
     char* out = stackBlock;
     char* block = nullptr;
-    if (work + 1 > sizeof(stackBlock)) {
-        block = static_cast<char*>(CKzAlloc::Alloc(0, work + 1));
-        if (!block) return KZ_ERR_OUT_OF_MEMORY;
-        out = block;
-    } else {
-        work = sizeof(stackBlock) - 1;
-    }
     va_list ap;
     va_copy(ap, args);
     int r = std::vsnprintf(out, work + 1, fmt, ap);

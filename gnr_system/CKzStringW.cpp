@@ -54,7 +54,10 @@ int FormatWide(CKzStringW& s, const wchar_t* fmt, va_list args, bool append)
     size_t flen = 0;
     wchar_t* rfmt = kzstr::RewriteWideFormat(fmt, &flen);
     if (!rfmt) return KZ_ERR_OUT_OF_MEMORY;
-    size_t work = (size_t)s.GetBufferLength();
+    // The room formatting needs does not depend on the string's own length:
+    // sizing it by that made every append to a long string allocate and
+    // clear a block as long as the whole string.
+    size_t work = 0;
     if (work < flen) work = flen;
     if (work < 255) work = 255;
     wchar_t stackBlock[256];

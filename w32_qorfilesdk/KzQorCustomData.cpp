@@ -95,8 +95,9 @@ bool SKzQorFileHandle::IsStorableTagName(const wchar_t* name)
         return false;
     if (std::wcschr(name, L'!'))
         return false;
-    // The name list has a chunk of its own: a tag of that name would replace it.
-    if (std::wcscmp(name, kNameList) == 0)
+    // The name list and the frames' acquisition times have chunks of their
+    // own under the same prefix: a tag of either name would replace them.
+    if (std::wcscmp(name, kNameList) == 0 || std::wcscmp(name, L"AcqTimesCache") == 0)
         return false;
     return vt5names::Custom(vt5names::kCustomData, name).size() <= vt5_chunk_detail::kMaxName;
 }

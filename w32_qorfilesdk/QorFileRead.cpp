@@ -56,8 +56,10 @@ namespace {
 // bytes, 3 and 4 bytes -> 4, 5 to 7 -> 8).
 u32 SampleBytes(u32 bits) { return CKzPicBufAPI::CalcWidthBytes(1, bits, 1, 1); }
 
-// Largest picture block worth asking the allocator for.
-constexpr u64 kMaxPictureBytes = 1ull << 47;
+// Largest picture block worth asking the allocator for: the limit of the
+// picture buffers (1 TiB). Larger requests are refused before they reach an
+// allocator that may end the process instead of returning null.
+constexpr u64 kMaxPictureBytes = 1ull << 40;
 
 // Largest scratch frame a stride conversion may ask for, relative to the
 // host's own picture: a damaged file must not make us allocate without end.
@@ -240,7 +242,6 @@ uint64_t Qor_InitPicture(QORPICTURE* picture, uint32_t width, uint32_t height, u
     picture->uiSize = size;
     if (size == 0) return 0;
     const u64 block = (size + 15) & ~(u64)15;
-    // Beyond the 47-bit address space of a process no request can succeed.
     if (block > kMaxPictureBytes) return 0;
     picture->pData = CKzAlloc::Alloc(1, (size_t)block);
     return picture->pData ? block : 0;

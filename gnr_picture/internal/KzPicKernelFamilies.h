@@ -17,8 +17,6 @@
 #define KZ_PIC_HAVE_SPECTRAL_KERNELS 1
 // Resampling by nearest neighbour (rectangle and windowed display stretch).
 #define KZ_PIC_HAVE_QUICK_STRETCH_KERNELS 1
-// Resampling: filtered passes, box reduction, filtered display.
-#define KZ_PIC_HAVE_STRETCH_KERNELS 0
 // Float resampling: separable filtered passes and filtered display.
 #define KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS 0
 
@@ -30,5 +28,4 @@ inline constexpr bool kKzPicHaveUnpack = KZ_PIC_HAVE_UNPACK_KERNELS;
 inline constexpr bool kKzPicHaveCompose = KZ_PIC_HAVE_COMPOSE_KERNELS;
 inline constexpr bool kKzPicHaveSpectral = KZ_PIC_HAVE_SPECTRAL_KERNELS;
 inline constexpr bool kKzPicHaveQuickStretch = KZ_PIC_HAVE_QUICK_STRETCH_KERNELS;
-inline constexpr bool kKzPicHaveStretch = KZ_PIC_HAVE_STRETCH_KERNELS;
 inline constexpr bool kKzPicHaveFloatStretch = KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS;

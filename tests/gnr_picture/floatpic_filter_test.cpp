@@ -3,6 +3,8 @@
 
 #include "floatpic_support.h"
 
+#include <algorithm>
+
 using namespace floatpic_test;
 using F = CKzFloatPicBufAPI;
 
@@ -107,6 +109,44 @@ TEST(FloatPicFilter, MedianMatchesInPictureMedian)
     EXPECT_EQ(out.at(2, 2), 0.0f);
     EXPECT_EQ(out.at(0, 0), 0.0f);  // 0 0 0 NaN -> element 2
     EXPECT_EQ(F::MedianFilter(out.get(), spot.get(), 0), -4);
+}
+
+TEST(FloatPicFilter, MedianOrdersSpecialValuesLikeTheSort)
+{
+    // Interior pixels (a fixed network) and border pixels (selection) both
+    // give element count / 2 of the window sorted with compareh.
+    const float vals[] = {-3.5f, 0.0f, -0.0f, kNaN, kInf, -kInf, kMarker, 2.0f, 1e-38f, -7.0f, 5.0f};
+    FPic src(9, 7, 1), out(9, 7, 1);
+    unsigned seed = 7;
+    for (unsigned y = 0; y < 7; ++y)
+        for (unsigned x = 0; x < 9; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            src.at(x, y) = vals[(seed >> 16) % 11];
+        }
+    for (unsigned size : {3u, 4u, 5u}) {
+        ASSERT_EQ(F::MedianFilter(out.get(), src.get(), size), 0);
+        const int h = int(size / 2);
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 9; ++x) {
+                std::vector<float> win;
+                for (int m = std::max(0, y - h); m < std::min(7, y - h + int(size)); ++m)
+                    for (int j = std::max(0, x - h); j < std::min(9, x - h + int(size)); ++j)
+                        win.push_back(src.at(unsigned(j), unsigned(m)));
+                std::sort(win.begin(), win.end(),
+                          [](float a, float b) { return compareh(&a, &b) < 0; });
+                ASSERT_TRUE(SameFloat(out.at(unsigned(x), unsigned(y)), win[win.size() / 2]))
+                    << size << " at " << x << "," << y << ": " << out.at(unsigned(x), unsigned(y)) << " vs "
+                    << win[win.size() / 2];
+            }
+    }
+    // In place.
+    FPic copy;
+    ASSERT_EQ(F::ReinitAndCopy(copy.get(), src.get()), 0);
+    ASSERT_EQ(F::MedianFilter(out.get(), src.get(), 3), 0);
+    ASSERT_EQ(F::MedianFilter(copy.get(), copy.get(), 3), 0);
+    for (unsigned y = 0; y < 7; ++y)
+        for (unsigned x = 0; x < 9; ++x)
+            ASSERT_TRUE(SameFloat(copy.at(x, y), out.at(x, y)));
 }
 
 TEST(FloatPicFilter, GaussKernelAndNoiseEstimate)

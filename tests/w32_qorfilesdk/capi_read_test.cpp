@@ -427,6 +427,10 @@ TEST(CapiRead, PicturesAllocateAlignedRowsOrNothing)
     EXPECT_EQ(nullptr, p.pData);
     EXPECT_EQ(0u, Qor_InitPicture(&p, 0x3FFFFFFFu, 0xFFFFFFFFu, 8, 4));   // far beyond memory
     EXPECT_EQ(nullptr, p.pData);
+    EXPECT_EQ(0u, Qor_InitPicture(&p, 1u << 20, 1u << 20, 16, 4));   // 8 TiB: above the picture limit
+    EXPECT_EQ(nullptr, p.pData);
+    EXPECT_EQ(0u, Qor_InitPicture(&p, 1u << 18, (1u << 21) + 1, 16, 1));   // just above 1 TiB
+    EXPECT_EQ(nullptr, p.pData);
     EXPECT_EQ(0u, Qor_InitPicture(&p, 0, 5, 8, 1));
     EXPECT_EQ(nullptr, p.pData);
     EXPECT_EQ(0u, Qor_InitPicture(nullptr, 4, 4, 8, 1));

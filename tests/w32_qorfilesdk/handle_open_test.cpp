@@ -76,14 +76,11 @@ TEST_P(HandleOpen, LoadsEverythingTheWritersStored)
     EXPECT_EQ(rec->m_Attributes.uiComp, 1u);
     EXPECT_EQ(rec->m_Attributes.uiSequenceCount, 6u);
 
-    if (spec.version == 3) {
-        ASSERT_NE(rec->m_pExperiment, nullptr);
-        EXPECT_EQ(CKzExperimentAPI::GetExperimentCount(rec->m_pExperiment), 2u);
-        EXPECT_EQ(rec->m_pExperiment->eType, SKzExperiment::eExpTimeLoop);
-        EXPECT_EQ(CKzExperimentAPI::GetAllImagesCount(rec->m_pExperiment), 6u);
-    } else {
-        EXPECT_EQ(rec->m_pExperiment, nullptr);  // version 2 stores none
-    }
+    // Both versions store the experiment (version 2 as XML).
+    ASSERT_NE(rec->m_pExperiment, nullptr);
+    EXPECT_EQ(CKzExperimentAPI::GetExperimentCount(rec->m_pExperiment), 2u);
+    EXPECT_EQ(rec->m_pExperiment->eType, SKzExperiment::eExpTimeLoop);
+    EXPECT_EQ(CKzExperimentAPI::GetAllImagesCount(rec->m_pExperiment), 6u);
 
     ASSERT_NE(rec->m_pMetadata, nullptr);
     EXPECT_EQ(rec->m_pMetadata->dXPos, 11.0);

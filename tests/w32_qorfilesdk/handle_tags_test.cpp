@@ -173,6 +173,7 @@ TEST(HandleTags, RefusedSettingsChangeNothing)
         {L"bang!", "x", 1, KZ_ERR_INVALID_ARG},
         {longName.c_str(), "x", 1, KZ_ERR_INVALID_ARG},
         {L"QorApi_CustomData", "x", 1, KZ_ERR_INVALID_ARG},
+        {L"AcqTimesCache", "12345678", 8, KZ_ERR_INVALID_ARG}, // the frames' times
         {L"ok", nullptr, 3, KZ_ERR_INVALID_ARG},
         {L"ok", "x", -1, KZ_ERR_INVALID_ARG},
     };

@@ -154,7 +154,7 @@ inline void WriteFile(const std::string& path, const FileSpec& s)
     md.sPicturePlanes.pPlanes[0].sDescription = L"Green";
     md.dTimeMSec = 0.0;
     ASSERT_EQ(w->SetImageMetadata(0, md, nullptr), KZ_OK);
-    if (s.experiment && s.version == 3) {
+    if (s.experiment) {
         SKzExperiment* e = TimeOverZ(2, s.frames / 2 ? s.frames / 2 : 1);
         ASSERT_EQ(w->SetImageMetadata(*e, nullptr), KZ_OK);
         SKzExperiment::FreeRecursive(e);
