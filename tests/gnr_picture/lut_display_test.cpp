@@ -40,6 +40,28 @@ u64 Hash(const SKzLut& lut)
     return h;
 }
 
+// Every entry of every component against the reference runs; reports the
+// first entry that differs.
+void ExpectEveryEntry(const SKzLut& lut, unsigned run, unsigned runs)
+{
+    const size_t n = size_t(1) << lut.uiInBpc;
+    size_t i = 0, total = 0;
+    for (unsigned r = run; r < run + runs; ++r) total += kRefLutRuns[r][0];
+    ASSERT_EQ(total, n * lut.uiInComp);
+    for (unsigned r = run; r < run + runs; ++r) {
+        const unsigned want = kRefLutRuns[r][1];
+        for (unsigned k = 0; k < kRefLutRuns[r][0]; ++k, ++i) {
+            const u8* e = Entry(lut, unsigned(i / n), i % n);
+            const unsigned got = e[0] | (e[1] << 8) | (e[2] << 16);
+            if (got != want) {
+                ADD_FAILURE() << "component " << i / n << " entry " << i % n << ": blue, green, red 0x" << std::hex
+                              << got << " want 0x" << want;
+                return;
+            }
+        }
+    }
+}
+
 std::vector<unsigned> Bgr(const SKzLut& lut, unsigned c, size_t v)
 {
     const u8* e = Entry(lut, c, v);
@@ -77,6 +99,7 @@ TEST(LutDisplay, MultichannelMatchesReference)
         EXPECT_EQ(Bgr(g.lut, 0, (size_t(1) << c.bits) - 1),
                   (std::vector<unsigned>{c.last[0], c.last[1], c.last[2]}));
         EXPECT_EQ(Hash(g.lut), c.hash);
+        ExpectEveryEntry(g.lut, c.run, c.runs);
     }
 }
 
@@ -96,6 +119,7 @@ TEST(LutDisplay, RgbMatchesReference)
         ASSERT_EQ(CKzPicBufAPI::CreateLutsRGB(&g.lut, &p, c.mask, c.channelColours), 0);
         EXPECT_EQ(g.lut.uiInComp, c.inputs);
         EXPECT_EQ(Hash(g.lut), c.hash);
+        ExpectEveryEntry(g.lut, c.run, c.runs);
         for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(g.lut.maskComp.Get(i), i < 3 && ((c.mask >> i) & 1)) << i;
     }
 }
