@@ -440,7 +440,7 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzF
     constexpr int kHelpers = 3;
     const bool threads = total >= kThreadedParseBytes && KZ_GetProcessorCount() > 1;
     const int groups = threads ? kMaxChains / kGroup : 1;
-    const int perGroup = total < 65536 ? 1 : kGroup;
+    const int perGroup = total < 8192 ? 1 : kGroup;
     if (source && !threads) {
         if (total && !source->read(data.get(), 0, total))
             return KZ_ERR_FAILED;
