@@ -505,6 +505,7 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzF
         struct Job {
             std::atomic<int> next{0};
             std::atomic<int> pending{0}; // groups not finished yet
+            std::atomic<int> users{1};   // threads holding the job
             int groups = 0;
             void (*run)(void*, int) = nullptr;
             void* context = nullptr;
@@ -520,26 +521,36 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzF
                     }
                 }
             }
+            void release()
+            {
+                if (users.fetch_sub(1) == 1)
+                    delete this;
+            }
         };
-        std::shared_ptr<Job> job;
-        try {
-            job = std::make_shared<Job>();
-        } catch (...) {
-        }
-        if (job) {
+        if (Job* job = new (std::nothrow) Job) {
             job->groups = groups;
             job->pending = groups;
             job->run = [](void* context, int g) { (*static_cast<decltype(runGroup)*>(context))(g); };
             job->context = &runGroup;
-            try {
-                const int helpers = std::min(kHelpers, KZ_GetProcessorCount() - 1);
-                for (int k = 0; k < helpers; ++k)
-                    std::thread([job] { job->work(); }).detach();
-            } catch (...) {
+            const int helpers = std::min(kHelpers, KZ_GetProcessorCount() - 1);
+            for (int k = 0; k < helpers; ++k) {
+                job->users.fetch_add(1);
+                try {
+                    std::thread([job] {
+                        job->work();
+                        job->release();
+                    }).detach();
+                } catch (...) {
+                    job->users.fetch_sub(1);
+                    break;
+                }
             }
             job->work();
-            std::unique_lock<std::mutex> hold(job->lock);
-            job->done.wait(hold, [&job] { return job->pending.load() == 0; });
+            {
+                std::unique_lock<std::mutex> hold(job->lock);
+                job->done.wait(hold, [job] { return job->pending.load() == 0; });
+            }
+            job->release();
         } else {
             for (int g = 0; g < groups; ++g)
                 runGroup(g);
