@@ -508,3 +508,53 @@ TEST(LutSpectralBlocks, MaskConversions)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LutDisplay, WithoutParameters)
+{
+    // The colours alone: each component's colour over the whole input range.
+    unsigned colours[2] = {0x0000FF, 0x00FF00};
+    LutGuard g;
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsMCH(&g.lut, nullptr, 8, 2, colours, false, false, nullptr), 0);
+    EXPECT_EQ(g.lut.uiInComp, 2);
+    EXPECT_EQ(Bgr(g.lut, 0, 255), (std::vector<unsigned>{0, 0, 255}));
+    EXPECT_EQ(Bgr(g.lut, 1, 255), (std::vector<unsigned>{0, 255, 0}));
+    EXPECT_EQ(Bgr(g.lut, 1, 0), (std::vector<unsigned>{0, 0, 0}));
+
+    // Shaped by a tone LUT: dark up to 50, full from 200.
+    LutGuard tone;
+    ASSERT_EQ(SKzLut::AllocSingle(tone.lut, 8, 8), 0);
+    ASSERT_EQ(SKzLut::CreateLinearTable(tone.lut, 0, 50, 0, 200, 255), 0);
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsMCH(&g.lut, nullptr, 8, 1, colours, false, false, &tone.lut), 0);
+    EXPECT_EQ(Bgr(g.lut, 0, 50), (std::vector<unsigned>{0, 0, 0}));
+    EXPECT_EQ(Bgr(g.lut, 0, 200), (std::vector<unsigned>{0, 0, 255}));
+
+    // A source that is itself a colour LUT of the same depth is taken over.
+    LutGuard colourLut;
+    unsigned cyan = 0xFFFF00;
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsMCH(&colourLut.lut, nullptr, 8, 1, &cyan, false, false, nullptr), 0);
+    LutGuard taken;
+    ASSERT_EQ(SKzLut::AllocSingle(taken.lut, 8, 8), 0);
+    const int r = CKzPicBufAPI::CreateLutsMCH(&taken.lut, nullptr, 8, 1, colours, false, false, &colourLut.lut);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(taken.lut.uiOutComp, 3);
+    EXPECT_EQ(Bgr(taken.lut, 0, 255), Bgr(colourLut.lut, 0, 255));
+
+    // RGB without parameters: the channel colours, everything visible.
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsRGB(&g.lut, nullptr, 8, nullptr, nullptr, false), 0);
+    EXPECT_EQ(g.lut.uiInComp, 3);
+    EXPECT_EQ(Bgr(g.lut, 0, 255), (std::vector<unsigned>{255, 0, 0}));
+    EXPECT_EQ(Bgr(g.lut, 2, 255), (std::vector<unsigned>{0, 0, 255}));
+    for (unsigned i = 0; i < 3; ++i) EXPECT_TRUE(g.lut.maskComp.Get(i));
+    // ... shaped by a tone LUT with one column per component.
+    LutGuard tone3;
+    ASSERT_EQ(SKzLut::Alloc(tone3.lut, 8, 1, 8, 3), 0);
+    for (u8 i = 0; i < 3; ++i) ASSERT_EQ(SKzLut::CreateLinearTable(tone3.lut, i, 50, 0, 200, 255), 0);
+    EXPECT_EQ(CKzPicBufAPI::CreateLutsRGB(&g.lut, nullptr, 8, &tone.lut, nullptr, false), -4);  // one column only
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsRGB(&g.lut, nullptr, 8, &tone3.lut, nullptr, false), 0);
+    EXPECT_EQ(Bgr(g.lut, 1, 50), (std::vector<unsigned>{0, 0, 0}));
+    EXPECT_EQ(Bgr(g.lut, 1, 200), (std::vector<unsigned>{0, 255, 0}));
+}
+
+}  // namespace
