@@ -13,6 +13,7 @@
 struct SKzLut;
 struct SKzHisto;
 struct SKzLutParam;
+struct SKzFloatPicBuf;
 class CKzLutParamMCH;
 class CKzLutParamRGB;
 class CKzLutParamSpectralTrueColor;
@@ -254,11 +255,13 @@ public:
     static int GetHistoRange(SKzHisto* histo, unsigned firstRow, unsigned endRow, unsigned* low, unsigned* high,
                              unsigned* middle, double percent, unsigned* lowRow, unsigned* highRow);
     // Per-component cuts of a picture (a fresh histogram); -4 for a null
-    // picture or both outputs null, -2 above 16 bits.
+    // picture, one without pixels or components, or both outputs null; -2
+    // above 16 bits.
     static int FindLowHighInHistogram(SKzPicBuf* pic, unsigned* lows, unsigned* highs, double lowPercent,
                                       double highPercent);
     // Cuts into the older parameters, or (param null) linear contrast LUTs
-    // of one input and one output per component.
+    // of one input and one output per component. -9 for a picture without
+    // pixels, -2 above 16 bits.
     static int GetAutoContrast(SKzLutParam* param, SKzLut* lut, SKzPicBuf* pic, double lowPercent,
                                double highPercent, bool combined, bool fullRange);
     // Global (AutoContrast) or per-component range and gamma of the older
@@ -282,8 +285,9 @@ public:
     // dst = src through a tone curve from x0 to x1 onto 0 .. 2^bits - 1:
     // type 0 linear, 1 histogram equalisation, 2 logarithmic, 3 exponential
     // (one component only), 4 gamma, 5 gamma with the outside at 0. -9 for
-    // pictures of different shapes, -2 (dst unchanged) above 16 bits or for
-    // another type; else the code of applying the LUT.
+    // pictures of different shapes, without pixels or with blocks shorter
+    // than their shapes; -2 (dst unchanged) above 16 bits or for another
+    // type; else the code of applying the LUT.
     static int Contrast(SKzPicBuf* dst, SKzPicBuf* src, int type, int x0, int x1, double gamma);
 
     // Offsets and gains of the spectral parameter classes: the ordinary
@@ -298,6 +302,21 @@ public:
                                                   bool autoLow, bool autoHigh, double lowPercent, double highPercent);
     static int GetAutoContrastSpectralGrouped(CKzLutParamSpectralGrouped* param, SKzPicBuf* pic, bool autoLow,
                                               bool autoHigh, double lowPercent, double highPercent);
+    // Offsets and gains of the older parameters' spectral data (and, with a
+    // histogram, the ranges of the ordinary components) for the visible
+    // spectral components of a picture; group -1 measures every visible
+    // group of a grouped set alone, group g >= 0 only group g. colours holds
+    // one colour per picture component. -9 for a null picture or colours, a
+    // picture of no or more than 192 components or fewer than the spectral
+    // data's; -2 above 16 bits; else the measurement's code. The float form
+    // measures between the picture's value range and also writes offsets
+    // (the largest low of the rendering).
+    static int GetLutParamSpectAutocontrast(SKzLutParam& param, SKzPicBuf* pic, CKzRangeMask& visible, int group,
+                                            unsigned* colours, SKzHisto* histo, bool autoLow, bool autoHigh,
+                                            double lowPercent, double highPercent);
+    static int GetLutParamSpectAutocontrast(SKzLutParam& param, SKzFloatPicBuf* pic, CKzRangeMask& visible,
+                                            int group, unsigned* colours, SKzHisto* histo, bool autoLow,
+                                            bool autoHigh, double lowPercent, double highPercent);
 };
 
 // Arc-cosine table of 10001 doubles, entry i = acos(i * 0.0002 - 1), that a

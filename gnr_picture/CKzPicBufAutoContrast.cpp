@@ -7,9 +7,12 @@
 #include "gnr_picture/CKzLutParam.h"
 #include "gnr_picture/CKzPicMemAPI.h"
 #include "gnr_picture/KzKernelCommon.h"
+#include "gnr_picture/KzFloatPicMem.h"
 #include "gnr_picture/KzLutParamLite.h"
 #include "gnr_picture/SKzLut.h"
+#include "gnr_picture/SKzFloatPicBuf.h"
 #include "gnr_picture/SKzLutParam.h"
+#include "gnr_system/CKzRangeMask.h"
 
 #include <algorithm>
 #include <cmath>
@@ -148,7 +151,9 @@ int CKzPicBufAPI::GetHistoRange(SKzHisto* histo, unsigned firstRow, unsigned end
 int CKzPicBufAPI::FindLowHighInHistogram(SKzPicBuf* pic, unsigned* lows, unsigned* highs, double lowPercent,
                                          double highPercent)
 {
-    if (!pic || (!lows && !highs)) return KZ_ERR_INVALID_ARG;
+    // A picture without pixels is no picture to cut.
+    if (!pic || (!lows && !highs) || pic->uiWidth == 0 || pic->uiHeight == 0 || pic->uiComp == 0)
+        return KZ_ERR_INVALID_ARG;
     if (pic->uiBpc > 16) return KZ_ERR_NOT_SUPPORTED;
     PictureHisto ph;
     if (int r = ph.Count(pic)) return r;
@@ -162,12 +167,17 @@ int CKzPicBufAPI::GetAutoContrast(SKzLutParam* param, SKzLut* lut, SKzPicBuf* pi
 {
     if (!pic) return KZ_ERR_FAILED;
     if (pic->uiBpc > 16) return KZ_ERR_NOT_SUPPORTED;
+    if (pic->uiWidth == 0 || pic->uiHeight == 0 || pic->uiBpc == 0) return KZ_ERR_FAILED;
     const unsigned comps = pic->uiComp, bits = pic->uiBpc;
     if (comps == 0 || comps > 255) return KZ_ERR_FAILED;
     const u32 m = kzlutparam::FullValue(bits);
     std::vector<unsigned> lows(comps, 0), highs(comps, m);
-    unsigned cl = m, ch = 0;
+    // The full range is the combined range too (an inverted m .. 0 would
+    // give an inverted window or no table at all).
+    unsigned cl = 0, ch = m;
     if (!fullRange) {
+        cl = m;
+        ch = 0;
         if (int r = FindLowHighInHistogram(pic, lows.data(), highs.data(), lowPercent, highPercent)) return r;
         for (unsigned c = 0; c < comps; ++c) {
             cl = std::min(cl, lows[c]);
@@ -340,7 +350,7 @@ int SpectralCommon(P& param, SKzPicBuf* pic, unsigned firstOrdinarySlot, bool au
     if (param.GetBpc() != pic->uiBpc || param.GetComponentCount() != pic->uiComp) return KZ_ERR_FAILED;
     if (pic->uiBpc == 0 || pic->uiBpc > 16) return KZ_ERR_NOT_SUPPORTED;
     const unsigned comps = param.GetComponentCount(), ns = param.GetSpectralComponentCount();
-    if (comps == 0 || comps > SKzLutParam::kMaxComponents || ns > comps) return KZ_ERR_FAILED;
+    if (pic->uiWidth == 0 || pic->uiHeight == 0 || comps == 0 || comps > SKzLutParam::kMaxComponents || ns > comps) return KZ_ERR_FAILED;
     unsigned* sizes = nullptr;
     param.GetComponentSizes(&sizes);
     const unsigned S = param.GetSpectralChannelCount(), K = param.GetChannelCount();
@@ -367,15 +377,55 @@ int SpectralCommon(P& param, SKzPicBuf* pic, unsigned firstOrdinarySlot, bool au
     return KZ_OK;
 }
 
+// The block holds every row the shape describes.
+bool Fits(const SKzPicBuf* pic)
+{
+    if (pic->uiWidth == 0 || pic->uiHeight == 0) return true;
+    const u64 row = u64(pic->uiWidth) * pic->uiComp * CKzPicBufAPI::CalcCompSize(pic->uiBpc);
+    return pic->pData && row <= pic->uiWidthBytes &&
+           u64(pic->uiHeight - 1) * pic->uiWidthBytes + row <= pic->uiSize;
+}
+
+// The rows of a picture in bands whose pixel count fits the 32-bit count of
+// the spectral kernels; f(first row, rows, count) for each band.
+template <class F>
+int InBands(const SKzPicBuf* pic, F f)
+{
+    const u64 width = pic->uiWidth, height = pic->uiHeight;
+    if (width == 0 || height == 0) return KZ_OK;
+    const u64 band = std::max<u64>(1, 0xFFFFFFFFull / width);
+    for (u64 y = 0; y < height; y += band) {
+        const u64 rows = std::min(band, height - y);
+        if (int r = f(y, unsigned(rows * width))) return r;
+    }
+    return KZ_OK;
+}
+
+// The brightest value each rendered channel reaches over the whole picture:
+// through the colours and flags, or (lut not null) through a LUT's block.
+int MaxRGB(SKzPicBuf* pic, const u32* colours, const unsigned short* flags, double factor, SKzLut* lut, double* rgb)
+{
+    rgb[0] = rgb[1] = rgb[2] = 0.0;
+    if (!Fits(pic)) return KZ_ERR_FAILED;
+    return InBands(pic, [&](u64 y, unsigned count) {
+        double band[3] = {0.0, 0.0, 0.0};
+        u8* rows = pic->pData + y * pic->uiWidthBytes;
+        const int r = lut ? CKzPicMemAPI::SpetralGetMaxRGBEx(band, rows, pic->uiWidthBytes, pic->uiBpc, pic->uiComp,
+                                                            pic->uiWidth, count, lut)
+                          : CKzPicMemAPI::SpetralGetMaxRGB(band, rows, pic->uiWidthBytes, pic->uiBpc, pic->uiComp,
+                                                          pic->uiWidth, count, const_cast<u32*>(colours),
+                                                          const_cast<unsigned short*>(flags), factor);
+        for (int k = 0; k < 3; ++k) rgb[k] = std::max(rgb[k], band[k]);
+        return r;
+    });
+}
+
 // The brightest channel of the spectral rendering of the components whose
 // flag is set, each coloured by colours[c], scaled by factor.
 int Measure(SKzPicBuf* pic, const std::vector<u32>& colours, const std::vector<unsigned short>& flags, double factor,
             double* rgb)
 {
-    rgb[0] = rgb[1] = rgb[2] = 0.0;
-    return CKzPicMemAPI::SpetralGetMaxRGB(rgb, pic->pData, pic->uiWidthBytes, pic->uiBpc, pic->uiComp, pic->uiWidth,
-                                          pic->uiWidth * pic->uiHeight, const_cast<u32*>(colours.data()),
-                                          const_cast<unsigned short*>(flags.data()), factor);
+    return MaxRGB(pic, colours.data(), flags.data(), factor, nullptr, rgb);
 }
 
 std::vector<unsigned short> SpectralFlags(unsigned comps, unsigned first, unsigned end)
@@ -430,8 +480,16 @@ int CKzPicBufAPI::GetAutoContrastSpectralGrouped(CKzLutParamSpectralGrouped* par
     unsigned* sizes = nullptr;
     param->GetGroupSizes(&sizes);
     if (G > 0 && !sizes) return KZ_ERR_FAILED;
-    if (int r = SpectralCommon(*param, pic, G, autoLow, autoHigh, lowPercent, highPercent)) return r;
+    // Every group holds at least one spectral component, all of them together
+    // no more than there are.
     const unsigned comps = param->GetComponentCount(), ns = param->GetSpectralComponentCount();
+    u64 total = 0;
+    for (unsigned g = 0; g < G; ++g) {
+        if (sizes[g] == 0) return KZ_ERR_FAILED;
+        total += sizes[g];
+    }
+    if (total > ns) return KZ_ERR_FAILED;
+    if (int r = SpectralCommon(*param, pic, G, autoLow, autoHigh, lowPercent, highPercent)) return r;
     std::vector<u32> cols(comps, 0x00FFFFFFu);
     std::vector<unsigned> first(G);
     unsigned c = 0;
@@ -440,7 +498,6 @@ int CKzPicBufAPI::GetAutoContrastSpectralGrouped(CKzLutParamSpectralGrouped* par
         for (unsigned k = 0; k < sizes[g] && c < ns; ++k, ++c) cols[c] = param->GetColor(g);
     }
     for (unsigned g = 0; g < G; ++g) {
-        if (sizes[g] == 0) continue;
         double rgb[3];
         if (int r = Measure(pic, cols, SpectralFlags(comps, first[g], first[g] + sizes[g]), 1.0 / sizes[g], rgb))
             return r;
@@ -460,9 +517,7 @@ int CKzPicBufAPI::GetAutoContrastSpectralGrouped(CKzLutParamSpectralGrouped* par
         SKzLut lut;
         int r = CreateLutsSpectralGrouped(&lut, param, 1.0);
         double rgb[3] = {0, 0, 0};
-        if (r == KZ_OK)
-            r = CKzPicMemAPI::SpetralGetMaxRGBEx(rgb, pic->pData, pic->uiWidthBytes, pic->uiBpc, pic->uiComp,
-                                                 pic->uiWidth, pic->uiWidth * pic->uiHeight, &lut);
+        if (r == KZ_OK) r = MaxRGB(pic, nullptr, nullptr, 1.0, &lut, rgb);
         SKzLut::Free(lut);
         if (r != KZ_OK) return r;
         const double scale = SpectralGain(rgb);
@@ -472,4 +527,195 @@ int CKzPicBufAPI::GetAutoContrastSpectralGrouped(CKzLutParamSpectralGrouped* par
         }
     }
     return KZ_OK;
+}
+
+// ---- spectral data of the older parameters ------------------------------------------
+
+namespace {
+
+constexpr unsigned kMaxSpectral = SKzLutParam::kMaxComponents;
+
+// What the two picture kinds measure: the low and the high of every rendered
+// colour channel, through colours and per-component switches or through a
+// LUT's parametric block. The integer kernels give only highs (lows 0).
+struct IntMeter {
+    SKzPicBuf* pic;
+    unsigned bits() const { return pic->uiBpc; }
+    int Measure(const u32* colours, const std::vector<bool>& on, double factor, double* lo, double* hi) const
+    {
+        std::vector<unsigned short> flags(pic->uiComp, 0);
+        for (size_t c = 0; c < on.size() && c < flags.size(); ++c) flags[c] = on[c] ? 0xFFFF : 0;
+        lo[0] = lo[1] = lo[2] = 0.0;
+        return MaxRGB(pic, colours, flags.data(), factor, nullptr, hi);
+    }
+    int MeasureEx(SKzLut* lut, double* lo, double* hi) const
+    {
+        lo[0] = lo[1] = lo[2] = 0.0;
+        return MaxRGB(pic, nullptr, nullptr, 1.0, lut, hi);
+    }
+};
+
+struct FloatMeter {
+    SKzFloatPicBuf* pic;
+    double lowPercent, highPercent;  // -1 for a cut that is off
+    // Offsets of ordinary components in the temporary LUT are fractions of
+    // a 16-bit scale.
+    unsigned bits() const { return 16; }
+    unsigned count() const { return pic->uiWidth * pic->uiHeight; }
+    int Measure(const u32* colours, const std::vector<bool>& on, double factor, double* lo, double* hi) const
+    {
+        std::vector<unsigned> visible(pic->uiComp, 0);
+        for (size_t c = 0; c < on.size() && c < visible.size(); ++c) visible[c] = on[c] ? 0xFFFFFFFFu : 0u;
+        lo[0] = lo[1] = lo[2] = hi[0] = hi[1] = hi[2] = 0.0;
+        return CKzFloatPicMemAPI::SpetralGetLoHiRGB(lo, hi, pic->pData, pic->uiWidthBytes, pic->fMin, pic->fMax,
+                                                    pic->uiComp, pic->uiWidth, count(), const_cast<u32*>(colours),
+                                                    visible.data(), factor, lowPercent, highPercent);
+    }
+    int MeasureEx(SKzLut* lut, double* lo, double* hi) const
+    {
+        lo[0] = lo[1] = lo[2] = hi[0] = hi[1] = hi[2] = 0.0;
+        return CKzFloatPicMemAPI::SpetralGetLoHiRGBEx(lo, hi, pic->pData, pic->uiWidthBytes, pic->fMin, pic->fMax,
+                                                      pic->uiComp, pic->uiWidth, count(), lut, lowPercent,
+                                                      highPercent);
+    }
+};
+
+double Largest(const double* v) { return std::max({v[0], v[1], v[2]}); }
+
+// Offsets and gains of the spectral data for the visible spectral components
+// of a picture of comps components (see the header).
+template <class Meter>
+int SpectAutocontrast(SKzLutParam& param, const Meter& meter, unsigned comps, CKzRangeMask& visible, int group,
+                      unsigned* colours, SKzHisto* histo, bool autoLow, bool autoHigh, double lowPercent,
+                      double highPercent)
+{
+    SKzLutParam::SKzLUTDataSpectral& s = param.sLutDataSpectral;
+    const unsigned ns = s.uiCompCount;
+    if (!colours || comps == 0 || comps > kMaxSpectral || ns > comps) return KZ_ERR_FAILED;
+    const unsigned mode = s.uiSpectralColorMode;
+
+    // The ordinary components' ranges from the histogram; a low close to the
+    // high is lowered so that the component keeps some contrast.
+    auto ordinary = [&]() -> int {
+        if (!histo || ns >= comps || (!autoLow && !autoHigh)) return KZ_OK;
+        if (int r = CKzPicBufAPI::AutoOneCompContrast(&param, ns, comps, histo, autoLow, autoHigh, false, lowPercent,
+                                                      highPercent))
+            return r;
+        const double mx = param.GetCompMaxSrcDbl(ns), mn = param.GetCompMinSrcDbl(ns);
+        if (mx > 0 && mn / mx > 0.875) param.SetCompMinSrcDbl(ns, mn * 0.875);
+        return KZ_OK;
+    };
+
+    double lo[3], hi[3];
+    if (group < 0 && mode == 2) {
+        u32 last[kMaxSpectral];
+        std::fill(last, last + kMaxSpectral, ns ? ns - 1 : 0);
+        const unsigned G = std::min(s.GetAllGroupCount(last, true), kMaxSpectral);
+        CKzRangeMask groupsShown;
+        CKzPicBufAPI::ComponentMaskToSpectralGroupMask(groupsShown, visible, param, comps);
+        std::vector<unsigned> shown;
+        for (unsigned i = 0; i < G; ++i)
+            if (groupsShown.Get(i)) shown.push_back(i);
+        // Each group alone: its members' brightest channel at G times the
+        // share a group has of the rendering.
+        for (unsigned i : shown) {
+            std::vector<bool> on(comps, false);
+            unsigned members = 0;
+            for (unsigned c = 0; c < ns; ++c)
+                if (param.sCompLutParam[c].uiGroup == i) on[c] = true, ++members;
+            if (int r = meter.Measure(colours, on, 1.0 / std::max(members, 1u), lo, hi)) return r;
+            const double x = Largest(hi);
+            s.SetGain(i, double(G) * (x > 0 ? 255.0 / x : 50.0));
+            s.SetOffset(i, Largest(lo));
+        }
+        // Groups whose colours share a channel add up there: the rendering
+        // of all of them is measured once more and every group scaled down.
+        auto colourOf = [&](unsigned i) { return colours[std::min<u32>(last[i], comps - 1)]; };
+        bool overlap = false;
+        for (size_t a = 0; a < shown.size() && !overlap; ++a)
+            for (size_t b = a + 1; b < shown.size() && !overlap; ++b) {
+                const u32 x = colourOf(shown[a]), y = colourOf(shown[b]);
+                overlap = (x & 0xFF) * (y & 0xFF) + ((x >> 8) & 0xFF) * ((y >> 8) & 0xFF) +
+                              ((x >> 16) & 0xFF) * ((y >> 16) & 0xFF) != 0;
+            }
+        if (shown.size() > 1 && overlap) {
+            SKzLut lut;
+            lut.maskComp = visible;
+            lut.uiInBpc = u8(meter.bits());
+            lut.uiOutBpc = 8;
+            lut.uiOutComp = 3;
+            int r = CKzPicBufAPI::CreateLutsSpectral(&lut, &param, colours, ns, comps, 1.0);
+            if (r == KZ_OK) r = meter.MeasureEx(&lut, lo, hi);
+            SKzLut::Free(lut);
+            if (r != KZ_OK) return r;
+            const double x = Largest(hi);
+            const double scale = x > 0 ? 255.0 / x : 50.0;
+            for (unsigned i : shown) {
+                s.SetGain(i, s.GetGain(i) * scale);
+                s.SetOffset(i, Largest(lo));
+            }
+        }
+        return ordinary();
+    }
+
+    // One group of a grouped set, or every visible spectral component.
+    const bool oneGroup = group >= 0 && mode == 2;
+    CKzRangeMask members;
+    if (oneGroup && unsigned(group) <= kMaxSpectral) {
+        CKzRangeMask just;
+        just.SetSize(unsigned(group) + 1);
+        just.Reset();
+        just.Set(unsigned(group), true);
+        CKzPicBufAPI::SpectralGroupMaskToComponentMask(members, just, param, comps);
+    }
+    std::vector<bool> on(comps, false);
+    unsigned count = 0;
+    for (unsigned c = 0; c < ns; ++c)
+        if (visible.Get(c) && (!oneGroup || members.Get(c))) on[c] = true, ++count;
+    if (int r = ordinary()) return r;
+    if (int r = meter.Measure(colours, on, 1.0 / std::max(count, 1u), lo, hi)) return r;
+    const double x = Largest(hi);
+    const double gain = x > 0 ? 255.0 / x : 50.0, offset = Largest(lo);
+    if (mode == 0 || mode == 3) {
+        s.SetGain(0, gain);
+        s.SetOffset(0, offset);
+    } else if (mode == 1 || (mode == 2 && !oneGroup)) {
+        const unsigned G = std::min(s.GetAllGroupCount(nullptr, true), kMaxSpectral);
+        for (unsigned i = 0; i < G; ++i) {
+            s.SetGain(i, gain);
+            s.SetOffset(i, offset);
+        }
+    } else if (mode == 2) {
+        s.SetGain(unsigned(group), gain);
+        s.SetOffset(unsigned(group), offset);
+    }
+    return KZ_OK;
+}
+
+} // namespace
+
+int CKzPicBufAPI::GetLutParamSpectAutocontrast(SKzLutParam& param, SKzPicBuf* pic, CKzRangeMask& visible, int group,
+                                               unsigned* colours, SKzHisto* histo, bool autoLow, bool autoHigh,
+                                               double lowPercent, double highPercent)
+{
+    if (!pic || pic->uiWidth == 0 || pic->uiHeight == 0) return KZ_ERR_FAILED;
+    if (pic->uiBpc == 0 || pic->uiBpc > 16) return KZ_ERR_NOT_SUPPORTED;
+    return SpectAutocontrast(param, IntMeter{pic}, pic->uiComp, visible, group, colours, histo, autoLow, autoHigh,
+                             lowPercent, highPercent);
+}
+
+int CKzPicBufAPI::GetLutParamSpectAutocontrast(SKzLutParam& param, SKzFloatPicBuf* pic, CKzRangeMask& visible,
+                                               int group, unsigned* colours, SKzHisto* histo, bool autoLow,
+                                               bool autoHigh, double lowPercent, double highPercent)
+{
+    if (!pic || !pic->pData || pic->uiWidth == 0 || pic->uiHeight == 0) return KZ_ERR_FAILED;
+    // The block holds every row, and the float kernels count pixels in 32
+    // bits.
+    const u64 row = u64(pic->uiWidth) * pic->uiComp * sizeof(float);
+    if (row > pic->uiWidthBytes || u64(pic->uiHeight - 1) * pic->uiWidthBytes + row > pic->uiSize ||
+        u64(pic->uiWidth) * pic->uiHeight > 0xFFFFFFFFull)
+        return KZ_ERR_FAILED;
+    const FloatMeter meter{pic, autoLow ? lowPercent : -1.0, autoHigh ? highPercent : -1.0};
+    return SpectAutocontrast(param, meter, pic->uiComp, visible, group, colours, histo, autoLow, autoHigh, lowPercent,
+                             highPercent);
 }

@@ -5,6 +5,8 @@
 #include "gnr_picture/CKzPicMemAPI.h"
 #include "gnr_picture/SKzLut.h"
 
+#include <algorithm>
+
 int CKzPicBufAPI::Contrast(SKzPicBuf* dst, SKzPicBuf* src, int type, int x0, int x1, double gamma)
 {
     if (!dst || !src || !Check(dst, src, eCheckSizeBpcComp)) return KZ_ERR_FAILED;
@@ -15,6 +17,14 @@ int CKzPicBufAPI::Contrast(SKzPicBuf* dst, SKzPicBuf* src, int type, int x0, int
     if (bits == 0 || bits > 16) return KZ_ERR_NOT_SUPPORTED;
     if (type < 0 || type > 5 || ((type == 2 || type == 3) && comps != 1)) return KZ_ERR_NOT_SUPPORTED;
     if (comps == 0 || comps > 255) return KZ_ERR_FAILED;
+    // Both pictures have pixels, and their blocks every row their shapes
+    // describe.
+    auto fits = [](const SKzPicBuf* p) {
+        if (p->uiWidth == 0 || p->uiHeight == 0) return false;
+        const u64 row = u64(p->uiWidth) * p->uiComp * CalcCompSize(p->uiBpc);
+        return p->pData && row <= p->uiWidthBytes && u64(p->uiHeight - 1) * p->uiWidthBytes + row <= p->uiSize;
+    };
+    if (!fits(src) || !fits(dst)) return KZ_ERR_FAILED;
     SKzLut lut;
     if (int r = SKzLut::Alloc(lut, u8(bits), 1, u8(bits), u8(comps))) return r;
     const i32 M = i32((1u << bits) - 1);
@@ -40,8 +50,16 @@ int CKzPicBufAPI::Contrast(SKzPicBuf* dst, SKzPicBuf* src, int type, int x0, int
         }
     }
     CKzHistoAPI::Free(&histo);
-    const int r = CKzPicMemAPI::ApplyLuts(dst->pData, dst->uiWidthBytes, src->pData, src->uiWidthBytes, &lut, comps,
-                                          bits, src->uiWidth, src->uiWidth * src->uiHeight);
+    // Row bands whose pixel count fits the dispatch's 32-bit count.
+    int r = KZ_OK;
+    const u64 width = src->uiWidth, height = src->uiHeight;
+    const u64 band = width ? std::max<u64>(1, 0xFFFFFFFFull / width) : 1;
+    for (u64 y = 0; y < height && width && r == KZ_OK; y += band) {
+        const u64 rows = std::min(band, height - y);
+        r = CKzPicMemAPI::ApplyLuts(dst->pData + y * dst->uiWidthBytes, dst->uiWidthBytes,
+                                    src->pData + y * src->uiWidthBytes, src->uiWidthBytes, &lut, comps, bits,
+                                    src->uiWidth, unsigned(rows * width));
+    }
     SKzLut::Free(lut);
     return r;
 }

@@ -102,7 +102,9 @@ int CKzPicBufAPI::CreateLutsSpectralCustomColor(SKzLut* lut, CKzLutParamSpectral
     const unsigned comps = param->GetComponentCount(), ns = param->GetSpectralComponentCount();
     const unsigned N = param->GetNodeCount();
     Block b(comps);
-    if (N > 1) {
+    // Nodes spread over the spectral components; without any there is
+    // nothing to spread them over.
+    if (N > 1 && ns > 0) {
         std::vector<unsigned> pos(N);
         for (unsigned k = 0; k < N; ++k) pos[k] = unsigned(u64(k) * (ns - 1) / (N - 1));
         for (unsigned k = 0; k + 1 < N; ++k) {
@@ -114,10 +116,8 @@ int CKzPicBufAPI::CreateLutsSpectralCustomColor(SKzLut* lut, CKzLutParamSpectral
                 b.gain[c] = g0 + (g1 - g0) * double(c - pos[k]) / span;
             }
         }
-        if (ns > 0) {
-            b.offset[pos[N - 1]] = param->GetOffset(N - 1);
-            b.gain[pos[N - 1]] = param->GetGain(N - 1);
-        }
+        b.offset[pos[N - 1]] = param->GetOffset(N - 1);
+        b.gain[pos[N - 1]] = param->GetGain(N - 1);
     } else {
         for (unsigned c = 0; c < ns; ++c) {
             b.offset[c] = param->GetOffset(0);

@@ -20,6 +20,9 @@
 #if KZ_PIC_HAVE_QUICK_STRETCH_KERNELS
 #include "gnr_picture/KzStretch.h"
 #endif
+#if KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS
+#include "gnr_picture/internal/KzStretchTwoPass.h"
+#endif
 
 namespace {
 
@@ -377,16 +380,24 @@ kz_result StretchFloat(float* dst, unsigned comps, unsigned dstStride, unsigned 
         return KZ_OK;
     if (comps == 0 || rectW == 0 || rectH == 0 || u64(rectT) + rectH > srcH)
         return KZ_ERR_INVALID_ARG;
-    if (u64(rectW) * comps * sizeof(float) > srcStride && rectH > 1)
+    // The kernels take the source width from the stride: the rectangle must
+    // lie inside the pixels a row holds.
+    if (u64(rectL) + rectW > u64(srcStride / sizeof(float)) / comps)
         return KZ_ERR_INVALID_ARG;
     if (!dst || !src)
         return KZ_ERR_FAILED;
     if (mode != 2 && mode != 3)
         return QuickFloat(dst, comps, dstStride, dstW, dstH, src, srcStride, srcH, rectL, rectT, rectW, rectH,
                           validity);
-    // Filtered passes wait for the separable float filter kernels.
-    static_assert(!KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS, "connect the filtered float passes here");
+#if KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS
+    // Bell (2) or triangle (3): horizontal pass over the rectangle's rows and
+    // its margin rows into an intermediate picture, then the vertical pass.
+    // The validity members serve one component only (-2 otherwise).
+    return KzFilteredStretchFloat(dst, comps, dstStride, dstW, dstH, src, srcStride, srcH, rectL, rectT, rectW, rectH,
+                                  mode == 2, validity);
+#else
     return KZ_ERR_NOT_SUPPORTED;
+#endif
 }
 
 } // namespace
@@ -420,6 +431,9 @@ kz_result CKzFloatPicMemAPI::StretchDisplay(float* dst, unsigned dstWidth, unsig
         return KZ_ERR_FAILED;
     if (dstWidth == 0 || dstHeight == 0)
         return KZ_OK;
+    if (comps == 0 || srcWidth == 0 || srcHeight == 0 ||
+        (srcHeight > 1 && u64(srcWidth) * comps * sizeof(float) > srcStride))
+        return KZ_ERR_INVALID_ARG;
     if (!dst || !src)
         return KZ_ERR_FAILED;
     if (mode != 2 && mode != 3) {
@@ -438,7 +452,14 @@ kz_result CKzFloatPicMemAPI::StretchDisplay(float* dst, unsigned dstWidth, unsig
         return KZ_ERR_NOT_SUPPORTED;
 #endif
     }
-    // Filtered display passes wait for the float filter kernels.
-    static_assert(!KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS, "connect the filtered float display passes here");
+#if KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS
+    // Bell (2) or triangle (3): only the band of source rows in view (with
+    // margin rows) is filtered horizontally, then down to the destination
+    // rows. The band is allocated without throwing (-3); a view below the
+    // zoomed picture beyond the margin shows zeros.
+    return KzFilteredDisplay<float>(dst, dstWidth, dstHeight, comps, dstStride, bits, zoomWidth, zoomHeight, scrollX,
+                                    scrollY, src, srcWidth, srcHeight, srcStride, mode == 2, flipX, flipY);
+#else
     return KZ_ERR_NOT_SUPPORTED;
+#endif
 }

@@ -8,7 +8,10 @@
 // fall inside the picture (so the result is the 2D convolution normalised by
 // the in-picture kernel weights). The vertical box pass keeps running sums in
 // double (constant work whatever the size); the other passes sum their taps
-// over blocks of 16 contiguous samples held in vector registers.
+// over blocks of contiguous samples held in vector registers. The weighted
+// vertical pass makes two output rows from one read of their shared source
+// rows, and prefetches the rows that enter the window next; destinations
+// larger than the caches are written with streaming stores.
 
 #include "gnr_picture/SKzFloatPicBuf.h"
 
@@ -17,6 +20,8 @@
 #include "gnr_system/CKzAlloc.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <immintrin.h>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -27,6 +32,9 @@ using kzf::FRowOf;
 using kzf::kInvalid;
 
 namespace {
+
+// Destinations from this size on are written with streaming stores.
+constexpr u64 kStreamBytes = u64(8) << 20;
 
 // The float 2.71828 widened: the base of the Gaussian kernel.
 constexpr double kGaussE = 2.718280076980591;
@@ -83,9 +91,24 @@ Reach ClipReach(u64 size, unsigned extent)
     return Reach{int(b < lim ? b : lim), int(f < lim ? f : lim)};
 }
 
+// Stores n (a multiple of 4) finished outputs. Streaming stores bypass the
+// cache (no read of the destination line before it is written) for pictures
+// too large to stay in it; out must then be 16-byte aligned.
+template <bool Stream, size_t N>
+KZ_ALWAYS_INLINE void StoreOut(float* __restrict out, const float* __restrict a)
+{
+    if constexpr (Stream) {
+        for (size_t j = 0; j < N; j += 4)
+            _mm_stream_ps(out + j, _mm_loadu_ps(a + j));
+    } else {
+        for (size_t j = 0; j < N; ++j)
+            out[j] = a[j];
+    }
+}
+
 // Horizontal pass of one row: out[i] = sum over taps t of w[t] * tmp[i + t *
 // step], times inv[i]. tmp holds the row padded with zeros.
-template <bool Box>
+template <bool Box, bool Stream>
 KZ_ALWAYS_INLINE void HorzRow(float* __restrict out, const float* __restrict tmp, size_t n, size_t step,
                               const float* __restrict w, int taps, const float* __restrict inv)
 {
@@ -99,7 +122,8 @@ KZ_ALWAYS_INLINE void HorzRow(float* __restrict out, const float* __restrict tmp
                 a[j] += Box ? p[j] : wt * p[j];
         }
         for (int j = 0; j < 16; ++j)
-            out[i + j] = a[j] * inv[i + j];
+            a[j] *= inv[i + j];
+        StoreOut<Stream, 16>(out + i, a);
     }
     for (; i < n; ++i) {
         float a = 0.0f;
@@ -120,29 +144,112 @@ KZ_ALWAYS_INLINE bool Symmetric(const float* w, int taps)
     return true;
 }
 
-// Vertical weighted pass of one output row from the given source rows. Few
-// rows: one streaming pass per source row over the output (held in cache);
-// more: blocks of 32 outputs accumulate every source row in registers.
+// Vertical weighted pass of one output row from the given source rows:
+// blocks of 32 outputs accumulate every source row in registers (one load
+// per source sample, one store per output), the rows in ascending order.
+// Longer symmetric windows add mirrored rows first and weigh them once (the
+// last outputs of a row, fewer than 32, take the plain order).
+template <int NR>
+KZ_ALWAYS_INLINE void VertFixedRow(float* __restrict out, const float* const* rows, const float* w, size_t n,
+                                   float inv)
+{
+    const float* r[NR];
+    float wk[NR];
+    for (int k = 0; k < NR; ++k) {
+        r[k] = rows[k];
+        wk[k] = w[k] * inv;
+    }
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        float a[32];
+        for (int j = 0; j < 32; ++j)
+            a[j] = wk[0] * r[0][i + j];
+        for (int k = 1; k < NR; ++k)
+            for (int j = 0; j < 32; ++j)
+                a[j] += wk[k] * r[k][i + j];
+        for (int j = 0; j < 32; ++j)
+            out[i + j] = a[j];
+    }
+    for (; i < n; ++i) {
+        float a = wk[0] * r[0][i];
+        for (int k = 1; k < NR; ++k)
+            a += wk[k] * r[k][i];
+        out[i] = a;
+    }
+}
+
+// Two consecutive output rows of a full window of NR rows: rows[0 .. NR]
+// hold NR + 1 source rows, the first output takes rows 0 .. NR - 1, the
+// second rows 1 .. NR, each summed in the order of VertFixedRow. Every
+// source row is loaded once for both.
+template <int NR>
+KZ_ALWAYS_INLINE void VertFixedPair(float* __restrict out0, float* __restrict out1, const float* const* rows,
+                                    const float* w, size_t n, float inv)
+{
+    const float* r[NR + 1];
+    float wk[NR];
+    for (int k = 0; k <= NR; ++k)
+        r[k] = rows[k];
+    for (int k = 0; k < NR; ++k)
+        wk[k] = w[k] * inv;
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        float a[16], b[16];
+        for (int j = 0; j < 16; ++j) {
+            a[j] = wk[0] * r[0][i + j];
+            b[j] = wk[0] * r[1][i + j];
+        }
+        for (int k = 1; k < NR; ++k)
+            for (int j = 0; j < 16; ++j) {
+                a[j] += wk[k] * r[k][i + j];
+                b[j] += wk[k] * r[k + 1][i + j];
+            }
+        for (int j = 0; j < 16; ++j) {
+            out0[i + j] = a[j];
+            out1[i + j] = b[j];
+        }
+    }
+    for (; i < n; ++i) {
+        float a = wk[0] * r[0][i], b = wk[0] * r[1][i];
+        for (int k = 1; k < NR; ++k) {
+            a += wk[k] * r[k][i];
+            b += wk[k] * r[k + 1][i];
+        }
+        out0[i] = a;
+        out1[i] = b;
+    }
+}
+
+// NR in 2 .. 6; false for other windows.
+KZ_ALWAYS_INLINE bool VertWeightedPair(float* __restrict out0, float* __restrict out1, const float* const* rows,
+                                       const float* w, int nrows, size_t n, float inv)
+{
+    switch (nrows) {
+    case 2: VertFixedPair<2>(out0, out1, rows, w, n, inv); return true;
+    case 3: VertFixedPair<3>(out0, out1, rows, w, n, inv); return true;
+    case 4: VertFixedPair<4>(out0, out1, rows, w, n, inv); return true;
+    case 5: VertFixedPair<5>(out0, out1, rows, w, n, inv); return true;
+    case 6: VertFixedPair<6>(out0, out1, rows, w, n, inv); return true;
+    default: return false;
+    }
+}
+
 KZ_ALWAYS_INLINE void VertWeightedRow(float* __restrict out, const float* const* rows, const float* w, int nrows,
                                       size_t n, float inv)
 {
-    if (nrows <= 6) {
-        {
-            const float* __restrict p = rows[0];
-            const float w0 = w[0] * inv;
-            for (size_t i = 0; i < n; ++i)
-                out[i] = w0 * p[i];
-        }
-        for (int k = 1; k < nrows; ++k) {
-            const float* __restrict p = rows[k];
-            const float wk = w[k] * inv;
-            for (size_t i = 0; i < n; ++i)
-                out[i] += wk * p[i];
-        }
-        return;
+    // Short windows with the row count known to the compiler: weights and
+    // row pointers stay in registers.
+    switch (nrows) {
+    case 1: return VertFixedRow<1>(out, rows, w, n, inv);
+    case 2: return VertFixedRow<2>(out, rows, w, n, inv);
+    case 3: return VertFixedRow<3>(out, rows, w, n, inv);
+    case 4: return VertFixedRow<4>(out, rows, w, n, inv);
+    case 5: return VertFixedRow<5>(out, rows, w, n, inv);
+    case 6: return VertFixedRow<6>(out, rows, w, n, inv);
+    default: break;
     }
     size_t i = 0;
-    if (Symmetric(w, nrows)) {
+    if (nrows > 6 && Symmetric(w, nrows)) {
         const int m = nrows / 2;
         for (; i + 32 <= n; i += 32) {
             float a[32];
@@ -186,13 +293,51 @@ KZ_ALWAYS_INLINE void VertWeightedRow(float* __restrict out, const float* const*
     }
 }
 
-// Horizontal weighted pass of one row: blocks of 16 outputs accumulate
+// The symmetric horizontal pass with the tap count known to the compiler.
+template <bool Stream, int TAPS>
+KZ_ALWAYS_INLINE size_t HorzSymmetricFixed(float* __restrict out, const float* __restrict tmp, size_t n, size_t step,
+                                           const float* __restrict w, const float* __restrict inv)
+{
+    constexpr int m = TAPS / 2;
+    float wt[m + 1];
+    for (int t = 0; t <= m; ++t)
+        wt[t] = w[t];
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        float a[32];
+        const float* pm = tmp + i + size_t(m) * step;
+        for (int j = 0; j < 32; ++j)
+            a[j] = wt[m] * pm[j];
+        for (int t = 0; t < m; ++t) {
+            const float* p = tmp + i + size_t(t) * step;
+            const float* q = tmp + i + size_t(TAPS - 1 - t) * step;
+            for (int j = 0; j < 32; ++j)
+                a[j] += wt[t] * (p[j] + q[j]);
+        }
+        for (int j = 0; j < 32; ++j)
+            a[j] *= inv[i + j];
+        StoreOut<Stream, 32>(out + i, a);
+    }
+    return i;
+}
+
+// Horizontal weighted pass of one row: blocks of 32 outputs accumulate
 // every tap in registers.
+template <bool Stream>
 KZ_ALWAYS_INLINE void HorzWeightedRow(float* __restrict out, const float* __restrict tmp, size_t n, size_t step,
                                       const float* __restrict w, int taps, const float* __restrict inv)
 {
     size_t i = 0;
-    if (Symmetric(w, taps)) {
+    const bool symmetric = Symmetric(w, taps);
+    if (symmetric && taps == 3)
+        i = HorzSymmetricFixed<Stream, 3>(out, tmp, n, step, w, inv);
+    else if (symmetric && taps == 5)
+        i = HorzSymmetricFixed<Stream, 5>(out, tmp, n, step, w, inv);
+    else if (symmetric && taps == 7)
+        i = HorzSymmetricFixed<Stream, 7>(out, tmp, n, step, w, inv);
+    else if (symmetric && taps == 9)
+        i = HorzSymmetricFixed<Stream, 9>(out, tmp, n, step, w, inv);
+    else if (symmetric) {
         // Mirrored taps share their weight: one product per pair.
         const int m = taps / 2;
         for (; i + 32 <= n; i += 32) {
@@ -208,7 +353,8 @@ KZ_ALWAYS_INLINE void HorzWeightedRow(float* __restrict out, const float* __rest
                     a[j] += wt * (p[j] + q[j]);
             }
             for (int j = 0; j < 32; ++j)
-                out[i + j] = a[j] * inv[i + j];
+                a[j] *= inv[i + j];
+            StoreOut<Stream, 32>(out + i, a);
         }
     }
     for (; i + 32 <= n; i += 32) {
@@ -222,7 +368,8 @@ KZ_ALWAYS_INLINE void HorzWeightedRow(float* __restrict out, const float* __rest
                 a[j] += wt * p[j];
         }
         for (int j = 0; j < 32; ++j)
-            out[i + j] = a[j] * inv[i + j];
+            a[j] *= inv[i + j];
+        StoreOut<Stream, 32>(out + i, a);
     }
     for (; i < n; ++i) {
         float a = w[0] * tmp[i];
@@ -276,16 +423,16 @@ kz_result SepFilter(float* dst, unsigned dstStride, const float* src, unsigned s
     const size_t n = size_t(w) * c;
     const int tapsX = rx.back + rx.fwd + 1;
     const size_t padded = (size_t(rx.back) + w + size_t(rx.fwd)) * c;
-    Scratch<float> tmp(padded, true), inv(n);
+    Scratch<float> tmp(padded, true), tmp2(wy ? padded : 0, true), inv(n);
     Scratch<double> acc(wy ? 0 : n, true);
+    const int full = ry.back + ry.fwd + 1;
     std::vector<const float*> rows;
-    std::vector<float> colInv;
     try {
-        rows.resize(size_t(ry.back + ry.fwd + 1));
+        rows.resize(size_t(full) + 1);
     } catch (...) {
         return KZ_ERR_OUT_OF_MEMORY;
     }
-    if (!tmp || !inv || (!wy && !acc))
+    if (!tmp || !inv || (!wy && !acc) || (wy && !tmp2))
         return KZ_ERR_OUT_OF_MEMORY;
     // Inverse in-picture weight sum per column, spread over its components.
     for (unsigned x = 0; x < w; ++x) {
@@ -297,7 +444,24 @@ kz_result SepFilter(float* dst, unsigned dstStride, const float* src, unsigned s
             inv.p[size_t(x) * c + k] = float(1.0 / s);
     }
     float* mid = tmp.p + size_t(rx.back) * c;
+    float* mid2 = wy ? tmp2.p + size_t(rx.back) * c : nullptr;
+    // A destination larger than the caches is written around them.
+    const bool stream = u64(h) * dstStride >= kStreamBytes;
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        const auto horz = [&](const float* row, unsigned y) KZ_INLINE_LAMBDA {
+            float* out = FRowOf(dst, dstStride, y);
+            if (stream && reinterpret_cast<uintptr_t>(out) % 16 == 0) {
+                if (wx)
+                    HorzWeightedRow<true>(out, row, n, c, wx, tapsX, inv.p);
+                else
+                    HorzRow<true, true>(out, row, n, c, nullptr, tapsX, inv.p);
+            } else {
+                if (wx)
+                    HorzWeightedRow<false>(out, row, n, c, wx, tapsX, inv.p);
+                else
+                    HorzRow<true, false>(out, row, n, c, nullptr, tapsX, inv.p);
+            }
+        };
         if (!wy) {
             for (int m = 0; m <= std::min(int(h) - 1, ry.fwd); ++m)
                 AddRow(acc.p, FRowOf(src, srcStride, size_t(m)), n);
@@ -311,21 +475,40 @@ kz_result SepFilter(float* dst, unsigned dstStride, const float* src, unsigned s
                     AddRow(acc.p, FRowOf(src, srcStride, size_t(enter)), n);
                 if (leave >= 0)
                     SubRow(acc.p, FRowOf(src, srcStride, size_t(leave)), n);
-            } else {
-                double s = 0;
-                for (int m = lo; m <= hi; ++m) {
-                    rows[size_t(m - lo)] = FRowOf(src, srcStride, size_t(m));
-                    s += wy[m - int(y) + ry.back];
-                }
-                VertWeightedRow(mid, rows.data(), wy + (lo - int(y) + ry.back), hi - lo + 1, n, float(1.0 / s));
+                horz(tmp.p, y);
+                continue;
             }
-            float* out = FRowOf(dst, dstStride, y);
-            if (wx)
-                HorzWeightedRow(out, tmp.p, n, c, wx, tapsX, inv.p);
-            else
-                HorzRow<true>(out, tmp.p, n, c, nullptr, tapsX, inv.p);
+            // The rows that enter the window next come from memory while
+            // these are filtered.
+            for (int e = 1; e <= 2; ++e)
+                if (int(y) + ry.fwd + e < int(h)) {
+                    const float* next = FRowOf(src, srcStride, size_t(y) + ry.fwd + e);
+                    for (size_t b = 0; b < n; b += 16)
+                        __builtin_prefetch(next + b);
+                }
+            double s = 0;
+            for (int m = lo; m <= hi; ++m) {
+                rows[size_t(m - lo)] = FRowOf(src, srcStride, size_t(m));
+                s += wy[m - int(y) + ry.back];
+            }
+            const int nr = hi - lo + 1;
+            // Two rows at once where both have the full window: the same sums,
+            // each source row read once.
+            if (nr == full && hi + 1 < int(h)) {
+                rows[size_t(full)] = FRowOf(src, srcStride, size_t(hi) + 1);
+                if (VertWeightedPair(mid, mid2, rows.data(), wy, full, n, float(1.0 / s))) {
+                    horz(tmp.p, y);
+                    horz(tmp2.p, y + 1);
+                    ++y;
+                    continue;
+                }
+            }
+            VertWeightedRow(mid, rows.data(), wy + (lo - int(y) + ry.back), nr, n, float(1.0 / s));
+            horz(tmp.p, y);
         }
     });
+    if (stream)
+        _mm_sfence();
     return KZ_OK;
 }
 

@@ -164,18 +164,23 @@ public:
     // The rectangle whose top-left pixel src points at into dstWidth x
     // dstHeight pixels; rectLeft, rectTop and srcHeight bound the filter
     // margins. Modes 2 (bell) and 3 (triangle) filter, others take the
-    // nearest neighbour. -4 for a rectangle outside the source.
+    // nearest neighbour. -4 for a rectangle outside the source (its columns
+    // must lie within srcStride / 4 / comps pixels); -3 without memory for
+    // the intermediate picture.
     static kz_result Stretch(float* dst, unsigned comps, unsigned dstStride, unsigned dstWidth, unsigned dstHeight,
                              float* src, unsigned srcStride, unsigned srcHeight, unsigned rectLeft,
                              unsigned rectTop, unsigned rectWidth, unsigned rectHeight, unsigned mode);
     // One-component pictures whose invalid samples (-3.4028235e38, NaN) stay
-    // out of the filter sums.
+    // out of the filter sums; the filtered modes give -2 for several
+    // components.
     static kz_result Stretch_WithValidity(float* dst, unsigned comps, unsigned dstStride, unsigned dstWidth,
                                           unsigned dstHeight, float* src, unsigned srcStride, unsigned srcHeight,
                                           unsigned rectLeft, unsigned rectTop, unsigned rectWidth,
                                           unsigned rectHeight, unsigned mode);
     // The source seen at zoomWidth x zoomHeight from (scrollX, scrollY); a
-    // zoomed size of 0: -9.
+    // zoomed size of 0: -9; an empty source or a stride below its rows: -4;
+    // no memory for the filtered band: -3. A view below the zoomed picture
+    // beyond the filter margin shows zeros.
     static kz_result StretchDisplay(float* dst, unsigned dstWidth, unsigned dstHeight, unsigned comps,
                                     unsigned dstStride, unsigned bits, unsigned zoomWidth, unsigned zoomHeight,
                                     unsigned scrollX, unsigned scrollY, float* src, unsigned srcWidth,

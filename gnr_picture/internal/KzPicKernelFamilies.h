@@ -18,7 +18,7 @@
 // Resampling by nearest neighbour (rectangle and windowed display stretch).
 #define KZ_PIC_HAVE_QUICK_STRETCH_KERNELS 1
 // Float resampling: separable filtered passes and filtered display.
-#define KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS 0
+#define KZ_PIC_HAVE_FLOAT_STRETCH_KERNELS 1
 
 // The same as constants, for tests and code that branches at compile time.
 inline constexpr bool kKzPicHaveDepth = KZ_PIC_HAVE_DEPTH_KERNELS;

@@ -57,6 +57,44 @@ TEST(FloatPicFilter, GaussMatchesScipy)
     }
 }
 
+TEST(FloatPicFilter, LargePicturesMatchTheWindowDefinition)
+{
+    // Pictures larger than the caches take another store path: sampled
+    // outputs against the normalised 2D window sums, edges included.
+    const unsigned w = 2048, h = 1100;
+    FPic src(w, h, 1), dst(w, h, 1);
+    unsigned seed = 99;
+    for (unsigned y = 0; y < h; ++y)
+        for (unsigned x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            src.at(x, y) = float(seed >> 8) * (1.0f / 65536.0f);
+        }
+    const struct {
+        unsigned type, size;
+    } cases[] = {{1, 5}, {0, 15}, {1, 9}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(F::Smooth(dst.get(), src.get(), c.type, c.size), 0);
+        std::vector<float> k(size_t(c.size) * c.size, 1.0f);
+        if (c.type == 1)
+            GetGauss(k.data(), int(c.size), float(c.size) * 0.33333334f);
+        const int b = int(c.size / 2);
+        for (unsigned i = 0; i < 300; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const int x = i < 8 ? int((i & 1) ? w - 1 - i / 2 : i / 2) : int(seed % w);
+            const int y = i < 8 ? int((i & 2) ? h - 1 - i / 4 : i / 4) : int((seed >> 11) % h);
+            double sum = 0, wsum = 0;
+            for (int m = std::max(0, y - b); m < std::min(int(h), y - b + int(c.size)); ++m)
+                for (int j = std::max(0, x - b); j < std::min(int(w), x - b + int(c.size)); ++j) {
+                    const double kw = k[size_t(m - y + b) * c.size + size_t(j - x + b)];
+                    sum += kw * src.at(unsigned(j), unsigned(m));
+                    wsum += kw;
+                }
+            ASSERT_NEAR(dst.at(unsigned(x), unsigned(y)), sum / wsum, 1e-5 * std::fabs(sum / wsum))
+                << c.type << "/" << c.size << " at " << x << "," << y;
+        }
+    }
+}
+
 TEST(FloatPicFilter, MultiComponentFiltersWorkPerComponent)
 {
     // Three components: the reference picture, it times -2, and it plus 7.

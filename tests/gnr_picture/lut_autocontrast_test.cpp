@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -127,6 +129,15 @@ TEST(LutAutoContrast, OlderParameters)
         EXPECT_EQ(p->uiMinSrc, 0);
         EXPECT_EQ(p->dGammaSrc, c.expect);
     }
+    // Float mode: the fractions land between the float range's ends, so
+    // without the low the minimum stays at the range's start.
+    auto f = std::make_unique<SKzLutParam>();
+    f->bFloatSrc = true;
+    f->fMinSrc = 10.0f;
+    f->fMaxSrc = 110.0f;
+    ASSERT_EQ(CKzPicBufAPI::AutoContrast(f.get(), &h.h, nullptr, false, true, false, 0.0, 1.0, 1.0), 0);
+    EXPECT_EQ(f->fMinSrc, 10.0f);
+    EXPECT_EQ(f->fMaxSrc, float(10.0 + 100.0 * (253.0 / 255)));
     // A given lows array with no high to search: nothing to search for.
     unsigned lows[1] = {30};
     EXPECT_EQ(CKzPicBufAPI::AutoContrast(p.get(), &h.h, lows, true, false, false, 0.0, 1.0, 1.0), -9);
@@ -209,6 +220,15 @@ TEST(LutAutoContrast, Pictures)
     const u16* row = reinterpret_cast<const u16*>(static_cast<u8**>(g.lut.pLut)[0]);
     for (unsigned v = 0; v < 4096; v += 91) EXPECT_EQ(row[3 * v + 2], v);
     EXPECT_EQ(CKzPicBufAPI::GetAutoContrast(nullptr, nullptr, &pic.p, 1.0, 1.0, false, true), -9);
+    // Full range with the combined range: identity tables as well.
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrast(nullptr, &g.lut, &pic.p, 1.0, 1.0, true, true), 0);
+    row = reinterpret_cast<const u16*>(static_cast<u8**>(g.lut.pLut)[0]);
+    for (unsigned v = 0; v < 4096; v += 91) EXPECT_EQ(row[3 * v + 1], v);
+    auto whole = std::make_unique<SKzLutParam>();
+    whole->uiMinSrc = 100;
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrast(whole.get(), nullptr, &pic.p, 1.0, 1.0, true, true), 0);
+    EXPECT_EQ(whole->uiMinSrc, 0);
+    EXPECT_EQ(whole->uiMaxSrc, 65535);
 
     // Into parameters: per component, then combined.
     auto p = std::make_unique<SKzLutParam>();
@@ -243,23 +263,77 @@ TEST(LutAutoContrast, Pictures)
 
 TEST(LutAutoContrast, RepeatableWithDirtyCounters)
 {
-    // The histogram a call builds is counted from zero: two runs agree even
-    // when the allocator hands out memory holding old counts.
+    // The histograms a call builds are counted from zero: two runs agree
+    // even when the allocator hands out memory full of garbage. The
+    // autocontrast_garbage_memory test runs this with the allocator filling
+    // every new block with 0xBE (and says so through VT5_GARBAGE_MALLOC);
+    // without it, blocks of old counts are left where the next histogram
+    // likely lives.
+    if (const char* fill = std::getenv("VT5_GARBAGE_MALLOC")) {
+        const size_t n = 3 * 4096 * 4;
+        u8* probe = static_cast<u8*>(std::malloc(n));
+        ASSERT_NE(probe, nullptr);
+        const bool garbage = probe[0] == u8(std::atoi(fill)) && probe[n / 2] == u8(std::atoi(fill));
+        std::free(probe);
+        ASSERT_TRUE(garbage) << "the allocator does not fill new blocks";
+    }
+    auto litter = [] {
+        std::vector<u32> junk(4 * 4096 + 64, 0xA5A5A5A5u);
+        volatile u32 sink = junk[17];
+        (void)sink;
+    };
+    // Values 1000 .. 1100 only: counters that did not start at 0 would
+    // spread the cuts over the whole range.
     Pic pic(40, 30, 12, 3);
     for (unsigned y = 0; y < 30; ++y)
-        for (unsigned x = 0; x < 120; ++x) pic.Row16(y)[x] = u16((x * 37 + y * 101) % 4096);
+        for (unsigned x = 0; x < 120; ++x) pic.Row16(y)[x] = u16(1000 + (x * 37 + y * 11) % 101);
+    unsigned sizes[3] = {1, 1, 1};
+    unsigned colours[3] = {0x0000FF, 0x00FF00, 0xFF0000};
     std::vector<std::unique_ptr<SKzLutParam>> runs;
+    std::vector<CKzLutParamSpectralTrueColor> spectral;
+    std::vector<std::vector<u16>> tables, equalised;
     for (int run = 0; run < 2; ++run) {
-        {
-            // Leave garbage where the next histogram will likely live.
-            std::vector<u32> junk(3 * 4097 + 64, 0xA5A5A5A5u);
-            volatile u32 sink = junk[17];
-            (void)sink;
-        }
+        litter();
         runs.push_back(std::make_unique<SKzLutParam>());
         ASSERT_EQ(CKzPicBufAPI::GetAutoContrast(runs.back().get(), nullptr, &pic.p, 0.5, 0.5, false, false), 0);
+        litter();
+        LutGuard g;
+        ASSERT_EQ(CKzPicBufAPI::GetAutoContrast(nullptr, &g.lut, &pic.p, 0.5, 0.5, false, false), 0);
+        const u16* t = reinterpret_cast<const u16*>(static_cast<u8**>(g.lut.pLut)[0]);
+        tables.emplace_back(t, t + 3 * 4096);
+        litter();
+        spectral.emplace_back(1, 3, 3, sizes, 12);
+        ASSERT_EQ(CKzPicBufAPI::GetAutoContrastSpectralTrueColor(&spectral.back(), colours, &pic.p, true, true, 0.5,
+                                                                 0.5),
+                  0);
+        litter();
+        Pic dst(40, 30, 12, 3);
+        ASSERT_EQ(CKzPicBufAPI::Contrast(&dst.p, &pic.p, 1, 0, 0, 1.0), 0);
+        equalised.emplace_back(dst.Row16(0), dst.Row16(0) + dst.p.uiSize / 2);
     }
     EXPECT_TRUE(runs[0]->CompareWith(*runs[1]));
+    EXPECT_EQ(tables[0], tables[1]);
+    EXPECT_TRUE(spectral[0].CompareWith(spectral[1]));
+    EXPECT_EQ(equalised[0], equalised[1]);
+    // The cuts are those of the picture.
+    for (unsigned c = 0; c < 3; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_GE(runs[0]->sCompLutParam[c].uiMinSrc, 1000 * 65535 / 4095);
+        EXPECT_LE(runs[0]->sCompLutParam[c].uiMaxSrc, 1101 * 65535 / 4095);
+        EXPECT_EQ(tables[0][3 * 999 + c], 0);
+        EXPECT_EQ(tables[0][3 * 1101 + c], 4095);
+    }
+    EXPECT_GE(spectral[0].GetOffset(1), 1000 * 0.875);
+    EXPECT_LE(spectral[0].GetGain(1), 4095.0 / 1000);
+    // Equalised, the lowest value lands near the bottom, the highest at the top.
+    u16 lowest = 4095, highest = 0;
+    for (size_t i = 0; i < equalised[0].size(); ++i)
+        if (i % (equalised[0].size() / 30) < 120) {
+            lowest = std::min(lowest, equalised[0][i]);
+            highest = std::max(highest, equalised[0][i]);
+        }
+    EXPECT_LT(lowest, 200);
+    EXPECT_GT(highest, 3900);
 }
 
 TEST(LutAutoContrast, EndToEndMatchesReference)

@@ -70,7 +70,7 @@ TEST(LutPredef, IndexBeyondRegistryIsRefusedWithoutThrowing)
 {
     Init();
     CKzStringW name(L"kept");
-    for (u32 index : {13u, 14u, 0xFFFFFFFFu}) {
+    for (u32 index : {13u, 14u, 255u, 0xFFFFFFFFu}) {
         EXPECT_EQ(SKzLut::GetPredefLutDescr(name, index), -6);
         EXPECT_EQ(std::wstring(name), L"kept");
         LutGuard g;

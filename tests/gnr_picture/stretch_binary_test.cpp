@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -167,5 +170,104 @@ TEST(StretchBinary, HugeHorizontalEnlargementStaysExact)
     ASSERT_EQ(stretch_quick_binary_up(d.data(), stride, dw, dh, s.bytes.data(), s.stride, 2, 0, 0, 8, 2), 0);
     ExpectRows(d, stride, dw, dh, [&](unsigned x, unsigned y) { return RectBit(s, 0, 0, 8, 2, dw, dh, x, y); },
                "x2400");
+}
+
+// The bytes of a packed picture, copied so that they end exactly at an
+// inaccessible page: any read past the last byte of the last row faults.
+struct GuardedBits {
+    unsigned char* base = nullptr;
+    unsigned char* data = nullptr;
+    size_t mapped = 0;
+    explicit GuardedBits(const Bits& s)
+    {
+        const size_t bytes = size_t(s.stride) * s.h;
+        const size_t page = size_t(sysconf(_SC_PAGESIZE));
+        const size_t pages = (bytes + page - 1) / page + 1;
+        void* p = mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            return;
+        mapped = pages * page;
+        base = static_cast<unsigned char*>(p);
+        if (mprotect(base + (pages - 1) * page, page, PROT_NONE) != 0)
+            return;
+        data = base + (pages - 1) * page - bytes;
+        std::memcpy(data, s.bytes.data(), bytes);
+    }
+    ~GuardedBits()
+    {
+        if (base)
+            munmap(base, mapped);
+    }
+};
+
+TEST(StretchBinary, PicturesEndingAtAGuardPage)
+{
+    // 37 x 11 bits with one padding byte a row: 6 bytes, 48 bits a row.
+    Bits s(37, 11, 1, 123);
+    GuardedBits g(s);
+    ASSERT_NE(g.data, nullptr);
+
+    // Rectangles reaching the last row and the last byte of the rows, on both
+    // paths, enlarged and reduced; rectangles past the picture are clamped.
+    struct RectView {
+        unsigned left, top, rw, rh, dw, dh;
+    } rects[] = {
+        {0, 0, 37, 11, 37, 11},    // whole picture, same size
+        {35, 10, 2, 1, 64, 9},     // last pixels, enlarged both ways
+        {30, 5, 40, 20, 90, 33},   // past the picture: clamped
+        {9, 3, 28, 8, 5, 2},       // reduction onto the last row
+        {47, 10, 1, 1, 300, 4},    // the last padding bit, far enlarged
+        {40, 0, 8, 11, 1000, 3},   // padding columns across far beyond down
+    };
+    for (const RectView& v : rects) {
+        const std::string what = "rectangle at " + std::to_string(v.left) + "," + std::to_string(v.top) + " to " +
+                                 std::to_string(v.dw) + "x" + std::to_string(v.dh);
+        unsigned char* at = g.data + size_t(v.top) * s.stride + v.left / 8;
+        const unsigned dstStride = (v.dw + 7) / 8 + 1;
+        auto want = [&](unsigned x, unsigned y) { return RectBit(s, v.left, v.top, v.rw, v.rh, v.dw, v.dh, x, y); };
+        std::vector<unsigned char> a(size_t(dstStride) * v.dh, 0x3C), b(a);
+        ASSERT_EQ(stretch_quick_binary(a.data(), dstStride, v.dw, v.dh, at, s.stride, s.h, v.left, v.top, v.rw, v.rh),
+                  0)
+            << what;
+        ExpectRows(a, dstStride, v.dw, v.dh, want, what + " dispatched");
+        ASSERT_EQ(
+            stretch_quick_binary_up(b.data(), dstStride, v.dw, v.dh, at, s.stride, s.h, v.left, v.top, v.rw, v.rh), 0)
+            << what;
+        ExpectRows(b, dstStride, v.dw, v.dh, want, what + " enlarging path");
+    }
+
+    // Display views scrolled to and past the zoomed edge, with every flip.
+    struct View {
+        unsigned zw, zh, sx, sy, dw, dh;
+    } views[] = {
+        {37, 11, 0, 0, 37, 11},       // 1:1
+        {111, 44, 90, 30, 40, 20},    // enlarged, scrolled past the edge
+        {370, 22, 300, 15, 200, 9},   // across far beyond down, at the edge
+        {12, 5, 3, 2, 12, 5},         // reduced, past the edge
+    };
+    for (const View& v : views)
+        for (int flips = 0; flips < 4; ++flips) {
+            const bool fh = flips & 1, fv = flips & 2;
+            const std::string what = "view " + std::to_string(v.zw) + "x" + std::to_string(v.zh) + " flips " +
+                                     std::to_string(flips);
+            auto want = [&](unsigned x, unsigned y, bool mirrorH) {
+                const unsigned p = mirrorH ? v.sx + v.dw - 1 - x : v.sx + x;
+                const unsigned q = fv ? v.sy + v.dh - 1 - y : v.sy + y;
+                return s.get(Rule(p, s.w, v.zw, s.w), Rule(q, s.h, v.zh, s.h));
+            };
+            const unsigned dstStride = (v.dw + 7) / 8 + 1;
+            std::vector<unsigned char> a(size_t(dstStride) * v.dh, 0xC3), b(a);
+            ASSERT_EQ(stretch_quick_binary_display(a.data(), v.dw, v.dh, dstStride, v.zw, v.zh, v.sx, v.sy, g.data, s.w,
+                                                   s.h, s.stride, fh, fv),
+                      0)
+                << what;
+            ExpectRows(a, dstStride, v.dw, v.dh, [&](unsigned x, unsigned y) { return want(x, y, fh); }, what);
+            ASSERT_EQ(stretch_quick_binary_display_up(b.data(), v.dw, v.dh, dstStride, v.zw, v.zh, v.sx, v.sy, g.data,
+                                                      s.w, s.h, s.stride, fh, fv),
+                      0)
+                << what;
+            ExpectRows(b, dstStride, v.dw, v.dh, [&](unsigned x, unsigned y) { return want(x, y, false); },
+                       what + " enlarging path");
+        }
 }
 }  // namespace
