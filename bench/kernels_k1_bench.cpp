@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -209,13 +210,25 @@ BENCHMARK(BM_cv_convertTo_16x3_to_32F);
 
 // --- Alternating pairs --------------------------------------------------------
 // The peer and ours run in turns in one benchmark, so that the load of a busy
-// machine falls on both alike; the counters give the ratio (peer time / our
-// time) of the best and of the median runs.
+// machine and the state of the caches fall on both alike (each timed on the
+// thread's CPU clock); the counters give
+// the ratio (peer time / our time, i.e. our throughput over the peer's) of the
+// best and of the median runs. Run with --benchmark_repetitions=3 and quote
+// the median of Ratio_median.
+// Time on this thread's CPU clock: on a shared machine a run of a few
+// milliseconds is often descheduled, and wall time would then measure the
+// other processes.
+double ThreadSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
 double Seconds(const std::function<void()>& f)
 {
-    const auto t0 = std::chrono::steady_clock::now();
+    const double t0 = ThreadSeconds();
     f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return ThreadSeconds() - t0;
 }
 
 void Pair(benchmark::State& st, const std::function<void()>& peer, const std::function<void()>& ours)
@@ -242,19 +255,65 @@ void Pair(benchmark::State& st, const std::function<void()>& peer, const std::fu
     std::sort(o.begin(), o.end());
     st.counters["Ratio_best"] = p.front() / o.front();
     st.counters["Ratio_median"] = p[p.size() / 2] / o[o.size() / 2];
+    st.counters["Ours_us_median"] = o[o.size() / 2] * 1e6;
+    st.counters["Peer_us_median"] = p[p.size() / 2] * 1e6;
+}
+
+void CalcHist(const cv::Mat& src, int channel, int bins, cv::Mat& hist)
+{
+    const float range[] = {0, float(bins)};
+    const float* ranges[] = {range};
+    cv::calcHist(&src, 1, &channel, cv::Mat(), hist, 1, &bins, ranges);
 }
 
 void BM_pair_gethistogram_1x8_vs_calcHist(benchmark::State& st)
 {
     cv::Mat src = Wrap8(F().src8_1, 1), hist;
-    const int bins = 256, ch = 0;
-    const float range[] = {0, 256};
-    const float* ranges[] = {range};
     Pair(
-        st, [&] { cv::calcHist(&src, 1, &ch, cv::Mat(), hist, 1, &bins, ranges); },
+        st, [&] { CalcHist(src, 0, 256, hist); },
         [] { gethistogram_1x8(F().hist[0].data(), 4, F().src8_1.data(), kW, 1, 1, kW, kCount); });
 }
 BENCHMARK(BM_pair_gethistogram_1x8_vs_calcHist)->Iterations(60)->UseManualTime();
+// One calcHist call per channel, as a host would count three channels.
+void BM_pair_gethistogram_3x8_vs_calcHist(benchmark::State& st)
+{
+    cv::Mat src = Wrap8(F().src8_3, 3), hist[3];
+    Pair(
+        st,
+        [&] {
+            for (int c = 0; c < 3; ++c)
+                CalcHist(src, c, 256, hist[c]);
+        },
+        [] {
+            void* set[3] = {F().hist[0].data(), F().hist[1].data(), F().hist[2].data()};
+            gethistogram_3x8(set, 4, F().src8_3.data(), kW * 3, 1, 1, kW, kCount);
+        });
+}
+BENCHMARK(BM_pair_gethistogram_3x8_vs_calcHist)->Iterations(30)->UseManualTime();
+void BM_pair_gethistogram_1x16_12bit_vs_calcHist(benchmark::State& st)
+{
+    cv::Mat src = Wrap16(F().src16_1, 1), hist;
+    Pair(
+        st, [&] { CalcHist(src, 0, 4096, hist); },
+        [] { gethistogram_1x16(F().hist[0].data(), 4, F().src16_1.data(), kW * 2, 1, 1, 12, kW, kCount); });
+}
+BENCHMARK(BM_pair_gethistogram_1x16_12bit_vs_calcHist)->Iterations(30)->UseManualTime();
+void BM_pair_convert_16_to_8_12bit_vs_convertTo(benchmark::State& st)
+{
+    cv::Mat src = Wrap16(F().src16_1, 1), dst = Wrap8(F().out8, 1);
+    Pair(
+        st, [&] { src.convertTo(dst, CV_8U, 1.0 / 16.0); },
+        [] { convert_Nx16_to_Nx8(F().out8.data(), kW, F().src16_1.data(), 12, kW * 2, 1, kW, kCount); });
+}
+BENCHMARK(BM_pair_convert_16_to_8_12bit_vs_convertTo)->Iterations(100)->UseManualTime();
+void BM_pair_convert_8_to_16_vs_convertTo_mul256(benchmark::State& st)
+{
+    cv::Mat src = Wrap8(F().src8_1, 1), dst = Wrap16(F().out16, 1);
+    Pair(
+        st, [&] { src.convertTo(dst, CV_16U, 256.0); },
+        [] { convert_Nx8_to_Nx16(F().out16.data(), 16, kW * 2, F().src8_1.data(), kW, 1, kW, kCount); });
+}
+BENCHMARK(BM_pair_convert_8_to_16_vs_convertTo_mul256)->Iterations(100)->UseManualTime();
 void BM_pair_changebitdepth_8_to_16_vs_convertTo(benchmark::State& st)
 {
     cv::Mat src = Wrap8(F().src8_1, 1), dst = Wrap16(F().out16, 1);
@@ -263,6 +322,29 @@ void BM_pair_changebitdepth_8_to_16_vs_convertTo(benchmark::State& st)
         [] { changebitdepth_1xN_to_1x16(F().out16.data(), kW * 2, F().src8_1.data(), kW, 8, kW, kCount); });
 }
 BENCHMARK(BM_pair_changebitdepth_8_to_16_vs_convertTo)->Iterations(100)->UseManualTime();
+void BM_pair_extract_16x3_to_float_vs_convertTo(benchmark::State& st)
+{
+    cv::Mat src = Wrap16(F().src16_3, 3), dst(kH, kW, CV_32FC3, F().outF.data());
+    Pair(
+        st, [&] { src.convertTo(dst, CV_32F); },
+        [] {
+            extract_Nx16_to_3xFloat2(F().outF.data(), F().second.data(), 0, kW * 12, F().src16_3.data(), kW * 6, 12,
+                                     3, kW, kCount);
+        });
+}
+BENCHMARK(BM_pair_extract_16x3_to_float_vs_convertTo)->Iterations(30)->UseManualTime();
+// LUT 12 -> 8 bits through the dispatcher's entry, next to memcpy of its
+// output (one byte per pixel).
+void BM_pair_lut_12_to_8_vs_memcpy_output(benchmark::State& st)
+{
+    Pair(
+        st, [] { std::memcpy(F().out8.data() + kCount, F().src8_1.data(), kCount); },
+        [] {
+            convertbitdepthvialuts_1x16_to_1x8_depth(F().out8.data(), kW, F().src16_1.data(), kW * 2,
+                                                     F().lut12.data(), kW, kCount, 12);
+        });
+}
+BENCHMARK(BM_pair_lut_12_to_8_vs_memcpy_output)->Iterations(100)->UseManualTime();
 #endif
 
 } // namespace

@@ -172,8 +172,12 @@ int CKzPicBufAPI::GetAutoContrast(SKzLutParam* param, SKzLut* lut, SKzPicBuf* pi
     if (comps == 0 || comps > 255) return KZ_ERR_FAILED;
     const u32 m = kzlutparam::FullValue(bits);
     std::vector<unsigned> lows(comps, 0), highs(comps, m);
-    unsigned cl = m, ch = 0;
+    // The full range is the combined range too (an inverted m .. 0 would
+    // give an inverted window or no table at all).
+    unsigned cl = 0, ch = m;
     if (!fullRange) {
+        cl = m;
+        ch = 0;
         if (int r = FindLowHighInHistogram(pic, lows.data(), highs.data(), lowPercent, highPercent)) return r;
         for (unsigned c = 0; c < comps; ++c) {
             cl = std::min(cl, lows[c]);

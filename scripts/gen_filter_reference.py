@@ -79,6 +79,20 @@ def to_int(src, bits, fmin, fmax, stretch):
     return np.trunc(x).astype(np.int64)
 
 
+def fill_pic(src, bits, lo, hi, invert):
+    """FillPicByFloat: (s - lo) * (M / (hi - lo)) in single precision, NaN and
+    negatives 0, above M M, optionally M - v, truncated."""
+    M = f32((1 << bits) - 1)
+    scale = f32(M / (f32(hi) - f32(lo)))
+    with np.errstate(all="ignore"):
+        v = ((src.astype(f32) - f32(lo)) * scale).astype(f32)
+    v = np.where(v > 0, v, f32(0)).astype(f32)
+    v = np.where(v < M, v, M).astype(f32)
+    if invert:
+        v = (M - v).astype(f32)
+    return np.trunc(v.astype(np.float64)).astype(np.int64)
+
+
 conv8s = to_int(A, 8, -50.0, 1100.0, True)
 conv8n = to_int(A, 8, 10.0, 0.0, False)
 conv12s = to_int(A, 12, -500.0, 1500.0, True)
@@ -196,5 +210,10 @@ with open(OUT, "w") as f:
         f.write(uarr("kInt12Box%d" % s, int_box(P12, s), "unsigned short"))
     f.write("struct IntBoxCase { unsigned size; const unsigned char* e8; const unsigned short* e12; };\n")
     f.write("static const IntBoxCase kIntBoxCases[] = {%s};\n" % ", ".join("{%d, kInt8Box%d, kInt12Box%d}" % (s, s, s) for s in (3, 5, 8)))
+    f.write(farr("kInt8AsFloat", P8.astype(f32)))
+    f.write(farr("kInt12AsFloat", P12.astype(f32)))
+    f.write(uarr("kFill8", fill_pic(A, 8, -50.0, 1100.0, False), "unsigned char"))
+    f.write(uarr("kFill8Inverted", fill_pic(A, 8, -50.0, 1100.0, True), "unsigned char"))
+    f.write(uarr("kFill12", fill_pic(A, 12, -500.0, 1500.0, False), "unsigned short"))
     f.write("static constexpr double kImmerkaer8 = %r;\n" % immerkaer(P8.astype(np.float64)))
     f.write("static constexpr double kImmerkaer12 = %r;\n" % immerkaer(P12.astype(np.float64)))

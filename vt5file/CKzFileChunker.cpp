@@ -753,6 +753,27 @@ int CKzFileChunker::readData(u64 at, const SKzChunkHeader& header, CKzByteArray&
     return KZ_OK;
 }
 
+namespace {
+
+// Map data read straight from the container's stream (positioned reads,
+// safe on several threads at once).
+class StreamSource final : public CKzFileChunkerMapSource {
+public:
+    StreamSource(CKzFileMemoWrapper& stream, u64 at) : m_stream(stream), m_at(at) {}
+    bool read(char* to, u64 from, u64 length) const override
+    {
+        size_t got = 0;
+        return m_stream.ReadAt(m_at + from, nullptr, 0, to, static_cast<size_t>(length), &got) == KZ_OK &&
+               got == length;
+    }
+
+private:
+    CKzFileMemoWrapper& m_stream;
+    u64 m_at;
+};
+
+} // namespace
+
 int CKzFileChunker::readChunkMap()
 {
     u64 size = 0;
@@ -767,6 +788,41 @@ int CKzFileChunker::readChunkMap()
     const u64 mapOffset = get64(trailer + 32);
     if (mapOffset >= size)
         return KZ_ERR_FAILED;
+    // Usually the map chunk starts where the trailer says, with a name field
+    // of just its name: its header, name and data then come in with one
+    // read, the data into room for everything up to the end of the file. A
+    // larger tail is not read on speculation: the header comes first, then
+    // the map reads its data itself, a large one in parts on the threads
+    // that walk them. Anything else takes the general road below.
+    constexpr u64 kHead = 16 + kNameFieldSig;
+    constexpr u64 kSpeculative = u64(1) << 20;
+    if (size - mapOffset >= kHead) {
+        const u64 room = size - mapOffset - kHead;
+        const bool whole = room <= kSpeculative;
+        std::unique_ptr<char[]> data;
+        if (whole) {
+            data.reset(new (std::nothrow) char[room ? room : 1]);
+            if (!data)
+                return KZ_ERR_OUT_OF_MEMORY;
+        }
+        unsigned char head[kHead];
+        const size_t bodyLength = whole ? static_cast<size_t>(room) : 0;
+        size_t got = 0;
+        if (m_Wrapper.ReadAt(mapOffset, head, kHead, whole ? data.get() : nullptr, bodyLength, &got) == KZ_OK &&
+            got == kHead + bodyLength && get32(head) == kMagic && get32(head + 4) == kNameFieldSig &&
+            get64(head + 8) <= room && std::memcmp(head + 16, kMapName, kNameFieldSig) == 0) {
+            const u64 n = get64(head + 8);
+            if (n > kMaxData)
+                return KZ_ERR_FAILED;
+            if (whole)
+                return m_Map.parse(std::move(data), n);
+            data.reset(new (std::nothrow) char[n ? n : 1]);
+            if (!data)
+                return KZ_ERR_OUT_OF_MEMORY;
+            const StreamSource source(m_Wrapper, mapOffset + kHead);
+            return m_Map.parse(std::move(data), n, &source);
+        }
+    }
     SKzChunkHeader header;
     std::string name;
     u64 at = 0;

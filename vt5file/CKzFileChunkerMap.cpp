@@ -1,6 +1,11 @@
 #include "vt5file/CKzFileChunkerMap.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -48,29 +53,60 @@ inline bool nameBelow(const char* a, size_t na, const char* b, size_t nb)
     return na < nb;
 }
 
+// names[i] strictly below names[i - 1] for every i in [from, to) of the
+// references r (offset in the low 32 bits, length above) into base; the
+// first 16 bytes of each name are compared as two words. Reading 16 bytes
+// from a name is safe: its entry has 16 more bytes after the name.
+bool strictlyDescending(const char* base, const u64* r, size_t from, size_t to)
+{
+    if (from == 0)
+        from = 1;
+    for (size_t i = from; i < to; ++i) {
+        const char* a = base + static_cast<u32>(r[i]);
+        const char* b = base + static_cast<u32>(r[i - 1]);
+        const size_t la = static_cast<size_t>(r[i] >> 32), lb = static_cast<size_t>(r[i - 1] >> 32);
+        const size_t n = la < lb ? la : lb;
+        bool below;
+        u64 x, y;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (x == y && n > 8) {
+            std::memcpy(&x, a + 8, 8);
+            std::memcpy(&y, b + 8, 8);
+            if (x == y && n > 16) {
+                below = nameBelow(a + 16, la - 16, b + 16, lb - 16);
+            } else {
+                const size_t d = x == y ? 16 : 8 + static_cast<size_t>(__builtin_ctzll(x ^ y) >> 3);
+                below = d < n ? static_cast<unsigned char>(a[d]) < static_cast<unsigned char>(b[d]) : la < lb;
+            }
+        } else {
+            const size_t d = x == y ? 8 : static_cast<size_t>(__builtin_ctzll(x ^ y) >> 3);
+            below = d < n ? static_cast<unsigned char>(a[d]) < static_cast<unsigned char>(b[d]) : la < lb;
+        }
+        if (!below)
+            return false;
+    }
+    return true;
+}
+
 // Parsing the entries of a map chunk. The entries are variable-length
 // records (name up to and including "!", then 16 bytes), so finding one
 // needs the end of the one before: a single walk is one long chain of
 // dependent loads. Several walks (chains) therefore start at once at points
 // spread over the data, each found by hopping over a few records; a chain is
 // trusted only when the walk before it lands exactly on its start, otherwise
-// its results are dropped and the walk before it simply carries on.
+// its results are dropped and the walk before it simply carries on. The
+// walks only find the entries; whether the names descend is checked apart,
+// over the references they leave.
 struct Chain {
     u64 start = 0;       // where this walk began
     u64 pos = 0;         // next entry
     u64 limit = 0;       // where the next chain begins
     u64* out = nullptr;  // next reference to store
     u64* begin = nullptr;
-    const char* prev = nullptr; // last kept name
-    size_t prevLength = 0;
-    const char* firstName = nullptr;
-    size_t firstLength = 0;
-    bool descending = true;
     int end = 0; // 1: the map's signature ends the list, -1: damaged entry
-    bool prevFast = false; // the last kept name was taken by the fast step
-#if defined(__SSE2__)
-    __m128i prev0 = _mm_setzero_si128(), prev1 = _mm_setzero_si128(); // its first 32 bytes
-#endif
+    size_t checked = 0;  // leading references whose order was checked
+    bool sorted = true;  // and found strictly descending
 };
 
 // From this size of map data on, the walks run on several threads (some
@@ -82,72 +118,64 @@ class EntryWalker {
 public:
     EntryWalker(const char* data, u64 total) : p(data), total(total) {}
 
-    // One entry of a chain (pos below total) when it is of the usual kind;
-    // false (nothing changed) otherwise.
-    __attribute__((always_inline)) inline bool fastStep(Chain& c) const
+    // Length of the entry's name when it is of the usual kind (up to 31
+    // characters, no zero byte) and 32 bytes can be read at pos; 0 otherwise.
+    __attribute__((always_inline)) inline unsigned usualName(u64 pos) const
+    {
+#if defined(__SSE2__)
+        const char* name = p + pos;
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + 16));
+        const __m128i bang = _mm_set1_epi8('!');
+        const __m128i nul = _mm_setzero_si128();
+        const unsigned bangs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, bang))) |
+                               static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, bang))) << 16;
+        const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, nul))) |
+                               static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, nul))) << 16;
+        // The first "!" or zero byte among the first 31; a "!" ends the name.
+        const unsigned k = static_cast<unsigned>(__builtin_ctz(bangs | zeros | 0x80000000u));
+        return (bangs >> k) & (k < 31) ? k + 1 : 0;
+#else
+        (void)pos;
+        return 0;
+#endif
+    }
+
+    // Where the fast loops may still take an entry: 32 bytes to look at and
+    // the 16 after a name of up to 31 characters lie within the data.
+    u64 fastEnd() const { return total >= 48 ? total - 48 : 0; }
+
+    // Four chains side by side while each has entries of the usual kind
+    // before its limit (and before end); the state lives in registers.
+    void walkFour(Chain* g, u64 end) const
+    {
+        u64 pa = g[0].pos, pb = g[1].pos, pc = g[2].pos, pd = g[3].pos;
+        u64 *oa = g[0].out, *ob = g[1].out, *oc = g[2].out, *od = g[3].out;
+        const u64 la = std::min(g[0].limit, end), lb = std::min(g[1].limit, end);
+        const u64 lc = std::min(g[2].limit, end), ld = std::min(g[3].limit, end);
+        while (pa < la && pb < lb && pc < lc && pd < ld) {
+            const unsigned na = usualName(pa), nb = usualName(pb), nc = usualName(pc), nd = usualName(pd);
+            if (!(na && nb && nc && nd))
+                break;
+            *oa++ = pa | u64(na) << 32;
+            *ob++ = pb | u64(nb) << 32;
+            *oc++ = pc | u64(nc) << 32;
+            *od++ = pd | u64(nd) << 32;
+            pa += na + 16;
+            pb += nb + 16;
+            pc += nc + 16;
+            pd += nd + 16;
+        }
+        g[0].pos = pa, g[1].pos = pb, g[2].pos = pc, g[3].pos = pd;
+        g[0].out = oa, g[1].out = ob, g[2].out = oc, g[3].out = od;
+    }
+
+    // Any entry: long names, names holding a zero byte, the end of the
+    // data, the signature.
+    __attribute__((noinline)) void slowStep(Chain& c) const
     {
         const u64 left = total - c.pos;
         const char* name = p + c.pos;
-#if defined(__SSE2__)
-        // Entries of up to 31 name characters: the first "!" or zero byte
-        // and the bytes equal to the previous name, 32 at a time, no loop.
-        if (left >= 32) {
-            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name));
-            const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + 16));
-            const __m128i bang = _mm_set1_epi8('!');
-            const __m128i nul = _mm_setzero_si128();
-            const unsigned special = static_cast<unsigned>(_mm_movemask_epi8(
-                                         _mm_or_si128(_mm_cmpeq_epi8(v0, bang), _mm_cmpeq_epi8(v0, nul)))) |
-                                     static_cast<unsigned>(_mm_movemask_epi8(
-                                         _mm_or_si128(_mm_cmpeq_epi8(v1, bang), _mm_cmpeq_epi8(v1, nul))))
-                                         << 16;
-            const unsigned k = special ? static_cast<unsigned>(__builtin_ctz(special)) : 32u;
-            if (k < 31 && name[k] == '!' && left - k - 1 >= 16) {
-                const size_t length = k + 1;
-                if (c.prev) {
-                    bool below;
-                    if (c.prevFast) {
-                        // Both names end with their only "!" within these 32
-                        // bytes: the first differing byte decides, and none
-                        // differing within the name means the same name.
-                        const unsigned same =
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, c.prev0))) |
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, c.prev1))) << 16;
-                        // Bytes not above the previous name's (unsigned).
-                        const unsigned notAbove =
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v0, c.prev0), c.prev0))) |
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v1, c.prev1), c.prev1)))
-                                << 16;
-                        const unsigned differ = ~same;
-                        const unsigned first = differ & (0u - differ);
-                        below = (first & notAbove & ((1u << length) - 1)) != 0;
-                    } else {
-                        below = nameBelow(name, length, c.prev, c.prevLength);
-                    }
-                    c.descending = c.descending && below;
-                } else {
-                    c.firstName = name;
-                    c.firstLength = length;
-                }
-                c.prev0 = v0;
-                c.prev1 = v1;
-                c.prev = name;
-                c.prevLength = length;
-                c.prevFast = true;
-                *c.out++ = static_cast<u64>(c.pos) | static_cast<u64>(length) << 32;
-                c.pos += length + 16;
-                return true;
-            }
-        }
-#endif
-        (void)left;
-        (void)name;
-        return false;
-    }
-
-    // The same for any entry: long names, the end of the data, the signature.
-    __attribute__((noinline)) void slowStep(Chain& c, u64 left, const char* name) const
-    {
         const size_t scan = static_cast<size_t>(left < kMaxName + 1 ? left : kMaxName + 1);
         const void* bang = std::memchr(name, '!', scan);
         const size_t textLen = bang ? static_cast<size_t>(static_cast<const char*>(bang) - name) : scan;
@@ -162,44 +190,42 @@ public:
         const size_t length = textLen + 1;
         // A name holding a zero byte can never be asked for (names travel as
         // C strings) and would alias a shorter name: such an entry is damage.
-        if (!std::memchr(name, 0, textLen)) {
-            if (c.prev)
-                c.descending = c.descending && nameBelow(name, length, c.prev, c.prevLength);
-            else {
-                c.firstName = name;
-                c.firstLength = length;
-            }
-            c.prev = name;
-            c.prevLength = length;
-            c.prevFast = false;
+        if (!std::memchr(name, 0, textLen))
             *c.out++ = static_cast<u64>(c.pos) | static_cast<u64>(length) << 32;
-        }
         c.pos += length + 16;
     }
 
     // Runs a chain up to its limit, the end of the data or its end.
     void run(Chain& c) const
     {
-        while (!c.end && c.pos < c.limit && c.pos < total)
-            if (!fastStep(c))
-                slowStep(c, total - c.pos, p + c.pos);
+        const u64 fast = fastEnd();
+        while (!c.end && c.pos < c.limit && c.pos < total) {
+            const unsigned n = c.pos < fast ? usualName(c.pos) : 0;
+            if (n) {
+                *c.out++ = c.pos | u64(n) << 32;
+                c.pos += n + 16;
+            } else {
+                slowStep(c);
+            }
+        }
     }
 
-    // A start for a chain near guess: three entries on from the first "!"
-    // after it, so that a "!" among an entry's numbers has been walked past.
-    u64 startNear(u64 guess) const
+    // A start for a chain near guess, before end: three entries on from the
+    // first "!" after it, so that a "!" among an entry's numbers has been
+    // walked past. Only bytes before end are looked at.
+    u64 startNear(u64 guess, u64 end) const
     {
         u64 q = guess;
         for (int hop = 0; hop < 3; ++hop) {
-            if (q >= total)
+            if (q >= end)
                 return ~u64(0);
-            const u64 left = total - q;
+            const u64 left = end - q;
             const void* bang = std::memchr(p + q, '!', static_cast<size_t>(left < kMaxName + 1 ? left : kMaxName + 1));
             if (!bang)
                 return ~u64(0);
             q = static_cast<u64>(static_cast<const char*>(bang) - p) + 17;
         }
-        return q < total ? q : ~u64(0);
+        return q < end ? q : ~u64(0);
     }
 
 private:
@@ -397,7 +423,7 @@ u64 CKzFileChunkerMap::nameBytes() const
     return n;
 }
 
-int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total)
+int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzFileChunkerMapSource* source)
 {
     // Data beyond 4 GiB cannot be a map (chunk data stays below that), and
     // name offsets are 32-bit.
@@ -405,101 +431,172 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total)
         return KZ_ERR_FAILED;
     const EntryWalker walker(data.get(), total);
 
-    // Chain starts: 0, and for larger maps a few more spread over the data:
-    // four walked side by side on this thread, or, for a large map, four
-    // groups of four, each group on its own thread.
+    // Chains: one from 0, and for larger maps a few more spread over the
+    // data: four walked side by side on this thread, or, for a large map,
+    // four groups of four, each group on its own thread, which first reads
+    // its part of the data when there is a source.
     constexpr int kGroup = 4;
-    constexpr int kMaxChains = 4 * kGroup;
+    constexpr int kMaxChains = 8 * kGroup;
+    constexpr int kHelpers = 3;
     const bool threads = total >= kThreadedParseBytes && KZ_GetProcessorCount() > 1;
-    const int wanted = total < 65536 ? 1 : threads ? kMaxChains : kGroup;
-    u64 starts[kMaxChains] = {0};
-    int chains = 1;
-    for (int j = 1; j < wanted; ++j) {
-        const u64 s = walker.startNear(total / u64(wanted) * u64(j));
-        if (s != ~u64(0) && s > starts[chains - 1])
-            starts[chains++] = s;
+    const int groups = threads ? kMaxChains / kGroup : 1;
+    const int perGroup = total < 8192 ? 1 : kGroup;
+    if (source && !threads) {
+        if (total && !source->read(data.get(), 0, total))
+            return KZ_ERR_FAILED;
+        source = nullptr;
     }
-    // Each chain stores its references in its own region; every entry takes
-    // at least 17 bytes, and a chain may run one entry past its limit.
+    // Chain j keeps its references from index start / 17 + 2 j on: every
+    // entry takes at least 17 bytes, and a chain may run one entry past its
+    // limit, so no chain reaches the next one's first index.
+    std::unique_ptr<Ref[]> refs(new (std::nothrow) Ref[static_cast<size_t>(total / 17) + 2 * kMaxChains + 2]);
+    if (!refs)
+        return KZ_ERR_OUT_OF_MEMORY;
     Chain c[kMaxChains];
-    size_t capacity = 0;
-    for (int j = 0; j < chains; ++j) {
-        c[j].start = c[j].pos = starts[j];
-        c[j].limit = j + 1 < chains ? starts[j + 1] : total;
-        capacity += static_cast<size_t>((c[j].limit - c[j].start) / 17) + 2;
-    }
-    std::unique_ptr<Ref[]> refs(new Ref[capacity]);
-    size_t region = 0;
-    for (int j = 0; j < chains; ++j) {
-        c[j].begin = c[j].out = refs.get() + region;
-        region += static_cast<size_t>((c[j].limit - c[j].start) / 17) + 2;
-    }
-
-    // Four chains side by side while each has entries of the usual kind
-    // left before its limit; with `finish`, each then runs to its limit.
-    // Local copies keep the walks' state in registers.
-    auto walkGroup = [&walker](Chain* g, int n, bool finish) {
-        if (n == kGroup) {
-            Chain a = g[0], b = g[1], d = g[2], e = g[3];
-            while (a.pos < a.limit && b.pos < b.limit && d.pos < d.limit && e.pos < e.limit) {
-                if (!walker.fastStep(a) || !walker.fastStep(b) || !walker.fastStep(d) || !walker.fastStep(e))
-                    break;
-            }
-            g[0] = a;
-            g[1] = b;
-            g[2] = d;
-            g[3] = e;
+    bool live[kMaxChains] = {};
+    bool failed[kMaxChains / kGroup] = {};
+    // A group's chains start within its part [from, to) and, while the
+    // threads run, stop short of its end by more than the longest entry, so
+    // that no thread looks at bytes another one is still reading; what is
+    // left near the ends is walked afterwards.
+    constexpr u64 kMargin = 2 * (kMaxName + 1 + 16);
+    char* const bytes = data.get();
+    auto runGroup = [&, bytes, total, groups, perGroup](int g) {
+        const u64 from = total / u64(groups) * u64(g);
+        const u64 to = g + 1 == groups ? total : total / u64(groups) * u64(g + 1);
+        if (source && !source->read(bytes + from, from, to - from)) {
+            failed[g] = true;
+            return;
         }
-        if (finish)
-            for (int k = 0; k < n; ++k)
-                walker.run(g[k]);
+        const u64 end = g + 1 == groups ? total : to - kMargin;
+        Chain* const first = c + g * kGroup;
+        int n = 0;
+        for (int k = 0; k < perGroup; ++k) {
+            const u64 s = g == 0 && k == 0 ? 0 : walker.startNear(from + (to - from) / u64(perGroup) * u64(k), end);
+            if (s == ~u64(0) || (n && s <= first[n - 1].start))
+                continue;
+            Chain& ch = first[n++];
+            ch.start = ch.pos = s;
+            ch.begin = ch.out = refs.get() + static_cast<size_t>(s / 17) + 2 * (g * kGroup + n - 1);
+        }
+        for (int k = 0; k < n; ++k) {
+            first[k].limit = k + 1 < n ? first[k + 1].start : end;
+            live[g * kGroup + k] = true;
+        }
+        // Four chains side by side while each has entries of the usual kind
+        // left before its limit; on a thread, then each on its own up to its
+        // limit, and the order of what it found checked right there.
+        if (n == kGroup)
+            walker.walkFour(first, std::min(end, walker.fastEnd()));
+        if (groups > 1) {
+            for (int k = 0; k < n; ++k) {
+                walker.run(first[k]);
+                first[k].checked = static_cast<size_t>(first[k].out - first[k].begin);
+                first[k].sorted = strictlyDescending(bytes, first[k].begin, 0, first[k].checked);
+            }
+        }
     };
-    if (chains > kGroup) {
-        // The later groups on worker threads, the first here; the joins below
-        // check every chain exactly as if all had run on this thread. A group
-        // whose thread could not be started is simply walked by the joins.
-        std::thread workers[kMaxChains / kGroup - 1];
-        int started = 0;
-        try {
-            for (int g = 1; g * kGroup < chains; ++g, ++started) {
-                Chain* first = c + g * kGroup;
-                const int n = std::min(kGroup, chains - g * kGroup);
-                workers[started] = std::thread([walkGroup, first, n] { walkGroup(first, n, true); });
+    if (groups > 1) {
+        // Groups are taken in turn by this thread and by helper threads
+        // started for the purpose; this thread takes whatever is left, so a
+        // helper that the system starts late simply finds nothing to do and
+        // is never waited for. What a helper still touches after that lives
+        // in the shared job.
+        struct Job {
+            std::atomic<int> next{0};
+            std::atomic<int> pending{0}; // groups not finished yet
+            std::atomic<int> users{1};   // threads holding the job
+            int groups = 0;
+            void (*run)(void*, int) = nullptr;
+            void* context = nullptr;
+            std::mutex lock;
+            std::condition_variable done;
+            void work()
+            {
+                for (int g; (g = next.fetch_add(1)) < groups;) {
+                    run(context, g);
+                    if (pending.fetch_sub(1) == 1) {
+                        std::lock_guard<std::mutex> hold(lock);
+                        done.notify_all();
+                    }
+                }
             }
-        } catch (...) {
+            void release()
+            {
+                if (users.fetch_sub(1) == 1)
+                    delete this;
+            }
+        };
+        if (Job* job = new (std::nothrow) Job) {
+            job->groups = groups;
+            job->pending = groups;
+            job->run = [](void* context, int g) { (*static_cast<decltype(runGroup)*>(context))(g); };
+            job->context = &runGroup;
+            const int helpers = std::min(kHelpers, KZ_GetProcessorCount() - 1);
+            for (int k = 0; k < helpers; ++k) {
+                job->users.fetch_add(1);
+                try {
+                    std::thread([job] {
+                        job->work();
+                        job->release();
+                    }).detach();
+                } catch (...) {
+                    job->users.fetch_sub(1);
+                    break;
+                }
+            }
+            job->work();
+            {
+                std::unique_lock<std::mutex> hold(job->lock);
+                job->done.wait(hold, [job] { return job->pending.load() == 0; });
+            }
+            job->release();
+        } else {
+            for (int g = 0; g < groups; ++g)
+                runGroup(g);
         }
-        walkGroup(c, kGroup, true);
-        for (int k = 0; k < started; ++k)
-            workers[k].join();
+        for (int g = 0; g < groups; ++g)
+            if (failed[g])
+                return KZ_ERR_FAILED;
     } else {
-        walkGroup(c, chains, false);
+        runGroup(0);
     }
+    // The live chains in order, each limited by the next one's start.
+    int order[kMaxChains];
+    int chains = 0;
+    for (int j = 0; j < kMaxChains; ++j)
+        if (live[j])
+            order[chains++] = j;
+    for (int k = 0; k < chains; ++k)
+        c[order[k]].limit = k + 1 < chains ? c[order[k + 1]].start : total;
 
     // Then in order: each chain finishes its stretch; the next one counts
-    // only when this one lands on its start.
-    Chain cur = c[0];
-    bool descending = true;
-    for (int j = 0;;) {
+    // only when this one lands on its start, the results of the walks then
+    // being exactly those of one walk from the start. The names must
+    // descend strictly across every pair of neighbours: pairs below
+    // `verified` are known to.
+    const char* const base = data.get();
+    Ref* const r = refs.get();
+    Chain cur = c[order[0]];
+    bool descending = cur.sorted;
+    size_t verified = cur.checked;
+    for (int k = 0;;) {
         walker.run(cur);
-        if (cur.end || cur.pos >= total || j + 1 >= chains)
+        if (cur.end || cur.pos >= total || k + 1 >= chains)
             break;
-        Chain& n = c[++j];
+        Chain& n = c[order[++k]];
         if (cur.pos == n.start && !n.end) {
-            descending = descending && cur.descending;
-            if (cur.prev && n.firstName)
-                descending = descending && nameBelow(n.firstName, n.firstLength, cur.prev, cur.prevLength);
+            const size_t have = static_cast<size_t>(cur.out - r);
             const size_t moved = static_cast<size_t>(n.out - n.begin);
+            descending = descending && n.sorted && strictlyDescending(base, r, verified, have);
             std::memmove(cur.out, n.begin, moved * sizeof(Ref));
+            if (moved) {
+                descending = descending && strictlyDescending(base, r, have, have + 1);
+                verified = have + std::max<size_t>(n.checked, 1);
+            }
             Chain next = n;
             next.begin = cur.begin;
             next.out = cur.out + moved;
-            if (!next.prev) {
-                // Nothing kept in the new stretch yet: the last name kept
-                // before it is still the one to compare with.
-                next.prev = cur.prev;
-                next.prevLength = cur.prevLength;
-                next.prevFast = false;
-            }
             cur = next;
         } else {
             // This chain carries on over the next one's stretch.
@@ -508,13 +605,11 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total)
     }
     if (cur.end < 0)
         return KZ_ERR_FAILED;
-    descending = descending && cur.descending;
-    size_t n = static_cast<size_t>(cur.out - cur.begin);
-    Ref* r = refs.get();
+    size_t n = static_cast<size_t>(cur.out - r);
+    descending = descending && strictlyDescending(base, r, verified, n);
     if (!descending) {
         // Sorted descending and stable, so among equal names the one listed
         // first comes first in its run: that one is kept.
-        const char* base = data.get();
         auto above = [base](Ref a, Ref b) {
             return nameBelow(base + nameAt(b), lengthOf(b), base + nameAt(a), lengthOf(a));
         };

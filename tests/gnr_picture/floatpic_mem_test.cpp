@@ -137,6 +137,57 @@ TEST(FloatPicMem, FloatToIntegerMatchesNumpy)
     }
 }
 
+TEST(FloatPicMem, IntegerToFloatMatchesNumpy)
+{
+    // Bytes and 12-bit words into floats, each picture with padded rows.
+    const struct {
+        unsigned bits;
+        const void* src;
+        const float* expect;
+    } cases[] = {{8, kInt8Src, kInt8AsFloat}, {12, kInt12Src, kInt12AsFloat}};
+    for (const auto& c : cases) {
+        const unsigned sb = c.bits <= 8 ? 1 : 2, srcStride = kIW * sb + 6, dstStride = (kIW + 3) * 4;
+        std::vector<unsigned char> in(size_t(srcStride) * kIH);
+        for (unsigned y = 0; y < kIH; ++y)
+            std::memcpy(&in[size_t(y) * srcStride], static_cast<const unsigned char*>(c.src) + size_t(y) * kIW * sb,
+                        kIW * sb);
+        std::vector<float> out(size_t(dstStride / 4) * kIH, -7.0f);
+        ASSERT_EQ(M::ConvertPictureToFloat(out.data(), dstStride, in.data(), srcStride, c.bits, 1, kIW, kIH), 0);
+        for (unsigned y = 0; y < kIH; ++y) {
+            for (unsigned x = 0; x < kIW; ++x)
+                ASSERT_EQ(out[size_t(y) * dstStride / 4 + x], c.expect[y * kIW + x]) << c.bits << " at " << x << "," << y;
+            ASSERT_EQ(out[size_t(y) * dstStride / 4 + kIW], -7.0f) << "row padding written";
+        }
+    }
+}
+
+TEST(FloatPicMem, FillPicByFloatMatchesNumpy)
+{
+    // The three-component arithmetic picture (NaN, infinity and the marker
+    // included) into 8 and 12 bits over a given range.
+    FPic src(kArW, kArH, kArC, (kArW * kArC + 2) * 4);
+    src.fill(kArA);
+    const struct {
+        unsigned bits;
+        float lo, hi;
+        bool invert;
+        const void* expect;
+    } cases[] = {{8, -50.0f, 1100.0f, false, kFill8}, {8, -50.0f, 1100.0f, true, kFill8Inverted},
+                 {12, -500.0f, 1500.0f, false, kFill12}};
+    for (const auto& c : cases) {
+        IPic dst(kArW, kArH, c.bits, kArC);
+        float lo = c.lo, hi = c.hi;
+        ASSERT_EQ(CKzFloatPicBufAPI::FillPicByFloat(dst.get(), src.get(), &lo, &hi, c.invert), 0);
+        for (size_t i = 0; i < kArN; ++i) {
+            const unsigned x = unsigned(i / kArC) % kArW, y = unsigned(i / kArC / kArW), k = unsigned(i % kArC);
+            const unsigned got = c.bits <= 8 ? dst.at<unsigned char>(x, y, k) : dst.at<unsigned short>(x, y, k);
+            const unsigned want = c.bits <= 8 ? static_cast<const unsigned char*>(c.expect)[i]
+                                              : static_cast<const unsigned short*>(c.expect)[i];
+            ASSERT_EQ(got, want) << c.bits << (c.invert ? " inverted" : "") << " sample " << i << " from " << kArA[i];
+        }
+    }
+}
+
 TEST(FloatPicMem, ConversionExamplesAndDepths)
 {
     float src[3] = {10.4f, 300.0f, 0.5f};

@@ -129,6 +129,15 @@ TEST(LutAutoContrast, OlderParameters)
         EXPECT_EQ(p->uiMinSrc, 0);
         EXPECT_EQ(p->dGammaSrc, c.expect);
     }
+    // Float mode: the fractions land between the float range's ends, so
+    // without the low the minimum stays at the range's start.
+    auto f = std::make_unique<SKzLutParam>();
+    f->bFloatSrc = true;
+    f->fMinSrc = 10.0f;
+    f->fMaxSrc = 110.0f;
+    ASSERT_EQ(CKzPicBufAPI::AutoContrast(f.get(), &h.h, nullptr, false, true, false, 0.0, 1.0, 1.0), 0);
+    EXPECT_EQ(f->fMinSrc, 10.0f);
+    EXPECT_EQ(f->fMaxSrc, float(10.0 + 100.0 * (253.0 / 255)));
     // A given lows array with no high to search: nothing to search for.
     unsigned lows[1] = {30};
     EXPECT_EQ(CKzPicBufAPI::AutoContrast(p.get(), &h.h, lows, true, false, false, 0.0, 1.0, 1.0), -9);
@@ -211,6 +220,15 @@ TEST(LutAutoContrast, Pictures)
     const u16* row = reinterpret_cast<const u16*>(static_cast<u8**>(g.lut.pLut)[0]);
     for (unsigned v = 0; v < 4096; v += 91) EXPECT_EQ(row[3 * v + 2], v);
     EXPECT_EQ(CKzPicBufAPI::GetAutoContrast(nullptr, nullptr, &pic.p, 1.0, 1.0, false, true), -9);
+    // Full range with the combined range: identity tables as well.
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrast(nullptr, &g.lut, &pic.p, 1.0, 1.0, true, true), 0);
+    row = reinterpret_cast<const u16*>(static_cast<u8**>(g.lut.pLut)[0]);
+    for (unsigned v = 0; v < 4096; v += 91) EXPECT_EQ(row[3 * v + 1], v);
+    auto whole = std::make_unique<SKzLutParam>();
+    whole->uiMinSrc = 100;
+    ASSERT_EQ(CKzPicBufAPI::GetAutoContrast(whole.get(), nullptr, &pic.p, 1.0, 1.0, true, true), 0);
+    EXPECT_EQ(whole->uiMinSrc, 0);
+    EXPECT_EQ(whole->uiMaxSrc, 65535);
 
     // Into parameters: per component, then combined.
     auto p = std::make_unique<SKzLutParam>();

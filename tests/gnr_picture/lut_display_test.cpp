@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -182,6 +183,48 @@ TEST(LutDisplay, StatedExamples)
     EXPECT_EQ(e[2], e[0]);
 }
 
+TEST(LutDisplay, ExamplesAsTable)
+{
+    // The documented examples, one row each: how the LUT is built, the code,
+    // its input component count, the entry (component, value) looked at and
+    // its blue, green, red, and the visible-component mask over the
+    // components (a fresh LUT's mask shows everything).
+    unsigned red = 0x0000FF, grey = 0x808080, odd = 0x123456;
+    unsigned sizes2[2] = {1, 1};
+    struct Row {
+        const char* what;
+        std::function<int(SKzLut&)> build;
+        int code;
+        unsigned inputs, comp, value;
+        std::vector<unsigned> bgr;
+        unsigned mask, maskComps;
+    };
+    const std::vector<Row> rows = {
+        {"red ramp, top", [&](SKzLut& l) { CKzLutParamMCH p(1, 1, nullptr, 8); return CKzPicBufAPI::CreateLutsMCH(&l, &p, &red); }, 0, 1, 0, 255, {0, 0, 255}, 1, 1},
+        {"red ramp, bottom", [&](SKzLut& l) { CKzLutParamMCH p(1, 1, nullptr, 8); return CKzPicBufAPI::CreateLutsMCH(&l, &p, &red); }, 0, 1, 0, 0, {0, 0, 0}, 1, 1},
+        {"0x808080 at 200", [&](SKzLut& l) { CKzLutParamMCH p(1, 1, nullptr, 8); return CKzPicBufAPI::CreateLutsMCH(&l, &p, &grey); }, 0, 1, 0, 200, {100, 100, 100}, 1, 1},
+        {"gradient 300 is no gradient", [&](SKzLut& l) { CKzLutParamMCH p(1, 1, nullptr, 8); p.SetGradient(300); return CKzPicBufAPI::CreateLutsMCH(&l, &p, &odd); }, 0, 1, 0, 255, {0x12, 0x34, 0x56}, 1, 1},
+        {"two equal channels, second", [&](SKzLut& l) { CKzLutParamMCH p(2, 2, sizes2, 8); unsigned w[2] = {0xFFFFFF, 0xFFFFFF}; return CKzPicBufAPI::CreateLutsMCH(&l, &p, w); }, 0, 2, 1, 255, {255, 255, 255}, 3, 2},
+        {"RGB 0b101 without channel colours, component 0", [&](SKzLut& l) { CKzLutParamRGB p(8); return CKzPicBufAPI::CreateLutsRGB(&l, &p, 5, false); }, 0, 3, 0, 77, {77, 77, 77}, 5, 3},
+        {"RGB 0b101 without channel colours, component 1", [&](SKzLut& l) { CKzLutParamRGB p(8); return CKzPicBufAPI::CreateLutsRGB(&l, &p, 5, false); }, 0, 3, 1, 77, {0, 0, 0}, 5, 3},
+        {"RGB all visible: one input, channel colours", [&](SKzLut& l) { CKzLutParamRGB p(8); return CKzPicBufAPI::CreateLutsRGB(&l, &p, 7, false); }, 0, 1, 0, 255, {255, 255, 255}, 7, 3},
+        {"mono with a null colour is white", [&](SKzLut& l) { auto p = std::make_unique<SKzLutParam>(); return CKzPicBufAPI::CreateLutsMono(&l, p.get(), 8, nullptr, nullptr); }, 0, 1, 0, 255, {255, 255, 255}, 1, 1},
+        {"17-bit parameters leave the LUT alone", [&](SKzLut& l) { CKzLutParamMCH p(1, 1, nullptr, 17); return CKzPicBufAPI::CreateLutsMCH(&l, &p, &red); }, -9, 0, 0, 0, {}, 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        LutGuard g;
+        ASSERT_EQ(r.build(g.lut), r.code);
+        if (r.code != 0) {
+            EXPECT_EQ(g.lut.pLut, nullptr);
+            continue;
+        }
+        EXPECT_EQ(g.lut.uiInComp, r.inputs);
+        EXPECT_EQ(Bgr(g.lut, r.comp, r.value), r.bgr);
+        for (unsigned i = 0; i < r.maskComps; ++i) EXPECT_EQ(g.lut.maskComp.Get(i), ((r.mask >> i) & 1) != 0) << i;
+    }
+}
+
 TEST(LutDisplay, GradientsBeforeAndAfterTheRegistry)
 {
     // Before InitPredefLuts no gradient names a palette: the colour is used.
@@ -305,6 +348,9 @@ TEST(LutDisplay, Conversions)
     EXPECT_EQ(mch.GetMin(1), src->GetMinSrc(2u, 8u));
     EXPECT_EQ(mch.GetGamma(1), 1.6);
     EXPECT_EQ(mch.GetMin(0), src->GetMinSrc(0u, 8u));
+    // Gradient and outside mode stay as the single-channel conversion left them.
+    EXPECT_EQ(mch.GetGradient(), 4);
+    EXPECT_EQ(mch.GetOutside(), CKzLutParamMCH::eLutOutsideGradientWindow);
     unsigned bad[2] = {2, 2};
     EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutParamMCH(&mch, src.get(), 2, 3, bad, 8), -9);
     EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutParamMCH(nullptr, src.get(), 2, 3, sizes, 8), -9);
@@ -459,6 +505,147 @@ TEST(LutSpectralBlocks, MaskConversions)
     EXPECT_EQ(back.GetSize(), 5u);
     const bool want[5] = {false, false, true, true, true};
     for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(back.Get(i), want[i]) << i;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LutDisplay, WithoutParameters)
+{
+    // The colours alone: each component's colour over the whole input range.
+    unsigned colours[2] = {0x0000FF, 0x00FF00};
+    LutGuard g;
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsMCH(&g.lut, nullptr, 8, 2, colours, false, false, nullptr), 0);
+    EXPECT_EQ(g.lut.uiInComp, 2);
+    EXPECT_EQ(Bgr(g.lut, 0, 255), (std::vector<unsigned>{0, 0, 255}));
+    EXPECT_EQ(Bgr(g.lut, 1, 255), (std::vector<unsigned>{0, 255, 0}));
+    EXPECT_EQ(Bgr(g.lut, 1, 0), (std::vector<unsigned>{0, 0, 0}));
+
+    // Shaped by a tone LUT: dark up to 50, full from 200.
+    LutGuard tone;
+    ASSERT_EQ(SKzLut::AllocSingle(tone.lut, 8, 8), 0);
+    ASSERT_EQ(SKzLut::CreateLinearTable(tone.lut, 0, 50, 0, 200, 255), 0);
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsMCH(&g.lut, nullptr, 8, 1, colours, false, false, &tone.lut), 0);
+    EXPECT_EQ(Bgr(g.lut, 0, 50), (std::vector<unsigned>{0, 0, 0}));
+    EXPECT_EQ(Bgr(g.lut, 0, 200), (std::vector<unsigned>{0, 0, 255}));
+
+    // A source that is itself a colour LUT of the same depth is taken over.
+    LutGuard colourLut;
+    unsigned cyan = 0xFFFF00;
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsMCH(&colourLut.lut, nullptr, 8, 1, &cyan, false, false, nullptr), 0);
+    LutGuard taken;
+    ASSERT_EQ(SKzLut::AllocSingle(taken.lut, 8, 8), 0);
+    const int r = CKzPicBufAPI::CreateLutsMCH(&taken.lut, nullptr, 8, 1, colours, false, false, &colourLut.lut);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(taken.lut.uiOutComp, 3);
+    EXPECT_EQ(Bgr(taken.lut, 0, 255), Bgr(colourLut.lut, 0, 255));
+
+    // RGB without parameters: the channel colours, everything visible.
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsRGB(&g.lut, nullptr, 8, nullptr, nullptr, false), 0);
+    EXPECT_EQ(g.lut.uiInComp, 3);
+    EXPECT_EQ(Bgr(g.lut, 0, 255), (std::vector<unsigned>{255, 0, 0}));
+    EXPECT_EQ(Bgr(g.lut, 2, 255), (std::vector<unsigned>{0, 0, 255}));
+    for (unsigned i = 0; i < 3; ++i) EXPECT_TRUE(g.lut.maskComp.Get(i));
+    // ... shaped by a tone LUT with one column per component.
+    LutGuard tone3;
+    ASSERT_EQ(SKzLut::Alloc(tone3.lut, 8, 1, 8, 3), 0);
+    for (u8 i = 0; i < 3; ++i) ASSERT_EQ(SKzLut::CreateLinearTable(tone3.lut, i, 50, 0, 200, 255), 0);
+    EXPECT_EQ(CKzPicBufAPI::CreateLutsRGB(&g.lut, nullptr, 8, &tone.lut, nullptr, false), -4);  // one column only
+    ASSERT_EQ(CKzPicBufAPI::CreateLutsRGB(&g.lut, nullptr, 8, &tone3.lut, nullptr, false), 0);
+    EXPECT_EQ(Bgr(g.lut, 1, 50), (std::vector<unsigned>{0, 0, 0}));
+    EXPECT_EQ(Bgr(g.lut, 1, 200), (std::vector<unsigned>{0, 255, 0}));
+}
+
+}  // namespace
+
+namespace {
+
+// Older parameters of a spectral picture: six spectral components in three
+// groups of two (values per group), and one ordinary component.
+std::unique_ptr<SKzLutParam> OldSpectral(unsigned mode)
+{
+    auto p = std::make_unique<SKzLutParam>();
+    SKzLutParam::SKzLUTDataSpectral& s = p->sLutDataSpectral;
+    s.uiSpectralColorMode = mode;
+    s.uiCompCount = 6;
+    s.uiGroupCount = 3;
+    EXPECT_EQ(s.Realloc(3), 0);
+    for (unsigned c = 0; c < 6; ++c) p->sCompLutParam[c].uiGroup = c / 2;
+    for (unsigned g = 0; g < 3; ++g) {
+        s.SetOffset(g, 10.0 * (g + 1));
+        s.SetGain(g, 1.5 * (g + 1));
+        s.puiColorCustom[g] = 0x000011u * (g + 1);
+        s.puiColorGroup[g] = 0x110000u * (g + 1);
+    }
+    p->dGammaSrc = 0.8;
+    p->uiGradient = 3;
+    // The ordinary channel is channel 1; its slot reads component 1's range.
+    p->sCompLutParam[1].uiMinSrc = 6553;
+    p->sCompLutParam[1].uiMaxSrc = 32768;
+    return p;
+}
+
+TEST(LutSpectralBlocks, ConversionsFromOlderParameters)
+{
+    unsigned sizes[2] = {6, 1};
+    {
+        auto src = OldSpectral(0);
+        CKzLutParamSpectralTrueColor t;
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralTrueColor(&t, src.get(), 1, 2, 7, sizes, 8), 0);
+        EXPECT_EQ(t.GetOffset(0), src->sLutDataSpectral.GetOffset(0));
+        EXPECT_EQ(t.GetGain(0), src->sLutDataSpectral.GetGain(0));
+        EXPECT_EQ(t.GetOffset(1), double(src->GetMinSrc(1u, 8u)));
+        EXPECT_DOUBLE_EQ(t.GetGain(1), double(src->GetMaxDst(1u, 8u)) / src->GetMaxSrc(1u, 8u));
+        EXPECT_EQ(t.GetGamma(), 0.8);
+        EXPECT_EQ(t.GetGradient(), 3);
+        // An ordinary component whose source maximum is 0: gain 100000.
+        src->uiMaxSrc = 0;
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralTrueColor(&t, src.get(), 1, 2, 7, sizes, 8), 0);
+        EXPECT_EQ(t.GetGain(1), 100000.0);
+        EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralTrueColor(&t, src.get(), 1, 2, 7, nullptr, 8), -9);
+        EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralTrueColor(nullptr, src.get(), 1, 2, 7, sizes, 8), -9);
+    }
+    {
+        auto src = OldSpectral(1);
+        CKzLutParamSpectralCustomColor c;
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralCustomColor(&c, src.get(), 1, 2, 7, sizes, 8), 0);
+        ASSERT_EQ(c.GetNodeCount(), 1u);  // one spectral channel caps the nodes
+        EXPECT_EQ(c.GetOffset(0), 10.0);
+        EXPECT_EQ(c.GetGain(0), 1.5);
+        EXPECT_EQ(c.GetColor(0), 0x000011u);
+        EXPECT_EQ(c.GetOffset(1), double(src->GetMinSrc(1u, 8u)));
+        // Six spectral channels of one component: three nodes.
+        unsigned ones[7] = {1, 1, 1, 1, 1, 1, 1};
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralCustomColor(&c, src.get(), 6, 7, 7, ones, 8), 0);
+        ASSERT_EQ(c.GetNodeCount(), 3u);
+        for (unsigned k = 0; k < 3; ++k) {
+            EXPECT_EQ(c.GetOffset(k), 10.0 * (k + 1)) << k;
+            EXPECT_EQ(c.GetGain(k), 1.5 * (k + 1)) << k;
+            EXPECT_EQ(c.GetColor(k), 0x000011u * (k + 1)) << k;
+        }
+        EXPECT_DOUBLE_EQ(c.GetGain(3), double(src->GetMaxDst(6u, 8u)) / src->GetMaxSrc(6u, 8u));
+        EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralCustomColor(&c, nullptr, 6, 7, 7, ones, 8), -9);
+    }
+    {
+        auto src = OldSpectral(2);
+        unsigned ones[7] = {1, 1, 1, 1, 1, 1, 1};
+        CKzLutParamSpectralGrouped g;
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralGrouped(&g, src.get(), 6, 7, 7, ones, 8), 0);
+        ASSERT_EQ(g.GetGroupCount(), 3u);
+        unsigned* groupSizes = nullptr;
+        g.GetGroupSizes(&groupSizes);
+        ASSERT_NE(groupSizes, nullptr);
+        for (unsigned k = 0; k < 3; ++k) {
+            EXPECT_EQ(groupSizes[k], 2u) << k;
+            EXPECT_EQ(g.GetOffset(k), 10.0 * (k + 1)) << k;
+            EXPECT_EQ(g.GetGain(k), 1.5 * (k + 1)) << k;
+            EXPECT_EQ(g.GetColor(k), 0x110000u * (k + 1)) << k;
+        }
+        EXPECT_EQ(g.GetOffset(3), double(src->GetMinSrc(6u, 8u)));
+        EXPECT_EQ(g.GetGamma(), 0.8);
+        EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralGrouped(&g, src.get(), 1, 2, 7, nullptr, 8), -9);
+    }
 }
 
 }  // namespace

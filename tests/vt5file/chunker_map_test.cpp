@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -101,6 +102,35 @@ std::string randomName(std::mt19937& rng)
     s += std::to_string(rng() % 40);
     return s + "!";
 }
+
+// Map data read in parts, perhaps on several threads; the part holding byte
+// failAt (when given) cannot be read.
+class PartSource : public CKzFileChunkerMapSource {
+public:
+    explicit PartSource(const Bytes& d, uint64_t failAt = ~uint64_t(0)) : m_d(d), m_failAt(failAt) {}
+    bool read(char* to, u64 from, u64 length) const override
+    {
+        if (from > m_d.size() || length > m_d.size() - from)
+            return false;
+        if (m_failAt >= from && m_failAt - from < length)
+            return false;
+        std::memcpy(to, m_d.data() + from, length);
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_read += length;
+        return true;
+    }
+    uint64_t bytesRead() const
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_read;
+    }
+
+private:
+    const Bytes& m_d;
+    uint64_t m_failAt;
+    mutable std::mutex m_lock;
+    mutable uint64_t m_read = 0;
+};
 
 } // namespace
 
@@ -215,7 +245,8 @@ TEST(ChunkerMap, RandomOperationsMatchAnOrderedMap)
 }
 
 // Maps of some 70 KB and of over 1 MB are walked by several chains at once
-// (the larger on several threads); whatever the data holds, the result must
+// (the larger on several threads, which also read their parts when the map
+// reads its data from a source); whatever the data holds, the result must
 // be that of one walk from the start: "!" bytes inside the numbers (a chain
 // started there is misplaced), long names, names holding a zero byte, names
 // out of order and repeated, the signature in the middle, a cut last entry.
@@ -272,13 +303,34 @@ TEST(ChunkerMap, LargeMapsParseAsOneWalkWouldOnThreads)
             }
             CKzFileChunkerMap m;
             m.set("before!", {1, 2});
-            if (shape == CutAtEnd) {
-                EXPECT_EQ(m.parse(copyOf(d), d.size()), KZ_ERR_FAILED) << count;
-                expectSame(m, {{"before!", {1, 2}}});
-                continue;
+            // The same data handed over whole, and read by the map itself in
+            // parts (on its threads for the larger map) from a source.
+            for (int road = 0; road < 2; ++road) {
+                SCOPED_TRACE(road ? "source" : "whole");
+                PartSource source(d);
+                const int rc = road ? m.parse(std::unique_ptr<char[]>(new char[d.size()]), d.size(), &source)
+                                    : m.parse(copyOf(d), d.size());
+                if (road)
+                    EXPECT_EQ(source.bytesRead(), d.size()); // every byte once
+                if (shape == CutAtEnd) {
+                    EXPECT_EQ(rc, KZ_ERR_FAILED) << count;
+                    expectSame(m, {{"before!", {1, 2}}});
+                    continue;
+                }
+                ASSERT_EQ(rc, 0) << count << " shape " << shape;
+                expectSame(m, model);
             }
-            ASSERT_EQ(m.parse(copyOf(d), d.size()), 0) << count << " shape " << shape;
-            expectSame(m, model);
+            // A part that cannot be read fails the whole map, which stays as it was.
+            if (shape == Descending) {
+                for (const uint64_t failAt : {uint64_t(0), uint64_t(d.size() / 2), uint64_t(d.size() - 1)}) {
+                    CKzFileChunkerMap f;
+                    f.set("before!", {1, 2});
+                    PartSource source(d, failAt);
+                    EXPECT_EQ(f.parse(std::unique_ptr<char[]>(new char[d.size()]), d.size(), &source),
+                              KZ_ERR_FAILED) << failAt;
+                    expectSame(f, {{"before!", {1, 2}}});
+                }
+            }
         }
     }
 }

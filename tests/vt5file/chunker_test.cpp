@@ -680,6 +680,116 @@ TEST_F(ChunkerTest, DamagedMapEntriesReadInAnyOrder)
     }
 }
 
+namespace {
+
+// A container of a signature block, `gap` bytes of zeros and a map chunk
+// (name field of nameField bytes) listing entries in descending order; the
+// trailer points at mapAt + pointerShift.
+Bytes mapOnlyFile(const std::map<std::string, uint64_t>& entries, size_t gap, uint32_t nameField,
+                  int64_t pointerShift = 0)
+{
+    Bytes f(4096, 0);
+    Bytes head;
+    put32(head, 0x0ABECEDA);
+    put32(head, 32);
+    put64(head, 64);
+    std::copy(head.begin(), head.end(), f.begin());
+    std::memcpy(f.data() + 16, kSig, 32);
+    std::memcpy(f.data() + 48, "Ver3.0", 6);
+    f.resize(f.size() + gap, 0);
+    const uint64_t mapAt = f.size();
+    const uint64_t pointer = mapAt + pointerShift;
+    Bytes data;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        data.insert(data.end(), it->first.begin(), it->first.end());
+        put64(data, it->second);
+        put64(data, 7);
+    }
+    data.insert(data.end(), kMapSig, kMapSig + 32);
+    put64(data, pointer);
+    const size_t fixed = 16 + nameField + data.size() + 40;
+    data.resize(data.size() + (4096 - fixed % 4096) % 4096, 0);
+    data.insert(data.end(), kMapSig, kMapSig + 32);
+    put64(data, pointer);
+    put32(f, 0x0ABECEDA);
+    put32(f, nameField);
+    put64(f, data.size());
+    f.insert(f.end(), kMapName, kMapName + 32);
+    f.resize(f.size() + (nameField - 32), 0);
+    f.insert(f.end(), data.begin(), data.end());
+    return f;
+}
+
+} // namespace
+
+// Maps of over 1 MB are read in parts on the threads that walk them, small
+// ones in one read with the map's header, anything unusual (a longer name
+// field, a trailer pointing before the map) by the general road: every road
+// gives the same map, from a file and from memory; a map whose data runs
+// past the end of the file is missing.
+TEST_F(ChunkerTest, MapReadOnThreadsOpensAlikeOnEveryRoad)
+{
+    for (const int count : {40, 40000}) {
+        std::map<std::string, uint64_t> entries;
+        char name[40];
+        for (int i = 0; i < count; ++i) {
+            std::snprintf(name, sizeof name, "ImageDataSeq|%i!", i);
+            entries[name] = 4096u * (i + 1);
+        }
+        struct Road {
+            const char* what;
+            Bytes bytes;
+        };
+        std::vector<Road> roads;
+        roads.push_back({"usual", mapOnlyFile(entries, 0, 32)});
+        roads.push_back({"long name field", mapOnlyFile(entries, 4096, 64)});
+        roads.push_back({"trailer points before the map", mapOnlyFile(entries, 8192, 32, -4096)});
+        if (count == 40000)
+            EXPECT_GT(roads[0].bytes.size(), size_t(1) << 20);
+        for (const Road& road : roads) {
+            SCOPED_TRACE(std::string(road.what) + " " + std::to_string(count));
+            writeAll(path("big.vt5"), road.bytes);
+            CKzByteArray mem(4096);
+            mem.SetData(road.bytes.data(), road.bytes.size(), CKzByteArray::eModeOpReplace,
+                        CKzByteArray::eModeAllocExact);
+            for (int memory = 0; memory < 2; ++memory) {
+                CKzFileChunker r;
+                CKzStringA v;
+                ASSERT_EQ(memory ? r.Initialize_Memory(mem, true, true, v) : open(r, "big.vt5"), 0);
+                ASSERT_EQ(r.GetChunkCount(), size_t(count));
+                for (int i : {0, 1, count / 3, count / 2, count - 1}) {
+                    std::snprintf(name, sizeof name, "ImageDataSeq|%i!", i);
+                    SKzChunkMapMember m{0, 0};
+                    ASSERT_TRUE(r.GetMapMember(name, m)) << name;
+                    EXPECT_EQ(m.uiOffset, 4096u * (i + 1)) << name;
+                    EXPECT_EQ(m.uiSize, 7u) << name;
+                }
+                CKzStringA next;
+                ASSERT_EQ(r.GetNextChunkID(next, ""), 0);
+                EXPECT_STREQ(next.GetString(), entries.begin()->first.c_str());
+                EXPECT_EQ(r.Finalize(), 0);
+            }
+        }
+        // The map's data length reaching past the end of the file, and the
+        // file cut inside the map's data.
+        Bytes longer = roads[0].bytes;
+        const size_t mapAt = 4096;
+        longer[mapAt + 8] = 0xFF;
+        longer[mapAt + 9] = 0xFF;
+        longer[mapAt + 10] = 0xFF;
+        const Bytes full = roads[0].bytes;
+        const Bytes cut(full.begin(), full.begin() + full.size() / 2);
+        for (const Bytes* damaged : {static_cast<const Bytes*>(&longer), &cut}) {
+            writeAll(path("bad.vt5"), *damaged);
+            CKzFileChunker r;
+            EXPECT_EQ(open(r, "bad.vt5"), KZ_ERR_NOT_FOUND);
+            EXPECT_TRUE(r.IsMapMissing());
+            EXPECT_EQ(r.GetChunkCount(), 0u);
+            r.Finalize();
+        }
+    }
+}
+
 TEST_F(ChunkerTest, IterationCopiesAndReserve)
 {
     CKzFileChunker c;
