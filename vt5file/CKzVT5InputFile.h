@@ -1,8 +1,17 @@
 // Readers of VT5 files: version 2 (descriptions as XML text of variants) and
 // version 3 (descriptions as lite variants). Files are hostile input: every
 // length and count read from them is checked before use.
+//
+// A reader may be used from several threads at once: its reference count is
+// atomic, and every operation that touches what the reader keeps between
+// calls (the container and its scan state, the frame layout learnt once, the
+// frame metadata loaded once, the zlib stream and its scratch piece, the
+// times of a file being written) runs under the reader's own lock. Calls on
+// one reader are serialised; different readers are independent.
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,17 +74,28 @@ public:
     int CheckFrameChunk(u32 seq);
 
     // Frame count learnt from the attributes (0 before).
-    u32 GetFrameCount() const { return m_uiFrameCount; }
+    u32 GetFrameCount() const
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_Lock);
+        return m_uiFrameCount;
+    }
 
     // Takes the chunk map of the container the reader was made from, which
     // gets the reader's (empty) map: the format opens a file's container and
     // hands its map over instead of copying it.
-    KZ_HIDDEN void AdoptMap(CKzFileChunker& container) noexcept { m_Chunker.SwapMap(container); }
+    KZ_HIDDEN void AdoptMap(CKzFileChunker& container) noexcept
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_Lock);
+        m_Chunker.SwapMap(container);
+    }
 
 protected:
     friend class CKzVT5OutputFile_V02;
 
+    typedef std::lock_guard<std::recursive_mutex> Lock;
+
     // Learns the frame layout (and compression) from the attributes once.
+    // Every helper below runs with m_Lock held by the public operation.
     KZ_HIDDEN int ensureLayout();
     // Frame chunk name of seq.
     KZ_HIDDEN static std::string frameName(u32 seq);
@@ -112,7 +132,7 @@ protected:
     CKzFileChunker m_Chunker;
     u32 m_uiFrameCount;
     i32 m_iCompression;                      // -1 until the attributes are read
-    int m_iRef;
+    std::atomic<int> m_iRef;
     CKzSerializerXMLString* m_pSerializer;
     IKzImageFormat* m_pFormat;
     CKzStringW m_wsPath;
@@ -122,6 +142,10 @@ protected:
     bool m_bLayout;
     CKzByteArray m_Scratch;                  // compressed frame bytes, reused
     void* m_pInflate;                        // zlib stream, kept between frames
+    // Serialises the operations of this reader (recursive: operations call
+    // one another, and the writer of the file brings its reader up to date
+    // while holding its own lock, never the other way round).
+    mutable std::recursive_mutex m_Lock;
 };
 
 class KZ_EXPORT CKzVT5InputFile_V03 : public CKzVT5InputFile_V02 {

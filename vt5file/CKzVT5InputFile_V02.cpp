@@ -93,11 +93,13 @@ CKzVT5InputFile_V02::~CKzVT5InputFile_V02()
     m_Chunker.Finalize();
 }
 
-int CKzVT5InputFile_V02::AddRef() { return ++m_iRef; }
+int CKzVT5InputFile_V02::AddRef() { return m_iRef.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 int CKzVT5InputFile_V02::Release()
 {
-    const int r = --m_iRef;
+    // The thread that drops the last reference sees everything the others
+    // did before they dropped theirs.
+    const int r = m_iRef.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (r == 0)
         delete this;
     return r;
@@ -124,6 +126,7 @@ int CKzVT5InputFile_V02::ensureLayout()
 
 int CKzVT5InputFile_V02::GetData(u32 seq, void* buffer, KzImageProgressFn, void*)
 {
+    Lock lock(m_Lock);
     if (!buffer)
         return KZ_ERR_INVALID_ARG;
     const std::string name = frameName(seq);
@@ -210,6 +213,7 @@ int CKzVT5InputFile_V02::inflateFrame(const std::string& name, void* buffer, u64
 
 int CKzVT5InputFile_V02::CheckFrameChunk(u32 seq)
 {
+    Lock lock(m_Lock);
     const std::string name = frameName(seq);
     if (!m_Chunker.ExistChunk(name.c_str()))
         return KZ_ERR_NOT_FOUND;
@@ -300,6 +304,7 @@ int CKzVT5InputFile_V02::ReadXmlAttributes(CKzFileChunker& container, SKzImageAt
 
 int CKzVT5InputFile_V02::GetImageAttributes(SKzImageAttributes& attributes)
 {
+    Lock lock(m_Lock);
     bool decoded = false;
     const int r = ReadXmlAttributes(m_Chunker, attributes, &decoded);
     if (!decoded)
@@ -345,6 +350,7 @@ int CKzVT5InputFile_V02::findFirstFrameChunk(const char* prefix, CKzByteArray& b
 
 int CKzVT5InputFile_V02::GetCustomData(const wchar_t* name, CKzByteArray& data)
 {
+    Lock lock(m_Lock);
     if (!name)
         return KZ_ERR_INVALID_ARG;
     return m_Chunker.GetChunk(data, vt5names::Custom(vt5names::kCustomData, name).c_str());
@@ -352,6 +358,7 @@ int CKzVT5InputFile_V02::GetCustomData(const wchar_t* name, CKzByteArray& data)
 
 int CKzVT5InputFile_V02::GetCustomDataSeq(const wchar_t* name, u32 index, CKzByteArray& data)
 {
+    Lock lock(m_Lock);
     if (!name)
         return KZ_ERR_INVALID_ARG;
     return m_Chunker.GetChunk(data, vt5names::CustomIndexed(vt5names::kCustomDataSeq, name, index).c_str());
@@ -359,6 +366,7 @@ int CKzVT5InputFile_V02::GetCustomDataSeq(const wchar_t* name, u32 index, CKzByt
 
 int CKzVT5InputFile_V02::GetCustomDataVar(const wchar_t* name, CKzVariant& value)
 {
+    Lock lock(m_Lock);
     if (!name || !*name)
         return KZ_ERR_INVALID_ARG;
     CKzByteArray bytes;
@@ -369,6 +377,7 @@ int CKzVT5InputFile_V02::GetCustomDataVar(const wchar_t* name, CKzVariant& value
 
 int CKzVT5InputFile_V02::GetCustomDataVarSeq(const wchar_t* name, u32 index, CKzVariant& value)
 {
+    Lock lock(m_Lock);
     if (!name || !*name)
         return KZ_ERR_INVALID_ARG;
     CKzByteArray bytes;
@@ -380,6 +389,7 @@ int CKzVT5InputFile_V02::GetCustomDataVarSeq(const wchar_t* name, u32 index, CKz
 
 int CKzVT5InputFile_V02::GetAcqTime(double& time)
 {
+    Lock lock(m_Lock);
     CKzVariant v;
     const int r = GetCustomDataVar(L"AcqTimeV1_0", v);
     if (r == KZ_OK)
@@ -389,6 +399,7 @@ int CKzVT5InputFile_V02::GetAcqTime(double& time)
 
 int CKzVT5InputFile_V02::GetImageTextInfo(SKzImageTextInfo& info)
 {
+    Lock lock(m_Lock);
     CKzByteArray bytes;
     if (const int r = m_Chunker.GetChunk(bytes, vt5names::kTextInfo); r != KZ_OK)
         return r;
@@ -406,6 +417,7 @@ int CKzVT5InputFile_V02::GetImageTextInfo(SKzImageTextInfo& info)
 
 int CKzVT5InputFile_V02::GetImageBinary(void* buffer)
 {
+    Lock lock(m_Lock);
     if (!buffer)
         return KZ_ERR_INVALID_ARG;
     CKzByteArray bytes;
@@ -423,6 +435,7 @@ int CKzVT5InputFile_V02::GetImageBinary(void* buffer)
 int CKzVT5InputFile_V02::updateFromWriter(u32 frameCount, const std::vector<double>& times,
                                           const CKzFileChunker& container)
 {
+    Lock lock(m_Lock);
     m_AcqTimes = times;
     m_uiFrameCount = frameCount;
     repairWriterExperiment(frameCount);

@@ -44,6 +44,7 @@ int CKzVT5InputFile_V03::ReadLiteAttributes(CKzFileChunker& container, SKzImageA
 
 int CKzVT5InputFile_V03::GetImageAttributes(SKzImageAttributes& attributes)
 {
+    Lock lock(m_Lock);
     if (const int r = ReadLiteAttributes(m_Chunker, attributes); r != KZ_OK)
         return r;
     m_iCompression = attributes.eCompression;
@@ -56,6 +57,7 @@ int CKzVT5InputFile_V03::GetImageAttributes(SKzImageAttributes& attributes)
 
 int CKzVT5InputFile_V03::GetImageTextInfo(SKzImageTextInfo& info)
 {
+    Lock lock(m_Lock);
     CKzLiteVariantR r;
     if (const int g = m_Chunker.GetChunk(r, vt5names::kTextInfoLV); g != KZ_OK)
         return g;

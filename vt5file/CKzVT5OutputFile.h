@@ -1,8 +1,16 @@
 // Writers of VT5 files: version 2 (descriptions as XML text of variants) and
 // version 3 (attributes, experiment, picture metadata and text information as
 // lite variants). Frames are stored raw, deflated, or streamed row by row.
+//
+// A writer may be fed from several threads at once: its reference count is
+// atomic and every operation runs whole under the writer's own lock, so
+// frames, descriptions and custom data stored from different threads each
+// land complete (a frame streamed row by row is still one stream: its rows
+// come in order, with no other chunk in between).
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,12 +77,18 @@ public:
     // zlib level for a compression parameter: its whole part, below 1 (and
     // NaN) 6, 10 and above 9.
     static int CompressionLevel(double parameter);
-    // Current attributes (as normalised so far).
-    const SKzImageAttributes& GetAttributes() const { return m_Attributes; }
+    // Current attributes (as normalised so far), copied under the lock.
+    SKzImageAttributes GetAttributes() const
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_Lock);
+        return m_Attributes;
+    }
 
 protected:
     friend class CKzVT5InputFile_V02;
+    typedef std::lock_guard<std::recursive_mutex> Lock;
 
+    // The helpers below run with m_Lock held by the public operation.
     KZ_HIDDEN void initImageAttributes();
     // Depth in memory to a multiple of 8, tiles to the frame, stride to the row.
     KZ_HIDDEN void normalizeImageAttributes();
@@ -91,7 +105,7 @@ protected:
     // A reader of this writer's version over the file being written.
     KZ_HIDDEN virtual CKzVT5InputFile_V02* newReader();
 
-    int m_iRef;
+    std::atomic<int> m_iRef;
     IKzImageFormat* m_pFormat;
     CKzStringW m_wsPath;
     CKzFileChunker m_Chunker;
@@ -105,6 +119,9 @@ protected:
     bool m_bAppending;
     bool m_bCacheStored;
     std::vector<u8> m_Deflate;     // deflated frame, reused
+    // Serialises the operations of this writer (recursive: operations call
+    // one another). Taken before the lock of a reader over this file.
+    mutable std::recursive_mutex m_Lock;
 };
 
 class KZ_EXPORT CKzVT5OutputFile_V03 : public CKzVT5OutputFile_V02 {

@@ -90,11 +90,13 @@ void CKzVT5OutputFile_V02::loadExistingTimes()
     m_bCacheStored = true;
 }
 
-int CKzVT5OutputFile_V02::AddRef() { return ++m_iRef; }
+int CKzVT5OutputFile_V02::AddRef() { return m_iRef.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 int CKzVT5OutputFile_V02::Release()
 {
-    const int r = --m_iRef;
+    // The last reference finishes the file with everything the other
+    // threads wrote before they dropped theirs.
+    const int r = m_iRef.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (r == 0)
         delete this;
     return r;
@@ -130,6 +132,7 @@ void CKzVT5OutputFile_V02::normalizeImageAttributes()
 
 int CKzVT5OutputFile_V02::validateImageAttributes()
 {
+    Lock lock(m_Lock);
     const SKzImageAttributes& a = m_Attributes;
     if (!a.uiWidth || !a.uiHeight || !a.uiComp || !a.uiBpcInMemory || !a.uiBpcSignificant)
         return KZ_ERR_FAILED;
@@ -138,6 +141,7 @@ int CKzVT5OutputFile_V02::validateImageAttributes()
 
 int CKzVT5OutputFile_V02::SetImageAttributes(const SKzImageAttributes& attributes)
 {
+    Lock lock(m_Lock);
     if (attributes.uiBpcSignificant == 1)
         return KZ_ERR_FAILED;
     m_Attributes = attributes;
@@ -146,6 +150,7 @@ int CKzVT5OutputFile_V02::SetImageAttributes(const SKzImageAttributes& attribute
 
 int CKzVT5OutputFile_V02::saveImageAttributes()
 {
+    Lock lock(m_Lock);
     normalizeImageAttributes();
     const SKzImageAttributes& a = m_Attributes;
     CKzVariant v;
@@ -167,6 +172,7 @@ int CKzVT5OutputFile_V02::saveImageAttributes()
 
 int CKzVT5OutputFile_V02::_GetImageAttributes(SKzImageAttributes& attributes)
 {
+    Lock lock(m_Lock);
     return CKzVT5InputFile_V02::ReadXmlAttributes(m_Chunker, attributes);
 }
 
@@ -213,6 +219,7 @@ int CKzVT5OutputFile_V02::storeVariant(const CKzVariant& value, const char* chun
 int CKzVT5OutputFile_V02::SetImageCalibration(u32 seq, double calibration, double aspect, bool bValid,
                                               const CKzStringW& objective)
 {
+    Lock lock(m_Lock);
     CKzVariant v;
     v.Append(CKzVariant(bValid ? calibration : 0.0, CKzStringW(L"dCalibration")));
     v.Append(CKzVariant(bValid ? aspect : 1.0, CKzStringW(L"dAspect")));
@@ -223,6 +230,7 @@ int CKzVT5OutputFile_V02::SetImageCalibration(u32 seq, double calibration, doubl
 
 int CKzVT5OutputFile_V02::SetImageTextInfo(const SKzImageTextInfo& info)
 {
+    Lock lock(m_Lock);
     CKzVariant v;
     for (u32 k = 0; k < SKzImageTextInfo::eStored; ++k) {
         wchar_t key[32];
@@ -234,6 +242,7 @@ int CKzVT5OutputFile_V02::SetImageTextInfo(const SKzImageTextInfo& info)
 
 int CKzVT5OutputFile_V02::SetImageBinary(void* bits)
 {
+    Lock lock(m_Lock);
     if (!bits)
         return KZ_ERR_INVALID_ARG;
     const u64 size = vt5names::BinaryBytes(m_Attributes.uiWidth, m_Attributes.uiHeight);
@@ -247,6 +256,7 @@ int CKzVT5OutputFile_V02::SetImageBinary(void* bits)
 
 int CKzVT5OutputFile_V02::SetCustomData(const wchar_t* name, const void* data, size_t length)
 {
+    Lock lock(m_Lock);
     if (!name || !*name || !data || length == 0 || length > UINT_MAX)
         return KZ_ERR_INVALID_ARG;
     const std::string chunk = vt5names::Custom(vt5names::kCustomData, name);
@@ -257,6 +267,7 @@ int CKzVT5OutputFile_V02::SetCustomData(const wchar_t* name, const void* data, s
 
 int CKzVT5OutputFile_V02::SetCustomDataSeq(const wchar_t* name, u32 index, const void* data, size_t length)
 {
+    Lock lock(m_Lock);
     if (!name || !*name || !data || length == 0 || length > UINT_MAX)
         return KZ_ERR_INVALID_ARG;
     return m_Chunker.SetChunk(data, (unsigned int)length,
@@ -265,6 +276,7 @@ int CKzVT5OutputFile_V02::SetCustomDataSeq(const wchar_t* name, u32 index, const
 
 int CKzVT5OutputFile_V02::SetCustomDataVar(const wchar_t* name, const CKzVariant* value)
 {
+    Lock lock(m_Lock);
     if (!name || !*name || !value)
         return KZ_ERR_INVALID_ARG;
     return storeVariant(*value, vt5names::Custom(vt5names::kCustomDataVar, name).c_str());
@@ -272,6 +284,7 @@ int CKzVT5OutputFile_V02::SetCustomDataVar(const wchar_t* name, const CKzVariant
 
 int CKzVT5OutputFile_V02::SetCustomDataVarSeq(const wchar_t* name, u32 index, const CKzVariant* value)
 {
+    Lock lock(m_Lock);
     if (!name || !*name || !value)
         return KZ_ERR_INVALID_ARG;
     return storeVariant(*value, vt5names::CustomIndexed(vt5names::kCustomDataVarSeq, name, index).c_str());
@@ -279,6 +292,7 @@ int CKzVT5OutputFile_V02::SetCustomDataVarSeq(const wchar_t* name, u32 index, co
 
 int CKzVT5OutputFile_V02::SetAcqTime(double time)
 {
+    Lock lock(m_Lock);
     const CKzVariant v(time, CKzStringW(L"AcqTimeV1_0"));
     SetCustomDataVar(L"AcqTimeV1_0", &v);
     return KZ_OK;
@@ -362,6 +376,7 @@ int CKzVT5OutputFile_V02::prepareFrame(u32 seq, double& time)
 
 int CKzVT5OutputFile_V02::FlushData(u32 seq, void* frame, KzImageProgressFn, void*)
 {
+    Lock lock(m_Lock);
     if (!frame)
         return KZ_ERR_INVALID_ARG;
     // Frames are sized from normalised attributes, whatever order the
@@ -406,6 +421,7 @@ int CKzVT5OutputFile_V02::FlushData(void* frame, KzImageProgressFn progress, voi
 
 int CKzVT5OutputFile_V02::FlushTileData(u32 seq, u32, u32 row, void* rowData, KzImageProgressFn, void*)
 {
+    Lock lock(m_Lock);
     if (!rowData)
         return KZ_ERR_INVALID_ARG;
     if (m_Attributes.eCompression != 2)
@@ -451,6 +467,7 @@ CKzVT5InputFile_V02* CKzVT5OutputFile_V02::newReader() { return new CKzVT5InputF
 
 int CKzVT5OutputFile_V02::CreateInputImageFile(u32 seq, IKzInputImageFile*& reader, const SKzExperiment*)
 {
+    Lock lock(m_Lock);
     if (seq == 0xFFFFFFFFu && reader) {
         CKzVT5InputFile_V02* mine = dynamic_cast<CKzVT5InputFile_V02*>(reader);
         if (!mine)
@@ -470,6 +487,7 @@ int CKzVT5OutputFile_V02::CreateInputImageFile(u32 seq, IKzInputImageFile*& read
 
 int CKzVT5OutputFile_V02::Finalize()
 {
+    Lock lock(m_Lock);
     if (m_bFinalized)
         return KZ_OK;
     const int valid = validateImageAttributes();

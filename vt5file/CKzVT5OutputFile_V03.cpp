@@ -55,6 +55,7 @@ CKzVT5OutputFile_V03::~CKzVT5OutputFile_V03()
 
 int CKzVT5OutputFile_V03::saveImageAttributes()
 {
+    Lock lock(m_Lock);
     normalizeImageAttributes();
     const SKzImageAttributes& a = m_Attributes;
     CKzLiteVariantW w;
@@ -79,6 +80,7 @@ int CKzVT5OutputFile_V03::saveImageAttributes()
 
 int CKzVT5OutputFile_V03::_GetImageAttributes(SKzImageAttributes& attributes)
 {
+    Lock lock(m_Lock);
     if (const int r = CKzVT5InputFile_V03::ReadLiteAttributes(m_Chunker, attributes); r != KZ_OK)
         return r;
     if (attributes.uiComp > 256 || !attributes.uiWidth || !attributes.uiHeight || !attributes.uiComp ||
@@ -89,6 +91,7 @@ int CKzVT5OutputFile_V03::_GetImageAttributes(SKzImageAttributes& attributes)
 
 int CKzVT5OutputFile_V03::SetImageTextInfo(const SKzImageTextInfo& info)
 {
+    Lock lock(m_Lock);
     CKzLiteVariantW w;
     w.LevelBegin(L"SKzImageTextInfo");
     for (u32 k = 0; k < SKzImageTextInfo::eStored; ++k) {

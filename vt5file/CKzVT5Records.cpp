@@ -116,6 +116,7 @@ int CKzVT5InputFile_V02::applyFrameTime(u32 seq, SKzPictureMetadata& metadata)
 
 int CKzVT5InputFile_V02::GetImageMetadata(SKzExperiment& experiment, CKzVariant*)
 {
+    Lock lock(m_Lock);
     if (m_pExperiment)
         return SKzExperiment::CopyRecursive(&experiment, *m_pExperiment, true);
     CKzByteArray bytes;
@@ -129,6 +130,7 @@ int CKzVT5InputFile_V02::GetImageMetadata(SKzExperiment& experiment, CKzVariant*
 
 int CKzVT5InputFile_V02::GetImageMetadata(u32 seq, SKzPictureMetadata& metadata, CKzVariant*)
 {
+    Lock lock(m_Lock);
     if (!m_pMetadata) {
         CKzByteArray bytes;
         if (const int r = findFirstFrameChunk(vt5names::kFrameMeta, bytes); r != KZ_OK)
@@ -153,6 +155,7 @@ int CKzVT5InputFile_V02::GetImageMetadata(u32 seq, SKzPictureMetadata& metadata,
 
 int CKzVT5InputFile_V02::GetImageEvents(SKzExperimentRecord& record, CKzVariant*)
 {
+    Lock lock(m_Lock);
     CKzByteArray bytes;
     if (const int r = m_Chunker.GetChunk(bytes, vt5names::kEvents); r != KZ_OK)
         return r;
@@ -164,6 +167,7 @@ int CKzVT5InputFile_V02::GetImageEvents(SKzExperimentRecord& record, CKzVariant*
 
 int CKzVT5InputFile_V03::GetImageMetadata(SKzExperiment& experiment, CKzVariant*)
 {
+    Lock lock(m_Lock);
     CKzLiteVariantR r;
     if (const int g = m_Chunker.GetChunk(r, vt5names::kExperimentLV); g != KZ_OK)
         return g;
@@ -177,6 +181,7 @@ int CKzVT5InputFile_V03::GetImageMetadata(SKzExperiment& experiment, CKzVariant*
 
 int CKzVT5InputFile_V03::GetImageMetadata(u32 seq, SKzPictureMetadata& metadata, CKzVariant*)
 {
+    Lock lock(m_Lock);
     if (!m_pMetadata) {
         CKzLiteVariantR r;
         if (const int g = findFirstFrameChunk(vt5names::kFrameMetaLV, r); g != KZ_OK)
@@ -199,6 +204,7 @@ int CKzVT5InputFile_V03::GetImageMetadata(u32 seq, SKzPictureMetadata& metadata,
 
 int CKzVT5InputFile_V03::GetImageEvents(SKzExperimentRecord& record, CKzVariant* unused)
 {
+    Lock lock(m_Lock);
     // Version-3 files of other writers keep their events as XML only.
     CKzLiteVariantR r;
     const int g = m_Chunker.GetChunk(r, vt5names::kEventsLV);
@@ -215,6 +221,7 @@ int CKzVT5InputFile_V03::GetImageEvents(SKzExperimentRecord& record, CKzVariant*
 
 int CKzVT5OutputFile_V02::SetImageMetadata(const SKzExperiment& experiment, const CKzVariant*)
 {
+    Lock lock(m_Lock);
     CKzVariant v;
     v.EnableTypeChange(true);
     if (const int r = SKzExperiment::SaveToVariant(v, experiment); r != KZ_OK)
@@ -229,6 +236,7 @@ int CKzVT5OutputFile_V02::SetImageMetadata(const SKzExperiment& experiment, cons
 int CKzVT5OutputFile_V02::SetImageMetadata(u32 seq, const SKzPictureMetadata& metadata,
                                            const CKzVariant* description)
 {
+    Lock lock(m_Lock);
     if (m_bMetadataStored && !description)
         return setTimeToAcqTimesCache(seq, metadata.dTimeMSec, true);
     SetImageCalibration(seq, metadata.dCalibration, metadata.dAspect, metadata.bCalibrated, metadata.wsObjectiveName);
@@ -245,6 +253,7 @@ int CKzVT5OutputFile_V02::SetImageMetadata(u32 seq, const SKzPictureMetadata& me
 
 int CKzVT5OutputFile_V02::SetImageEvents(const SKzExperimentRecord& record, const CKzVariant*)
 {
+    Lock lock(m_Lock);
     CKzVariant v;
     v.EnableTypeChange(true);
     if (const int r = SKzExperimentRecord::SaveToVariant(v, record); r != KZ_OK)
@@ -254,6 +263,7 @@ int CKzVT5OutputFile_V02::SetImageEvents(const SKzExperimentRecord& record, cons
 
 int CKzVT5OutputFile_V03::SetImageMetadata(const SKzExperiment& experiment, const CKzVariant*)
 {
+    Lock lock(m_Lock);
     CKzLiteVariantW w;
     if (const int r = w.LevelBegin(L"SKzExperiment"); r != KZ_OK)
         return r;
@@ -270,6 +280,7 @@ int CKzVT5OutputFile_V03::SetImageMetadata(const SKzExperiment& experiment, cons
 int CKzVT5OutputFile_V03::SetImageMetadata(u32 seq, const SKzPictureMetadata& metadata,
                                            const CKzVariant* description)
 {
+    Lock lock(m_Lock);
     if (m_bMetadataStored && !description)
         return setTimeToAcqTimesCache(seq, metadata.dTimeMSec, true);
     SetImageCalibration(seq, metadata.dCalibration, metadata.dAspect, metadata.bCalibrated, metadata.wsObjectiveName);
@@ -285,6 +296,7 @@ int CKzVT5OutputFile_V03::SetImageMetadata(u32 seq, const SKzPictureMetadata& me
 
 int CKzVT5OutputFile_V03::SetImageEvents(const SKzExperimentRecord& record, const CKzVariant* unused)
 {
+    Lock lock(m_Lock);
     // The lite form for this version's readers, the XML form for others.
     CKzLiteVariantW w;
     int first = SKzExperimentRecord::SaveToLiteVariant(w, record);

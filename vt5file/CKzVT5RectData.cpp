@@ -118,6 +118,7 @@ int CKzVT5InputFile_V02::GetRectData(u32 seq, u32 virtualWidth, u32 virtualHeigh
                                      u32 height, void* buffer, u32 rowBytes, int, KzImageProgressFn progress,
                                      void* user)
 {
+    Lock lock(m_Lock);
     if (const int r = ensureLayout(); r != KZ_OK)
         return r;
     if (m_iCompression != 2)
@@ -133,6 +134,7 @@ int CKzVT5InputFile_V03::GetRectData(u32 seq, u32 virtualWidth, u32 virtualHeigh
                                      u32 height, void* buffer, u32 rowBytes, int unused, KzImageProgressFn progress,
                                      void* user)
 {
+    Lock lock(m_Lock);
     if (const int r = ensureLayout(); r != KZ_OK)
         return r;
     if (m_iCompression == 2)
@@ -178,6 +180,7 @@ int CKzVT5InputFile_V03::GetRectData(u32 seq, u32 virtualWidth, u32 virtualHeigh
 
 int CKzVT5InputFile_V02::GetComponentData(u32 seq, u32 component, void* buffer, u32 rowBytes, u32 components)
 {
+    Lock lock(m_Lock);
     if (const int r = ensureLayout(); r != KZ_OK)
         return r;
     if (!buffer || component >= m_Layout.uiComp)

@@ -13,6 +13,7 @@
 #include "w32_qorfilesdk/CKzBinaryMetadata.h"
 #include "w32_qorfilesdk/QorFile.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
+#include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ struct RleGuard {
 
 kz_result SKzQorFileHandle::FileSetBinaryDescriptors(int handle, const _QORBINARIES* record)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* rec = nullptr;
     if (!GetOutputFile(handle, &rec) || !rec)
         return KZ_ERR_NOT_FOUND;
@@ -98,6 +100,7 @@ kz_result SKzQorFileHandle::FileSetBinaryDescriptors(int handle, const _QORBINAR
 
 kz_result SKzQorFileHandle::FileSetBinary(int handle, u32 frame, u32 layer, const _QORPICTURE* picture)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* rec = nullptr;
     IKzOutputImageFile* writer = GetOutputFile(handle, &rec);
     if (!writer || !rec)
@@ -129,6 +132,7 @@ kz_result SKzQorFileHandle::FileSetBinary(int handle, u32 frame, u32 layer, cons
 
 QORRESULT Qor_FileGetBinaryDescriptors(QORFILEHANDLE handle, QORBINARIES* binaries)
 {
+    kzqor::HandleUse use(handle);
     if (!binaries)
         return KZ_ERR_INVALID_ARG;
     binaries->uiCount = 0;
@@ -153,6 +157,7 @@ QORRESULT Qor_FileGetBinaryDescriptors(QORFILEHANDLE handle, QORBINARIES* binari
 
 QORRESULT Qor_FileGetBinary(QORFILEHANDLE handle, uint32_t frame, int layer, QORPICTURE* picture)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* rec = nullptr;
     IKzInputImageFile* reader = SKzQorFileHandle::GetInputFile(handle, &rec);
     if (!reader || !rec)

@@ -16,6 +16,7 @@
 #include "vt5file/KzVT5Names.h"
 #include "w32_qorfilesdk/QorFile.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
+#include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
 
 namespace {
 
@@ -192,6 +193,7 @@ u32 SKzQorFileHandle::GetCustomDataTag(const wchar_t* name, void* buffer)
 
 kz_result SKzQorFileHandle::FileSetCustomDataTag(int handle, const wchar_t* name, const void* bytes, u32 size)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* record = GetHandle(handle);
     if (!record)
         return KZ_ERR_NOT_FOUND;
@@ -269,6 +271,7 @@ kz_result SKzQorFileHandle::GetCustomData(_QORFILECUSTOMDATASET* record)
 
 kz_result SKzQorFileHandle::FileSetCustomData(int handle, const _QORFILECUSTOMDATASET* record)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* rec = nullptr;
     if (!GetOutputFile(handle, &rec) || !rec)
         return KZ_ERR_NOT_FOUND;
@@ -300,6 +303,7 @@ kz_result SKzQorFileHandle::FileSetCustomData(int handle, const _QORFILECUSTOMDA
 
 QORRESULT Qor_FileSetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, const void* data, int size)
 {
+    kzqor::HandleUse use(handle);
     if (!SKzQorFileHandle::GetHandle(handle))
         return KZ_ERR_NOT_FOUND;
     if (size < 0 || (!data && size))
@@ -309,6 +313,7 @@ QORRESULT Qor_FileSetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, co
 
 QORRESULT Qor_FileGetCustomData(QORFILEHANDLE handle, QORFILECUSTOMDATASET* set)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* rec = nullptr;
     if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
         return KZ_ERR_NOT_FOUND;
@@ -329,6 +334,7 @@ QORRESULT Qor_FileGetCustomData(QORFILEHANDLE handle, QORFILECUSTOMDATASET* set)
 
 int Qor_FileGetCustomData(QORFILEHANDLE handle, void* buffer)
 {
+    kzqor::HandleUse use(handle);
     IKzInputImageFile* reader = SKzQorFileHandle::GetInputFile(handle, nullptr);
     if (!reader)
         return KZ_ERR_NOT_FOUND;
@@ -348,6 +354,7 @@ int Qor_FileGetCustomData(QORFILEHANDLE handle, void* buffer)
 
 unsigned int Qor_FileGetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, void* buffer)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* rec = nullptr;
     if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
         return 0;

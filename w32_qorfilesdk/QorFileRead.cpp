@@ -4,9 +4,10 @@
 // dimensions, recorded per-frame data, events and the custom description
 // form.
 //
-// Every function looks its handle up (the table lock is held only inside the
-// lookup), works on the filed record and returns a code; no exception leaves
-// this file. Host buffers are written no further than the lengths documented
+// Every function holds its handle for the call (kzqor::HandleUse: calls on
+// one handle run one at a time and a close waits for them), looks the handle
+// up (the table lock is held only inside the lookup), works on the filed
+// record and returns a code; no exception leaves this file. Host buffers are written no further than the lengths documented
 // in QorFile.h.
 #include "w32_qorfilesdk/QorFile.h"
 
@@ -22,6 +23,7 @@
 #include "w32_qorfilesdk/KzQorConversions.h"
 #include "w32_qorfilesdk/internal/KzQorReadInternal.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
+#include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
 
 #include <climits>
 #include <cstring>
@@ -119,6 +121,7 @@ SKzExperiment* FindLevel(SKzQorFileHandle& h, SKzExperiment::EKzExperimentType t
 // Slot `frame` (negative: 0) of the recorded data of a name into out.
 int ReadRecordedSlot(int handle, const wchar_t* name, int frame, void* out, size_t slot)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* h = ReadHandle(handle);
     if (!h) return KZ_ERR_NOT_FOUND;
     if (!name) return KZ_ERR_INVALID_ARG;
@@ -159,6 +162,7 @@ QORRESULT Qor_FileClose(QORFILEHANDLE handle)
 QORRESULT Qor_FileGetAttributes(QORFILEHANDLE handle, QORATTRIBUTES* attributes)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
         if (!attributes) return KZ_OK;
@@ -169,6 +173,7 @@ QORRESULT Qor_FileGetAttributes(QORFILEHANDLE handle, QORATTRIBUTES* attributes)
 QORRESULT Qor_FileGetMetadata(QORFILEHANDLE handle, QORMETADATA_DESC* metadata)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h || !h->m_pMetadata) return KZ_ERR_NOT_FOUND;
         if (!metadata) return KZ_OK;
@@ -179,6 +184,7 @@ QORRESULT Qor_FileGetMetadata(QORFILEHANDLE handle, QORMETADATA_DESC* metadata)
 QORRESULT Qor_FileGetTextinfo(QORFILEHANDLE handle, QORTEXTINFO* textinfo)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = SKzQorFileHandle::GetHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
         if (!textinfo) return KZ_OK;
@@ -189,6 +195,7 @@ QORRESULT Qor_FileGetTextinfo(QORFILEHANDLE handle, QORTEXTINFO* textinfo)
 QORRESULT Qor_FileGetExperiment(QORFILEHANDLE handle, QOREXPERIMENT* experiment)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
         if (!experiment) return KZ_ERR_INVALID_ARG;
@@ -201,6 +208,7 @@ QORRESULT Qor_FileGetExperiment(QORFILEHANDLE handle, QOREXPERIMENT* experiment)
 QORRESULT Qor_FileGetImageData(QORFILEHANDLE handle, uint32_t frame, QORPICTURE* picture, double info[4])
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_FAILED;
         if (!info) return KZ_ERR_INVALID_ARG;
@@ -215,6 +223,7 @@ QORRESULT Qor_FileGetImageRectData(QORFILEHANDLE handle, uint32_t frame, uint32_
                                    void* buffer, uint32_t rowBytes, int reserved, double info[4])
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_FAILED;
         if (!info) return KZ_ERR_INVALID_ARG;
@@ -289,6 +298,7 @@ void Qor_GetCoordsFromSeqIndex(const QOREXPERIMENT* experiment, uint32_t index, 
 QORRESULT Qor_GetMultipointName(QORFILEHANDLE handle, uint32_t point, wchar_t name[256])
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
         SKzExperiment* level = FindLevel(*h, SKzExperiment::eExpXYPosLoop);
@@ -303,6 +313,7 @@ QORRESULT Qor_GetMultipointName(QORFILEHANDLE handle, uint32_t point, wchar_t na
 int Qor_GetZStackHome(QORFILEHANDLE handle)
 {
     return Guard(-1, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
         SKzExperiment* level = FindLevel(*h, SKzExperiment::eExpZStackLoop);
@@ -316,6 +327,7 @@ int Qor_GetZStackHome(QORFILEHANDLE handle)
 QORRESULT Qor_GetLargeImageDimensions(QORFILEHANDLE handle, int* fieldsX, int* fieldsY, double* overlap)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
         SKzExperiment::SKzLIDesc desc;
@@ -373,6 +385,7 @@ QORRESULT Qor_GetRecordedDataString(QORFILEHANDLE handle, const wchar_t* name, i
 QORRESULT Qor_GetNextUserEvent(QORFILEHANDLE handle, int* eventID, QORUSEREVENT* event)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
         if (!eventID) return KZ_ERR_INVALID_ARG;
@@ -398,6 +411,7 @@ QORRESULT Qor_GetNextUserEvent(QORFILEHANDLE handle, int* eventID, QORUSEREVENT*
 int Qor_GetCustomDataCount(QORFILEHANDLE handle)
 {
     return Guard(0, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return 0;
         const size_t n = h->m_CustomDescription.size();
@@ -409,6 +423,7 @@ QORRESULT Qor_GetCustomDataInfo(QORFILEHANDLE handle, int item, wchar_t name[256
                                 int* type, uint32_t* flags)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         int r;
         const CKzCustomDescription::CKzItem* it = FormItem(handle, item, r);
         if (!it) return r;
@@ -423,6 +438,7 @@ QORRESULT Qor_GetCustomDataInfo(QORFILEHANDLE handle, int item, wchar_t name[256
 QORRESULT Qor_GetCustomDataDouble(QORFILEHANDLE handle, int item, double* value)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         int r;
         const CKzCustomDescription::CKzItem* it = FormItem(handle, item, r);
         if (!it) return r;
@@ -434,6 +450,7 @@ QORRESULT Qor_GetCustomDataDouble(QORFILEHANDLE handle, int item, double* value)
 QORRESULT Qor_GetCustomDataString(QORFILEHANDLE handle, int item, wchar_t* text, int* length)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         int r;
         const CKzCustomDescription::CKzItem* it = FormItem(handle, item, r);
         if (!it) return r;

@@ -2,11 +2,11 @@
 // the stage position of pixels in frames, and the alignment points a host
 // stored in the file's tag "AlignmentPoints_v1.0".
 //
-// The alignment is the only part of a handle's record that two threads may
-// touch at once (a host may convert on one thread while it sets the pairs on
-// another), so setting and applying it run entirely under the table lock,
-// taken once per operation; the conversion of many pixels takes it once per
-// pixel and never while it is held.
+// Setting and applying the alignment run entirely under the table lock,
+// taken once per operation, and not under the handle's gate (a host may set
+// the pairs on one thread while a conversion runs on another); the
+// conversion of many pixels holds the gate for the call and takes the table
+// lock once per pixel, never while it is held.
 #include "w32_qorfilesdk/QorFile.h"
 
 #include "gnr_metaformats/CKzExperimentAPI.h"
@@ -14,6 +14,7 @@
 #include "gnr_metaformats/SKzPictureMetadata.h"
 #include "gnr_system/CKzLiteVariant.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
+#include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
 #include "w32_qorfilesdk/SKzStageAlignment.h"
 #include "w32_qorfilesdk/internal/KzQorReadInternal.h"
 
@@ -93,6 +94,7 @@ QORRESULT Qor_GetStageCoordinates(QORFILEHANDLE handle, uint32_t count, const in
                                   const uint32_t* pixelY, double* stageX, double* stageY, double* stageZ)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         if (!frames || !pixelX || !pixelY || !stageX || !stageY) return KZ_ERR_INVALID_ARG;
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h || !h->m_pMetadata) return KZ_ERR_NOT_FOUND;
@@ -143,6 +145,7 @@ QORRESULT Qor_GetAlignmentPoints(QORFILEHANDLE handle, int* count, int* frame, i
                                  double* dy)
 {
     return Guard(KZ_FAIL, [&]() -> int {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
         auto tag = h->m_aCustomDataMap.find(CKzStringW(L"AlignmentPoints_v1.0"));

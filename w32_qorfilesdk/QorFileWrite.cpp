@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/SKzPictureMetadata.h"
@@ -13,6 +14,7 @@
 #include "w32_qorfilesdk/CKzBinaryMetadata.h"
 #include "w32_qorfilesdk/KzQorConversions.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
+#include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
 #include "w32_qorfilesdk/internal/QorFileWriteTarget.h"
 
 namespace {
@@ -215,6 +217,9 @@ QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHANDLE sour
                                          const QORFILECUSTOMDATASET* customData)
 {
     try {
+        // The source is held while its description is copied, and let go
+        // before the new handle is used.
+        std::optional<kzqor::HandleUse> useSource(std::in_place, source);
         SKzQorFileHandle* src = nullptr;
         if (!SKzQorFileHandle::GetInputFile(source, &src) || !src)
             return 0;
@@ -258,6 +263,8 @@ QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHANDLE sour
         }
         if (!customData)
             rec.m_aCustomDataMap = src->m_aCustomDataMap;
+        src = nullptr;
+        useSource.reset();
         const int handle = FileWriteHandle(rec);
         if (handle == 0) {
             ReleaseUnfiled(rec);
@@ -278,6 +285,7 @@ QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHANDLE sour
 QORRESULT Qor_FileModifyAttributes(QORFILEHANDLE handle, uint32_t width, uint32_t height, uint32_t bits,
                                    uint32_t significant)
 {
+    kzqor::HandleUse use(handle);
     SKzQorFileHandle* rec = nullptr;
     if (!SKzQorFileHandle::GetOutputFile(handle, &rec) || !rec)
         return KZ_ERR_FAILED;
@@ -297,6 +305,7 @@ QORRESULT Qor_FileModifyAttributes(QORFILEHANDLE handle, uint32_t width, uint32_
 kz_result SKzQorFileHandle::FileSetAttributes(int handle, _QORATTRIBUTES* attributes)
 {
     try {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* rec = nullptr;
         IKzOutputImageFile* writer = GetOutputFile(handle, &rec);
         if (!writer || !rec)
@@ -329,6 +338,7 @@ template <class Record, class Convert>
 int SetMetadataFrom(int handle, const Record* record, Convert convert)
 {
     try {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* rec = nullptr;
         if (!SKzQorFileHandle::GetOutputFile(handle, &rec) || !rec)
             return KZ_ERR_NOT_FOUND;
@@ -375,6 +385,7 @@ kz_result SKzQorFileHandle::FileSetMetadata(int handle, _QORMETADATA* metadata)
 QORRESULT Qor_FileAppendImageData(QORFILEHANDLE handle, const QORPICTURE* picture, const QORPICTURE* layers)
 {
     try {
+        kzqor::HandleUse use(handle);
         SKzQorFileHandle* rec = nullptr;
         IKzOutputImageFile* writer = SKzQorFileHandle::GetOutputFile(handle, &rec);
         if (!writer || !rec)

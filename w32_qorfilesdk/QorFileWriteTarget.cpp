@@ -166,11 +166,11 @@ int CKzQorOutputTarget::commit()
     return KZ_OK;
 }
 
-int CKzQorOutputTarget::AddRef() { return ++m_iRef; }
+int CKzQorOutputTarget::AddRef() { return m_iRef.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 int CKzQorOutputTarget::Release()
 {
-    const int r = --m_iRef;
+    const int r = m_iRef.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (r == 0)
         delete this;
     return r;

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -25,7 +26,45 @@ u32 g_uiHandleCounter = 1024;
 SKzCriticalSectionWrapper g_sMapLock;
 IKzImageFormatManager* SKzQorFileHandle::s_pImageFormatManager = nullptr;
 
+// The lock a call on a handle holds. It outlives the handle for as long as
+// a call still refers to it: m_iPins counts the holders (guarded by
+// g_sMapLock), and the last one to let go of an unlinked gate deletes it.
+struct kzqor::HandleGate {
+    std::recursive_mutex m_Mutex;
+    int m_iPins = 0;
+    bool m_bUnlinked = false;
+};
+
 namespace {
+
+// The gate of every filed record, by handle number; guarded by g_sMapLock
+// like the table it runs beside.
+std::map<int, kzqor::HandleGate*>& Gates()
+{
+    static std::map<int, kzqor::HandleGate*> gates;
+    return gates;
+}
+
+// Takes a gate the caller has pinned, and lets it go (unpinning it).
+void Enter(kzqor::HandleGate* gate)
+{
+    if (gate)
+        gate->m_Mutex.lock();
+}
+
+void Leave(kzqor::HandleGate* gate)
+{
+    if (!gate)
+        return;
+    gate->m_Mutex.unlock();
+    bool last;
+    {
+        SKzCriticalSectionLock lock(g_sMapLock);
+        last = --gate->m_iPins == 0 && gate->m_bUnlinked;
+    }
+    if (last)
+        delete gate;
+}
 
 // More components than this are not opened: fitting the plane set would
 // build one description per component.
@@ -119,20 +158,76 @@ void kzqor::SwapRecords(SKzQorFileHandle& a, SKzQorFileHandle& b)
 
 namespace {
 
-// Files a node under the next number; 0 (node untouched) when the numbers
-// are used up.
+// Files a node under the next number with a gate of its own; 0 (node
+// untouched, no number used) when the numbers are used up. Throws
+// std::bad_alloc (nothing filed) when the gate cannot be made.
 int FileNode(KzQorHandleMap::node_type& node)
 {
+    std::unique_ptr<kzqor::HandleGate> gate(new kzqor::HandleGate);
     SKzCriticalSectionLock lock(g_sMapLock);
     if (g_uiHandleCounter > (u32)INT_MAX)
         return 0;
-    const int handle = (int)g_uiHandleCounter++;
+    const int handle = (int)g_uiHandleCounter;
+    if (g_mapFileHandles.count(handle) || !Gates().emplace(handle, gate.get()).second)  // may throw: nothing filed yet
+        return 0;
+    gate.release();
+    ++g_uiHandleCounter;
     node.key() = handle;
     g_mapFileHandles.insert(std::move(node));
     return handle;
 }
 
+// Unlinks the record of a handle and its gate, which comes back pinned;
+// false for an unknown number. Once unlinked, no lookup finds the record, so
+// only calls that are already running on it can still use it.
+bool Unlink(int handle, KzQorHandleMap::node_type& node, kzqor::HandleGate*& gate)
+{
+    gate = nullptr;
+    SKzCriticalSectionLock lock(g_sMapLock);
+    auto it = g_mapFileHandles.find(handle);
+    if (it == g_mapFileHandles.end())
+        return false;
+    node = g_mapFileHandles.extract(it);
+    auto g = Gates().find(handle);
+    if (g != Gates().end()) {
+        gate = g->second;
+        Gates().erase(g);
+        gate->m_bUnlinked = true;
+        ++gate->m_iPins;
+    }
+    return true;
+}
+
+// Holds an unlinked handle's gate: waits for the call running on the handle
+// and keeps later ones waiting while the record is finalized (they find the
+// number unknown once they get the gate, and never touch the record).
+class Drained {
+public:
+    explicit Drained(kzqor::HandleGate* gate) : m_pGate(gate) { Enter(m_pGate); }
+    ~Drained() { Leave(m_pGate); }
+    Drained(const Drained&) = delete;
+    Drained& operator=(const Drained&) = delete;
+
+private:
+    kzqor::HandleGate* m_pGate;
+};
+
 }  // namespace
+
+kzqor::HandleUse::HandleUse(int handle) : m_pGate(nullptr)
+{
+    {
+        SKzCriticalSectionLock lock(g_sMapLock);
+        auto it = Gates().find(handle);
+        if (it != Gates().end()) {
+            m_pGate = it->second;
+            ++m_pGate->m_iPins;
+        }
+    }
+    Enter(m_pGate);
+}
+
+kzqor::HandleUse::~HandleUse() { Leave(m_pGate); }
 
 int SKzQorFileHandle::Append(const SKzQorFileHandle& record)
 {
@@ -195,13 +290,10 @@ SKzQorFileHandle* SKzQorFileHandle::GetHandle(int handle)
 kz_result SKzQorFileHandle::Remove(int handle)
 {
     KzQorHandleMap::node_type node;
-    {
-        SKzCriticalSectionLock lock(g_sMapLock);
-        auto it = g_mapFileHandles.find(handle);
-        if (it == g_mapFileHandles.end())
-            return KZ_ERR_NOT_FOUND;
-        node = g_mapFileHandles.extract(it);
-    }
+    kzqor::HandleGate* gate = nullptr;
+    if (!Unlink(handle, node, gate))
+        return KZ_ERR_NOT_FOUND;
+    const Drained drained(gate);
     kzqor::DeleteStageAlignment(node.mapped().m_pStageAlignment);
     return KZ_OK;  // the node destroys the record
 }
@@ -259,13 +351,11 @@ int SKzQorFileHandle::OpenInputFile(const wchar_t* path)
 kz_result SKzQorFileHandle::Close(int handle)
 {
     KzQorHandleMap::node_type node;
-    {
-        SKzCriticalSectionLock lock(g_sMapLock);
-        auto it = g_mapFileHandles.find(handle);
-        if (it == g_mapFileHandles.end())
-            return KZ_ERR_NOT_FOUND;
-        node = g_mapFileHandles.extract(it);
-    }
+    kzqor::HandleGate* gate = nullptr;
+    if (!Unlink(handle, node, gate))
+        return KZ_ERR_NOT_FOUND;
+    // A call running on the handle ends before the record is finalized.
+    const Drained drained(gate);
     try {
         return node.mapped().Finalize();
     } catch (...) {

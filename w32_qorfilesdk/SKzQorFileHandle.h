@@ -5,11 +5,14 @@
 //
 // A handle's record holds the reader (read handles) or the writer (write
 // handles) of its file and everything loaded from the file at the open. The
-// table lock guards the table and the handle counter only: a lookup hands out
-// the address of the filed record and releases the lock, so calls on one
-// handle are not serialised (a host uses a handle from one thread at a time
-// and does not close it while another call on it runs). Different handles may
-// be used from different threads at once.
+// table lock guards the table, the handle counter and the gates beside the
+// table: a lookup hands out the address of the filed record and releases the
+// lock. Every exported call on a handle holds the handle's gate
+// (kzqor::HandleUse) while it uses the record, so calls on one handle from
+// several threads run one at a time, and a close unlinks the record first and
+// then waits for the call running on it before it finalizes: a call racing a
+// close either completes or finds the number unknown. Different handles are
+// independent.
 #pragma once
 
 #include <pthread.h>
@@ -124,8 +127,9 @@ struct KZ_EXPORT SKzQorFileHandle {
     static IKzOutputImageFile* GetOutputFile(int handle, SKzQorFileHandle** out);
     // The filed record of any handle, null for an unknown number.
     static SKzQorFileHandle* GetHandle(int handle);
-    // Unlinks and destroys the record (its stage alignment with it); 0, -13
-    // for an unknown number. Does not finalize.
+    // Unlinks the record, waits for a call running on it, and destroys it
+    // (its stage alignment with it); 0, -13 for an unknown number. Does not
+    // finalize.
     static kz_result Remove(int handle);
     // The image-format registry, made at the first call (one-time,
     // thread-safe); null when the class factory gives none.
@@ -137,8 +141,9 @@ struct KZ_EXPORT SKzQorFileHandle {
     // is left open and no number is used).
     static int OpenInputFile(const wchar_t* path);
     // Closes any handle: the record leaves the table first (a second close
-    // of the same number finds nothing), then Finalize runs and the record
-    // is destroyed. Finalize's result; -13 for an unknown number.
+    // of the same number finds nothing), a call still running on it ends,
+    // then Finalize runs and the record is destroyed. Finalize's result; -13
+    // for an unknown number.
     static kz_result Close(int handle);
 
     // Releases the reader or writer (a writer finishes its file) and the

@@ -201,6 +201,16 @@ TEST(FloatPicInt, BorderFadeIntegers)
     EXPECT_EQ(deep.at<unsigned>(0, 0), 9u);
     ExpandAndSmoothToBordersAPI(p.get(), 6);
     EXPECT_EQ(p.at<unsigned char>(2, 2), 100);
+    // n at or beyond a side, up to the largest, leaves 8 and 16 bits alone.
+    const unsigned char p01 = p.at<unsigned char>(0, 1);
+    const unsigned short q21 = q.at<unsigned short>(2, 1, 1);
+    for (unsigned n : {7u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        ExpandAndSmoothToBordersAPI(p.get(), n);
+        ExpandAndSmoothToBordersAPI(q.get(), n);
+        EXPECT_EQ(p.at<unsigned char>(2, 2), 100) << n;
+        EXPECT_EQ(p.at<unsigned char>(0, 1), p01) << n;
+        EXPECT_EQ(q.at<unsigned short>(2, 1, 1), q21) << n;
+    }
 }
 
 TEST(FloatPicInt, DiffusionConversions)

@@ -146,7 +146,7 @@ TEST(FloatPicMem, IntegerToFloatMatchesNumpy)
         const float* expect;
     } cases[] = {{8, kInt8Src, kInt8AsFloat}, {12, kInt12Src, kInt12AsFloat}};
     for (const auto& c : cases) {
-        const unsigned sb = c.bits <= 8 ? 1 : 2, srcStride = kIW * sb + 5, dstStride = (kIW + 3) * 4;
+        const unsigned sb = c.bits <= 8 ? 1 : 2, srcStride = kIW * sb + 6, dstStride = (kIW + 3) * 4;
         std::vector<unsigned char> in(size_t(srcStride) * kIH);
         for (unsigned y = 0; y < kIH; ++y)
             std::memcpy(&in[size_t(y) * srcStride], static_cast<const unsigned char*>(c.src) + size_t(y) * kIW * sb,

@@ -558,3 +558,94 @@ TEST(LutDisplay, WithoutParameters)
 }
 
 }  // namespace
+
+namespace {
+
+// Older parameters of a spectral picture: six spectral components in three
+// groups of two (values per group), and one ordinary component.
+std::unique_ptr<SKzLutParam> OldSpectral(unsigned mode)
+{
+    auto p = std::make_unique<SKzLutParam>();
+    SKzLutParam::SKzLUTDataSpectral& s = p->sLutDataSpectral;
+    s.uiSpectralColorMode = mode;
+    s.uiCompCount = 6;
+    s.uiGroupCount = 3;
+    EXPECT_EQ(s.Realloc(3), 0);
+    for (unsigned c = 0; c < 6; ++c) p->sCompLutParam[c].uiGroup = c / 2;
+    for (unsigned g = 0; g < 3; ++g) {
+        s.SetOffset(g, 10.0 * (g + 1));
+        s.SetGain(g, 1.5 * (g + 1));
+        s.puiColorCustom[g] = 0x000011u * (g + 1);
+        s.puiColorGroup[g] = 0x110000u * (g + 1);
+    }
+    p->dGammaSrc = 0.8;
+    p->uiGradient = 3;
+    // The ordinary channel is channel 1; its slot reads component 1's range.
+    p->sCompLutParam[1].uiMinSrc = 6553;
+    p->sCompLutParam[1].uiMaxSrc = 32768;
+    return p;
+}
+
+TEST(LutSpectralBlocks, ConversionsFromOlderParameters)
+{
+    unsigned sizes[2] = {6, 1};
+    {
+        auto src = OldSpectral(0);
+        CKzLutParamSpectralTrueColor t;
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralTrueColor(&t, src.get(), 1, 2, 7, sizes, 8), 0);
+        EXPECT_EQ(t.GetOffset(0), src->sLutDataSpectral.GetOffset(0));
+        EXPECT_EQ(t.GetGain(0), src->sLutDataSpectral.GetGain(0));
+        EXPECT_EQ(t.GetOffset(1), double(src->GetMinSrc(1u, 8u)));
+        EXPECT_DOUBLE_EQ(t.GetGain(1), double(src->GetMaxDst(1u, 8u)) / src->GetMaxSrc(1u, 8u));
+        EXPECT_EQ(t.GetGamma(), 0.8);
+        EXPECT_EQ(t.GetGradient(), 3);
+        // An ordinary component whose source maximum is 0: gain 100000.
+        src->uiMaxSrc = 0;
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralTrueColor(&t, src.get(), 1, 2, 7, sizes, 8), 0);
+        EXPECT_EQ(t.GetGain(1), 100000.0);
+        EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralTrueColor(&t, src.get(), 1, 2, 7, nullptr, 8), -9);
+        EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralTrueColor(nullptr, src.get(), 1, 2, 7, sizes, 8), -9);
+    }
+    {
+        auto src = OldSpectral(1);
+        CKzLutParamSpectralCustomColor c;
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralCustomColor(&c, src.get(), 1, 2, 7, sizes, 8), 0);
+        ASSERT_EQ(c.GetNodeCount(), 1u);  // one spectral channel caps the nodes
+        EXPECT_EQ(c.GetOffset(0), 10.0);
+        EXPECT_EQ(c.GetGain(0), 1.5);
+        EXPECT_EQ(c.GetColor(0), 0x000011u);
+        EXPECT_EQ(c.GetOffset(1), double(src->GetMinSrc(1u, 8u)));
+        // Six spectral channels of one component: three nodes.
+        unsigned ones[7] = {1, 1, 1, 1, 1, 1, 1};
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralCustomColor(&c, src.get(), 6, 7, 7, ones, 8), 0);
+        ASSERT_EQ(c.GetNodeCount(), 3u);
+        for (unsigned k = 0; k < 3; ++k) {
+            EXPECT_EQ(c.GetOffset(k), 10.0 * (k + 1)) << k;
+            EXPECT_EQ(c.GetGain(k), 1.5 * (k + 1)) << k;
+            EXPECT_EQ(c.GetColor(k), 0x000011u * (k + 1)) << k;
+        }
+        EXPECT_DOUBLE_EQ(c.GetGain(3), double(src->GetMaxDst(6u, 8u)) / src->GetMaxSrc(6u, 8u));
+        EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralCustomColor(&c, nullptr, 6, 7, 7, ones, 8), -9);
+    }
+    {
+        auto src = OldSpectral(2);
+        unsigned ones[7] = {1, 1, 1, 1, 1, 1, 1};
+        CKzLutParamSpectralGrouped g;
+        ASSERT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralGrouped(&g, src.get(), 6, 7, 7, ones, 8), 0);
+        ASSERT_EQ(g.GetGroupCount(), 3u);
+        unsigned* groupSizes = nullptr;
+        g.GetGroupSizes(&groupSizes);
+        ASSERT_NE(groupSizes, nullptr);
+        for (unsigned k = 0; k < 3; ++k) {
+            EXPECT_EQ(groupSizes[k], 2u) << k;
+            EXPECT_EQ(g.GetOffset(k), 10.0 * (k + 1)) << k;
+            EXPECT_EQ(g.GetGain(k), 1.5 * (k + 1)) << k;
+            EXPECT_EQ(g.GetColor(k), 0x110000u * (k + 1)) << k;
+        }
+        EXPECT_EQ(g.GetOffset(3), double(src->GetMinSrc(6u, 8u)));
+        EXPECT_EQ(g.GetGamma(), 0.8);
+        EXPECT_EQ(CKzPicBufAPI::ConvertOldLutParamToLutSpectralGrouped(&g, src.get(), 1, 2, 7, nullptr, 8), -9);
+    }
+}
+
+}  // namespace

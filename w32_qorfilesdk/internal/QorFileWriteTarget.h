@@ -1,7 +1,9 @@
 // The writer of a write handle: the format's writer, over a temporary file
-// that replaces an existing path at the close.
+// that replaces an existing path at the close. Its reference count is
+// atomic; its other state is used under the gate of the handle it serves.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -52,7 +54,7 @@ private:
     ~CKzQorOutputTarget();
     int commit();
 
-    int m_iRef;
+    std::atomic<int> m_iRef;
     IKzOutputImageFile* m_pInner;
     std::string m_strTemp;     // temporary file (UTF-8), empty when writing the path itself
     std::string m_strTarget;   // the file replaced at the close
