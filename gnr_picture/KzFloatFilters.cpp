@@ -757,6 +757,56 @@ KZ_ALWAYS_INLINE void Median3Row(float* __restrict out, const u32* __restrict a,
         out[x] = KeyFloat(Median9(a[x - 1], a[x], a[x + 1], b[x - 1], b[x], b[x + 1], c[x - 1], c[x], c[x + 1]));
 }
 
+// Median of 25 keys (element 12 of their ascending order) by a fixed
+// exchange network of 99 exchanges.
+KZ_ALWAYS_INLINE u32 Median25(u32* p)
+{
+    SortPair(p[0], p[1]); SortPair(p[3], p[4]); SortPair(p[2], p[4]); SortPair(p[2], p[3]);
+    SortPair(p[6], p[7]); SortPair(p[5], p[7]); SortPair(p[5], p[6]); SortPair(p[9], p[10]);
+    SortPair(p[8], p[10]); SortPair(p[8], p[9]); SortPair(p[12], p[13]); SortPair(p[11], p[13]);
+    SortPair(p[11], p[12]); SortPair(p[15], p[16]); SortPair(p[14], p[16]); SortPair(p[14], p[15]);
+    SortPair(p[18], p[19]); SortPair(p[17], p[19]); SortPair(p[17], p[18]); SortPair(p[21], p[22]);
+    SortPair(p[20], p[22]); SortPair(p[20], p[21]); SortPair(p[23], p[24]); SortPair(p[2], p[5]);
+    SortPair(p[3], p[6]); SortPair(p[0], p[6]); SortPair(p[0], p[3]); SortPair(p[4], p[7]);
+    SortPair(p[1], p[7]); SortPair(p[1], p[4]); SortPair(p[11], p[14]); SortPair(p[8], p[14]);
+    SortPair(p[8], p[11]); SortPair(p[12], p[15]); SortPair(p[9], p[15]); SortPair(p[9], p[12]);
+    SortPair(p[13], p[16]); SortPair(p[10], p[16]); SortPair(p[10], p[13]); SortPair(p[20], p[23]);
+    SortPair(p[17], p[23]); SortPair(p[17], p[20]); SortPair(p[21], p[24]); SortPair(p[18], p[24]);
+    SortPair(p[18], p[21]); SortPair(p[19], p[22]); SortPair(p[8], p[17]); SortPair(p[9], p[18]);
+    SortPair(p[0], p[18]); SortPair(p[0], p[9]); SortPair(p[10], p[19]); SortPair(p[1], p[19]);
+    SortPair(p[1], p[10]); SortPair(p[11], p[20]); SortPair(p[2], p[20]); SortPair(p[2], p[11]);
+    SortPair(p[12], p[21]); SortPair(p[3], p[21]); SortPair(p[3], p[12]); SortPair(p[13], p[22]);
+    SortPair(p[4], p[22]); SortPair(p[4], p[13]); SortPair(p[14], p[23]); SortPair(p[5], p[23]);
+    SortPair(p[5], p[14]); SortPair(p[15], p[24]); SortPair(p[6], p[24]); SortPair(p[6], p[15]);
+    SortPair(p[7], p[16]); SortPair(p[7], p[19]); SortPair(p[13], p[21]); SortPair(p[15], p[23]);
+    SortPair(p[7], p[13]); SortPair(p[7], p[15]); SortPair(p[1], p[9]); SortPair(p[3], p[11]);
+    SortPair(p[5], p[17]); SortPair(p[11], p[17]); SortPair(p[9], p[17]); SortPair(p[4], p[10]);
+    SortPair(p[6], p[12]); SortPair(p[7], p[14]); SortPair(p[4], p[6]); SortPair(p[4], p[7]);
+    SortPair(p[12], p[14]); SortPair(p[10], p[14]); SortPair(p[6], p[7]); SortPair(p[10], p[12]);
+    SortPair(p[6], p[10]); SortPair(p[6], p[17]); SortPair(p[12], p[17]); SortPair(p[7], p[17]);
+    SortPair(p[7], p[10]); SortPair(p[12], p[18]); SortPair(p[7], p[12]); SortPair(p[10], p[18]);
+    SortPair(p[12], p[20]); SortPair(p[10], p[20]); SortPair(p[10], p[12]);
+    return p[12];
+}
+
+// Interior pixels of one row of a 5 x 5 median over key rows r[0 .. 4].
+KZ_ALWAYS_INLINE void Median5Row(float* __restrict out, const u32* __restrict r0, const u32* __restrict r1,
+                                 const u32* __restrict r2, const u32* __restrict r3, const u32* __restrict r4,
+                                 size_t w)
+{
+    for (size_t x = 2; x + 2 < w; ++x) {
+        u32 p[25];
+        for (int c = 0; c < 5; ++c) {
+            p[c] = r0[x - 2 + c];
+            p[5 + c] = r1[x - 2 + c];
+            p[10 + c] = r2[x - 2 + c];
+            p[15 + c] = r3[x - 2 + c];
+            p[20 + c] = r4[x - 2 + c];
+        }
+        out[x] = KeyFloat(Median25(p));
+    }
+}
+
 } // namespace
 
 kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, unsigned size)
@@ -777,22 +827,32 @@ kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* s
     if (!win || !keys || !row)
         return KZ_ERR_OUT_OF_MEMORY;
     const bool net3 = size == 3 && w >= 3 && h >= 3;
+    const bool net5 = size == 5 && w >= 5 && h >= 5;
     for (size_t k = 0; k < c; ++k) {
         for (size_t i = 0; i < size_t(w) * h; ++i)
             keys.p[i] = FloatKey(src->pData[i * c + k]);
         for (int y = 0; y < int(h); ++y) {
             const int y0 = std::max(0, y - ry.back), y1 = std::min(int(h) - 1, y + ry.fwd);
-            const bool inner = net3 && y > 0 && y + 1 < int(h);
+            // Full windows of sizes 3 and 5 by exchange networks over whole
+            // rows; the other pixels by selection.
+            const int edge = net3 ? 1 : net5 ? 2 : 0;
+            const bool inner = edge > 0 && y >= edge && y + edge < int(h);
             if (inner) {
                 const u32* kp = keys.p;
                 float* rp = row.p;
                 const size_t ww = w, yy = size_t(y);
-                KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                    Median3Row(rp, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww, ww);
-                });
+                if (net3)
+                    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                        Median3Row(rp, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww, ww);
+                    });
+                else
+                    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                        Median5Row(rp, kp + (yy - 2) * ww, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww,
+                                   kp + (yy + 2) * ww, ww);
+                    });
             }
             for (int x = 0; x < int(w); ++x) {
-                if (inner && x > 0 && x + 1 < int(w))
+                if (inner && x >= edge && x + edge < int(w))
                     continue;
                 const int x0 = std::max(0, x - rx.back), x1 = std::min(int(w) - 1, x + rx.fwd);
                 size_t cnt = 0;

@@ -4,6 +4,9 @@
 #include "gnr_picture/KzKernels.h"
 
 #include <immintrin.h>
+#include <cstring>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -302,6 +305,48 @@ void PointerPicture(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32
     }
 }
 
+// Three 16-bit components through three separate tables (one plane per
+// component, copied from the caller's rows), four pixels a step in 64-bit
+// words; the same lookups as the plain loop, one load each. Rows are in
+// place or apart from their source.
+void PlanarPicture3x16(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const u16* planes,
+                       size_t entries, u16 mask, kz_uint32 width, kz_uint32 count)
+{
+    const size_t rows = KzRowCount(width, count);
+    const u16* const t0 = planes;
+    const u16* const t1 = planes + entries;
+    const u16* const t2 = planes + 2 * entries;
+    const uint64_t m = mask;
+    for (size_t r = 0; r < rows; ++r) {
+        u16* d = KzRow<u16>(dst, dstRowBytes, r);
+        const u16* s = KzRow<u16>(src, srcRowBytes, r);
+        size_t i = 0;
+        // All twelve samples of a step are read before any is written (the
+        // rows are in place or apart).
+        for (; i + 4 <= width; i += 4, d += 12, s += 12) {
+            uint64_t w0, w1, w2;
+            std::memcpy(&w0, s, 8);
+            std::memcpy(&w1, s + 4, 8);
+            std::memcpy(&w2, s + 8, 8);
+            const uint64_t o0 = uint64_t(t0[w0 & m]) | uint64_t(t1[(w0 >> 16) & m]) << 16 |
+                                uint64_t(t2[(w0 >> 32) & m]) << 32 | uint64_t(t0[(w0 >> 48) & m]) << 48;
+            const uint64_t o1 = uint64_t(t1[w1 & m]) | uint64_t(t2[(w1 >> 16) & m]) << 16 |
+                                uint64_t(t0[(w1 >> 32) & m]) << 32 | uint64_t(t1[(w1 >> 48) & m]) << 48;
+            const uint64_t o2 = uint64_t(t2[w2 & m]) | uint64_t(t0[(w2 >> 16) & m]) << 16 |
+                                uint64_t(t1[(w2 >> 32) & m]) << 32 | uint64_t(t2[(w2 >> 48) & m]) << 48;
+            std::memcpy(d, &o0, 8);
+            std::memcpy(d + 4, &o1, 8);
+            std::memcpy(d + 8, &o2, 8);
+        }
+        for (; i < width; ++i, d += 3, s += 3) {
+            const u16 a = t0[s[0] & m], b = t1[s[1] & m], c = t2[s[2] & m];
+            d[0] = a;
+            d[1] = b;
+            d[2] = c;
+        }
+    }
+}
+
 template <class T>
 void ApplyRowPointers(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const T* const* lut,
                       kz_uint32 comps, T mask, kz_uint32 width, kz_uint32 count)
@@ -310,6 +355,41 @@ void ApplyRowPointers(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint
     if (rows == 0 || comps == 0 || !lut)
         return;
     const size_t samples = rows * width * size_t(comps);
+    if constexpr (sizeof(T) == 2) {
+        // A large picture of three components copies the tables into three
+        // planes first (a small part of the work when the picture holds
+        // several times more samples than the tables entries).
+        // Only in place or apart: rows that partly overlap keep the loops below.
+        const size_t entries = size_t(mask) + 1;
+        const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
+        const uintptr_t dEnd = d0 + (rows - 1) * size_t(dstRowBytes) + size_t(width) * 6;
+        const uintptr_t sEnd = s0 + (rows - 1) * size_t(srcRowBytes) + size_t(width) * 6;
+        const bool inPlaceOrApart = (d0 == s0 && dstRowBytes == srcRowBytes) || dEnd <= s0 || sEnd <= d0;
+        if (comps == 3 && samples >= 8 * 3 * entries && inPlaceOrApart) {
+            std::unique_ptr<u16[]> planes(new (std::nothrow) u16[3 * entries]);
+            if (planes) {
+                u16* const p0 = planes.get();
+                u16* const p1 = p0 + entries;
+                u16* const p2 = p1 + entries;
+                if (const T* block = ContiguousBlock(lut, entries, 3, samples)) {
+                    for (size_t v = 0; v < entries; ++v) {
+                        p0[v] = block[3 * v];
+                        p1[v] = block[3 * v + 1];
+                        p2[v] = block[3 * v + 2];
+                    }
+                } else {
+                    for (size_t v = 0; v < entries; ++v) {
+                        const T* row = lut[v];
+                        p0[v] = row[0];
+                        p1[v] = row[1];
+                        p2[v] = row[2];
+                    }
+                }
+                return PlanarPicture3x16(dst, dstRowBytes, src, srcRowBytes, planes.get(), entries, mask, width,
+                                         count);
+            }
+        }
+    }
     if (const T* block = ContiguousBlock(lut, size_t(mask) + 1, comps, samples))
         return ApplyBlock<T>(dst, dstRowBytes, src, srcRowBytes, block, comps, comps, mask, width, count);
     switch (comps) {

@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -291,6 +292,33 @@ TEST(LutColour, ComposedTable)
     EXPECT_EQ(SKzLut::CreateComposedTable(multi.lut, multi.lut, tone.lut), -4);  // one-output tone, 3 inputs
     ASSERT_EQ(SKzLut::AllocColor(wide.lut, 8, 16), 0);
     EXPECT_EQ(SKzLut::CreateComposedTable(wide.lut, colour.lut, tone.lut), -4);
+}
+
+TEST(LutColour, HueInterpolationTakesTheShortWayRound)
+{
+    // Orange-red (hue just above 0) and pink-red (hue just below 255): the
+    // way between them passes through red, not through green and cyan.
+    // Colours are stored red in the low byte.
+    const u32 orange = 0x0040FF, pink = 0x4000FF;
+    for (u32 a : {orange, pink}) {
+        const u32 b = a == orange ? pink : orange;
+        for (int w : {16384, 32768, 49152}) {
+            SCOPED_TRACE(testing::Message() << std::hex << a << " to " << b << std::dec << " weight " << w);
+            const u32 c = InterpolateColorHSI8(a, b, w);
+            EXPECT_EQ(c & 0xFF, 255u);
+            EXPECT_LE((c >> 8) & 0xFF, 72u);
+            EXPECT_LE((c >> 16) & 0xFF, 72u);
+        }
+        // Half way lies on red itself: green and blue about equal.
+        const u32 mid = InterpolateColorHSI8(a, b, 32768);
+        EXPECT_LE(std::abs(int((mid >> 8) & 0xFF) - int((mid >> 16) & 0xFF)), 12);
+    }
+    // Hues less than half a circle apart still go the direct way: red to
+    // green passes through yellow (red and green, no blue).
+    const u32 yellowish = InterpolateColorHSI8(0x0000FF, 0x00FF00, 32768);
+    EXPECT_GE((yellowish >> 8) & 0xFF, 128u);
+    EXPECT_GE(yellowish & 0xFF, 128u);
+    EXPECT_LE((yellowish >> 16) & 0xFF, 16u);
 }
 
 TEST(LutColourThreads, InterpolateHsiWithoutHostTables)

@@ -210,6 +210,10 @@ TEST(RleLabel, MaskWithManyRunsMatchesFloodFill)
     Img mask(1024, 600, 8);
     for (unsigned y = 0; y < 600; ++y)
         for (unsigned x = 0; x < 1024; ++x) mask.Set(x, y, rng() & 1);
+    size_t runs = 0;
+    for (unsigned y = 0; y < 600; ++y)
+        for (unsigned x = 0; x < 1024; ++x) runs += mask.Get(x, y) != 0 && (x == 0 || mask.Get(x - 1, y) == 0);
+    ASSERT_GT(runs, size_t(131072));
     Pic rle;
     API::Reinit(&rle.p, 0, 0);
     ExpectMatchesFlood(mask, true);
