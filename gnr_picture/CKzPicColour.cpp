@@ -372,25 +372,57 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow8Avx512(const u8* in, u8* 
     }
 }
 
-// The same for 16-bit pixels: 8 pixels (48 bytes) per step.
+// The same for 16-bit pixels: 8 pixels (48 bytes) per step, with no widening
+// or narrowing instructions. One two-source word permutation puts each
+// component's words into the low 16 bits of 64-bit lanes whose high word is
+// 0x4330 (the bits of 2^52), so subtracting 2^52 yields the samples as
+// doubles exactly. On the way out, adding 2^52 rounded toward zero leaves
+// 2^52 + trunc(v) for 0 <= v < 2^52 (the spacing of doubles there is 1), so
+// the low word of each lane is the truncated result; the values are first
+// limited to S, as the saturating narrowing does. Two more permutations
+// interleave the three results.
+KZ_TARGET_AVX512 inline __m512i Ycc16Lane(__m512d v)
+{
+    const __m512d s = _mm512_set1_pd(Scale<u16>::S), two52 = _mm512_set1_pd(4503599627370496.0);
+    return _mm512_castpd_si512(_mm512_add_round_pd(_mm512_min_pd(v, s), two52, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+}
+
 KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow16Avx512(const u16* in, u16* out, size_t n)
 {
-    alignas(64) static constexpr uint16_t kSplit[32] = {0, 3, 6, 9,  12, 15, 18, 21, 1, 4, 7, 10, 13, 16, 19, 22,
-                                                        2, 5, 8, 11, 14, 17, 20, 23, 0, 0, 0, 0,  0,  0,  0,  0};
-    alignas(64) static constexpr uint16_t kJoin[32] = {0, 8,  16, 1, 9,  17, 2, 10, 18, 3, 11, 19, 4, 12, 20, 5,
-                                                       13, 21, 6, 14, 22, 7, 15, 23, 0, 0,  0,  0, 0, 0,  0,  0};
-    const __m512i split = _mm512_load_si512(kSplit), join = _mm512_load_si512(kJoin);
+    using K = Scale<u16>;
+    // Word 32 of the second source is 0, word 35 is 0x4330.
+    alignas(64) static constexpr uint16_t kB[32] = {0,  32, 32, 35, 3,  32, 32, 35, 6,  32, 32, 35, 9,  32, 32, 35,
+                                                    12, 32, 32, 35, 15, 32, 32, 35, 18, 32, 32, 35, 21, 32, 32, 35};
+    alignas(64) static constexpr uint16_t kG[32] = {1,  32, 32, 35, 4,  32, 32, 35, 7,  32, 32, 35, 10, 32, 32, 35,
+                                                    13, 32, 32, 35, 16, 32, 32, 35, 19, 32, 32, 35, 22, 32, 32, 35};
+    alignas(64) static constexpr uint16_t kR[32] = {2,  32, 32, 35, 5,  32, 32, 35, 8,  32, 32, 35, 11, 32, 32, 35,
+                                                    14, 32, 32, 35, 17, 32, 32, 35, 20, 32, 32, 35, 23, 32, 32, 35};
+    // Y and Cr of pixel p sit at word 4p of their vectors; the first
+    // permutation places them, the second fills in Cb.
+    alignas(64) static constexpr uint16_t kYCr[32] = {0,  32, 0, 4,  36, 0, 8,  40, 0, 12, 44, 0, 16, 48, 0, 20,
+                                                      52, 0,  24, 56, 0, 28, 60, 0, 0,  0,  0,  0, 0,  0,  0, 0};
+    alignas(64) static constexpr uint16_t kCb[32] = {0,  1,  32, 3,  4,  36, 6,  7,  40, 9,  10, 44, 12, 13, 48, 15,
+                                                     16, 52, 18, 19, 56, 21, 22, 60, 0,  0,  0,  0,  0,  0,  0,  0};
+    const __m512i ib = _mm512_load_si512(kB), ig = _mm512_load_si512(kG), ir = _mm512_load_si512(kR),
+                  iycr = _mm512_load_si512(kYCr), icb = _mm512_load_si512(kCb),
+                  magic = _mm512_set1_epi64(0x4330000000000000ll);
+    const __m512d two52 = _mm512_castsi512_pd(magic), mid = _mm512_set1_pd(K::Mid),
+                  crk = _mm512_set1_pd(K::CrK / K::Unit), cbk = _mm512_set1_pd(K::CbK / K::Unit),
+                  kr = _mm512_set1_pd(0.299), kg = _mm512_set1_pd(0.587), kb = _mm512_set1_pd(0.114);
     for (size_t x = 0; x < n; x += 8) {
         const size_t m = n - x < 8 ? n - x : 8;
         const __mmask32 k = m == 8 ? __mmask32(0xFFFFFF) : (__mmask32(1) << (3 * m)) - 1;
-        const __m512i v = _mm512_permutexvar_epi16(split, _mm512_maskz_loadu_epi16(k, in + 3 * x));
-        __m256i y, cr, cb;
-        YccLanes<u16>(Words8ToPd(_mm512_castsi512_si128(v)), Words8ToPd(_mm512_extracti32x4_epi32(v, 1)),
-                      Words8ToPd(_mm512_extracti32x4_epi32(v, 2)), y, cr, cb);
-        __m512i o = _mm512_castsi128_si512(_mm256_cvtusepi32_epi16(y));
-        o = _mm512_inserti32x4(o, _mm256_cvtusepi32_epi16(cr), 1);
-        o = _mm512_inserti32x4(o, _mm256_cvtusepi32_epi16(cb), 2);
-        _mm512_mask_storeu_epi16(out + 3 * x, k, _mm512_permutexvar_epi16(join, o));
+        const __m512i v = _mm512_maskz_loadu_epi16(k, in + 3 * x);
+        const __m512d b = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_permutex2var_epi16(v, ib, magic)), two52);
+        const __m512d g = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_permutex2var_epi16(v, ig, magic)), two52);
+        const __m512d r = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_permutex2var_epi16(v, ir, magic)), two52);
+        const __m512d y =
+            _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(kr, r), _mm512_mul_pd(kg, g)), _mm512_mul_pd(kb, b));
+        const __m512i Y = Ycc16Lane(y);
+        const __m512i Cr = Ycc16Lane(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(r, y), crk), mid));
+        const __m512i Cb = Ycc16Lane(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(b, y), cbk), mid));
+        const __m512i o = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(Y, iycr, Cr), icb, Cb);
+        _mm512_mask_storeu_epi16(out + 3 * x, k, o);
     }
 }
 

@@ -111,4 +111,24 @@ TEST(ColourIsa, YCrCbRandomPicturesMatchTheScalarPath)
         }
 }
 
+// Every 16-bit value in every channel, next to partners that sweep the range
+// in other orders, so the AVX-512 row path (exact conversions through 2^52,
+// truncation by a rounding-toward-zero add) meets every sample it can see.
+TEST(ColourIsa, YCrCb16EverySampleValueMatchesTheScalarPath)
+{
+    IsaRestore restore;
+    const unsigned w = 65536 + 5;  // a partial step at the end of each row
+    Pic src(w, 3, 16);
+    for (unsigned row = 0; row < 3; ++row) {
+        uint16_t* p = reinterpret_cast<uint16_t*>(src.p.pData + size_t(row) * src.p.uiWidthBytes);
+        for (unsigned i = 0; i < w; ++i) {
+            p[3 * i + row] = uint16_t(i);
+            p[3 * i + (row + 1) % 3] = uint16_t(i * 40503u);
+            p[3 * i + (row + 2) % 3] = uint16_t(~i);
+        }
+    }
+    const std::vector<uint8_t> base = Convert(CKzPicBufAPI::ConvertRGBtoYCrCb, src, KzIsa::Base);
+    EXPECT_EQ(Convert(CKzPicBufAPI::ConvertRGBtoYCrCb, src, KzIsa::Avx512), base);
+}
+
 } // namespace
