@@ -378,13 +378,15 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow8Avx512(const u8* in, u8* 
 // 0x4330 (the bits of 2^52), so subtracting 2^52 yields the samples as
 // doubles exactly. On the way out, adding 2^52 rounded toward zero leaves
 // 2^52 + trunc(v) for 0 <= v < 2^52 (the spacing of doubles there is 1), so
-// the low word of each lane is the truncated result; the values are first
-// limited to S, as the saturating narrowing does. Two more permutations
-// interleave the three results.
+// the low word of each lane is the truncated result. No clamp is needed: as
+// YccLanes notes, no value is negative, and none reaches 65536 either (Y is
+// at most 65535 times the sum of the weights, about 1; Cr at most Mid +
+// 0.713 * 0.701 * S, about 65523; Cb at most Mid + 0.564 * 0.886 * S, about
+// 65516). Two more permutations interleave the three results.
 KZ_TARGET_AVX512 inline __m512i Ycc16Lane(__m512d v)
 {
-    const __m512d s = _mm512_set1_pd(Scale<u16>::S), two52 = _mm512_set1_pd(4503599627370496.0);
-    return _mm512_castpd_si512(_mm512_add_round_pd(_mm512_min_pd(v, s), two52, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+    const __m512d two52 = _mm512_set1_pd(4503599627370496.0);
+    return _mm512_castpd_si512(_mm512_add_round_pd(v, two52, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
 }
 
 KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow16Avx512(const u16* in, u16* out, size_t n)
