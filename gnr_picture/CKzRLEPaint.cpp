@@ -186,7 +186,10 @@ KZ_ALWAYS_INLINE bool PaintSweep(const SKzPicBuf* pic, const SKzRLEPicBuf* rle, 
     for (u32 y = 0; y < h; ++y) {
         u8* rowBytes = pic->pData + u64(y) * stride;
         const u64 rowStart = u64(y) * stride;
-        std::memset(rowBytes, 0, size_t(stride < total - rowStart ? stride : total - rowStart));
+        // Cleared with the sweep's own wide stores: the library's memset takes a
+        // string-store path for rows of a few kilobytes that measured about three
+        // times slower than plain vector stores on some processors.
+        Fill::Run(rowBytes, stride < total - rowStart ? stride : total - rowStart, 0, false);
         while (enter < pending.size() && i64(reinterpret_cast<const SKzRLEObject*>(pending[enter].obj)->iTop) <= i64(y)) {
             try {
                 active.push_back(pending[enter]);
