@@ -355,10 +355,15 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow8Avx512(const u8* in, u8* 
         23, 39, 8,  24, 40, 9,  25, 41, 10, 26, 42, 11, 27, 43, 12, 28, 44, 13, 29, 45, 14, 30,
         46, 15, 31, 47, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
     const __m512i split = _mm512_load_si512(kSplit), join = _mm512_load_si512(kJoin);
+    // Masked loads and stores are slow on some processors: steps with at
+    // least 64 bytes left in the row use a plain load (the bytes past the
+    // step are not used) and two plain stores of the 48 bytes.
     for (size_t x = 0; x < n; x += 16) {
         const size_t m = n - x < 16 ? n - x : 16;
+        const bool whole = n - x >= 22;
         const __mmask64 k = m == 16 ? __mmask64(0xFFFFFFFFFFFFull) : (__mmask64(1) << (3 * m)) - 1;
-        const __m512i v = _mm512_permutexvar_epi8(split, _mm512_maskz_loadu_epi8(k, in + 3 * x));
+        const __m512i v = _mm512_permutexvar_epi8(
+            split, whole ? _mm512_loadu_si512(in + 3 * x) : _mm512_maskz_loadu_epi8(k, in + 3 * x));
         const __m128i b = _mm512_castsi512_si128(v), g = _mm512_extracti32x4_epi32(v, 1),
                       r = _mm512_extracti32x4_epi32(v, 2);
         __m256i y0, cr0, cb0, y1, cr1, cb1;
@@ -368,7 +373,13 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow8Avx512(const u8* in, u8* 
         __m512i o = _mm512_castsi128_si512(NarrowTo8(y0, y1));
         o = _mm512_inserti32x4(o, NarrowTo8(cr0, cr1), 1);
         o = _mm512_inserti32x4(o, NarrowTo8(cb0, cb1), 2);
-        _mm512_mask_storeu_epi8(out + 3 * x, k, _mm512_permutexvar_epi8(join, o));
+        o = _mm512_permutexvar_epi8(join, o);
+        if (whole) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * x), _mm512_castsi512_si256(o));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 32), _mm512_extracti32x4_epi32(o, 2));
+        } else {
+            _mm512_mask_storeu_epi8(out + 3 * x, k, o);
+        }
     }
 }
 
