@@ -355,10 +355,15 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow8Avx512(const u8* in, u8* 
         23, 39, 8,  24, 40, 9,  25, 41, 10, 26, 42, 11, 27, 43, 12, 28, 44, 13, 29, 45, 14, 30,
         46, 15, 31, 47, 0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
     const __m512i split = _mm512_load_si512(kSplit), join = _mm512_load_si512(kJoin);
+    // Masked loads and stores are slow on some processors: steps with at
+    // least 64 bytes left in the row use a plain load (the bytes past the
+    // step are not used) and two plain stores of the 48 bytes.
     for (size_t x = 0; x < n; x += 16) {
         const size_t m = n - x < 16 ? n - x : 16;
+        const bool whole = n - x >= 22;
         const __mmask64 k = m == 16 ? __mmask64(0xFFFFFFFFFFFFull) : (__mmask64(1) << (3 * m)) - 1;
-        const __m512i v = _mm512_permutexvar_epi8(split, _mm512_maskz_loadu_epi8(k, in + 3 * x));
+        const __m512i v = _mm512_permutexvar_epi8(
+            split, whole ? _mm512_loadu_si512(in + 3 * x) : _mm512_maskz_loadu_epi8(k, in + 3 * x));
         const __m128i b = _mm512_castsi512_si128(v), g = _mm512_extracti32x4_epi32(v, 1),
                       r = _mm512_extracti32x4_epi32(v, 2);
         __m256i y0, cr0, cb0, y1, cr1, cb1;
@@ -368,7 +373,13 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow8Avx512(const u8* in, u8* 
         __m512i o = _mm512_castsi128_si512(NarrowTo8(y0, y1));
         o = _mm512_inserti32x4(o, NarrowTo8(cr0, cr1), 1);
         o = _mm512_inserti32x4(o, NarrowTo8(cb0, cb1), 2);
-        _mm512_mask_storeu_epi8(out + 3 * x, k, _mm512_permutexvar_epi8(join, o));
+        o = _mm512_permutexvar_epi8(join, o);
+        if (whole) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * x), _mm512_castsi512_si256(o));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 32), _mm512_extracti32x4_epi32(o, 2));
+        } else {
+            _mm512_mask_storeu_epi8(out + 3 * x, k, o);
+        }
     }
 }
 
@@ -378,13 +389,15 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow8Avx512(const u8* in, u8* 
 // 0x4330 (the bits of 2^52), so subtracting 2^52 yields the samples as
 // doubles exactly. On the way out, adding 2^52 rounded toward zero leaves
 // 2^52 + trunc(v) for 0 <= v < 2^52 (the spacing of doubles there is 1), so
-// the low word of each lane is the truncated result; the values are first
-// limited to S, as the saturating narrowing does. Two more permutations
-// interleave the three results.
+// the low word of each lane is the truncated result. No clamp is needed: as
+// YccLanes notes, no value is negative, and none reaches 65536 either (Y is
+// at most 65535 times the sum of the weights, about 1; Cr at most Mid +
+// 0.713 * 0.701 * S, about 65523; Cb at most Mid + 0.564 * 0.886 * S, about
+// 65516). Two more permutations interleave the three results.
 KZ_TARGET_AVX512 inline __m512i Ycc16Lane(__m512d v)
 {
-    const __m512d s = _mm512_set1_pd(Scale<u16>::S), two52 = _mm512_set1_pd(4503599627370496.0);
-    return _mm512_castpd_si512(_mm512_add_round_pd(_mm512_min_pd(v, s), two52, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+    const __m512d two52 = _mm512_set1_pd(4503599627370496.0);
+    return _mm512_castpd_si512(_mm512_add_round_pd(v, two52, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
 }
 
 KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow16Avx512(const u16* in, u16* out, size_t n)
@@ -409,10 +422,14 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow16Avx512(const u16* in, u1
     const __m512d two52 = _mm512_castsi512_pd(magic), mid = _mm512_set1_pd(K::Mid),
                   crk = _mm512_set1_pd(K::CrK / K::Unit), cbk = _mm512_set1_pd(K::CbK / K::Unit),
                   kr = _mm512_set1_pd(0.299), kg = _mm512_set1_pd(0.587), kb = _mm512_set1_pd(0.114);
+    // Masked loads and stores are slow on some processors, so steps with at
+    // least 32 words left in the row use a plain 64-byte load (the words past
+    // the step are not used) and two plain stores of the 48 bytes.
     for (size_t x = 0; x < n; x += 8) {
         const size_t m = n - x < 8 ? n - x : 8;
+        const bool whole = n - x >= 11;
         const __mmask32 k = m == 8 ? __mmask32(0xFFFFFF) : (__mmask32(1) << (3 * m)) - 1;
-        const __m512i v = _mm512_maskz_loadu_epi16(k, in + 3 * x);
+        const __m512i v = whole ? _mm512_loadu_si512(in + 3 * x) : _mm512_maskz_loadu_epi16(k, in + 3 * x);
         const __m512d b = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_permutex2var_epi16(v, ib, magic)), two52);
         const __m512d g = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_permutex2var_epi16(v, ig, magic)), two52);
         const __m512d r = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_permutex2var_epi16(v, ir, magic)), two52);
@@ -422,7 +439,12 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void YccRow16Avx512(const u16* in, u1
         const __m512i Cr = Ycc16Lane(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(r, y), crk), mid));
         const __m512i Cb = Ycc16Lane(_mm512_add_pd(_mm512_mul_pd(_mm512_sub_pd(b, y), cbk), mid));
         const __m512i o = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(Y, iycr, Cr), icb, Cb);
-        _mm512_mask_storeu_epi16(out + 3 * x, k, o);
+        if (whole) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 3 * x), _mm512_castsi512_si256(o));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 16), _mm512_extracti32x4_epi32(o, 2));
+        } else {
+            _mm512_mask_storeu_epi16(out + 3 * x, k, o);
+        }
     }
 }
 
