@@ -6,6 +6,8 @@
 // threads must each land whole.
 #include <gtest/gtest.h>
 
+#include "thread_start_line.h"
+
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -24,21 +26,6 @@ using ct::Bytes;
 
 constexpr u32 kWidth = 40, kHeight = 24, kComp = 2, kFrames = 10;
 constexpr int kThreads = 8;
-
-// Releases the threads together, so that first calls on a fresh object race.
-class StartLine {
-public:
-    explicit StartLine(int n) : m_Waiting(n) {}
-    void arrive()
-    {
-        m_Waiting.fetch_sub(1);
-        while (m_Waiting.load() > 0)
-            std::this_thread::yield();
-    }
-
-private:
-    std::atomic<int> m_Waiting;
-};
 
 SKzPictureMetadata metadataAt(double ms)
 {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "thread_start_line.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -23,21 +25,6 @@ namespace {
 
 constexpr u32 kW = 48, kH = 32, kFrames = 8;
 constexpr int kThreads = 8;
-
-// Releases the threads together, so that their first calls race.
-class StartLine {
-public:
-    explicit StartLine(int n) : m_Waiting(n) {}
-    void arrive()
-    {
-        m_Waiting.fetch_sub(1);
-        while (m_Waiting.load() > 0)
-            std::this_thread::yield();
-    }
-
-private:
-    std::atomic<int> m_Waiting;
-};
 
 struct ExpDel {
     void operator()(SKzExperiment* e) const { SKzExperiment::FreeRecursive(e); }
