@@ -456,9 +456,8 @@ TEST_F(ChunkerTest, NewContainerOverAnExistingFileStartsAnew)
     EXPECT_EQ(readAll(path("old.vt5")).size(), 3u * 4096);
 }
 
-// Builds a container by hand: signature block, garbage, the chunk's bytes at
-// an unaligned offset, and a map whose entry points at the garbage.
-Bytes handBuilt(size_t garbage, const Bytes& chunkBytes, const std::string& name)
+// The signature block every hand-built container starts with.
+Bytes signatureBlock()
 {
     Bytes f(4096, 0);
     Bytes head;
@@ -468,6 +467,14 @@ Bytes handBuilt(size_t garbage, const Bytes& chunkBytes, const std::string& name
     std::copy(head.begin(), head.end(), f.begin());
     std::memcpy(f.data() + 16, kSig, 32);
     std::memcpy(f.data() + 48, "Ver3.0", 6);
+    return f;
+}
+
+// Builds a container by hand: signature block, garbage, the chunk's bytes at
+// an unaligned offset, and a map whose entry points at the garbage.
+Bytes handBuilt(size_t garbage, const Bytes& chunkBytes, const std::string& name)
+{
+    Bytes f = signatureBlock();
     f.insert(f.end(), garbage, 0x11);
     f.insert(f.end(), chunkBytes.begin(), chunkBytes.end());
     f.resize((f.size() + 4095) / 4096 * 4096, 0);
@@ -688,14 +695,7 @@ namespace {
 Bytes mapOnlyFile(const std::map<std::string, uint64_t>& entries, size_t gap, uint32_t nameField,
                   int64_t pointerShift = 0)
 {
-    Bytes f(4096, 0);
-    Bytes head;
-    put32(head, 0x0ABECEDA);
-    put32(head, 32);
-    put64(head, 64);
-    std::copy(head.begin(), head.end(), f.begin());
-    std::memcpy(f.data() + 16, kSig, 32);
-    std::memcpy(f.data() + 48, "Ver3.0", 6);
+    Bytes f = signatureBlock();
     f.resize(f.size() + gap, 0);
     const uint64_t mapAt = f.size();
     const uint64_t pointer = mapAt + pointerShift;
