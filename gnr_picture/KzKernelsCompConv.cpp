@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <immintrin.h>
+#include <type_traits>
 
 namespace {
 
@@ -88,24 +89,19 @@ KZB_MULTIVERSION(template <class T KZB_COMMA size_t N>, CollapseFixed,
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-// floor(w v / 65535) for 32 word lanes, in 16-bit lanes throughout: with
-// p = w v = 65536 hi + lo, the exact shift division (p + (p >> 16) + 1) >> 16
-// is hi plus the carry of lo + hi + 1, that is hi + (lo >= 65535 - hi).
-KZ_TARGET_AVX512 inline __m512i WeightEntries16(__m512i v, __m512i w)
-{
-    const __m512i hi = _mm512_mulhi_epu16(v, w);
-    const __m512i lo = _mm512_mullo_epi16(v, w);
-    const __mmask32 carry = _mm512_cmpge_epu16_mask(lo, _mm512_xor_si512(hi, _mm512_set1_epi16(-1)));
-    return _mm512_mask_add_epi16(hi, carry, hi, _mm512_set1_epi16(1));
-}
-
 // Weighted collapse of three 16-bit components with AVX-512, 32 pixels a
-// step: two word permutes per component gather its samples from the three
-// source vectors, the entries are computed in word lanes and summed modulo
-// 2^16. The pixels after the last whole step of a row go one by one. Each
-// step reads its source before it writes, in row order, as the plain loop.
-// Stream: non-temporal stores for large pictures (the first pixels of a row
-// go one by one until the output is 64-byte aligned).
+// step. Two word permutes per component gather its samples from the three
+// source vectors. The entry floor(w v / 65535) is computed in word lanes:
+// with p = w v = 65536 hi + lo, the exact shift division
+// (p + (p >> 16) + 1) >> 16 is hi plus the carry of lo + hi + 1, which is the
+// top bit of the rounded average (lo + hi + 1) >> 1. The three entries and
+// their carries are summed modulo 2^16.
+// The first pixels of a row, up to a 64-byte boundary of the output, and the
+// last ones go through masked loads and stores (once per row): a vector store
+// across two cache lines costs about as much as the whole step. Stream: the
+// aligned steps write with non-temporal stores (a large output apart from
+// the source: its lines are not read first). Each step reads its source
+// before it writes, in row order, as the plain loop.
 template <bool Stream>
 KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, uint32_t dRB, const void* src,
                                                                    uint32_t sRB, const uint32_t* w, uint32_t width,
@@ -118,43 +114,69 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, ui
             first[k][j] = uint16_t(at < 64 ? at : 0);
             second[k][j] = uint16_t(at < 64 ? j : 32 + (at - 64));
         }
-    __m512i i1[3], i2[3], wv[3];
-    for (unsigned k = 0; k < 3; ++k) {
-        i1[k] = _mm512_load_si512(first[k]);
-        i2[k] = _mm512_load_si512(second[k]);
-        wv[k] = _mm512_set1_epi16(short(w[k]));
-    }
+    const __m512i f0 = _mm512_load_si512(first[0]), f1 = _mm512_load_si512(first[1]),
+                  f2 = _mm512_load_si512(first[2]);
+    const __m512i g0 = _mm512_load_si512(second[0]), g1 = _mm512_load_si512(second[1]),
+                  g2 = _mm512_load_si512(second[2]);
+    const __m512i w0 = _mm512_set1_epi16(short(w[0])), w1 = _mm512_set1_epi16(short(w[1])),
+                  w2 = _mm512_set1_epi16(short(w[2]));
+    // Sum of the entries of 32 pixels whose samples are a, b, c.
+    const auto sum = [&](__m512i a, __m512i b, __m512i c) KZ_INLINE_LAMBDA {
+        const __m512i c0 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, f0, b), g0, c);
+        const __m512i c1 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, f1, b), g1, c);
+        const __m512i c2 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, f2, b), g2, c);
+        const __m512i h0 = _mm512_mulhi_epu16(c0, w0), l0 = _mm512_mullo_epi16(c0, w0);
+        const __m512i h1 = _mm512_mulhi_epu16(c1, w1), l1 = _mm512_mullo_epi16(c1, w1);
+        const __m512i h2 = _mm512_mulhi_epu16(c2, w2), l2 = _mm512_mullo_epi16(c2, w2);
+        const __m512i carries = _mm512_add_epi16(
+            _mm512_add_epi16(_mm512_srli_epi16(_mm512_avg_epu16(l0, h0), 15),
+                             _mm512_srli_epi16(_mm512_avg_epu16(l1, h1), 15)),
+            _mm512_srli_epi16(_mm512_avg_epu16(l2, h2), 15));
+        return _mm512_add_epi16(_mm512_add_epi16(_mm512_add_epi16(h0, h1), h2), carries);
+    };
+    const auto step = [&](uint16_t* d, const uint16_t* p, auto nonTemporal) KZ_INLINE_LAMBDA {
+        const __m512i v = sum(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 32), _mm512_loadu_si512(p + 64));
+        if constexpr (decltype(nonTemporal)::value)
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(d), v);
+        else
+            _mm512_storeu_si512(d, v);
+    };
+    // The whole steps of a row from pixel x.
+    const auto steps = [&](uint16_t* d, const uint16_t* s, size_t x, auto nonTemporal) KZ_INLINE_LAMBDA {
+        for (; x + 64 <= width; x += 64) {
+            step(d + x, s + 3 * x, nonTemporal);
+            step(d + x + 32, s + 3 * x + 96, nonTemporal);
+        }
+        for (; x + 32 <= width; x += 32)
+            step(d + x, s + 3 * x, nonTemporal);
+        return x;
+    };
+    // m < 32 pixels with masked loads and stores (the ends of a row).
+    const auto part = [&](uint16_t* d, const uint16_t* p, size_t m) KZ_INLINE_LAMBDA {
+        const size_t words = 3 * m;
+        const auto lanes = [](size_t k) { return __mmask32(k >= 32 ? ~0u : (1u << k) - 1); };
+        const __m512i a = _mm512_maskz_loadu_epi16(lanes(words), p);
+        const __m512i b = _mm512_maskz_loadu_epi16(lanes(words > 32 ? words - 32 : 0), p + 32);
+        const __m512i c = _mm512_maskz_loadu_epi16(lanes(words > 64 ? words - 64 : 0), p + 64);
+        _mm512_mask_storeu_epi16(d, lanes(m), sum(a, b, c));
+    };
     const size_t rows = KzRowCount(width, count);
     for (size_t r = 0; r < rows; ++r) {
         uint16_t* d = KzRow<uint16_t>(dst, dRB, r);
         const uint16_t* s = KzRow<uint16_t>(src, sRB, r);
         size_t x = 0;
-        if constexpr (Stream) {
-            for (; x < width && (reinterpret_cast<uintptr_t>(d + x) & 63) != 0; ++x) {
-                const uint16_t* p = s + 3 * x;
-                d[x] = uint16_t(WeightEntry<uint16_t>(w[0], p[0]) + WeightEntry<uint16_t>(w[1], p[1]) +
-                                WeightEntry<uint16_t>(w[2], p[2]));
-            }
+        const bool even = (reinterpret_cast<uintptr_t>(d) & 1) == 0; // odd addresses never reach a boundary
+        if (even) {
+            x = std::min<size_t>(width, ((64 - (reinterpret_cast<uintptr_t>(d) & 63)) & 63) / 2);
+            if (x > 0)
+                part(d, s, x);
         }
-        for (; x + 32 <= width; x += 32) {
-            const uint16_t* p = s + 3 * x;
-            const __m512i a = _mm512_loadu_si512(p), b = _mm512_loadu_si512(p + 32), c = _mm512_loadu_si512(p + 64);
-            __m512i sum = _mm512_setzero_si512();
-            for (unsigned k = 0; k < 3; ++k) {
-                const __m512i comp =
-                    _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, i1[k], b), i2[k], c);
-                sum = _mm512_add_epi16(sum, WeightEntries16(comp, wv[k]));
-            }
-            if constexpr (Stream)
-                _mm512_stream_si512(reinterpret_cast<__m512i*>(d + x), sum);
-            else
-                _mm512_storeu_si512(d + x, sum);
-        }
-        for (; x < width; ++x) {
-            const uint16_t* p = s + 3 * x;
-            d[x] = uint16_t(WeightEntry<uint16_t>(w[0], p[0]) + WeightEntry<uint16_t>(w[1], p[1]) +
-                            WeightEntry<uint16_t>(w[2], p[2]));
-        }
+        if (Stream && even)
+            x = steps(d, s, x, std::true_type{});
+        else
+            x = steps(d, s, x, std::false_type{});
+        if (x < width)
+            part(d + x, s + 3 * x, width - x);
     }
     if constexpr (Stream)
         _mm_sfence();
@@ -188,7 +210,7 @@ int CollapseFixedRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, con
             const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
             const uintptr_t dEnd = d0 + (rows - 1) * size_t(dRB) + size_t(width) * 2;
             const uintptr_t sEnd = s0 + (rows - 1) * size_t(sRB) + size_t(width) * 6;
-            if ((dEnd <= s0 || sEnd <= d0) && rows * size_t(width) * 2 >= kStreamBytes && d0 % 2 == 0)
+            if ((dEnd <= s0 || sEnd <= d0) && rows * size_t(width) * 2 >= kStreamBytes)
                 Collapse3x16Avx512<true>(dst, dRB, src, sRB, w, width, count);
             else
                 Collapse3x16Avx512<false>(dst, dRB, src, sRB, w, width, count);

@@ -135,36 +135,107 @@ TEST(KzCollapse, EveryWordEntryIsExact)
 }
 
 // A weighted collapse large enough for non-temporal stores, with rows at
-// every alignment and padding that must stay untouched.
+// every alignment and padding that must stay untouched, at even addresses
+// and at odd ones (where no store can be aligned).
 TEST(KzCollapse, LargeWeightedPicture)
 {
+    struct Case {
+        uint32_t dstPad, offset;
+    } cases[] = {{6, 2}, {6, 1}};
     kzt::ForEachIsa([&] {
-        const uint32_t width = 2101, height = 2000, srcRB = width * 6 + 2, dstRB = width * 2 + 6, offset = 2;
-        std::vector<uint16_t> src(size_t(srcRB / 2) * height);
-        std::mt19937 rng(11);
-        for (auto& v : src)
-            v = uint16_t(rng());
-        std::vector<uint8_t> store(size_t(dstRB) * height + offset + 64, 0xA5);
-        uint8_t* dst = store.data() + offset;
-        const double w[3] = {0.299, 0.587, 0.114};
-        ASSERT_EQ(convert_3x16_to_1x16(dst, dstRB, src.data(), srcRB, w, width, width * height), 0);
-        const uint64_t w0 = 19595, w1 = 38469, w2 = 65535 - w0 - w1; // 0.299 and 0.587 scaled, the remainder
-        size_t bad = 0;
-        for (uint32_t r = 0; r < height; ++r) {
-            const uint16_t* s = src.data() + size_t(r) * (srcRB / 2);
-            const uint8_t* d = dst + size_t(r) * dstRB;
-            for (uint32_t x = 0; x < width; ++x) {
-                const uint16_t want = uint16_t(w0 * s[3 * x] / 65535 + w1 * s[3 * x + 1] / 65535 +
-                                               w2 * s[3 * x + 2] / 65535);
-                uint16_t got;
-                std::memcpy(&got, d + 2 * size_t(x), 2);
-                bad += got != want;
+        for (const Case& c : cases) {
+            const uint32_t width = 2101, height = 2000, srcRB = width * 6 + 2, dstRB = width * 2 + c.dstPad;
+            const uint32_t offset = c.offset;
+            std::vector<uint16_t> src(size_t(srcRB / 2) * height);
+            std::mt19937 rng(11);
+            for (auto& v : src)
+                v = uint16_t(rng());
+            std::vector<uint8_t> store(size_t(dstRB) * height + offset + 64, 0xA5);
+            uint8_t* dst = store.data() + offset;
+            const double w[3] = {0.299, 0.587, 0.114};
+            ASSERT_EQ(convert_3x16_to_1x16(dst, dstRB, src.data(), srcRB, w, width, width * height), 0);
+            const uint64_t w0 = 19595, w1 = 38469, w2 = 65535 - w0 - w1; // 0.299 and 0.587 scaled, the remainder
+            size_t bad = 0;
+            for (uint32_t r = 0; r < height; ++r) {
+                const uint16_t* s = src.data() + size_t(r) * (srcRB / 2);
+                const uint8_t* d = dst + size_t(r) * dstRB;
+                for (uint32_t x = 0; x < width; ++x) {
+                    const uint16_t want = uint16_t(w0 * s[3 * x] / 65535 + w1 * s[3 * x + 1] / 65535 +
+                                                   w2 * s[3 * x + 2] / 65535);
+                    uint16_t got;
+                    std::memcpy(&got, d + 2 * size_t(x), 2);
+                    bad += got != want;
+                }
+                for (uint32_t p = 0; p < c.dstPad; ++p)
+                    bad += d[size_t(width) * 2 + p] != 0xA5;
             }
-            for (uint32_t p = 0; p < 6; ++p)
-                bad += d[size_t(width) * 2 + p] != 0xA5;
+            for (uint32_t p = 0; p < offset; ++p)
+                bad += store[p] != 0xA5;
+            EXPECT_EQ(bad, 0u) << "offset " << offset << " row bytes " << dstRB;
         }
-        bad += store[0] != 0xA5 || store[1] != 0xA5;
-        EXPECT_EQ(bad, 0u);
+    });
+}
+
+// Weighted three-word collapse with the output starting at every byte
+// offset within a cache line (odd ones included), rows of every length
+// around the vector width, and in place: the pixels before the first 64-byte
+// boundary of a row and after the last whole step are computed exactly, and
+// nothing outside the rows is written.
+TEST(KzCollapse, WordRowsAtEveryOffsetAndInPlace)
+{
+    struct Case {
+        uint32_t width, height, offsets; // offsets 0..offsets-1 bytes
+        bool inPlace;
+    } cases[] = {
+        {1, 2, 64, false},   {5, 3, 64, false},  {31, 2, 64, false}, {32, 2, 64, false},
+        {33, 3, 64, false},  {63, 2, 64, false}, {64, 2, 66, false}, {95, 3, 64, false},
+        {97, 4, 64, false},  {300, 3, 64, false}, {1, 2, 8, true},   {40, 3, 8, true},
+        {129, 5, 8, true},   {300, 3, 8, true},
+    };
+    const double w[3] = {0.299, 0.587, 0.114};
+    const uint64_t w0 = 19595, w1 = 38469, w2 = 65535 - w0 - w1;
+    kzt::ForEachIsa([&] {
+        for (const Case& c : cases) {
+            for (uint32_t offset = 0; offset < c.offsets; ++offset) {
+                const uint32_t srcRB = c.width * 6 + 4, dstRB = c.inPlace ? srcRB : c.width * 2 + 10;
+                std::vector<uint16_t> pixels(size_t(srcRB / 2) * c.height);
+                std::mt19937 rng(c.width * 131 + offset);
+                for (auto& v : pixels)
+                    v = uint16_t(rng());
+                pixels[0] = 65535; // the largest entries
+                if (pixels.size() > 2)
+                    pixels[1] = pixels[2] = 65535;
+                std::vector<uint8_t> store(size_t(srcRB) * c.height + offset + 64, 0xA5);
+                uint8_t* dst = store.data() + offset;
+                const void* src = pixels.data();
+                if (c.inPlace) {
+                    std::memcpy(dst, pixels.data(), pixels.size() * 2);
+                    src = dst;
+                }
+                const std::vector<uint8_t> before = store;
+                ASSERT_EQ(convert_3x16_to_1x16(dst, dstRB, src, srcRB, w, c.width, c.width * c.height), 0);
+                size_t bad = 0;
+                for (uint32_t r = 0; r < c.height; ++r) {
+                    const uint16_t* s = pixels.data() + size_t(r) * (srcRB / 2);
+                    const size_t row = size_t(offset) + size_t(r) * dstRB;
+                    for (uint32_t x = 0; x < c.width; ++x) {
+                        const uint16_t want = uint16_t(w0 * s[3 * x] / 65535 + w1 * s[3 * x + 1] / 65535 +
+                                                       w2 * s[3 * x + 2] / 65535);
+                        uint16_t got;
+                        std::memcpy(&got, store.data() + row + 2 * size_t(x), 2);
+                        bad += got != want;
+                    }
+                    // Bytes up to the next row's start keep what they held.
+                    const size_t end = row + size_t(c.width) * 2;
+                    const size_t next = r + 1 < c.height ? row + dstRB : store.size();
+                    for (size_t b = end; b < next; ++b)
+                        bad += store[b] != before[b];
+                }
+                for (uint32_t b = 0; b < offset; ++b)
+                    bad += store[b] != 0xA5;
+                EXPECT_EQ(bad, 0u) << "width " << c.width << " offset " << offset << " in place " << c.inPlace;
+            }
+        }
     });
 }
 

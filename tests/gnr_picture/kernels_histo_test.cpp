@@ -226,6 +226,80 @@ TEST(KzHistogram, EveryCountingMemberMatchesReference)
             }
 }
 
+// The byte members with 1, 3 or 4 components keep private counters narrower
+// than the caller's: pictures of more than 65535 counted pixels whose
+// samples repeat (one value, or every value in turn) must still give exact
+// counts, with a row longer than 65535 pixels, odd widths, padded rows and
+// steps; counters start near their wrap so the sums are checked at width.
+TEST(KzHistogram, BytePathsCountPastSixteenBits)
+{
+    enum class Fill { One, EveryValue, Random };
+    struct Case {
+        const char* what;
+        uint32_t width, height, ps, rs;
+        Fill fill;
+    } cases[] = {
+        {"one row of 70001 pixels, one value", 70001, 1, 1, 1, Fill::One},
+        {"one row of 140001 pixels, pixel step 2", 140001, 1, 2, 1, Fill::One},
+        {"300 rows of 257, one value", 257, 300, 1, 1, Fill::One},
+        {"2100 rows of 33, every value", 33, 2100, 1, 1, Fill::EveryValue},
+        {"260 rows of 511, row step 2, pixel step 3", 511, 260, 3, 2, Fill::EveryValue},
+        {"400 rows of 255, random", 255, 400, 1, 1, Fill::Random},
+    };
+    const Member members[] = {
+        {"gethistogram_1x8", Fam::Plain, 1, 1},  {"gethistogram_3x8", Fam::Plain, 1, 3},
+        {"gethistogram_4x8", Fam::Plain, 1, 4},  {"gethistogramint_3x8", Fam::Int, 1, 3},
+        {"gethistogramint_4x8", Fam::Int, 1, 4},
+    };
+    uint32_t seed = 12000;
+    for (const Case& c : cases)
+        for (const Member& m : members)
+            for (uint32_t cw : {4u, 8u}) {
+                SCOPED_TRACE(std::string(c.what) + ", " + m.name + " cw " + std::to_string(cw));
+                const uint32_t nc = m.comps;
+                TestPicture src = RandomPicture(c.width, c.height, nc, 1, 0xFF, seed++);
+                for (uint32_t r = 0; r < c.height; ++r)
+                    for (uint32_t x = 0; x < c.width; ++x)
+                        for (uint32_t k = 0; k < nc; ++k) {
+                            if (c.fill == Fill::One)
+                                src.put(r, x * nc + k, 200 + 17 * k);
+                            else if (c.fill == Fill::EveryValue)
+                                src.put(r, x * nc + k, (x + 7 * r + 61 * k) & 0xFF);
+                        }
+                std::vector<Counters> want;
+                for (uint32_t k = 0; k < nc; ++k)
+                    want.emplace_back(256, cw, seed + k);
+                Counters wantInt(256, cw, seed + 50);
+                const auto start = want;
+                const Counters startInt = wantInt;
+                const bool hasInt = m.fam == Fam::Int;
+                for (size_t r = 0; r < c.height; r += c.rs)
+                    for (size_t x = 0; x < c.width; x += c.ps) {
+                        uint32_t sum = 0;
+                        for (uint32_t k = 0; k < nc; ++k) {
+                            const uint64_t v = src.get(r, x * nc + k);
+                            want[k].add(v);
+                            sum += uint32_t(v);
+                        }
+                        if (hasInt)
+                            wantInt.add(sum / nc);
+                    }
+                ForEachIsa([&] {
+                    std::vector<Counters> got = start;
+                    Counters gotInt = startInt;
+                    std::vector<void*> set;
+                    for (auto& g : got)
+                        set.push_back(g.data());
+                    const Args a{set.data(), gotInt.data(), cw, src.data(), nc, src.rowBytes, nullptr, 0, c.ps,
+                                 c.rs, 8, 8, c.width, c.width * c.height};
+                    EXPECT_EQ(Call(m, a), 0);
+                    for (uint32_t k = 0; k < nc; ++k)
+                        EXPECT_EQ(got[k].bytes, want[k].bytes) << "component " << k;
+                    EXPECT_EQ(gotInt.bytes, hasInt ? wantInt.bytes : startInt.bytes) << "intensity";
+                });
+            }
+}
+
 TEST(KzHistogram, CounterWidthDepthAndRowRules)
 {
     const TestPicture src8 = RandomPicture(5, 3, 5, 1, ~0ull, 1);
