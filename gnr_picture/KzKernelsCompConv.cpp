@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <immintrin.h>
+#include <type_traits>
 
 namespace {
 
@@ -97,10 +98,11 @@ KZB_MULTIVERSION(template <class T KZB_COMMA size_t N>, CollapseFixed,
 // their carries are summed modulo 2^16.
 // The first pixels of a row, up to a 64-byte boundary of the output, and the
 // last ones go through masked loads and stores (once per row): a vector store
-// across two cache lines costs about as much as the whole step. Plain stores
-// in the main loop: on processors whose last-level cache holds the picture,
-// non-temporal stores only push the output out of it. Each step reads its
-// source before it writes, in row order, as the plain loop.
+// across two cache lines costs about as much as the whole step. Stream: the
+// aligned steps write with non-temporal stores (a large output apart from
+// the source: its lines are not read first). Each step reads its source
+// before it writes, in row order, as the plain loop.
+template <bool Stream>
 KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, uint32_t dRB, const void* src,
                                                                    uint32_t sRB, const uint32_t* w, uint32_t width,
                                                                    uint32_t count) noexcept
@@ -132,8 +134,22 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, ui
             _mm512_srli_epi16(_mm512_avg_epu16(l2, h2), 15));
         return _mm512_add_epi16(_mm512_add_epi16(_mm512_add_epi16(h0, h1), h2), carries);
     };
-    const auto step = [&](uint16_t* d, const uint16_t* p) KZ_INLINE_LAMBDA {
-        _mm512_storeu_si512(d, sum(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 32), _mm512_loadu_si512(p + 64)));
+    const auto step = [&](uint16_t* d, const uint16_t* p, auto nonTemporal) KZ_INLINE_LAMBDA {
+        const __m512i v = sum(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 32), _mm512_loadu_si512(p + 64));
+        if constexpr (decltype(nonTemporal)::value)
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(d), v);
+        else
+            _mm512_storeu_si512(d, v);
+    };
+    // The whole steps of a row from pixel x.
+    const auto steps = [&](uint16_t* d, const uint16_t* s, size_t x, auto nonTemporal) KZ_INLINE_LAMBDA {
+        for (; x + 64 <= width; x += 64) {
+            step(d + x, s + 3 * x, nonTemporal);
+            step(d + x + 32, s + 3 * x + 96, nonTemporal);
+        }
+        for (; x + 32 <= width; x += 32)
+            step(d + x, s + 3 * x, nonTemporal);
+        return x;
     };
     // m < 32 pixels with masked loads and stores (the ends of a row).
     const auto part = [&](uint16_t* d, const uint16_t* p, size_t m) KZ_INLINE_LAMBDA {
@@ -149,20 +165,21 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, ui
         uint16_t* d = KzRow<uint16_t>(dst, dRB, r);
         const uint16_t* s = KzRow<uint16_t>(src, sRB, r);
         size_t x = 0;
-        if ((reinterpret_cast<uintptr_t>(d) & 1) == 0) { // odd addresses never reach a boundary
+        const bool even = (reinterpret_cast<uintptr_t>(d) & 1) == 0; // odd addresses never reach a boundary
+        if (even) {
             x = std::min<size_t>(width, ((64 - (reinterpret_cast<uintptr_t>(d) & 63)) & 63) / 2);
             if (x > 0)
                 part(d, s, x);
         }
-        for (; x + 64 <= width; x += 64) {
-            step(d + x, s + 3 * x);
-            step(d + x + 32, s + 3 * x + 96);
-        }
-        for (; x + 32 <= width; x += 32)
-            step(d + x, s + 3 * x);
+        if (Stream && even)
+            x = steps(d, s, x, std::true_type{});
+        else
+            x = steps(d, s, x, std::false_type{});
         if (x < width)
             part(d + x, s + 3 * x, width - x);
     }
+    if constexpr (Stream)
+        _mm_sfence();
 }
 
 #pragma GCC diagnostic pop
@@ -187,7 +204,16 @@ int CollapseFixedRun(void* dst, uint32_t dRB, const void* src, uint32_t sRB, con
     w[N - 1] = rest & S;
     if constexpr (sizeof(T) == 2 && N == 3) {
         if (KzCpuIsa() == KzIsa::Avx512) {
-            Collapse3x16Avx512(dst, dRB, src, sRB, w, width, count);
+            // Streaming only where the output cannot be read back by the
+            // same call: the destination lies apart from the source.
+            const size_t rows = KzRowCount(width, count);
+            const uintptr_t d0 = reinterpret_cast<uintptr_t>(dst), s0 = reinterpret_cast<uintptr_t>(src);
+            const uintptr_t dEnd = d0 + (rows - 1) * size_t(dRB) + size_t(width) * 2;
+            const uintptr_t sEnd = s0 + (rows - 1) * size_t(sRB) + size_t(width) * 6;
+            if ((dEnd <= s0 || sEnd <= d0) && rows * size_t(width) * 2 >= kStreamBytes)
+                Collapse3x16Avx512<true>(dst, dRB, src, sRB, w, width, count);
+            else
+                Collapse3x16Avx512<false>(dst, dRB, src, sRB, w, width, count);
             return KZ_OK;
         }
     }

@@ -133,28 +133,125 @@ int ChangeContainer(void* dst, uint32_t dRB, const void* src, uint32_t sRB, uint
 
 // Plain lookups, eight a step: two 64-bit loads of four words each, then
 // byte stores (faster here than packing the bytes into one store).
+inline void ScalarRow16to8(uint8_t* d, const uint16_t* s, size_t n, const uint8_t* tab, uint16_t mask)
+{
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t a, b;
+        std::memcpy(&a, s + i, 8);
+        std::memcpy(&b, s + i + 4, 8);
+        d[i] = tab[a & mask];
+        d[i + 1] = tab[(a >> 16) & mask];
+        d[i + 2] = tab[(a >> 32) & mask];
+        d[i + 3] = tab[(a >> 48) & mask];
+        d[i + 4] = tab[b & mask];
+        d[i + 5] = tab[(b >> 16) & mask];
+        d[i + 6] = tab[(b >> 32) & mask];
+        d[i + 7] = tab[(b >> 48) & mask];
+    }
+    for (; i < n; ++i)
+        d[i] = tab[s[i] & mask];
+}
+
 void ScalarRows16to8(void* dst, uint32_t dRB, const void* src, uint32_t sRB, size_t n, size_t rows, const uint8_t* tab,
                      uint16_t mask)
 {
-    for (size_t r = 0; r < rows; ++r) {
-        uint8_t* d = KzRow<uint8_t>(dst, dRB, r);
-        const uint16_t* s = KzRow<uint16_t>(src, sRB, r);
-        size_t i = 0;
-        for (; i + 8 <= n; i += 8) {
-            uint64_t a, b;
-            std::memcpy(&a, s + i, 8);
-            std::memcpy(&b, s + i + 4, 8);
-            d[i] = tab[a & mask];
-            d[i + 1] = tab[(a >> 16) & mask];
-            d[i + 2] = tab[(a >> 32) & mask];
-            d[i + 3] = tab[(a >> 48) & mask];
-            d[i + 4] = tab[b & mask];
-            d[i + 5] = tab[(b >> 16) & mask];
-            d[i + 6] = tab[(b >> 32) & mask];
-            d[i + 7] = tab[(b >> 48) & mask];
+    for (size_t r = 0; r < rows; ++r)
+        ScalarRow16to8(KzRow<uint8_t>(dst, dRB, r), KzRow<uint16_t>(src, sRB, r), n, tab, mask);
+}
+
+// Byte tables of 2^(7 + L) entries (L = 0..5, 128 to 4096 entries) looked up
+// in registers, 64 samples a step. The table is read as 2^L pairs of 64-byte
+// blocks; one two-register byte permute looks every sample up in a pair by
+// its low seven bits, and the 2^L results are merged in a binary tree by the
+// index bits 7, 8, ... (bit 7 at the bottom). Each step costs 2^L permutes
+// and 2^L - 1 merges whatever the samples, against one load per sample for
+// the plain loop, whose random table loads limit it. Four vectors (256
+// samples) share every block load. Sample bits at and above 7 + L are never
+// read (the permute takes the low seven bits, the merges bits 7 to 6 + L), so
+// samples above the depth are masked by construction and no block past the
+// table is read.
+constexpr int kLutVecs = 4;
+
+template <int L>
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void LutTree(const uint8_t* tab, const __m512i* lo, const __mmask64 (*bit)[5],
+                                               __m512i* out)
+{
+    if constexpr (L == 0) {
+        __m512i t0 = _mm512_loadu_si512(tab), t1 = _mm512_loadu_si512(tab + 64);
+        // Keeps the blocks in registers: without it the compiler reloads them
+        // for every permute (the permute overwrites one of its tables), and
+        // the loads, not the permutes, then set the pace.
+        __asm__("" : "+v"(t0), "+v"(t1));
+        for (int v = 0; v < kLutVecs; ++v)
+            out[v] = _mm512_permutex2var_epi8(t0, lo[v], t1);
+    } else {
+        __m512i a[kLutVecs], b[kLutVecs];
+        LutTree<L - 1>(tab, lo, bit, a);
+        LutTree<L - 1>(tab + (size_t(128) << (L - 1)), lo, bit, b);
+        for (int v = 0; v < kLutVecs; ++v)
+            out[v] = _mm512_mask_blend_epi8(bit[v][L - 1], a[v], b[v]);
+    }
+}
+
+template <int L>
+KZ_TARGET_AVX512 __attribute__((noinline)) void RegisterLutRow16to8(uint8_t* d, const uint16_t* s, size_t n,
+                                                                    const uint8_t* tab, uint16_t mask)
+{
+    alignas(64) static constexpr uint8_t kEven[64] = {
+        0,  2,  4,  6,  8,  10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30, 32, 34, 36, 38, 40, 42,
+        44, 46, 48, 50, 52, 54, 56, 58, 60, 62, 64, 66, 68, 70, 72, 74, 76, 78, 80, 82, 84, 86,
+        88, 90, 92, 94, 96, 98, 100, 102, 104, 106, 108, 110, 112, 114, 116, 118, 120, 122, 124, 126};
+    const __m512i even = _mm512_load_si512(kEven);
+    const __m512i odd = _mm512_add_epi8(even, _mm512_set1_epi8(1));
+    constexpr size_t kStep = 64 * kLutVecs;
+    size_t i = 0;
+    for (; i + kStep <= n; i += kStep) {
+        __m512i lo[kLutVecs];
+        __mmask64 bit[kLutVecs][5];
+        for (int v = 0; v < kLutVecs; ++v) {
+            const __m512i w0 = _mm512_loadu_si512(s + i + 64 * v);
+            const __m512i w1 = _mm512_loadu_si512(s + i + 64 * v + 32);
+            // Low and high bytes of the 64 samples.
+            lo[v] = _mm512_permutex2var_epi8(w0, even, w1);
+            const __m512i hi = _mm512_permutex2var_epi8(w0, odd, w1);
+            bit[v][0] = _mm512_movepi8_mask(lo[v]);
+            for (int j = 1; j < L; ++j)
+                bit[v][j] = _mm512_test_epi8_mask(hi, _mm512_set1_epi8(char(1 << (j - 1))));
         }
-        for (; i < n; ++i)
-            d[i] = tab[s[i] & mask];
+        __m512i out[kLutVecs];
+        LutTree<L>(tab, lo, bit, out);
+        for (int v = 0; v < kLutVecs; ++v)
+            _mm512_storeu_si512(d + i + 64 * v, out[v]);
+    }
+    // The rest of the run (under one step) through the plain loop, masked.
+    ScalarRow16to8(d + i, s + i, n - i, tab, mask);
+}
+
+using LutRow16to8 = void (*)(uint8_t*, const uint16_t*, size_t, const uint8_t*, uint16_t);
+
+// The register lookup for a table of 2^bits entries, 7 <= bits <= 12 (mask
+// 2^bits - 1), on processors with byte permutes; null otherwise (larger
+// tables cost more permutes per sample than the plain loop's loads).
+LutRow16to8 RegisterLut16to8(uint16_t mask)
+{
+    if (KzCpuIsa() != KzIsa::Avx512)
+        return nullptr;
+    switch (mask) {
+    case 0x7F:
+        return RegisterLutRow16to8<0>;
+    case 0xFF:
+        return RegisterLutRow16to8<1>;
+    case 0x1FF:
+        return RegisterLutRow16to8<2>;
+    case 0x3FF:
+        return RegisterLutRow16to8<3>;
+    case 0x7FF:
+        return RegisterLutRow16to8<4>;
+    case 0xFFF:
+        return RegisterLutRow16to8<5>;
+    default:
+        return nullptr;
     }
 }
 
@@ -166,6 +263,13 @@ int FlatLut(void* dst, uint32_t dRB, const void* src, uint32_t sRB, const TD* ta
     if (comps == 0)
         return KZ_OK;
     if constexpr (sizeof(TS) == 2 && sizeof(TD) == 1) {
+        if (const LutRow16to8 row = RegisterLut16to8(mask)) {
+            Rows2<uint8_t, uint16_t>(dst, dRB, src, sRB, comps, width, count,
+                                     [row, tab, mask](uint8_t* d, const uint16_t* s, size_t n) {
+                                         row(d, s, n, tab, mask);
+                                     });
+            return KZ_OK;
+        }
         // Faster than vector gathers on the processors measured.
         ScalarRows16to8(dst, dRB, src, sRB, size_t(width) * comps, KzRowCount(width, count), tab, mask);
         return KZ_OK;

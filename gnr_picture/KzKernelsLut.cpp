@@ -305,9 +305,10 @@ void PointerPicture(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32
     }
 }
 
-// Samples ahead of the current step whose line is prefetched (2 KiB); a
-// prefetch never faults, so it may pass the end of the picture.
-constexpr size_t kLutPrefetchSamples = 1024;
+// Distance ahead of the current step whose source line is prefetched. A
+// prefetch never faults; the address is formed as an integer, as it may lie
+// past the end of the picture.
+constexpr uintptr_t kLutPrefetchBytes = 2048;
 
 // Three 16-bit components through three separate tables (one plane per
 // component, copied from the caller's rows), four pixels a step in 64-bit
@@ -331,7 +332,8 @@ void PlanarPicture3x16(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
             // The source is fetched ahead into the first-level cache only:
             // passing through the second level it would push the tables
             // out, and most lookups would then wait on the third.
-            _mm_prefetch(reinterpret_cast<const char*>(s + kLutPrefetchSamples), _MM_HINT_NTA);
+            const uintptr_t ahead = reinterpret_cast<uintptr_t>(s) + kLutPrefetchBytes;
+            _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_NTA);
             uint64_t w0, w1, w2;
             std::memcpy(&w0, s, 8);
             std::memcpy(&w1, s + 4, 8);

@@ -478,6 +478,67 @@ TEST(KzDepthLut, FlatMarkingPaintsStoredBytesAtOrAboveM)
     EXPECT_EQ(out[2], table[4095]);
 }
 
+// Long runs of 16-bit samples through byte tables of 2^depth entries, the
+// sizes that the register lookup takes (7 to 12 bits) and one each side of
+// them: every value below 2^depth appears, scattered so that the samples of one
+// step fall into different table blocks, and a third of the samples carry
+// random bits above the depth (0xFFFF among them), which must be masked off.
+// Gapless pictures run as one block across rows; padded ones row by row,
+// with row lengths around the 256-sample step (the rest of a row goes through
+// the plain loop). The table is allocated at its exact size.
+TEST(KzDepthLut, LongRunsThroughByteTablesMatchReference)
+{
+    struct Shape {
+        uint32_t width, height, extra, comps, pad;
+    } shapes[] = {
+        {4096 + 77, 2, 0, 1, 0},  // gapless: one run of 8346 samples
+        {4096 + 77, 2, 5, 1, 3},  // padded rows, trailing partial row untouched
+        {256, 3, 0, 1, 4},        // rows of exactly one step
+        {257, 3, 0, 1, 1},
+        {255, 17, 0, 1, 0},       // gapless, rows shorter than a step
+        {85, 40, 0, 3, 2},        // 255 samples a row, three components
+        {1, 600, 0, 1, 0},        // one-column gapless picture
+    };
+    uint32_t seed = 1200;
+    for (uint32_t depth = 6; depth <= 13; ++depth) {
+        const size_t entries = size_t(1) << depth;
+        const auto table = RandomFlat<u8>(entries, seed++);
+        for (const Shape& sh : shapes) {
+            TestPicture src = RandomPicture(sh.width, sh.height, sh.comps, 2, 0, seed++, sh.pad);
+            std::mt19937 rng(seed);
+            size_t g = 0;
+            for (uint32_t r = 0; r < sh.height; ++r)
+                for (size_t i = 0; i < src.samplesPerRow(); ++i, ++g) {
+                    // An odd multiplier permutes the values below 2^depth.
+                    uint32_t v = uint32_t((g * 0x9E37u + 11) & (entries - 1));
+                    if (rng() % 3 == 0)
+                        v |= (rng() << depth) & 0xFFFF;
+                    if (g % 97 == 5)
+                        v = 0xFFFF;
+                    src.put(r, i, v);
+                }
+            const TestPicture dst0 = RandomPicture(sh.width, sh.height, sh.comps, 1, ~0ull, seed++, sh.pad);
+            const uint32_t count = sh.width * sh.height + sh.extra;
+            SCOPED_TRACE("depth " + std::to_string(depth) + " width " + std::to_string(sh.width) + " comps " +
+                         std::to_string(sh.comps) + " pad " + std::to_string(sh.pad));
+            ForEachIsa([&] {
+                TestPicture dst = dst0;
+                const int rc = sh.comps == 1
+                                   ? convertbitdepthvialuts_1x16_to_1x8_depth(dst.data(), dst.rowBytes, src.data(),
+                                                                              src.rowBytes, table.data(), sh.width,
+                                                                              count, depth)
+                                   : convertbitdepthvialuts_Nx16_to_Nx8_lut1_depth(
+                                         dst.data(), dst.rowBytes, src.data(), src.rowBytes, table.data(), sh.comps,
+                                         sh.width, count, depth);
+                EXPECT_EQ(rc, 0);
+                ExpectSamples(dst0, dst, [&](size_t r, size_t i, uint64_t) {
+                    return uint64_t(table[src.get(r, i) & (entries - 1)]);
+                });
+            });
+        }
+    }
+}
+
 TEST(KzDepthLinFunc, EveryMemberMatchesReference)
 {
     uint32_t seed = 1300;
