@@ -210,11 +210,17 @@ BENCHMARK(BM_cv_convertTo_16x3_to_32F);
 
 // --- Alternating pairs --------------------------------------------------------
 // The peer and ours run in turns in one benchmark, so that the load of a busy
-// machine and the state of the caches fall on both alike (each timed on the
-// thread's CPU clock); the counters give
-// the ratio (peer time / our time, i.e. our throughput over the peer's) of the
-// best and of the median runs. Run with --benchmark_repetitions=3 and quote
-// the median of Ratio_median.
+// machine falls on both alike (each timed on the thread's CPU clock); the
+// counters give the ratio (peer time / our time, i.e. our throughput over the
+// peer's) of the best and of the median runs. Run with
+// --benchmark_repetitions=3 and quote the median of Ratio_median.
+//
+// Every timed run directly follows an untimed run of the same side, so each
+// side is always timed from the caches it leaves itself (the steady state of
+// repeated calls). Without that, a side that ran right after the other found
+// its data partly evicted, one that ran after itself did not: a
+// memory-bound peer such as memcpy then had two clusters of times, its best
+// run came from one and its median from either, and the two ratios disagreed.
 // Time on this thread's CPU clock: on a shared machine a run of a few
 // milliseconds is often descheduled, and wall time would then measure the
 // other processes.
@@ -226,6 +232,7 @@ double ThreadSeconds()
 }
 double Seconds(const std::function<void()>& f)
 {
+    f();
     const double t0 = ThreadSeconds();
     f();
     return ThreadSeconds() - t0;

@@ -231,3 +231,67 @@ TEST(RlePaint, RowSweepEqualsObjectOrderOnEveryPath)
         }
     });
 }
+
+// Every run length up to past two wide stores, at every offset within a store, with
+// neighbours of other objects touching it on both sides (painted before and after
+// it), in a middle row and in the last row of a tight buffer, and clipped at the row
+// end. Guard bytes around the buffer catch a store running past it.
+TEST(RlePaint, RunLengthsAlignmentsAndNeighboursOnEveryPath)
+{
+    constexpr uint32_t w = 200, h = 3;
+    constexpr size_t guard = 192;
+    struct Case {
+        uint32_t bits;
+        uint32_t y;
+        bool neighboursFirst;
+    } cases[] = {
+        {8, 1, false}, {8, 2, true}, {16, 1, true}, {16, 2, false},
+    };
+    kzt::ForEachIsa([&] {
+        for (const Case& c : cases) {
+            const uint32_t sample = c.bits / 8;
+            std::vector<uint8_t> block(2 * guard + size_t(w) * sample * h);
+            SKzPicBuf pic{};
+            pic.uiWidth = w;
+            pic.uiHeight = h;
+            pic.uiWidthBytes = w * sample;
+            pic.uiBpc = uint8_t(c.bits);
+            pic.uiComp = 1;
+            pic.uiSize = uint64_t(w) * sample * h;
+            pic.pData = block.data() + guard;
+            for (uint32_t len = 1; len <= 130; ++len) {
+                std::vector<uint32_t> starts;
+                for (uint32_t x = 0; x < 64; ++x) starts.push_back(x);
+                starts.push_back(w - std::min(len, w)); // ends at the row end
+                starts.push_back(w - 5);                 // clipped at the row end
+                for (uint32_t x : starts) {
+                    SCOPED_TRACE(::testing::Message() << "bits " << c.bits << " row " << c.y << " len " << len
+                                                      << " x " << x << (c.neighboursFirst ? " after" : " before"));
+                    const uint32_t y = c.y;
+                    Obj run{5, int32_t(x), int32_t(y), int32_t(x + len - 1), int32_t(y), 0, {{y, {{x, len}}}}};
+                    Obj sides{9, 0, int32_t(y), int32_t(w - 1), int32_t(y), 0, {{y, {}}}};
+                    if (x >= 3) sides.rows[0].runs.push_back({x - 3, 3});
+                    if (x + len < w) sides.rows[0].runs.push_back({x + len, 3});
+                    if (sides.rows[0].runs.empty()) sides.rows[0].runs.push_back({0, 0});
+                    const std::vector<Obj> objs = c.neighboursFirst ? std::vector<Obj>{sides, run}
+                                                                    : std::vector<Obj>{run, sides};
+                    Pic rle;
+                    SetObjects(&rle.p, w, h, objs);
+                    std::memset(block.data(), 0x5C, block.size());
+                    ASSERT_EQ(API::ConvertRLEToPicBuf(&pic, &rle.p), KZ_OK);
+                    const auto want = PaintByObjects(objs, w, h, c.bits, 0);
+                    for (size_t i = 0; i < guard; ++i) {
+                        ASSERT_EQ(block[i], 0x5C) << "before the buffer " << i;
+                        ASSERT_EQ(block[guard + pic.uiSize + i], 0x5C) << "after the buffer " << i;
+                    }
+                    for (uint32_t py = 0; py < h; ++py)
+                        for (uint32_t px = 0; px < w; ++px) {
+                            const uint8_t* at = pic.pData + size_t(py) * pic.uiWidthBytes + size_t(px) * sample;
+                            const uint32_t got = sample == 1 ? at[0] : uint32_t(at[0] | at[1] << 8);
+                            ASSERT_EQ(got, want[size_t(py) * w + px]) << px << "," << py;
+                        }
+                }
+            }
+        }
+    });
+}
