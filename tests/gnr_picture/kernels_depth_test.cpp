@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 using k1t::Geometries;
@@ -485,7 +488,9 @@ TEST(KzDepthLut, FlatMarkingPaintsStoredBytesAtOrAboveM)
 // random bits above the depth (0xFFFF among them), which must be masked off.
 // Gapless pictures run as one block across rows; padded ones row by row,
 // with row lengths around the 256-sample step (the rest of a row goes through
-// the plain loop). The table is allocated at its exact size.
+// the plain loop). The table ends where its allocation ends, and is read once
+// at a 64-byte aligned address and once one byte past one (a table that the
+// kernel copies first).
 TEST(KzDepthLut, LongRunsThroughByteTablesMatchReference)
 {
     struct Shape {
@@ -502,40 +507,49 @@ TEST(KzDepthLut, LongRunsThroughByteTablesMatchReference)
     uint32_t seed = 1200;
     for (uint32_t depth = 6; depth <= 13; ++depth) {
         const size_t entries = size_t(1) << depth;
-        const auto table = RandomFlat<u8>(entries, seed++);
-        for (const Shape& sh : shapes) {
-            TestPicture src = RandomPicture(sh.width, sh.height, sh.comps, 2, 0, seed++, sh.pad);
-            std::mt19937 rng(seed);
-            size_t g = 0;
-            for (uint32_t r = 0; r < sh.height; ++r)
-                for (size_t i = 0; i < src.samplesPerRow(); ++i, ++g) {
-                    // An odd multiplier permutes the values below 2^depth.
-                    uint32_t v = uint32_t((g * 0x9E37u + 11) & (entries - 1));
-                    if (rng() % 3 == 0)
-                        v |= (rng() << depth) & 0xFFFF;
-                    if (g % 97 == 5)
-                        v = 0xFFFF;
-                    src.put(r, i, v);
-                }
-            const TestPicture dst0 = RandomPicture(sh.width, sh.height, sh.comps, 1, ~0ull, seed++, sh.pad);
-            const uint32_t count = sh.width * sh.height + sh.extra;
-            SCOPED_TRACE("depth " + std::to_string(depth) + " width " + std::to_string(sh.width) + " comps " +
-                         std::to_string(sh.comps) + " pad " + std::to_string(sh.pad));
-            ForEachIsa([&] {
-                TestPicture dst = dst0;
-                const int rc = sh.comps == 1
-                                   ? convertbitdepthvialuts_1x16_to_1x8_depth(dst.data(), dst.rowBytes, src.data(),
-                                                                              src.rowBytes, table.data(), sh.width,
-                                                                              count, depth)
-                                   : convertbitdepthvialuts_Nx16_to_Nx8_lut1_depth(
-                                         dst.data(), dst.rowBytes, src.data(), src.rowBytes, table.data(), sh.comps,
-                                         sh.width, count, depth);
-                EXPECT_EQ(rc, 0);
-                ExpectSamples(dst0, dst, [&](size_t r, size_t i, uint64_t) {
-                    return uint64_t(table[src.get(r, i) & (entries - 1)]);
+        const auto values = RandomFlat<u8>(entries, seed++);
+        std::unique_ptr<u8, decltype(&std::free)> alignedTable(static_cast<u8*>(std::aligned_alloc(64, entries)),
+                                                               &std::free);
+        ASSERT_NE(alignedTable, nullptr);
+        std::vector<u8> oddBlock(entries + 1);
+        std::copy(values.begin(), values.end(), alignedTable.get());
+        std::copy(values.begin(), values.end(), oddBlock.begin() + 1);
+        const u8* tables[] = {alignedTable.get(), oddBlock.data() + 1};
+        for (const u8* table : tables)
+            for (const Shape& sh : shapes) {
+                TestPicture src = RandomPicture(sh.width, sh.height, sh.comps, 2, 0, seed++, sh.pad);
+                std::mt19937 rng(seed);
+                size_t g = 0;
+                for (uint32_t r = 0; r < sh.height; ++r)
+                    for (size_t i = 0; i < src.samplesPerRow(); ++i, ++g) {
+                        // An odd multiplier permutes the values below 2^depth.
+                        uint32_t v = uint32_t((g * 0x9E37u + 11) & (entries - 1));
+                        if (rng() % 3 == 0)
+                            v |= (rng() << depth) & 0xFFFF;
+                        if (g % 97 == 5)
+                            v = 0xFFFF;
+                        src.put(r, i, v);
+                    }
+                const TestPicture dst0 = RandomPicture(sh.width, sh.height, sh.comps, 1, ~0ull, seed++, sh.pad);
+                const uint32_t count = sh.width * sh.height + sh.extra;
+                SCOPED_TRACE("depth " + std::to_string(depth) + " width " + std::to_string(sh.width) + " comps " +
+                             std::to_string(sh.comps) + " pad " + std::to_string(sh.pad) +
+                             (table == tables[0] ? " aligned table" : " unaligned table"));
+                ForEachIsa([&] {
+                    TestPicture dst = dst0;
+                    const int rc =
+                        sh.comps == 1
+                            ? convertbitdepthvialuts_1x16_to_1x8_depth(dst.data(), dst.rowBytes, src.data(),
+                                                                       src.rowBytes, table, sh.width, count, depth)
+                            : convertbitdepthvialuts_Nx16_to_Nx8_lut1_depth(dst.data(), dst.rowBytes, src.data(),
+                                                                            src.rowBytes, table, sh.comps, sh.width,
+                                                                            count, depth);
+                    EXPECT_EQ(rc, 0);
+                    ExpectSamples(dst0, dst, [&](size_t r, size_t i, uint64_t) {
+                        return uint64_t(values[src.get(r, i) & (entries - 1)]);
+                    });
                 });
-            });
-        }
+            }
     }
 }
 
