@@ -148,6 +148,25 @@ void BM_convertbitdepthvialuts_1x16_to_1x8_12bit(benchmark::State& st)
 }
 BENCHMARK(BM_convertbitdepthvialuts_1x16_to_1x8_12bit);
 
+// The same at other depths (table of 2^bits entries, samples below 2^bits):
+// up to 12 bits the tables are looked up in registers, above that per sample.
+void BM_convertbitdepthvialuts_1x16_to_1x8_bits(benchmark::State& st)
+{
+    const uint32_t bits = uint32_t(st.range(0));
+    std::vector<uint16_t> src(F().src16_1.size());
+    std::vector<uint8_t> lut(size_t(1) << bits);
+    std::mt19937 rng(bits);
+    for (auto& v : src)
+        v = uint16_t(rng() & (lut.size() - 1));
+    for (auto& e : lut)
+        e = uint8_t(rng());
+    Run(st, F().src8_1.size(), [&] {
+        convertbitdepthvialuts_1x16_to_1x8_depth(F().out8.data(), kW, src.data(), kW * 2, lut.data(), kW, kCount,
+                                                 bits);
+    });
+}
+BENCHMARK(BM_convertbitdepthvialuts_1x16_to_1x8_bits)->Arg(8)->Arg(10)->Arg(12)->Arg(13)->Arg(16);
+
 #ifdef VT5_HAVE_OPENCV
 // --- OpenCV peers -------------------------------------------------------------
 cv::Mat Wrap8(std::vector<uint8_t>& v, int ch) { return cv::Mat(kH, kW, CV_8UC(ch), v.data()); }
@@ -210,11 +229,17 @@ BENCHMARK(BM_cv_convertTo_16x3_to_32F);
 
 // --- Alternating pairs --------------------------------------------------------
 // The peer and ours run in turns in one benchmark, so that the load of a busy
-// machine and the state of the caches fall on both alike (each timed on the
-// thread's CPU clock); the counters give
-// the ratio (peer time / our time, i.e. our throughput over the peer's) of the
-// best and of the median runs. Run with --benchmark_repetitions=3 and quote
-// the median of Ratio_median.
+// machine falls on both alike (each timed on the thread's CPU clock); the
+// counters give the ratio (peer time / our time, i.e. our throughput over the
+// peer's) of the best and of the median runs. Run with
+// --benchmark_repetitions=3 and quote the median of Ratio_median.
+//
+// Every timed run directly follows an untimed run of the same side, so each
+// side is always timed from the caches it leaves itself (the steady state of
+// repeated calls). Without that, a side that ran right after the other found
+// its data partly evicted, one that ran after itself did not: a
+// memory-bound peer such as memcpy then had two clusters of times, its best
+// run came from one and its median from either, and the two ratios disagreed.
 // Time on this thread's CPU clock: on a shared machine a run of a few
 // milliseconds is often descheduled, and wall time would then measure the
 // other processes.
@@ -226,6 +251,7 @@ double ThreadSeconds()
 }
 double Seconds(const std::function<void()>& f)
 {
+    f();
     const double t0 = ThreadSeconds();
     f();
     return ThreadSeconds() - t0;
