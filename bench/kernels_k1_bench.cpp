@@ -148,6 +148,25 @@ void BM_convertbitdepthvialuts_1x16_to_1x8_12bit(benchmark::State& st)
 }
 BENCHMARK(BM_convertbitdepthvialuts_1x16_to_1x8_12bit);
 
+// The same at other depths (table of 2^bits entries, samples below 2^bits):
+// up to 12 bits the tables are looked up in registers, above that per sample.
+void BM_convertbitdepthvialuts_1x16_to_1x8_bits(benchmark::State& st)
+{
+    const uint32_t bits = uint32_t(st.range(0));
+    std::vector<uint16_t> src(F().src16_1.size());
+    std::vector<uint8_t> lut(size_t(1) << bits);
+    std::mt19937 rng(bits);
+    for (auto& v : src)
+        v = uint16_t(rng() & (lut.size() - 1));
+    for (auto& e : lut)
+        e = uint8_t(rng());
+    Run(st, F().src8_1.size(), [&] {
+        convertbitdepthvialuts_1x16_to_1x8_depth(F().out8.data(), kW, src.data(), kW * 2, lut.data(), kW, kCount,
+                                                 bits);
+    });
+}
+BENCHMARK(BM_convertbitdepthvialuts_1x16_to_1x8_bits)->Arg(8)->Arg(10)->Arg(12)->Arg(13)->Arg(16);
+
 #ifdef VT5_HAVE_OPENCV
 // --- OpenCV peers -------------------------------------------------------------
 cv::Mat Wrap8(std::vector<uint8_t>& v, int ch) { return cv::Mat(kH, kW, CV_8UC(ch), v.data()); }
