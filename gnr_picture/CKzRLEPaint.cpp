@@ -131,7 +131,8 @@ struct FillAvx512 {
     {
         const __m512i v = _mm512_set1_epi64(i64(pattern));
         if (__builtin_expect(bytes <= 128, 1)) {
-            _mm512_mask_storeu_epi8(p, _bzhi_u64(~0ull, unsigned(bytes < 64 ? bytes : 64)), v);
+            // A bit count of 64 or more (up to 255) leaves every bit set.
+            _mm512_mask_storeu_epi8(p, _bzhi_u64(~0ull, unsigned(bytes)), v);
             _mm512_mask_storeu_epi8(p + 64, _bzhi_u64(~0ull, unsigned(bytes > 64 ? bytes - 64 : 0)), v);
             return;
         }
@@ -157,7 +158,6 @@ KZ_ALWAYS_INLINE bool PaintSweep(const SKzPicBuf* pic, const SKzRLEPicBuf* rle, 
         u64 next; // offset of the next row record
         u64 size;
         u32 rowsLeft;
-        T value;
         u64 pattern;
     };
     std::vector<Active> pending, active;
@@ -175,7 +175,7 @@ KZ_ALWAYS_INLINE bool PaintSweep(const SKzPicBuf* pic, const SKzRLEPicBuf* rle, 
             u32 v = value ? value : o->uiId;
             if (!value && (v & sampleMask) == 0) v = allOnes;
             pending.push_back(
-                {reinterpret_cast<const u8*>(o), kzrle::kObjHeader, o->uiSize, o->uiRowCount, T(v), Pattern<T>(T(v))});
+                {reinterpret_cast<const u8*>(o), kzrle::kObjHeader, o->uiSize, o->uiRowCount, Pattern<T>(T(v))});
             return true;
         });
         if (!ordered) return false;

@@ -313,7 +313,9 @@ constexpr uintptr_t kLutPrefetchBytes = 2048;
 // Three 16-bit components through three separate tables (one plane per
 // component, copied from the caller's rows), four pixels a step in 64-bit
 // words; the same lookups as the plain loop, one load each. Rows are in
-// place or apart from their source.
+// place or apart from their source. Full: 16-bit tables, whose index mask
+// leaves every sample whole (no masking instructions in the loop).
+template <bool Full>
 void PlanarPicture3x16(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint32 srcRowBytes, const u16* planes,
                        size_t entries, u16 mask, kz_uint32 width, kz_uint32 count)
 {
@@ -321,7 +323,7 @@ void PlanarPicture3x16(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uin
     const u16* const t0 = planes;
     const u16* const t1 = planes + entries;
     const u16* const t2 = planes + 2 * entries;
-    const uint64_t m = mask;
+    const uint64_t m = Full ? 0xFFFF : mask;
     for (size_t r = 0; r < rows; ++r) {
         u16* d = KzRow<u16>(dst, dstRowBytes, r);
         const u16* s = KzRow<u16>(src, srcRowBytes, r);
@@ -395,8 +397,11 @@ void ApplyRowPointers(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint
                         p2[v] = row[2];
                     }
                 }
-                return PlanarPicture3x16(dst, dstRowBytes, src, srcRowBytes, planes.get(), entries, mask, width,
-                                         count);
+                if (mask == 0xFFFF)
+                    return PlanarPicture3x16<true>(dst, dstRowBytes, src, srcRowBytes, planes.get(), entries, mask,
+                                                   width, count);
+                return PlanarPicture3x16<false>(dst, dstRowBytes, src, srcRowBytes, planes.get(), entries, mask, width,
+                                                count);
             }
         }
     }
