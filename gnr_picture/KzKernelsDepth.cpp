@@ -173,9 +173,14 @@ void ScalarRows16to8(void* dst, uint32_t dRB, const void* src, uint32_t sRB, siz
 // table is read.
 constexpr int kLutVecs = 4;
 
+// Merge masks: bit 7 of every vector is held in a mask register for the
+// whole step (it is used at 2^(L-1) merges); the higher bits are tested again
+// at each merge from the high bytes. Holding all of them (5 masks for each of
+// four vectors, with 7 mask registers) made the compiler spill and reload
+// masks through the stack, and the spills set the pace; a test is cheaper.
 template <int L>
-KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void LutTree(const uint8_t* tab, const __m512i* lo, const __mmask64 (*bit)[5],
-                                               __m512i* out)
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void LutTree(const uint8_t* tab, const __m512i* lo, const __m512i* hi,
+                                               const __mmask64* bit7, __m512i* out)
 {
     if constexpr (L == 0) {
         __m512i t0 = _mm512_loadu_si512(tab), t1 = _mm512_loadu_si512(tab + 64);
@@ -187,10 +192,21 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void LutTree(const uint8_t* tab, const __m512i
             out[v] = _mm512_permutex2var_epi8(t0, lo[v], t1);
     } else {
         __m512i a[kLutVecs], b[kLutVecs];
-        LutTree<L - 1>(tab, lo, bit, a);
-        LutTree<L - 1>(tab + (size_t(128) << (L - 1)), lo, bit, b);
-        for (int v = 0; v < kLutVecs; ++v)
-            out[v] = _mm512_mask_blend_epi8(bit[v][L - 1], a[v], b[v]);
+        LutTree<L - 1>(tab, lo, hi, bit7, a);
+        LutTree<L - 1>(tab + (size_t(128) << (L - 1)), lo, hi, bit7, b);
+        for (int v = 0; v < kLutVecs; ++v) {
+            __mmask64 k;
+            if constexpr (L == 1) {
+                k = bit7[v];
+            } else {
+                // The empty asm hides that the same test was made before, so
+                // the compiler makes it here instead of keeping its result.
+                __m512i h = hi[v];
+                __asm__("" : "+v"(h));
+                k = _mm512_test_epi8_mask(h, _mm512_set1_epi8(char(1 << (L - 2))));
+            }
+            out[v] = _mm512_mask_blend_epi8(k, a[v], b[v]);
+        }
     }
 }
 
@@ -207,20 +223,18 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void RegisterLutRow16to8(uint8_t* d, 
     constexpr size_t kStep = 64 * kLutVecs;
     size_t i = 0;
     for (; i + kStep <= n; i += kStep) {
-        __m512i lo[kLutVecs];
-        __mmask64 bit[kLutVecs][5];
+        __m512i lo[kLutVecs], hi[kLutVecs];
+        __mmask64 bit7[kLutVecs];
         for (int v = 0; v < kLutVecs; ++v) {
             const __m512i w0 = _mm512_loadu_si512(s + i + 64 * v);
             const __m512i w1 = _mm512_loadu_si512(s + i + 64 * v + 32);
             // Low and high bytes of the 64 samples.
             lo[v] = _mm512_permutex2var_epi8(w0, even, w1);
-            const __m512i hi = _mm512_permutex2var_epi8(w0, odd, w1);
-            bit[v][0] = _mm512_movepi8_mask(lo[v]);
-            for (int j = 1; j < L; ++j)
-                bit[v][j] = _mm512_test_epi8_mask(hi, _mm512_set1_epi8(char(1 << (j - 1))));
+            hi[v] = _mm512_permutex2var_epi8(w0, odd, w1);
+            bit7[v] = _mm512_movepi8_mask(lo[v]);
         }
         __m512i out[kLutVecs];
-        LutTree<L>(tab, lo, bit, out);
+        LutTree<L>(tab, lo, hi, bit7, out);
         for (int v = 0; v < kLutVecs; ++v)
             _mm512_storeu_si512(d + i + 64 * v, out[v]);
     }
