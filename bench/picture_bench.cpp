@@ -117,6 +117,23 @@ cv::Mat AsMat(SKzPicBuf& p)
     return cv::Mat(int(p.uiHeight), int(p.uiWidth), CV_MAKETYPE(depth, int(p.uiComp)), p.pData, p.uiWidthBytes);
 }
 
+// The peer of every histogram pair: one uniform calcHist per channel, as a
+// caller of OpenCV counts an interleaved picture.
+struct CalcHistPeer {
+    int bins;
+    float range[2];
+    const float* ranges[1] = {range};
+    cv::Mat hist;
+    explicit CalcHistPeer(int b) : bins(b), range{0, float(b)} {}
+    CalcHistPeer(const CalcHistPeer&) = delete;
+    void count(const cv::Mat& m, int channels)
+    {
+        for (int c = 0; c < channels; ++c)
+            cv::calcHist(&m, 1, &c, cv::Mat(), hist, 1, &bins, ranges, true, false);
+        benchmark::DoNotOptimize(hist.data);
+    }
+};
+
 void Histogram(benchmark::State& state, unsigned bits, unsigned comps)
 {
     cv::setNumThreads(1);
@@ -125,17 +142,9 @@ void Histogram(benchmark::State& state, unsigned bits, unsigned comps)
     SKzHisto h;
     CKzHistoAPI::Init(&h);
     CKzHistoAPI::Reinit32(&h, &a.pic);
-    const int bins = 1 << bits;
-    const float range[2] = {0, float(bins)};
-    const float* ranges[1] = {range};
-    cv::Mat hist;
+    CalcHistPeer peer(1 << bits);
     Pair(
-        state,
-        [&] {
-            for (int c = 0; c < int(comps); ++c)
-                cv::calcHist(&m, 1, &c, cv::Mat(), hist, 1, &bins, ranges, true, false);
-            benchmark::DoNotOptimize(hist.data);
-        },
+        state, [&] { peer.count(m, int(comps)); },
         [&] { CKzHistoAPI::Calculate(&h, &a.pic, true); benchmark::DoNotOptimize(h.pHistData); });
     CKzHistoAPI::Free(&h);
 }
@@ -156,18 +165,12 @@ void BM_Histogram8x3WithMean(benchmark::State& state)
     SKzHisto h;
     CKzHistoAPI::Init(&h);
     CKzHistoAPI::Reinit32(&h, &a.pic);
-    const int bins = 256;
-    const float range[2] = {0, 256.f};
-    const float* ranges[1] = {range};
-    cv::Mat hist;
+    CalcHistPeer peer(256);
     Pair(
         state,
         [&] {
-            for (int c = 0; c < 3; ++c)
-                cv::calcHist(&m, 1, &c, cv::Mat(), hist, 1, &bins, ranges, true, false);
-            const int c0 = 0;
-            cv::calcHist(&mean, 1, &c0, cv::Mat(), hist, 1, &bins, ranges, true, false);
-            benchmark::DoNotOptimize(hist.data);
+            peer.count(m, 3);
+            peer.count(mean, 1);
         },
         [&] { CKzHistoAPI::Calculate(&h, &a.pic, true); benchmark::DoNotOptimize(h.pHistData); });
     CKzHistoAPI::Free(&h);
@@ -194,17 +197,9 @@ void BM_Histogram8x3IncrementFloor(benchmark::State& state)
             q[3] = uint8_t((p[0] + p[1] + p[2]) / 3);
         }
     std::vector<uint32_t> total(4 * 256);
-    const int bins = 256;
-    const float range[2] = {0, 256.f};
-    const float* ranges[1] = {range};
-    cv::Mat hist;
+    CalcHistPeer peer(256);
     Pair(
-        state,
-        [&] {
-            for (int c = 0; c < 3; ++c)
-                cv::calcHist(&m, 1, &c, cv::Mat(), hist, 1, &bins, ranges, true, false);
-            benchmark::DoNotOptimize(hist.data);
-        },
+        state, [&] { peer.count(m, 3); },
         [&] {
             alignas(64) uint16_t loc[4][256] = {};
             for (unsigned y = 0; y < kH; ++y) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -151,10 +152,10 @@ std::vector<uint32_t> PaintByObjects(const std::vector<Obj>& objs, uint32_t w, u
                                      uint32_t value)
 {
     std::vector<uint32_t> out(size_t(w) * h, 0);
-    const uint32_t sampleMask = bits <= 8 ? 0xFFu : 0xFFFFu;
+    const uint32_t sampleMask = bits <= 8 ? 0xFFu : bits <= 16 ? 0xFFFFu : 0xFFFFFFFFu;
     for (const Obj& o : objs) {
         uint32_t v = value ? value : o.id;
-        if (!value && (v & sampleMask) == 0) v = (1u << bits) - 1;
+        if (!value && (v & sampleMask) == 0) v = bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1;
         v &= sampleMask;
         for (const Row& row : o.rows)
             for (const Run& r : row.runs)
@@ -293,5 +294,76 @@ TEST(RlePaint, RunLengthsAlignmentsAndNeighboursOnEveryPath)
                 }
             }
         }
+    });
+}
+
+// Rows holding many runs in one record, as a large object gives: runs at and
+// around 64-sample boundaries, touching runs, long runs, runs clipped at or lying
+// past the row end, and damaged records (unsorted, overlapping, empty runs), for
+// byte, word and double-word samples. An object painted before covers the row so
+// a store reaching into a gap shows; one painted after overlaps part of it.
+TEST(RlePaint, ManyRunsInOneRowOnEveryPath)
+{
+    constexpr uint32_t w = 300, h = 3;
+    constexpr size_t guard = 320;
+    auto spaced = [](uint32_t first, uint32_t len, uint32_t gap, uint32_t n) {
+        std::vector<rletest::Run> runs;
+        for (uint32_t k = 0; k < n; ++k) runs.push_back({first + k * (len + gap), len});
+        return runs;
+    };
+    struct Layout {
+        const char* name;
+        std::vector<rletest::Run> runs;
+    };
+    std::vector<Layout> layouts = {
+        {"forty short runs", spaced(1, 3, 2, 40)},
+        {"single samples with single gaps to the row end", spaced(0, 1, 1, 150)},
+        {"runs ending at 63, 64, 65", {{60, 3}, {62, 2}, {63, 2}, {66, 1}, {70, 58}, {129, 1}, {191, 1}, {193, 1}}},
+        {"runs starting at 63, 64, 65",
+         {{0, 1}, {63, 1}, {65, 1}, {127, 1}, {128, 1}, {130, 2}, {191, 2}, {256, 1}, {258, 1}}},
+        {"touching runs", spaced(10, 7, 0, 12)},
+        {"long runs", {{0, 1}, {2, 64}, {67, 65}, {133, 129}, {263, 1}, {265, 1}, {267, 1}, {269, 2}, {272, 28}}},
+        {"clipped at the row end", {{0, 2}, {3, 2}, {6, 2}, {9, 2}, {12, 2}, {15, 2}, {18, 2}, {21, 2}, {290, 40}}},
+        {"past the row end", {{0, 2}, {3, 2}, {6, 2}, {9, 2}, {12, 2}, {15, 2}, {18, 2}, {300, 5}, {400, 9}, {25, 4}}},
+        {"unsorted", {{200, 5}, {150, 5}, {100, 5}, {50, 5}, {0, 5}, {250, 5}, {20, 5}, {70, 5}, {120, 5}}},
+        {"overlapping", {{0, 10}, {5, 10}, {3, 1}, {14, 70}, {40, 2}, {80, 60}, {100, 10}, {139, 2}, {141, 1}}},
+        {"empty runs among others", {{0, 0}, {2, 3}, {5, 0}, {8, 1}, {64, 0}, {64, 2}, {66, 0}, {70, 1}, {299, 1}}},
+    };
+    kzt::ForEachIsa([&] {
+        for (const uint32_t bits : {8u, 16u, 32u})
+            for (const uint32_t y : {1u, 2u})
+                for (const Layout& l : layouts) {
+                    SCOPED_TRACE(::testing::Message() << l.name << ", bits " << bits << ", row " << y);
+                    const uint32_t sample = bits / 8;
+                    std::vector<uint8_t> block(2 * guard + size_t(w) * sample * h);
+                    SKzPicBuf pic{};
+                    pic.uiWidth = w;
+                    pic.uiHeight = h;
+                    pic.uiWidthBytes = w * sample;
+                    pic.uiBpc = uint8_t(bits);
+                    pic.uiComp = 1;
+                    pic.uiSize = uint64_t(w) * sample * h;
+                    pic.pData = block.data() + guard;
+                    const Obj under{7, 0, int32_t(y), int32_t(w - 1), int32_t(y), 0, {{y, {{0, w}}}}};
+                    const Obj many{0x1234, 0, int32_t(y), int32_t(w - 1), int32_t(y), 0, {{y, l.runs}}};
+                    const Obj over{9, 0, int32_t(y), int32_t(w - 1), int32_t(y), 0, {{y, {{61, 6}, {250, 3}}}}};
+                    const std::vector<Obj> objs{under, many, over};
+                    Pic rle;
+                    SetObjects(&rle.p, w, h, objs);
+                    std::memset(block.data(), 0x5C, block.size());
+                    ASSERT_EQ(API::ConvertRLEToPicBuf(&pic, &rle.p), KZ_OK);
+                    const auto want = PaintByObjects(objs, w, h, bits, 0);
+                    for (size_t i = 0; i < guard; ++i) {
+                        ASSERT_EQ(block[i], 0x5C) << "before the buffer " << i;
+                        ASSERT_EQ(block[guard + pic.uiSize + i], 0x5C) << "after the buffer " << i;
+                    }
+                    for (uint32_t py = 0; py < h; ++py)
+                        for (uint32_t px = 0; px < w; ++px) {
+                            const uint8_t* at = pic.pData + size_t(py) * pic.uiWidthBytes + size_t(px) * sample;
+                            uint32_t got = 0;
+                            std::memcpy(&got, at, sample);
+                            ASSERT_EQ(got, want[size_t(py) * w + px]) << px << "," << py;
+                        }
+                }
     });
 }
