@@ -170,6 +170,51 @@ std::vector<uint32_t> PaintByObjects(const std::vector<Obj>& objs, uint32_t w, u
 // Painting goes row by row over all objects at once (with wide masked stores where
 // the processor has them); it must equal painting object after object, overlaps,
 // clipping, skipped rows, damaged row order and unordered blocks included.
+
+// A tight picture of w x h samples inside a block with guard bytes on both
+// sides. Painting objects into it must give what painting object after object
+// gives, pixel for pixel, and leave the guards untouched.
+struct GuardedPicture {
+    uint32_t w, h, bits, sample;
+    size_t guard;
+    std::vector<uint8_t> block;
+    SKzPicBuf pic{};
+    GuardedPicture(uint32_t width, uint32_t height, uint32_t sampleBits, size_t guardBytes)
+        : w(width), h(height), bits(sampleBits), sample(sampleBits / 8), guard(guardBytes),
+          block(2 * guardBytes + size_t(width) * (sampleBits / 8) * height)
+    {
+        pic.uiWidth = w;
+        pic.uiHeight = h;
+        pic.uiWidthBytes = w * sample;
+        pic.uiBpc = uint8_t(bits);
+        pic.uiComp = 1;
+        pic.uiSize = uint64_t(w) * sample * h;
+        pic.pData = block.data() + guard;
+    }
+    GuardedPicture(const GuardedPicture&) = delete;
+    GuardedPicture& operator=(const GuardedPicture&) = delete;
+
+    void ExpectPaintsLikeObjects(const std::vector<Obj>& objs)
+    {
+        Pic rle;
+        SetObjects(&rle.p, w, h, objs);
+        std::memset(block.data(), 0x5C, block.size());
+        ASSERT_EQ(API::ConvertRLEToPicBuf(&pic, &rle.p), KZ_OK);
+        const auto want = PaintByObjects(objs, w, h, bits, 0);
+        for (size_t i = 0; i < guard; ++i) {
+            ASSERT_EQ(block[i], 0x5C) << "before the buffer " << i;
+            ASSERT_EQ(block[guard + pic.uiSize + i], 0x5C) << "after the buffer " << i;
+        }
+        for (uint32_t py = 0; py < h; ++py)
+            for (uint32_t px = 0; px < w; ++px) {
+                const uint8_t* at = pic.pData + size_t(py) * pic.uiWidthBytes + size_t(px) * sample;
+                uint32_t got = 0;
+                std::memcpy(&got, at, sample);
+                ASSERT_EQ(got, want[size_t(py) * w + px]) << px << "," << py;
+            }
+    }
+};
+
 TEST(RlePaint, RowSweepEqualsObjectOrderOnEveryPath)
 {
     std::mt19937 rng(77);
@@ -250,16 +295,7 @@ TEST(RlePaint, RunLengthsAlignmentsAndNeighboursOnEveryPath)
     };
     kzt::ForEachIsa([&] {
         for (const Case& c : cases) {
-            const uint32_t sample = c.bits / 8;
-            std::vector<uint8_t> block(2 * guard + size_t(w) * sample * h);
-            SKzPicBuf pic{};
-            pic.uiWidth = w;
-            pic.uiHeight = h;
-            pic.uiWidthBytes = w * sample;
-            pic.uiBpc = uint8_t(c.bits);
-            pic.uiComp = 1;
-            pic.uiSize = uint64_t(w) * sample * h;
-            pic.pData = block.data() + guard;
+            GuardedPicture g(w, h, c.bits, guard);
             for (uint32_t len = 1; len <= 130; ++len) {
                 std::vector<uint32_t> starts;
                 for (uint32_t x = 0; x < 64; ++x) starts.push_back(x);
@@ -276,21 +312,8 @@ TEST(RlePaint, RunLengthsAlignmentsAndNeighboursOnEveryPath)
                     if (sides.rows[0].runs.empty()) sides.rows[0].runs.push_back({0, 0});
                     const std::vector<Obj> objs = c.neighboursFirst ? std::vector<Obj>{sides, run}
                                                                     : std::vector<Obj>{run, sides};
-                    Pic rle;
-                    SetObjects(&rle.p, w, h, objs);
-                    std::memset(block.data(), 0x5C, block.size());
-                    ASSERT_EQ(API::ConvertRLEToPicBuf(&pic, &rle.p), KZ_OK);
-                    const auto want = PaintByObjects(objs, w, h, c.bits, 0);
-                    for (size_t i = 0; i < guard; ++i) {
-                        ASSERT_EQ(block[i], 0x5C) << "before the buffer " << i;
-                        ASSERT_EQ(block[guard + pic.uiSize + i], 0x5C) << "after the buffer " << i;
-                    }
-                    for (uint32_t py = 0; py < h; ++py)
-                        for (uint32_t px = 0; px < w; ++px) {
-                            const uint8_t* at = pic.pData + size_t(py) * pic.uiWidthBytes + size_t(px) * sample;
-                            const uint32_t got = sample == 1 ? at[0] : uint32_t(at[0] | at[1] << 8);
-                            ASSERT_EQ(got, want[size_t(py) * w + px]) << px << "," << py;
-                        }
+                    g.ExpectPaintsLikeObjects(objs);
+                    if (::testing::Test::HasFatalFailure()) return;
                 }
             }
         }
@@ -334,36 +357,13 @@ TEST(RlePaint, ManyRunsInOneRowOnEveryPath)
             for (const uint32_t y : {1u, 2u})
                 for (const Layout& l : layouts) {
                     SCOPED_TRACE(::testing::Message() << l.name << ", bits " << bits << ", row " << y);
-                    const uint32_t sample = bits / 8;
-                    std::vector<uint8_t> block(2 * guard + size_t(w) * sample * h);
-                    SKzPicBuf pic{};
-                    pic.uiWidth = w;
-                    pic.uiHeight = h;
-                    pic.uiWidthBytes = w * sample;
-                    pic.uiBpc = uint8_t(bits);
-                    pic.uiComp = 1;
-                    pic.uiSize = uint64_t(w) * sample * h;
-                    pic.pData = block.data() + guard;
+                    GuardedPicture g(w, h, bits, guard);
                     const Obj under{7, 0, int32_t(y), int32_t(w - 1), int32_t(y), 0, {{y, {{0, w}}}}};
                     const Obj many{0x1234, 0, int32_t(y), int32_t(w - 1), int32_t(y), 0, {{y, l.runs}}};
                     const Obj over{9, 0, int32_t(y), int32_t(w - 1), int32_t(y), 0, {{y, {{61, 6}, {250, 3}}}}};
                     const std::vector<Obj> objs{under, many, over};
-                    Pic rle;
-                    SetObjects(&rle.p, w, h, objs);
-                    std::memset(block.data(), 0x5C, block.size());
-                    ASSERT_EQ(API::ConvertRLEToPicBuf(&pic, &rle.p), KZ_OK);
-                    const auto want = PaintByObjects(objs, w, h, bits, 0);
-                    for (size_t i = 0; i < guard; ++i) {
-                        ASSERT_EQ(block[i], 0x5C) << "before the buffer " << i;
-                        ASSERT_EQ(block[guard + pic.uiSize + i], 0x5C) << "after the buffer " << i;
-                    }
-                    for (uint32_t py = 0; py < h; ++py)
-                        for (uint32_t px = 0; px < w; ++px) {
-                            const uint8_t* at = pic.pData + size_t(py) * pic.uiWidthBytes + size_t(px) * sample;
-                            uint32_t got = 0;
-                            std::memcpy(&got, at, sample);
-                            ASSERT_EQ(got, want[size_t(py) * w + px]) << px << "," << py;
-                        }
+                    g.ExpectPaintsLikeObjects(objs);
+                    if (::testing::Test::HasFatalFailure()) return;
                 }
     });
 }
