@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include <immintrin.h>
 #include <zlib.h>
 
 #include "gnr_picture/KzKernels.h"
@@ -165,6 +166,35 @@ void BM_ApplyLuts3x16(benchmark::State& state)
         });
     if (dst != peerDst)
         state.SkipWithError("results differ");
+}
+
+// The write floor of one component to three, 16-bit: the kernel against
+// streaming a constant into the same 24 MiB output with no source and no work.
+// A ratio near 1.0 means the kernel runs at the speed the output can be
+// written; its pair with cv::merge below cannot then rise much above 1.0.
+__attribute__((target("avx512f"), noinline)) void streamConstant(uint16_t* d, size_t n)
+{
+    const __m512i v = _mm512_set1_epi16(0x1234);
+    size_t i = 0;
+    for (; i < n && (reinterpret_cast<uintptr_t>(d + i) & 63) != 0; ++i)
+        d[i] = 0x1234;
+    for (; i + 32 <= n; i += 32)
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(d + i), v);
+    for (; i < n; ++i)
+        d[i] = 0x1234;
+    _mm_sfence();
+}
+void BM_Expand1To3x16WriteFloor(benchmark::State& state)
+{
+    if (!__builtin_cpu_supports("avx512f")) {
+        state.SkipWithError("needs AVX-512");
+        return;
+    }
+    const std::vector<uint16_t> src = randomSamples<uint16_t>(kPixels, 65535, 9);
+    std::vector<uint16_t> dst(size_t(kPixels) * 3);
+    pair(
+        state, [&] { convert_1x16_to_3x16(dst.data(), kSide * 6, src.data(), kSide * 2, kSide, kPixels); },
+        [&] { streamConstant(dst.data(), dst.size()); });
 }
 
 #ifdef VT5_HAVE_OPENCV
@@ -357,6 +387,7 @@ void BM_Copy3x8(benchmark::State& state)
 #define PAIR(fn) BENCHMARK(fn)->Iterations(1)->Unit(benchmark::kMillisecond)
 PAIR(BM_Lv0zDecompress);
 PAIR(BM_ApplyLuts3x16);
+PAIR(BM_Expand1To3x16WriteFloor);
 #ifdef VT5_HAVE_OPENCV
 PAIR(BM_CopyMask8In6Byte);
 PAIR(BM_CopyMask8Out6Byte);
