@@ -227,6 +227,26 @@ KZB_MULTIVERSION(template <class T KZB_COMMA class Op>, TwoOp,
                   size_t spp, uint32_t width, uint32_t count, const TwoOpParams& p),
                  <T KZB_COMMA Op>(dst, dRB, a, aRB, b, bRB, spp, width, count, p))
 
+// Sum, difference, maximum and minimum do one or two operations a sample, so
+// the AVX-512 variant streams them in 32-byte vectors: measured a good third
+// faster than 64-byte ones on large pictures (the weighted families keep
+// full width, where the wider arithmetic pays).
+template <class T, class Op>
+KZB_INLINE int TwoOpSimpleImpl(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* b,
+                               uint32_t bRB, size_t spp, uint32_t width, uint32_t count,
+                               const TwoOpParams& p) noexcept
+{
+    return TwoOpImpl<T, Op>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+}
+#pragma push_macro("KZB_AVX512")
+#undef KZB_AVX512
+#define KZB_AVX512 KZB_AVX512_HALF
+KZB_MULTIVERSION(template <class T KZB_COMMA class Op>, TwoOpSimple,
+                 (void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* b, uint32_t bRB,
+                  size_t spp, uint32_t width, uint32_t count, const TwoOpParams& p),
+                 <T KZB_COMMA Op>(dst, dRB, a, aRB, b, bRB, spp, width, count, p))
+#pragma pop_macro("KZB_AVX512")
+
 // Component count of a member: fixed counts ignore the argument.
 constexpr uint32_t kN = 0;
 inline size_t Spp(uint32_t fixed, uint32_t nComp) noexcept { return fixed ? fixed : nComp; }
@@ -239,7 +259,7 @@ int RunSimple(void* dst, uint32_t dRB, const void* a, uint32_t aRB, const void* 
         return KZ_OK;
     TwoOpParams p;
     SetDepth<T>(p, bits);
-    return TwoOp<T, Op>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
+    return TwoOpSimple<T, Op>(dst, dRB, a, aRB, b, bRB, spp, width, count, p);
 }
 
 // Integer weight trunc(w M + 0.5): a negative or NaN weight counts as 0, and a
