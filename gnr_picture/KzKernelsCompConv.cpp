@@ -102,6 +102,69 @@ KZB_MULTIVERSION(template <class T KZB_COMMA size_t N>, CollapseFixed,
 // aligned steps write with non-temporal stores (a large output apart from
 // the source: its lines are not read first). Each step reads its source
 // before it writes, in row order, as the plain loop.
+// Index and weight vectors of the three-word collapse. The steps are plain
+// functions of the same target as their caller, not lambdas: clang does not
+// give lambdas the target of the function that holds them.
+struct Collapse3x16Vectors {
+    __m512i f0, f1, f2, g0, g1, g2, w0, w1, w2;
+};
+
+// Sum of the entries of 32 pixels whose samples are a, b, c.
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i Collapse3x16Sum(const Collapse3x16Vectors& k, __m512i a, __m512i b,
+                                                          __m512i c) noexcept
+{
+    const __m512i c0 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, k.f0, b), k.g0, c);
+    const __m512i c1 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, k.f1, b), k.g1, c);
+    const __m512i c2 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, k.f2, b), k.g2, c);
+    const __m512i h0 = _mm512_mulhi_epu16(c0, k.w0), l0 = _mm512_mullo_epi16(c0, k.w0);
+    const __m512i h1 = _mm512_mulhi_epu16(c1, k.w1), l1 = _mm512_mullo_epi16(c1, k.w1);
+    const __m512i h2 = _mm512_mulhi_epu16(c2, k.w2), l2 = _mm512_mullo_epi16(c2, k.w2);
+    const __m512i carries = _mm512_add_epi16(
+        _mm512_add_epi16(_mm512_srli_epi16(_mm512_avg_epu16(l0, h0), 15),
+                         _mm512_srli_epi16(_mm512_avg_epu16(l1, h1), 15)),
+        _mm512_srli_epi16(_mm512_avg_epu16(l2, h2), 15));
+    return _mm512_add_epi16(_mm512_add_epi16(_mm512_add_epi16(h0, h1), h2), carries);
+}
+
+template <bool NonTemporal>
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Collapse3x16Step(const Collapse3x16Vectors& k, uint16_t* d,
+                                                        const uint16_t* p) noexcept
+{
+    const __m512i v =
+        Collapse3x16Sum(k, _mm512_loadu_si512(p), _mm512_loadu_si512(p + 32), _mm512_loadu_si512(p + 64));
+    if constexpr (NonTemporal)
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(d), v);
+    else
+        _mm512_storeu_si512(d, v);
+}
+
+// The whole steps of a row from pixel x; gives the first pixel left over.
+template <bool NonTemporal>
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE size_t Collapse3x16Steps(const Collapse3x16Vectors& k, uint16_t* d,
+                                                           const uint16_t* s, size_t x, size_t width) noexcept
+{
+    for (; x + 64 <= width; x += 64) {
+        Collapse3x16Step<NonTemporal>(k, d + x, s + 3 * x);
+        Collapse3x16Step<NonTemporal>(k, d + x + 32, s + 3 * x + 96);
+    }
+    for (; x + 32 <= width; x += 32)
+        Collapse3x16Step<NonTemporal>(k, d + x, s + 3 * x);
+    return x;
+}
+
+inline __mmask32 Collapse3x16Lanes(size_t n) noexcept { return __mmask32(n >= 32 ? ~0u : (1u << n) - 1); }
+
+// m < 32 pixels with masked loads and stores (the ends of a row).
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Collapse3x16Part(const Collapse3x16Vectors& k, uint16_t* d, const uint16_t* p,
+                                                        size_t m) noexcept
+{
+    const size_t words = 3 * m;
+    const __m512i a = _mm512_maskz_loadu_epi16(Collapse3x16Lanes(words), p);
+    const __m512i b = _mm512_maskz_loadu_epi16(Collapse3x16Lanes(words > 32 ? words - 32 : 0), p + 32);
+    const __m512i c = _mm512_maskz_loadu_epi16(Collapse3x16Lanes(words > 64 ? words - 64 : 0), p + 64);
+    _mm512_mask_storeu_epi16(d, Collapse3x16Lanes(m), Collapse3x16Sum(k, a, b, c));
+}
+
 template <bool Stream>
 KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, uint32_t dRB, const void* src,
                                                                    uint32_t sRB, const uint32_t* w, uint32_t width,
@@ -114,52 +177,11 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, ui
             first[k][j] = uint16_t(at < 64 ? at : 0);
             second[k][j] = uint16_t(at < 64 ? j : 32 + (at - 64));
         }
-    const __m512i f0 = _mm512_load_si512(first[0]), f1 = _mm512_load_si512(first[1]),
-                  f2 = _mm512_load_si512(first[2]);
-    const __m512i g0 = _mm512_load_si512(second[0]), g1 = _mm512_load_si512(second[1]),
-                  g2 = _mm512_load_si512(second[2]);
-    const __m512i w0 = _mm512_set1_epi16(short(w[0])), w1 = _mm512_set1_epi16(short(w[1])),
-                  w2 = _mm512_set1_epi16(short(w[2]));
-    // Sum of the entries of 32 pixels whose samples are a, b, c.
-    const auto sum = [&](__m512i a, __m512i b, __m512i c) KZ_INLINE_LAMBDA {
-        const __m512i c0 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, f0, b), g0, c);
-        const __m512i c1 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, f1, b), g1, c);
-        const __m512i c2 = _mm512_permutex2var_epi16(_mm512_permutex2var_epi16(a, f2, b), g2, c);
-        const __m512i h0 = _mm512_mulhi_epu16(c0, w0), l0 = _mm512_mullo_epi16(c0, w0);
-        const __m512i h1 = _mm512_mulhi_epu16(c1, w1), l1 = _mm512_mullo_epi16(c1, w1);
-        const __m512i h2 = _mm512_mulhi_epu16(c2, w2), l2 = _mm512_mullo_epi16(c2, w2);
-        const __m512i carries = _mm512_add_epi16(
-            _mm512_add_epi16(_mm512_srli_epi16(_mm512_avg_epu16(l0, h0), 15),
-                             _mm512_srli_epi16(_mm512_avg_epu16(l1, h1), 15)),
-            _mm512_srli_epi16(_mm512_avg_epu16(l2, h2), 15));
-        return _mm512_add_epi16(_mm512_add_epi16(_mm512_add_epi16(h0, h1), h2), carries);
-    };
-    const auto step = [&](uint16_t* d, const uint16_t* p, auto nonTemporal) KZ_INLINE_LAMBDA {
-        const __m512i v = sum(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 32), _mm512_loadu_si512(p + 64));
-        if constexpr (decltype(nonTemporal)::value)
-            _mm512_stream_si512(reinterpret_cast<__m512i*>(d), v);
-        else
-            _mm512_storeu_si512(d, v);
-    };
-    // The whole steps of a row from pixel x.
-    const auto steps = [&](uint16_t* d, const uint16_t* s, size_t x, auto nonTemporal) KZ_INLINE_LAMBDA {
-        for (; x + 64 <= width; x += 64) {
-            step(d + x, s + 3 * x, nonTemporal);
-            step(d + x + 32, s + 3 * x + 96, nonTemporal);
-        }
-        for (; x + 32 <= width; x += 32)
-            step(d + x, s + 3 * x, nonTemporal);
-        return x;
-    };
-    // m < 32 pixels with masked loads and stores (the ends of a row).
-    const auto part = [&](uint16_t* d, const uint16_t* p, size_t m) KZ_INLINE_LAMBDA {
-        const size_t words = 3 * m;
-        const auto lanes = [](size_t k) { return __mmask32(k >= 32 ? ~0u : (1u << k) - 1); };
-        const __m512i a = _mm512_maskz_loadu_epi16(lanes(words), p);
-        const __m512i b = _mm512_maskz_loadu_epi16(lanes(words > 32 ? words - 32 : 0), p + 32);
-        const __m512i c = _mm512_maskz_loadu_epi16(lanes(words > 64 ? words - 64 : 0), p + 64);
-        _mm512_mask_storeu_epi16(d, lanes(m), sum(a, b, c));
-    };
+    const Collapse3x16Vectors k{_mm512_load_si512(first[0]),           _mm512_load_si512(first[1]),
+                                _mm512_load_si512(first[2]),           _mm512_load_si512(second[0]),
+                                _mm512_load_si512(second[1]),          _mm512_load_si512(second[2]),
+                                _mm512_set1_epi16(short(w[0])),        _mm512_set1_epi16(short(w[1])),
+                                _mm512_set1_epi16(short(w[2]))};
     const size_t rows = KzRowCount(width, count);
     for (size_t r = 0; r < rows; ++r) {
         uint16_t* d = KzRow<uint16_t>(dst, dRB, r);
@@ -169,14 +191,14 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, ui
         if (even) {
             x = std::min<size_t>(width, ((64 - (reinterpret_cast<uintptr_t>(d) & 63)) & 63) / 2);
             if (x > 0)
-                part(d, s, x);
+                Collapse3x16Part(k, d, s, x);
         }
         if (Stream && even)
-            x = steps(d, s, x, std::true_type{});
+            x = Collapse3x16Steps<true>(k, d, s, x, width);
         else
-            x = steps(d, s, x, std::false_type{});
+            x = Collapse3x16Steps<false>(k, d, s, x, width);
         if (x < width)
-            part(d + x, s + 3 * x, width - x);
+            Collapse3x16Part(k, d + x, s + 3 * x, width - x);
     }
     if constexpr (Stream)
         _mm_sfence();
