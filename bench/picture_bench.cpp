@@ -177,15 +177,10 @@ void BM_Histogram8x3WithMean(benchmark::State& state)
 }
 BENCHMARK(BM_Histogram8x3WithMean)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// The floor of any counting that increments one counter per row and pixel:
-// the same peer against a bare loop of four 16-bit increments a pixel whose
-// indices (the three samples and their mean) are prepared outside the
-// timing. Calculate cannot beat this ratio by counting sample by sample.
-void BM_Histogram8x3IncrementFloor(benchmark::State& state)
+// The three samples and their mean of every pixel, four bytes a pixel: the
+// counter indices of the floor loops below, prepared outside the timing.
+std::vector<uint8_t> SamplesAndMeans(const cv::Mat& m)
 {
-    cv::setNumThreads(1);
-    Picture a(8, 3, 3);
-    cv::Mat m = AsMat(a.pic);
     std::vector<uint8_t> idx(size_t(kW) * kH * 4);
     for (unsigned y = 0; y < kH; ++y)
         for (unsigned x = 0; x < kW; ++x) {
@@ -196,6 +191,19 @@ void BM_Histogram8x3IncrementFloor(benchmark::State& state)
             q[2] = p[2];
             q[3] = uint8_t((p[0] + p[1] + p[2]) / 3);
         }
+    return idx;
+}
+
+// A loop over those indices against the peer of BM_Histogram8x3. The loop gets
+// one row's indices (kW pixels) and four tables of 256 16-bit counters, and the
+// tables are added up every 16 rows (16 rows of 2048 stay below 65536).
+template <class RowLoop>
+void FloorPair(benchmark::State& state, RowLoop rowLoop)
+{
+    cv::setNumThreads(1);
+    Picture a(8, 3, 3);
+    cv::Mat m = AsMat(a.pic);
+    const std::vector<uint8_t> idx = SamplesAndMeans(m);
     std::vector<uint32_t> total(4 * 256);
     CalcHistPeer peer(256);
     Pair(
@@ -203,27 +211,36 @@ void BM_Histogram8x3IncrementFloor(benchmark::State& state)
         [&] {
             alignas(64) uint16_t loc[4][256] = {};
             for (unsigned y = 0; y < kH; ++y) {
-                if (y % 16 == 0) {  // 16 rows of 2048 stay below 65536
+                if (y % 16 == 0) {
                     for (size_t k = 0; k < 4 * 256; ++k)
                         total[k] += (&loc[0][0])[k];
                     std::memset(loc, 0, sizeof(loc));
                 }
-                const uint8_t* q = &idx[size_t(y) * kW * 4];
-                for (const uint8_t* e = q + kW * 4; q < e; q += 8) {
-                    ++loc[0][q[0]];
-                    ++loc[1][q[1]];
-                    ++loc[2][q[2]];
-                    ++loc[3][q[3]];
-                    ++loc[0][q[4]];
-                    ++loc[1][q[5]];
-                    ++loc[2][q[6]];
-                    ++loc[3][q[7]];
-                }
+                rowLoop(&idx[size_t(y) * kW * 4], loc, uint16_t(y));
             }
             for (size_t k = 0; k < 4 * 256; ++k)
                 total[k] += (&loc[0][0])[k];
             benchmark::DoNotOptimize(total.data());
         });
+}
+
+// The floor of any counting that increments one counter per row and pixel: a
+// bare loop of four 16-bit increments a pixel. Calculate cannot beat this ratio
+// by counting sample by sample.
+void BM_Histogram8x3IncrementFloor(benchmark::State& state)
+{
+    FloorPair(state, [](const uint8_t* q, uint16_t (*loc)[256], uint16_t) {
+        for (const uint8_t* e = q + kW * 4; q < e; q += 8) {
+            ++loc[0][q[0]];
+            ++loc[1][q[1]];
+            ++loc[2][q[2]];
+            ++loc[3][q[3]];
+            ++loc[0][q[4]];
+            ++loc[1][q[5]];
+            ++loc[2][q[6]];
+            ++loc[3][q[7]];
+        }
+    });
 }
 BENCHMARK(BM_Histogram8x3IncrementFloor)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -232,43 +249,18 @@ BENCHMARK(BM_Histogram8x3IncrementFloor)->Iterations(30)->UseManualTime()->Unit(
 // that writes one counter per row and pixel, whatever it computes in registers.
 void BM_Histogram8x3StoreFloor(benchmark::State& state)
 {
-    cv::setNumThreads(1);
-    Picture a(8, 3, 3);
-    cv::Mat m = AsMat(a.pic);
-    std::vector<uint8_t> idx(size_t(kW) * kH * 4);
-    for (unsigned y = 0; y < kH; ++y)
-        for (unsigned x = 0; x < kW; ++x) {
-            const uint8_t* p = m.ptr<uint8_t>(int(y)) + 3 * x;
-            uint8_t* q = &idx[(size_t(y) * kW + x) * 4];
-            q[0] = p[0];
-            q[1] = p[1];
-            q[2] = p[2];
-            q[3] = uint8_t((p[0] + p[1] + p[2]) / 3);
+    FloorPair(state, [](const uint8_t* q, uint16_t (*loc)[256], uint16_t v) {
+        for (const uint8_t* e = q + kW * 4; q < e; q += 8) {
+            loc[0][q[0]] = v;
+            loc[1][q[1]] = v;
+            loc[2][q[2]] = v;
+            loc[3][q[3]] = v;
+            loc[0][q[4]] = v;
+            loc[1][q[5]] = v;
+            loc[2][q[6]] = v;
+            loc[3][q[7]] = v;
         }
-    std::vector<uint32_t> total(4 * 256);
-    CalcHistPeer peer(256);
-    Pair(
-        state, [&] { peer.count(m, 3); },
-        [&] {
-            alignas(64) uint16_t loc[4][256] = {};
-            for (unsigned y = 0; y < kH; ++y) {
-                const uint8_t* q = &idx[size_t(y) * kW * 4];
-                const uint16_t v = uint16_t(y);
-                for (const uint8_t* e = q + kW * 4; q < e; q += 8) {
-                    loc[0][q[0]] = v;
-                    loc[1][q[1]] = v;
-                    loc[2][q[2]] = v;
-                    loc[3][q[3]] = v;
-                    loc[0][q[4]] = v;
-                    loc[1][q[5]] = v;
-                    loc[2][q[6]] = v;
-                    loc[3][q[7]] = v;
-                }
-            }
-            for (size_t k = 0; k < 4 * 256; ++k)
-                total[k] += (&loc[0][0])[k];
-            benchmark::DoNotOptimize(total.data());
-        });
+    });
 }
 BENCHMARK(BM_Histogram8x3StoreFloor)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
 void BM_Histogram8x1(benchmark::State& s) { Histogram(s, 8, 1); }
