@@ -89,19 +89,6 @@ KZB_MULTIVERSION(template <class T KZB_COMMA size_t N>, CollapseFixed,
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-// Weighted collapse of three 16-bit components with AVX-512, 32 pixels a
-// step. Two word permutes per component gather its samples from the three
-// source vectors. The entry floor(w v / 65535) is computed in word lanes:
-// with p = w v = 65536 hi + lo, the exact shift division
-// (p + (p >> 16) + 1) >> 16 is hi plus the carry of lo + hi + 1, which is the
-// top bit of the rounded average (lo + hi + 1) >> 1. The three entries and
-// their carries are summed modulo 2^16.
-// The first pixels of a row, up to a 64-byte boundary of the output, and the
-// last ones go through masked loads and stores (once per row): a vector store
-// across two cache lines costs about as much as the whole step. Stream: the
-// aligned steps write with non-temporal stores (a large output apart from
-// the source: its lines are not read first). Each step reads its source
-// before it writes, in row order, as the plain loop.
 // Index and weight vectors of the three-word collapse. The steps are plain
 // functions of the same target as their caller, not lambdas: clang does not
 // give lambdas the target of the function that holds them.
@@ -165,6 +152,19 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Collapse3x16Part(const Collapse3x16Vector
     _mm512_mask_storeu_epi16(d, Collapse3x16Lanes(m), Collapse3x16Sum(k, a, b, c));
 }
 
+// Weighted collapse of three 16-bit components with AVX-512, 32 pixels a
+// step. Two word permutes per component gather its samples from the three
+// source vectors. The entry floor(w v / 65535) is computed in word lanes:
+// with p = w v = 65536 hi + lo, the exact shift division
+// (p + (p >> 16) + 1) >> 16 is hi plus the carry of lo + hi + 1, which is the
+// top bit of the rounded average (lo + hi + 1) >> 1. The three entries and
+// their carries are summed modulo 2^16.
+// The first pixels of a row, up to a 64-byte boundary of the output, and the
+// last ones go through masked loads and stores (once per row): a vector store
+// across two cache lines costs about as much as the whole step. Stream: the
+// aligned steps write with non-temporal stores (a large output apart from
+// the source: its lines are not read first). Each step reads its source
+// before it writes, in row order, as the plain loop.
 template <bool Stream>
 KZ_TARGET_AVX512 __attribute__((noinline)) void Collapse3x16Avx512(void* dst, uint32_t dRB, const void* src,
                                                                    uint32_t sRB, const uint32_t* w, uint32_t width,

@@ -5,6 +5,7 @@
 #include "gnr_picture/internal/KzKernelsInternalK1.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <immintrin.h>
 
@@ -249,24 +250,12 @@ using LutRow16to8 = void (*)(uint8_t*, const uint16_t*, size_t, const uint8_t*, 
 // tables cost more permutes per sample than the plain loop's loads).
 LutRow16to8 RegisterLut16to8(uint16_t mask)
 {
-    if (KzCpuIsa() != KzIsa::Avx512)
+    static constexpr LutRow16to8 kRows[] = {RegisterLutRow16to8<0>, RegisterLutRow16to8<1>, RegisterLutRow16to8<2>,
+                                            RegisterLutRow16to8<3>, RegisterLutRow16to8<4>, RegisterLutRow16to8<5>};
+    const uint32_t entries = uint32_t(mask) + 1;
+    if (KzCpuIsa() != KzIsa::Avx512 || entries < 128 || entries > 4096 || (entries & mask) != 0)
         return nullptr;
-    switch (mask) {
-    case 0x7F:
-        return RegisterLutRow16to8<0>;
-    case 0xFF:
-        return RegisterLutRow16to8<1>;
-    case 0x1FF:
-        return RegisterLutRow16to8<2>;
-    case 0x3FF:
-        return RegisterLutRow16to8<3>;
-    case 0x7FF:
-        return RegisterLutRow16to8<4>;
-    case 0xFFF:
-        return RegisterLutRow16to8<5>;
-    default:
-        return nullptr;
-    }
+    return kRows[std::countr_zero(entries) - 7];
 }
 
 // Flat table: d = tab[s & mask] for every sample.

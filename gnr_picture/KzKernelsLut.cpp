@@ -397,11 +397,8 @@ void ApplyRowPointers(void* dst, kz_uint32 dstRowBytes, const void* src, kz_uint
                         p2[v] = row[2];
                     }
                 }
-                if (mask == 0xFFFF)
-                    return PlanarPicture3x16<true>(dst, dstRowBytes, src, srcRowBytes, planes.get(), entries, mask,
-                                                   width, count);
-                return PlanarPicture3x16<false>(dst, dstRowBytes, src, srcRowBytes, planes.get(), entries, mask, width,
-                                                count);
+                const auto planar = mask == 0xFFFF ? PlanarPicture3x16<true> : PlanarPicture3x16<false>;
+                return planar(dst, dstRowBytes, src, srcRowBytes, planes.get(), entries, mask, width, count);
             }
         }
     }

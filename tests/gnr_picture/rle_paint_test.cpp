@@ -167,10 +167,6 @@ std::vector<uint32_t> PaintByObjects(const std::vector<Obj>& objs, uint32_t w, u
 
 } // namespace
 
-// Painting goes row by row over all objects at once (with wide masked stores where
-// the processor has them); it must equal painting object after object, overlaps,
-// clipping, skipped rows, damaged row order and unordered blocks included.
-
 // A tight picture of w x h samples inside a block with guard bytes on both
 // sides. Painting objects into it must give what painting object after object
 // gives, pixel for pixel, and leave the guards untouched.
@@ -215,6 +211,9 @@ struct GuardedPicture {
     }
 };
 
+// Painting goes row by row over all objects at once (with wide masked stores where
+// the processor has them); it must equal painting object after object, overlaps,
+// clipping, skipped rows, damaged row order and unordered blocks included.
 TEST(RlePaint, RowSweepEqualsObjectOrderOnEveryPath)
 {
     std::mt19937 rng(77);
