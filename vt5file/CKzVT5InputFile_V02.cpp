@@ -358,20 +358,28 @@ void CKzVT5InputFile_V02::loadUnfinishedTimes(u32 frames)
     if (m_bTimesScanned || !m_AcqTimes.empty() || m_Chunker.ExistChunk(vt5names::kAcqTimesCache))
         return;
     m_bTimesScanned = true;
-    const u32 kMaxTimes = 10000000;  // the writers keep no more
+    std::vector<std::string> names;
+    m_Chunker.GetChunkNamesByPrefix(vt5names::kFrame, names);
+    // The times take no more room than the frame chunks allow: a file that
+    // names a frame far beyond the others gets no times from its frames.
+    const u64 kMaxTimes = 10000000;  // the writers keep no more
+    if (frames > kMaxTimes || frames > (u64)names.size() * 4 + 4096)
+        return;
     std::vector<double> times;
     try {
-        times.assign(std::min(frames, kMaxTimes), -1.0);
+        times.assign(frames, -1.0);
     } catch (const std::bad_alloc&) {
         return;
     }
     bool any = false;
-    for (u32 seq = 0; seq < times.size(); ++seq) {
-        const std::string name = frameName(seq);
+    for (const std::string& name : names) {
+        u32 seq = 0;
+        if (!vt5names::ParseIndexed(name, vt5names::kFrame, seq) || seq >= frames)
+            continue;
         SKzChunkHeader h;
         std::memset(&h, 0, sizeof(h));
         double t = 0.0;
-        if (!m_Chunker.ExistChunk(name.c_str()) || m_Chunker.GetChunkPartTo(h, &t, 0, 8, name.c_str()) != KZ_OK)
+        if (m_Chunker.GetChunkPartTo(h, &t, 0, 8, name.c_str()) != KZ_OK)
             continue;
         if (!std::isfinite(t) || (seq != 0 && t == 0.0))
             continue;
