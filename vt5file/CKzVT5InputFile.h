@@ -121,6 +121,13 @@ protected:
     KZ_HIDDEN static u32 rectSampleBytes(u32 bpcInMemory, i32 pixelType);
     // Record hooks (experiment, picture metadata, events).
     KZ_HIDDEN void freeRecords();
+    // The frame count of a file whose attributes claim `stored` frames: the
+    // claim when the frame chunks confirm it, else the frames present (the
+    // last frame chunk's index + 1). Remembered as the frame count; a file
+    // whose writer never finished also gets its frames' stored times.
+    KZ_HIDDEN u32 noteFrameCount(u32 stored);
+    KZ_HIDDEN u32 framesPresent(u32 stored);
+    KZ_HIDDEN void loadUnfinishedTimes(u32 frames);
     // Reader over a file being written: its experiment, repaired to the frames.
     KZ_HIDDEN void loadWriterExperiment();
     KZ_HIDDEN void repairWriterExperiment(u32 frameCount);
@@ -142,6 +149,7 @@ protected:
     bool m_bLayout;
     CKzByteArray m_Scratch;                  // compressed frame bytes, reused
     void* m_pInflate;                        // zlib stream, kept between frames
+    bool m_bTimesScanned;                    // frame times of an unfinished file looked for
     // Serialises the operations of this reader (recursive: operations call
     // one another, and the writer of the file brings its reader up to date
     // while holding its own lock, never the other way round).

@@ -30,7 +30,8 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(IKzImageFormat* format, const CKzFileCh
       m_pExperimentStored(nullptr),
       m_bLayout(false),
       m_Scratch(4096),
-      m_pInflate(nullptr)
+      m_pInflate(nullptr),
+      m_bTimesScanned(false)
 {
     std::memset(&m_Layout, 0, sizeof(m_Layout));
 }
@@ -49,7 +50,8 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(CKzVT5OutputFile_V02& writer, const SKz
       m_pExperimentStored(nullptr),
       m_bLayout(false),
       m_Scratch(4096),
-      m_pInflate(nullptr)
+      m_pInflate(nullptr),
+      m_bTimesScanned(false)
 {
     std::memset(&m_Layout, 0, sizeof(m_Layout));
     CKzStringA version;
@@ -314,8 +316,78 @@ int CKzVT5InputFile_V02::GetImageAttributes(SKzImageAttributes& attributes)
     if (m_pExperiment)
         attributes.uiSequenceCount = m_uiFrameCount;
     else
-        m_uiFrameCount = attributes.uiSequenceCount;
+        attributes.uiSequenceCount = noteFrameCount(attributes.uiSequenceCount);
     return r;
+}
+
+u32 CKzVT5InputFile_V02::framesPresent(u32 stored)
+{
+    // The usual file: its last frame is there and nothing follows it.
+    if (stored != 0 && m_Chunker.ExistChunk(frameName(stored - 1).c_str()) &&
+        (stored == 0xFFFFFFFFu || !m_Chunker.ExistChunk(frameName(stored).c_str())))
+        return stored;
+    std::vector<std::string> names;
+    m_Chunker.GetChunkNamesByPrefix(vt5names::kFrame, names);
+    u32 count = 0;
+    for (const std::string& n : names) {
+        u32 seq = 0;
+        if (vt5names::ParseIndexed(n, vt5names::kFrame, seq) && seq != 0xFFFFFFFFu && seq + 1 > count)
+            count = seq + 1;
+    }
+    return count;
+}
+
+u32 CKzVT5InputFile_V02::noteFrameCount(u32 stored)
+{
+    // A writer that dies leaves the count it stored with its first frame (0)
+    // or the count it was given, not the frames it wrote: the frames present
+    // decide, and no frame is reported that is not there to be read.
+    m_uiFrameCount = framesPresent(stored);
+    if (stored == 0 && m_uiFrameCount != 0)
+        loadUnfinishedTimes(m_uiFrameCount);
+    return m_uiFrameCount;
+}
+
+void CKzVT5InputFile_V02::loadUnfinishedTimes(u32 frames)
+{
+    // A finished file keeps its frames' times in its cache chunk; a file
+    // whose writer never finished has them only in its frame chunks, where
+    // the writer put 0.0 for a frame whose time it did not know. Those stay
+    // unknown (-1), and so does a frame that is not there; a file with no
+    // known time at all keeps the times of its metadata.
+    if (m_bTimesScanned || !m_AcqTimes.empty() || m_Chunker.ExistChunk(vt5names::kAcqTimesCache))
+        return;
+    m_bTimesScanned = true;
+    std::vector<std::string> names;
+    m_Chunker.GetChunkNamesByPrefix(vt5names::kFrame, names);
+    // The times take no more room than the frame chunks allow: a file that
+    // names a frame far beyond the others gets no times from its frames.
+    const u64 kMaxTimes = 10000000;  // the writers keep no more
+    if (frames > kMaxTimes || frames > (u64)names.size() * 4 + 4096)
+        return;
+    std::vector<double> times;
+    try {
+        times.assign(frames, -1.0);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    bool any = false;
+    for (const std::string& name : names) {
+        u32 seq = 0;
+        if (!vt5names::ParseIndexed(name, vt5names::kFrame, seq) || seq >= frames)
+            continue;
+        SKzChunkHeader h;
+        std::memset(&h, 0, sizeof(h));
+        double t = 0.0;
+        if (m_Chunker.GetChunkPartTo(h, &t, 0, 8, name.c_str()) != KZ_OK)
+            continue;
+        if (!std::isfinite(t) || (seq != 0 && t == 0.0))
+            continue;
+        times[seq] = t;
+        any = true;
+    }
+    if (any)
+        m_AcqTimes.swap(times);
 }
 
 int CKzVT5InputFile_V02::findFirstFrameChunk(const char* prefix, CKzByteArray& bytes)
