@@ -405,10 +405,10 @@ extern "C" {
 
 /* Opens a file for reading; the new handle, 0 on failure (no handle number
  * is used up then). An open gives 0 for a null path or a file that is not
- * there or cannot be read, a path whose extension is not ".vt5" (in any
- * case), a file without the VT5 signature or of a version this library does
- * not read, a file whose attributes are missing or damaged, and a file
- * without its chunk map.
+ * there or cannot be read, a path whose extension is not ".vt5" (capitals
+ * or small letters alike), a file without the VT5 signature or of a version
+ * this library does not read, a file whose attributes are missing or
+ * damaged, and a file without its chunk map.
  * Only the last can be mended: a file whose writer ended before the close
  * has its chunks but no map. CKzFileChunker::CreateMissingChunkMap
  * rebuilds the map from the chunks found; the file then opens when its
