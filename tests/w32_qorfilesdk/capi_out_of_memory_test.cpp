@@ -82,12 +82,12 @@ TEST(CapiOutOfMemory, ExportedFunctionsReturnTheirFailureValue)
     std::vector<unsigned char> frame(4096), rect(4096), tag(64);
     QORPICTURE pic{};
     ASSERT_GT(Qor_InitPicture(&pic, spec.width, spec.height, 8, 1), 0u);
-    QORMETADATA_DESC* md = new QORMETADATA_DESC;
-    QOREXPERIMENT* exp = new QOREXPERIMENT;
-    QORTEXTINFO* text = new QORTEXTINFO;
-    QORFILECUSTOMDATASET* tags = new QORFILECUSTOMDATASET;
-    QORBINARIES* binaries = new QORBINARIES;
-    QORUSEREVENT* event = new QORUSEREVENT;
+    QORMETADATA_DESC* md = new QORMETADATA_DESC();
+    QOREXPERIMENT* exp = new QOREXPERIMENT();
+    QORTEXTINFO* text = new QORTEXTINFO();
+    QORFILECUSTOMDATASET* tags = new QORFILECUSTOMDATASET();  // null pData: names and sizes only
+    QORBINARIES* binaries = new QORBINARIES();
+    QORUSEREVENT* event = new QORUSEREVENT();
     double info[4];
     double value = 0;
     int id = 1;
