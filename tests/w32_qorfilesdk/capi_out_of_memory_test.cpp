@@ -67,9 +67,9 @@ struct Call {
 TEST(CapiOutOfMemory, ExportedFunctionsReturnTheirFailureValue)
 {
     const std::string path = ht::TempName("oom");
-    ht::FileSpec spec;
-    spec.frames = 4;
-    ht::WriteFile(path, spec);
+    ht::FileSpec shape;
+    shape.frames = 4;
+    ht::WriteFile(path, shape);
     const std::wstring wpath = ht::W(path);
     const std::string outPath = ht::TempName("oom_out");
     const std::wstring wout = ht::W(outPath);
@@ -81,7 +81,7 @@ TEST(CapiOutOfMemory, ExportedFunctionsReturnTheirFailureValue)
     // Buffers made before memory fails.
     std::vector<unsigned char> frame(4096), rect(4096), tag(64);
     QORPICTURE pic{};
-    ASSERT_GT(Qor_InitPicture(&pic, spec.width, spec.height, 8, 1), 0u);
+    ASSERT_GT(Qor_InitPicture(&pic, shape.width, shape.height, 8, 1), 0u);
     QORMETADATA_DESC* md = new QORMETADATA_DESC();
     QOREXPERIMENT* exp = new QOREXPERIMENT();
     QORTEXTINFO* text = new QORTEXTINFO();
