@@ -101,6 +101,13 @@ protected:
     KZ_HIDDEN static std::string frameName(u32 seq);
     // The deflated frame of the chunk name into buffer (exactly frameBytes).
     KZ_HIDDEN int inflateFrame(const std::string& name, void* buffer, u64 frameBytes);
+    // The header of the frame chunk name, checked against the chunk layout
+    // and against the chunk's map entry: the name field holds the name padded
+    // so that the 8-byte time (or the whole data of a chunk written in one
+    // part) ends on a block boundary, and the data length is the map's (or,
+    // in a rebuilt map, the whole chunk's length). A header that disagrees
+    // would place the frame elsewhere in the file: -9. -13 without the chunk.
+    KZ_HIDDEN int frameHeader(const std::string& name, SKzChunkHeader& header);
     // Bytes of one stored frame (uiWidthBytes x uiHeight).
     u64 frameBytes() const { return (u64)m_Layout.uiWidthBytes * m_Layout.uiHeight; }
     // The chunk among prefix + n + "!" with the smallest n below the frame

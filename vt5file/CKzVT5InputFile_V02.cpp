@@ -143,8 +143,7 @@ int CKzVT5InputFile_V02::GetData(u32 seq, void* buffer, KzImageProgressFn, void*
         // Raw frame: straight from the file into the caller's buffer; the
         // chunk must hold exactly the time and one frame.
         SKzChunkHeader h;
-        std::memset(&h, 0, sizeof(h));
-        if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+        if (const int r = frameHeader(name, h); r != KZ_OK)
             return r;
         if (h.uiDataLength != 8 + fb)
             return KZ_ERR_FAILED;
@@ -160,11 +159,8 @@ int CKzVT5InputFile_V02::inflateFrame(const std::string& name, void* buffer, u64
     // frame to frame.
     const u64 kPiece = 256 * 1024;
     SKzChunkHeader h;
-    std::memset(&h, 0, sizeof(h));
-    if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+    if (const int r = frameHeader(name, h); r != KZ_OK)
         return r;
-    if (h.uiDataLength < 8)
-        return KZ_ERR_FAILED;
     z_stream* z = static_cast<z_stream*>(m_pInflate);
     if (!z) {
         z = new (std::nothrow) z_stream();
@@ -210,7 +206,36 @@ int CKzVT5InputFile_V02::inflateFrame(const std::string& name, void* buffer, u64
         if (zr != Z_OK)
             return KZ_ERR_FAILED;
     }
+    // The stream is the whole chunk after the time: bytes left over mean a
+    // data length that disagrees with what was stored.
+    if (z->avail_in != 0 || pos != h.uiDataLength)
+        return KZ_ERR_FAILED;
     return written - z->avail_out == frameBytes ? KZ_OK : KZ_ERR_FAILED;
+}
+
+int CKzVT5InputFile_V02::frameHeader(const std::string& name, SKzChunkHeader& header)
+{
+    std::memset(&header, 0, sizeof(header));
+    if (const int r = m_Chunker.GetChunkPartTo(header, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+        return r;
+    // The zeros after the name make the header, the name field and the
+    // chunk's first part end on a block boundary. The writer's first part is
+    // the time (the frame starts on a boundary); a chunk written in one part
+    // has all its data as the first part. Any other name field length puts
+    // the frame's first byte where the writer did not.
+    const u64 block = CKzFileChunker::eBlock;
+    const u64 nameField = header.uiNameLength, data = header.uiDataLength;
+    const auto endsBlock = [&](u64 firstPart) { return (16 + nameField + firstPart) % block == 0; };
+    if (data < 8 || nameField < name.size() || nameField - name.size() >= block ||
+        !(endsBlock(8) || endsBlock(data)))
+        return KZ_ERR_FAILED;
+    SKzChunkMapMember entry{0, 0};
+    if (!m_Chunker.GetMapMember(name.c_str(), entry))
+        return KZ_ERR_NOT_FOUND;
+    // Written maps hold the data length, rebuilt ones the whole chunk's.
+    if (entry.uiSize != data && entry.uiSize != 16 + nameField + data)
+        return KZ_ERR_FAILED;
+    return KZ_OK;
 }
 
 int CKzVT5InputFile_V02::CheckFrameChunk(u32 seq)
@@ -222,11 +247,10 @@ int CKzVT5InputFile_V02::CheckFrameChunk(u32 seq)
     if (const int r = ensureLayout(); r != KZ_OK)
         return r;
     SKzChunkHeader h;
-    std::memset(&h, 0, sizeof(h));
-    if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+    if (const int r = frameHeader(name, h); r != KZ_OK)
         return r;
     const u64 fb = frameBytes();
-    if (fb == 0 || h.uiDataLength < 8)
+    if (fb == 0)
         return KZ_ERR_FAILED;
     if (m_iCompression != 0)
         return h.uiDataLength == 8 + fb ? KZ_OK : KZ_ERR_FAILED;
