@@ -411,16 +411,15 @@ extern "C" {
  * damaged, and a file without its chunk map.
  * Only the last can be mended: a file whose writer ended before the close
  * has its chunks but no map. CKzFileChunker::CreateMissingChunkMap
- * rebuilds the map from the chunks found; the file then opens when its
- * attributes were stored (a writer stores them with the first frame when
- * no frame count was set beforehand, as with Qor_FileOpenForWrite; a file
- * begun by Qor_FileCreateModifiedFile from a source with frames receives
- * them only at the close). After the rebuild the frames whose chunks were
- * complete are read, a cut one gives -13, and the frame count in the
- * attributes may be 0 (read frames until -13). The frames' times are not
- * known (they are stored at the close): they read as the stored frame-0
- * metadata gives them, the unknown value -1 for a file begun by
- * Qor_FileOpenForWrite. */
+ * rebuilds the map from the chunks found; the file then opens, since every
+ * writer stores the attributes with the first frame (whatever route made
+ * the file: Qor_FileOpenForWrite, Qor_FileCreateModifiedFile, or the
+ * temporary beside a file being replaced, see the README). After the
+ * rebuild the frames whose chunks were complete are counted and read, with
+ * the description stored at the first frame; their times come from the
+ * frame chunks. A frame count in the attributes that disagrees with the
+ * frames present is never trusted beyond them: the count reported is the
+ * number of frames the file holds. */
 QOR_API QORFILEHANDLE Qor_FileOpenForRead(const wchar_t* path);
 /* Closes a read or write handle; a write handle's file is completed here.
  * -13 for an unknown handle. */
@@ -443,8 +442,8 @@ QOR_API QORRESULT Qor_FileGetTextinfo(QORFILEHANDLE handle, QORTEXTINFO* textinf
 /* Reads frame `frame` into the picture, whose width, height, components and
  * bits must be the file's, with a row stride of at least one row and a size
  * of at least stride x height (-9 otherwise). info[0] receives the frame's
- * time in ms, info[1..3] its stage X, Y and Z, whatever the result (0 where
- * nothing is known). A frame the file does not hold, such as an index at or
+ * time in ms (-1 when the file does not know it), info[1..3] its stage X, Y
+ * and Z, whatever the result (0 where nothing is known). A frame the file does not hold, such as an index at or
  * past the frame count, gives -13; info is then filled as for any index:
  * the time of the file's frame-0 metadata (0 without one) and the position
  * the experiment's loops give for the index, which means nothing there.
@@ -540,8 +539,10 @@ QOR_API QORRESULT Qor_GetAlignmentPoints(QORFILEHANDLE handle, int* count, int* 
  * templates) and tags, changed by the records given (each may be null). The attributes record must keep
  * the source's component and frame counts; of it only width, height and the
  * two depths are taken. A file already at path is replaced when the new
- * handle is closed, and stays whole until then. Returns the new write
- * handle, 0 on failure (nothing is created). */
+ * handle is closed, and stays whole until then. The metadata description
+ * is taken whole: planes are added or removed to match it; a description
+ * whose planes' components do not add up to the file's components gives 0.
+ * Returns the new write handle, 0 on failure (nothing is created). */
 QOR_API QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHANDLE source,
                                                  const QORATTRIBUTES* attributes,
                                                  const QORMETADATA_DESC* description, const QORBINARIES* binaries,
