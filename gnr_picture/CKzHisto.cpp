@@ -397,25 +397,35 @@ namespace {
 
 inline double ClassMean(double m, double w) { return w <= 1e-10 ? m : m / w; }
 
-// Coarse steps of the two- and three-threshold searches for large bin
-// counts; a count between the listed ones takes the next listed count's
-// steps, so every search ends in bounded time.
-unsigned OtsuStep(unsigned bins, bool three)
+// Coarse steps of the two-threshold search: 2, 4, 8 and 16 for 1024, 4096,
+// 16384 and 65536 bins; every other bin count is searched bin by bin (the
+// 32768-bin search, the longest, visits about 5e8 pairs).
+unsigned OtsuStep2(unsigned bins)
 {
-    static const unsigned two[] = {2, 4, 8, 16};
-    static const unsigned thr[] = {3, 9, 27, 81};
-    int k;
-    if (bins < 1024)
-        return 1;
-    if (bins == 1024)
-        k = 0;
-    else if (bins <= 4096)
-        k = 1;
-    else if (bins <= 16384)
-        k = 2;
-    else
-        k = 3;
-    return three ? thr[k] : two[k];
+    switch (bins) {
+    case 1024: return 2;
+    case 4096: return 4;
+    case 16384: return 8;
+    case 65536: return 16;
+    default: return 1;
+    }
+}
+
+// Coarse steps of the three-threshold search: 3, 9, 27 and 81 for 1024,
+// 4096, 16384 and 65536 bins, bin by bin for the other counts up to 2048
+// (the 2048-bin search visits about 1.4e9 triples, a few seconds). 8192 and
+// 32768 bins keep the next listed count's step (27 and 81) instead: a search
+// bin by bin grows with the cube of the bin count (about 9e10 triples for
+// 8192 bins, 6e12 for 32768) and would not end in any useful time.
+unsigned OtsuStep3(unsigned bins)
+{
+    switch (bins) {
+    case 1024: return 3;
+    case 4096: return 9;
+    case 16384: return 27;
+    case 65536: return 81;
+    default: return bins <= 2048 ? 1 : bins <= 16384 ? 27 : 81;
+    }
 }
 
 } // namespace
@@ -450,7 +460,7 @@ void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N)
     out[0] = out[1] = 0;
     if (!P || !M || N == 0)
         return;
-    const unsigned s = OtsuStep(N, false);
+    const unsigned s = OtsuStep2(N);
     const double PT = P[N - 1], MT = M[N - 1];
     double best = 0;
     for (unsigned t1 = 0; t1 + s < N; t1 += s) {
@@ -477,7 +487,7 @@ void OtsuHistoThres_3(unsigned* out, double* P, double* M, unsigned N)
     out[0] = out[1] = out[2] = 0;
     if (!P || !M || N == 0)
         return;
-    const unsigned s = OtsuStep(N, true);
+    const unsigned s = OtsuStep3(N);
     const double PT = P[N - 1], MT = M[N - 1];
     double best = 0;
     for (unsigned t1 = 0; t1 + s < N; t1 += s) {
