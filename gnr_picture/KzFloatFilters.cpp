@@ -735,28 +735,6 @@ KZ_ALWAYS_INLINE void SortPair(u32& a, u32& b)
     b = hi;
 }
 
-// Median of nine keys (element 4 of their ascending order) by a fixed
-// exchange network.
-KZ_ALWAYS_INLINE u32 Median9(u32 p0, u32 p1, u32 p2, u32 p3, u32 p4, u32 p5, u32 p6, u32 p7, u32 p8)
-{
-    SortPair(p1, p2); SortPair(p4, p5); SortPair(p7, p8);
-    SortPair(p0, p1); SortPair(p3, p4); SortPair(p6, p7);
-    SortPair(p1, p2); SortPair(p4, p5); SortPair(p7, p8);
-    SortPair(p0, p3); SortPair(p5, p8); SortPair(p4, p7);
-    SortPair(p3, p6); SortPair(p1, p4); SortPair(p2, p5);
-    SortPair(p4, p7); SortPair(p4, p2); SortPair(p6, p4);
-    SortPair(p4, p2);
-    return p4;
-}
-
-// Interior pixels of one row of a 3 x 3 median over key rows a, b, c.
-KZ_ALWAYS_INLINE void Median3Row(float* __restrict out, const u32* __restrict a, const u32* __restrict b,
-                                 const u32* __restrict c, size_t w)
-{
-    for (size_t x = 1; x + 1 < w; ++x)
-        out[x] = KeyFloat(Median9(a[x - 1], a[x], a[x + 1], b[x - 1], b[x], b[x + 1], c[x - 1], c[x], c[x + 1]));
-}
-
 // Median of 25 keys (element 12 of their ascending order) by a fixed
 // exchange network of 99 exchanges.
 KZ_ALWAYS_INLINE u32 Median25(u32* p)
@@ -807,6 +785,231 @@ KZ_ALWAYS_INLINE void Median5Row(float* __restrict out, const u32* __restrict r0
     }
 }
 
+// Signed keys in the same order as FloatKey: the float's bits with the
+// magnitude of negatives flipped (-0 just below +0), every NaN the largest
+// key. SignedKeyFloat(SignedKey(f)) is f, NaNs becoming the one quiet NaN
+// 0x7FFFFFFF that KeyFloat gives too.
+KZ_ALWAYS_INLINE i32 SignedKey(float f)
+{
+    u32 b;
+    std::memcpy(&b, &f, 4);
+    const u32 k = b ^ (u32(i32(b) >> 31) >> 1);
+    return f != f ? INT32_MAX : i32(k);
+}
+
+KZ_ALWAYS_INLINE float SignedKeyFloat(i32 k)
+{
+    const u32 b = u32(k) ^ (u32(k >> 31) >> 1);
+    float f;
+    std::memcpy(&f, &b, 4);
+    return f;
+}
+
+KZ_ALWAYS_INLINE i32 Med3(i32 a, i32 b, i32 c)
+{
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+// One row of keys of component k (samples c floats apart).
+KZ_ALWAYS_INLINE void KeyRow(i32* __restrict out, const float* __restrict s, size_t w, size_t c)
+{
+    if (c == 1)
+        for (size_t x = 0; x < w; ++x)
+            out[x] = SignedKey(s[x]);
+    else
+        for (size_t x = 0; x < w; ++x)
+            out[x] = SignedKey(s[x * c]);
+}
+
+// Interior outputs 1 .. w - 2 of one row of the 3 x 3 median from key rows
+// a, b, c. Each column is sorted once (lo <= mid <= hi) and serves three
+// windows; the median of the nine keys is then the median of the largest
+// of the three lows, the median of the three mids and the smallest of the
+// three highs.
+KZ_ALWAYS_INLINE void Median3Keys(i32* __restrict out, const i32* __restrict a, const i32* __restrict b,
+                                  const i32* __restrict c, i32* __restrict lo, i32* __restrict mid,
+                                  i32* __restrict hi, size_t w)
+{
+    for (size_t x = 0; x < w; ++x) {
+        const i32 p = a[x], q = b[x], r = c[x];
+        const i32 pq0 = std::min(p, q), pq1 = std::max(p, q);
+        lo[x] = std::min(pq0, r);
+        hi[x] = std::max(pq1, r);
+        mid[x] = std::max(pq0, std::min(pq1, r));
+    }
+    for (size_t x = 1; x + 1 < w; ++x) {
+        const i32 l = std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]);
+        const i32 h = std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]);
+        const i32 m = Med3(mid[x - 1], mid[x], mid[x + 1]);
+        out[x] = Med3(l, m, h);
+    }
+}
+
+KZ_ALWAYS_INLINE void FloatRow(float* __restrict d, const i32* __restrict k, size_t from, size_t to, size_t c)
+{
+    if (c == 1)
+        for (size_t x = from; x < to; ++x)
+            d[x] = SignedKeyFloat(k[x]);
+    else
+        for (size_t x = from; x < to; ++x)
+            d[x * c] = SignedKeyFloat(k[x]);
+}
+
+// Median (element n / 2 of the ascending order) of the keys of rows
+// rows[0 .. nr - 1], columns x0 .. x1: the clipped windows at the borders.
+i32 SmallMedian(const i32* const* rows, int nr, size_t x0, size_t x1)
+{
+    i32 v[9];
+    int n = 0;
+    for (int r = 0; r < nr; ++r)
+        for (size_t x = x0; x <= x1; ++x)
+            v[n++] = rows[r][x];
+    for (int i = 1; i < n; ++i)
+        for (int j = i; j > 0 && v[j] < v[j - 1]; --j)
+            std::swap(v[j], v[j - 1]);
+    return v[n / 2];
+}
+
+// The AVX-512 form of Median3Keys plus FloatRow for one-component rows,
+// sixteen outputs a step with the sorted columns kept in registers: the
+// columns left and right of a step are shifted in from the previous and next
+// step's. left and right are the already computed outputs of columns 0 and
+// w - 1. Large destinations are written with streaming stores where a step
+// fills a whole aligned line.
+// GCC 12's AVX-512 intrinsic headers trip -Wuninitialized on their own
+// placeholder operands.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Sort3(__m512i p, __m512i q, __m512i r, __m512i& lo, __m512i& mid,
+                                             __m512i& hi)
+{
+    const __m512i pq0 = _mm512_min_epi32(p, q), pq1 = _mm512_max_epi32(p, q);
+    lo = _mm512_min_epi32(pq0, r);
+    hi = _mm512_max_epi32(pq1, r);
+    mid = _mm512_max_epi32(pq0, _mm512_min_epi32(pq1, r));
+}
+
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i Med3v(__m512i a, __m512i b, __m512i c)
+{
+    return _mm512_max_epi32(_mm512_min_epi32(a, b), _mm512_min_epi32(_mm512_max_epi32(a, b), c));
+}
+
+// Sorted columns x .. x + 15 of key rows a, b and the row below, whose keys
+// are made here from the floats s and stored into c for the next two rows.
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void SortColumns(const i32* a, const i32* b, const float* s, i32* c, size_t x,
+                                                   size_t w, __m512i& lo, __m512i& mid, __m512i& hi)
+{
+    const __mmask16 m = x + 16 <= w ? __mmask16(0xFFFF) : x < w ? __mmask16((1u << (w - x)) - 1) : __mmask16(0);
+    const __m512 f = _mm512_maskz_loadu_ps(m, s + x);
+    const __m512i fb = _mm512_castps_si512(f);
+    __m512i r = _mm512_xor_si512(fb, _mm512_srli_epi32(_mm512_srai_epi32(fb, 31), 1));
+    r = _mm512_mask_mov_epi32(r, _mm512_cmp_ps_mask(f, f, _CMP_UNORD_Q), _mm512_set1_epi32(INT32_MAX));
+    _mm512_mask_storeu_epi32(c + x, m, r);
+    Sort3(_mm512_maskz_loadu_epi32(m, a + x), _mm512_maskz_loadu_epi32(m, b + x), r, lo, mid, hi);
+}
+
+// Interior row y of a one-component picture: d its destination row, a and b
+// the keys of rows y - 1 and y, s the floats of row y + 1 (keyed into c on
+// the way), next the floats of row y + 2 (fetched ahead) or null; left and
+// right the outputs of columns 0 and w - 1.
+KZ_TARGET_AVX512 __attribute__((noinline)) void Median3RowAvx512(float* d, const i32* a, const i32* b,
+                                                                 const float* s, i32* c, const float* next, size_t w,
+                                                                 float left, float right, bool stream)
+{
+    __m512i plo = _mm512_setzero_si512(), pmid = plo, phi = plo, lo, mid, hi, nlo, nmid, nhi;
+    SortColumns(a, b, s, c, 0, w, lo, mid, hi);
+    for (size_t x = 0; x < w; x += 16) {
+        if (next)
+            _mm_prefetch(reinterpret_cast<const char*>(next + x), _MM_HINT_T0);
+        SortColumns(a, b, s, c, x + 16, w, nlo, nmid, nhi);
+        // Lane j: column x + j - 1 and x + j + 1.
+        const __m512i llo = _mm512_alignr_epi32(lo, plo, 15), rlo = _mm512_alignr_epi32(nlo, lo, 1);
+        const __m512i lmid = _mm512_alignr_epi32(mid, pmid, 15), rmid = _mm512_alignr_epi32(nmid, mid, 1);
+        const __m512i lhi = _mm512_alignr_epi32(hi, phi, 15), rhi = _mm512_alignr_epi32(nhi, hi, 1);
+        const __m512i l = _mm512_max_epi32(_mm512_max_epi32(llo, lo), rlo);
+        const __m512i h = _mm512_min_epi32(_mm512_min_epi32(lhi, hi), rhi);
+        const __m512i k = Med3v(l, Med3v(lmid, mid, rmid), h);
+        __m512 f = _mm512_castsi512_ps(_mm512_xor_si512(k, _mm512_srli_epi32(_mm512_srai_epi32(k, 31), 1)));
+        if (x == 0)
+            f = _mm512_mask_mov_ps(f, 1, _mm512_set1_ps(left));
+        if (x + 16 >= w)
+            f = _mm512_mask_mov_ps(f, __mmask16(1u << (w - 1 - x)), _mm512_set1_ps(right));
+        if (x + 16 <= w) {
+            if (stream && (reinterpret_cast<uintptr_t>(d + x) & 63) == 0)
+                _mm512_stream_ps(d + x, f);
+            else
+                _mm512_storeu_ps(d + x, f);
+        } else {
+            _mm512_mask_storeu_ps(d + x, __mmask16((1u << (w - x)) - 1), f);
+        }
+        plo = lo, pmid = mid, phi = hi;
+        lo = nlo, mid = nmid, hi = nhi;
+    }
+}
+
+#pragma GCC diagnostic pop
+
+// The 3 x 3 median of one component, three rows of keys at a time: row y + 1
+// is keyed before row y is written, so the destination may be the source.
+kz_result Median3x3(SKzFloatPicBuf* dst, SKzFloatPicBuf* src)
+{
+    const size_t w = src->uiWidth, h = src->uiHeight, c = src->uiComp;
+    Scratch<i32> buf(7 * w);
+    if (!buf)
+        return KZ_ERR_OUT_OF_MEMORY;
+    i32* ring[3] = {buf.p, buf.p + w, buf.p + 2 * w};
+    i32 *lo = buf.p + 3 * w, *mid = buf.p + 4 * w, *hi = buf.p + 5 * w, *out = buf.p + 6 * w;
+    const bool avx512 = c == 1 && KzCpuIsa() == KzIsa::Avx512;
+    const bool stream = u64(w) * h * 4 >= kStreamBytes;
+    for (size_t k = 0; k < c; ++k) {
+        const float* sp = src->pData + k;
+        float* dp = dst->pData + k;
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            KeyRow(ring[0], sp, w, c);
+            KeyRow(ring[1], sp + w * c, w, c);
+            for (size_t y = 0; y < h; ++y) {
+                const i32* above = ring[(y + 2) % 3];  // row y - 1 (unused at y = 0)
+                const i32* row = ring[y % 3];
+                i32* below = ring[(y + 1) % 3];
+                const bool interior = y >= 1 && y + 1 < h;
+                const float* sBelow = sp + (y + 1) * w * c;
+                if (interior && avx512) {
+                    // The vector row keys row y + 1 as it goes; the border
+                    // windows need its first and last two keys first.
+                    for (size_t x : {size_t(0), size_t(1), w - 2, w - 1})
+                        below[x] = SignedKey(sBelow[x]);
+                } else if (interior) {
+                    KeyRow(below, sBelow, w, c);
+                }
+                float* d = dp + y * w * c;
+                if (interior) {
+                    const i32* rows[3] = {above, row, below};
+                    const float left = SignedKeyFloat(SmallMedian(rows, 3, 0, 1));
+                    const float right = SignedKeyFloat(SmallMedian(rows, 3, w - 2, w - 1));
+                    if (avx512) {
+                        Median3RowAvx512(d, above, row, sBelow, below, y + 2 < h ? sBelow + w : nullptr, w, left,
+                                         right, stream);
+                        continue;
+                    }
+                    Median3Keys(out, above, row, below, lo, mid, hi, w);
+                    FloatRow(d, out, 1, w - 1, c);
+                    d[0] = left;
+                    d[(w - 1) * c] = right;
+                } else {
+                    const i32* rows[2] = {y == 0 ? row : above, y == 0 ? below : row};
+                    for (size_t x = 0; x < w; ++x)
+                        out[x] = SmallMedian(rows, 2, x == 0 ? 0 : x - 1, x + 1 < w ? x + 1 : x);
+                    FloatRow(d, out, 0, w, c);
+                }
+            }
+        });
+    }
+    if (avx512 && stream)
+        _mm_sfence();
+    return KZ_OK;
+}
+
 } // namespace
 
 kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, unsigned size)
@@ -819,6 +1022,8 @@ kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* s
     const size_t c = src->uiComp;
     if (!HasSamples(src))
         return KZ_OK;
+    if (size == 3 && w >= 3 && h >= 3)
+        return Median3x3(dst, src);
     const Reach rx = ClipReach(size, w), ry = ClipReach(size, h);
     // The selection works on keys of one component; the destination is
     // written from them, so it may share the source's block.
@@ -826,30 +1031,24 @@ kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* s
     Scratch<float> row(w);
     if (!win || !keys || !row)
         return KZ_ERR_OUT_OF_MEMORY;
-    const bool net3 = size == 3 && w >= 3 && h >= 3;
     const bool net5 = size == 5 && w >= 5 && h >= 5;
     for (size_t k = 0; k < c; ++k) {
         for (size_t i = 0; i < size_t(w) * h; ++i)
             keys.p[i] = FloatKey(src->pData[i * c + k]);
         for (int y = 0; y < int(h); ++y) {
             const int y0 = std::max(0, y - ry.back), y1 = std::min(int(h) - 1, y + ry.fwd);
-            // Full windows of sizes 3 and 5 by exchange networks over whole
-            // rows; the other pixels by selection.
-            const int edge = net3 ? 1 : net5 ? 2 : 0;
+            // Full 5 x 5 windows by an exchange network over whole rows; the
+            // other pixels by selection.
+            const int edge = net5 ? 2 : 0;
             const bool inner = edge > 0 && y >= edge && y + edge < int(h);
             if (inner) {
                 const u32* kp = keys.p;
                 float* rp = row.p;
                 const size_t ww = w, yy = size_t(y);
-                if (net3)
-                    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                        Median3Row(rp, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww, ww);
-                    });
-                else
-                    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                        Median5Row(rp, kp + (yy - 2) * ww, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww,
-                                   kp + (yy + 2) * ww, ww);
-                    });
+                KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                    Median5Row(rp, kp + (yy - 2) * ww, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww,
+                               kp + (yy + 2) * ww, ww);
+                });
             }
             for (int x = 0; x < int(w); ++x) {
                 if (inner && x >= edge && x + edge < int(w))
