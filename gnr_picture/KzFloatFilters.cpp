@@ -881,13 +881,21 @@ i32 SmallMedian(const i32* const* rows, int nr, size_t x0, size_t x1)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Sort3(__m512i p, __m512i q, __m512i r, __m512i& lo, __m512i& mid,
-                                             __m512i& hi)
+// Keys from float bits and back: x ^ (sign spread & 0x7FFFFFFF) in one
+// ternary-logic step after the arithmetic shift.
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i FlipNegatives(__m512i v)
 {
-    const __m512i pq0 = _mm512_min_epi32(p, q), pq1 = _mm512_max_epi32(p, q);
-    lo = _mm512_min_epi32(pq0, r);
-    hi = _mm512_max_epi32(pq1, r);
-    mid = _mm512_max_epi32(pq0, _mm512_min_epi32(pq1, r));
+    return _mm512_ternarylogic_epi32(v, _mm512_srai_epi32(v, 31), _mm512_set1_epi32(0x7FFFFFFF), 0x78);
+}
+
+// Keys of floats x .. x + 15 of s (lanes past w: 0), stored into c.
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i KeysAt(const float* s, i32* c, size_t x, __mmask16 m)
+{
+    const __m512 f = _mm512_maskz_loadu_ps(m, s + x);
+    __m512i r = FlipNegatives(_mm512_castps_si512(f));
+    r = _mm512_mask_mov_epi32(r, _mm512_cmp_ps_mask(f, f, _CMP_UNORD_Q), _mm512_set1_epi32(INT32_MAX));
+    _mm512_mask_storeu_epi32(c + x, m, r);
+    return r;
 }
 
 KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i Med3v(__m512i a, __m512i b, __m512i c)
@@ -895,60 +903,156 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i Med3v(__m512i a, __m512i b, __m512i c)
     return _mm512_max_epi32(_mm512_min_epi32(a, b), _mm512_min_epi32(_mm512_max_epi32(a, b), c));
 }
 
-// Sorted columns x .. x + 15 of key rows a, b and the row below, whose keys
-// are made here from the floats s and stored into c for the next two rows.
-KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void SortColumns(const i32* a, const i32* b, const float* s, i32* c, size_t x,
-                                                   size_t w, __m512i& lo, __m512i& mid, __m512i& hi)
+// The sorted column (lo <= mid <= hi) of a key a and a sorted pair p <= q.
+struct Cols {
+    __m512i lo, mid, hi;
+};
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE Cols Insert(__m512i a, __m512i p, __m512i q)
 {
-    const __mmask16 m = x + 16 <= w ? __mmask16(0xFFFF) : x < w ? __mmask16((1u << (w - x)) - 1) : __mmask16(0);
-    const __m512 f = _mm512_maskz_loadu_ps(m, s + x);
-    const __m512i fb = _mm512_castps_si512(f);
-    __m512i r = _mm512_xor_si512(fb, _mm512_srli_epi32(_mm512_srai_epi32(fb, 31), 1));
-    r = _mm512_mask_mov_epi32(r, _mm512_cmp_ps_mask(f, f, _CMP_UNORD_Q), _mm512_set1_epi32(INT32_MAX));
-    _mm512_mask_storeu_epi32(c + x, m, r);
-    Sort3(_mm512_maskz_loadu_epi32(m, a + x), _mm512_maskz_loadu_epi32(m, b + x), r, lo, mid, hi);
+    return Cols{_mm512_min_epi32(a, p), _mm512_max_epi32(p, _mm512_min_epi32(a, q)), _mm512_max_epi32(a, q)};
 }
 
-// Interior row y of a one-component picture: d its destination row, a and b
-// the keys of rows y - 1 and y, s the floats of row y + 1 (keyed into c on
-// the way), next the floats of row y + 2 (fetched ahead) or null; left and
-// right the outputs of columns 0 and w - 1.
-KZ_TARGET_AVX512 __attribute__((noinline)) void Median3RowAvx512(float* d, const i32* a, const i32* b,
-                                                                 const float* s, i32* c, const float* next, size_t w,
-                                                                 float left, float right, bool stream)
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __mmask16 LanesFrom(size_t x, size_t w)
 {
-    __m512i plo = _mm512_setzero_si512(), pmid = plo, phi = plo, lo, mid, hi, nlo, nmid, nhi;
-    SortColumns(a, b, s, c, 0, w, lo, mid, hi);
+    return x + 16 <= w ? __mmask16(0xFFFF) : x < w ? __mmask16((1u << (w - x)) - 1) : __mmask16(0);
+}
+
+// Outputs x .. x + 15 of one row from the sorted columns of the previous,
+// this and the next step, with the border outputs left and right put in;
+// stored (streaming where a whole aligned line is written).
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, size_t x, size_t w, const Cols& p, const Cols& t,
+                                              const Cols& n, float left, float right, bool stream)
+{
+    // Lane j: columns x + j - 1 and x + j + 1.
+    const __m512i l = _mm512_max_epi32(_mm512_max_epi32(_mm512_alignr_epi32(t.lo, p.lo, 15), t.lo),
+                                       _mm512_alignr_epi32(n.lo, t.lo, 1));
+    const __m512i h = _mm512_min_epi32(_mm512_min_epi32(_mm512_alignr_epi32(t.hi, p.hi, 15), t.hi),
+                                       _mm512_alignr_epi32(n.hi, t.hi, 1));
+    const __m512i m = Med3v(_mm512_alignr_epi32(t.mid, p.mid, 15), t.mid, _mm512_alignr_epi32(n.mid, t.mid, 1));
+    __m512 f = _mm512_castsi512_ps(FlipNegatives(Med3v(l, m, h)));
+    if (x == 0)
+        f = _mm512_mask_mov_ps(f, 1, _mm512_set1_ps(left));
+    if (x + 16 >= w)
+        f = _mm512_mask_mov_ps(f, __mmask16(1u << (w - 1 - x)), _mm512_set1_ps(right));
+    if (x + 16 <= w) {
+        if (stream && (reinterpret_cast<uintptr_t>(d + x) & 63) == 0)
+            _mm512_stream_ps(d + x, f);
+        else
+            _mm512_storeu_ps(d + x, f);
+    } else {
+        _mm512_mask_storeu_ps(d + x, __mmask16((1u << (w - x)) - 1), f);
+    }
+}
+
+// Interior rows y and y + 1 of a one-component picture at once: d0, d1 their
+// destination rows, a and b the keys of rows y - 1 and y, s1 and s2 the floats
+// of rows y + 1 and y + 2 (keyed into c1 and c2 on the way), next the floats
+// of row y + 3 (fetched ahead) or null; left and right the border outputs.
+// The middle rows y and y + 1 are sorted once for both windows.
+KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, float* d1, const i32* a, const i32* b,
+                                                                  const float* s1, i32* c1, const float* s2, i32* c2,
+                                                                  const float* next, size_t w, const float* left,
+                                                                  const float* right, bool stream)
+{
+    auto columns = [&](size_t x, Cols& u, Cols& v) __attribute__((always_inline)) {
+        const __mmask16 m = LanesFrom(x, w);
+        const __m512i q1 = KeysAt(s1, c1, x, m), q2 = KeysAt(s2, c2, x, m);
+        const __m512i ka = _mm512_maskz_loadu_epi32(m, a + x), kb = _mm512_maskz_loadu_epi32(m, b + x);
+        const __m512i p = _mm512_min_epi32(kb, q1), q = _mm512_max_epi32(kb, q1);
+        u = Insert(ka, p, q);
+        v = Insert(q2, p, q);
+    };
+    const __m512i z = _mm512_setzero_si512();
+    Cols pu{z, z, z}, pv = pu, tu, tv, nu, nv;
+    columns(0, tu, tv);
     for (size_t x = 0; x < w; x += 16) {
         if (next)
             _mm_prefetch(reinterpret_cast<const char*>(next + x), _MM_HINT_T0);
-        SortColumns(a, b, s, c, x + 16, w, nlo, nmid, nhi);
-        // Lane j: column x + j - 1 and x + j + 1.
-        const __m512i llo = _mm512_alignr_epi32(lo, plo, 15), rlo = _mm512_alignr_epi32(nlo, lo, 1);
-        const __m512i lmid = _mm512_alignr_epi32(mid, pmid, 15), rmid = _mm512_alignr_epi32(nmid, mid, 1);
-        const __m512i lhi = _mm512_alignr_epi32(hi, phi, 15), rhi = _mm512_alignr_epi32(nhi, hi, 1);
-        const __m512i l = _mm512_max_epi32(_mm512_max_epi32(llo, lo), rlo);
-        const __m512i h = _mm512_min_epi32(_mm512_min_epi32(lhi, hi), rhi);
-        const __m512i k = Med3v(l, Med3v(lmid, mid, rmid), h);
-        __m512 f = _mm512_castsi512_ps(_mm512_xor_si512(k, _mm512_srli_epi32(_mm512_srai_epi32(k, 31), 1)));
-        if (x == 0)
-            f = _mm512_mask_mov_ps(f, 1, _mm512_set1_ps(left));
-        if (x + 16 >= w)
-            f = _mm512_mask_mov_ps(f, __mmask16(1u << (w - 1 - x)), _mm512_set1_ps(right));
-        if (x + 16 <= w) {
-            if (stream && (reinterpret_cast<uintptr_t>(d + x) & 63) == 0)
-                _mm512_stream_ps(d + x, f);
-            else
-                _mm512_storeu_ps(d + x, f);
-        } else {
-            _mm512_mask_storeu_ps(d + x, __mmask16((1u << (w - x)) - 1), f);
-        }
-        plo = lo, pmid = mid, phi = hi;
-        lo = nlo, mid = nmid, hi = nhi;
+        columns(x + 16, nu, nv);
+        Select(d0, x, w, pu, tu, nu, left[0], right[0], stream);
+        Select(d1, x, w, pv, tv, nv, left[1], right[1], stream);
+        pu = tu, pv = tv, tu = nu, tv = nv;
+    }
+}
+
+// One interior row y: as the pair, for a last interior row without a partner.
+KZ_TARGET_AVX512 __attribute__((noinline)) void Median3RowAvx512(float* d, const i32* a, const i32* b,
+                                                                 const float* s, i32* c, size_t w, float left,
+                                                                 float right, bool stream)
+{
+    auto columns = [&](size_t x, Cols& u) __attribute__((always_inline)) {
+        const __mmask16 m = LanesFrom(x, w);
+        const __m512i r = KeysAt(s, c, x, m);
+        const __m512i ka = _mm512_maskz_loadu_epi32(m, a + x), kb = _mm512_maskz_loadu_epi32(m, b + x);
+        u = Insert(ka, _mm512_min_epi32(kb, r), _mm512_max_epi32(kb, r));
+    };
+    const __m512i z = _mm512_setzero_si512();
+    Cols pu{z, z, z}, tu, nu;
+    columns(0, tu);
+    for (size_t x = 0; x < w; x += 16) {
+        columns(x + 16, nu);
+        Select(d, x, w, pu, tu, nu, left, right, stream);
+        pu = tu, tu = nu;
     }
 }
 
 #pragma GCC diagnostic pop
+
+// The top or bottom row y of the 3 x 3 median from key rows r0, r1 (the row
+// and its one neighbour): windows of 2 x 3 samples, 2 x 2 in the corners.
+void Median3EdgeRow(float* d, const i32* r0, const i32* r1, size_t w, size_t c)
+{
+    const i32* rows[2] = {r0, r1};
+    for (size_t x = 0; x < w; ++x)
+        d[x * c] = SignedKeyFloat(SmallMedian(rows, 2, x == 0 ? 0 : x - 1, x + 1 < w ? x + 1 : x));
+}
+
+// Outputs of columns 0 and w - 1 of interior row y (windows of 3 x 2).
+void Median3Sides(const i32* a, const i32* b, const i32* c, size_t w, float& left, float& right)
+{
+    const i32* rows[3] = {a, b, c};
+    left = SignedKeyFloat(SmallMedian(rows, 3, 0, 1));
+    right = SignedKeyFloat(SmallMedian(rows, 3, w - 2, w - 1));
+}
+
+// The AVX-512 3 x 3 median of a one-component picture: a ring of four key
+// rows, two output rows a pass. Row y + 2 is keyed before rows y and y + 1
+// are written, so the destination may be the source.
+void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
+{
+    const bool stream = u64(w) * h * 4 >= kStreamBytes;
+    i32* ring[4] = {buf, buf + w, buf + 2 * w, buf + 3 * w};
+    auto key = [&](size_t y) { return ring[y % 4]; };
+    KeyRow(key(0), sp, w, 1);
+    KeyRow(key(1), sp + w, w, 1);
+    Median3EdgeRow(dp, key(0), key(1), w, 1);
+    size_t y = 1;
+    for (; y + 2 < h; y += 2) {
+        // Rows y and y + 1 are interior; rows y + 1 and y + 2 get keyed.
+        const float *s1 = sp + (y + 1) * w, *s2 = s1 + w;
+        for (size_t x : {size_t(0), size_t(1), w - 2, w - 1}) {
+            key(y + 1)[x] = SignedKey(s1[x]);
+            key(y + 2)[x] = SignedKey(s2[x]);
+        }
+        float left[2], right[2];
+        Median3Sides(key(y - 1), key(y), key(y + 1), w, left[0], right[0]);
+        Median3Sides(key(y), key(y + 1), key(y + 2), w, left[1], right[1]);
+        Median3PairAvx512(dp + y * w, dp + (y + 1) * w, key(y - 1), key(y), s1, key(y + 1), s2, key(y + 2),
+                          y + 3 < h ? s2 + w : nullptr, w, left, right, stream);
+    }
+    if (y + 1 < h) {
+        const float* s1 = sp + (y + 1) * w;
+        for (size_t x : {size_t(0), size_t(1), w - 2, w - 1})
+            key(y + 1)[x] = SignedKey(s1[x]);
+        float left, right;
+        Median3Sides(key(y - 1), key(y), key(y + 1), w, left, right);
+        Median3RowAvx512(dp + y * w, key(y - 1), key(y), s1, key(y + 1), w, left, right, stream);
+        ++y;
+    }
+    Median3EdgeRow(dp + (h - 1) * w, key(h - 1), key(h - 2), w, 1);
+    if (stream)
+        _mm_sfence();
+}
 
 // The 3 x 3 median of one component, three rows of keys at a time: row y + 1
 // is keyed before row y is written, so the destination may be the source.
@@ -958,55 +1062,35 @@ kz_result Median3x3(SKzFloatPicBuf* dst, SKzFloatPicBuf* src)
     Scratch<i32> buf(7 * w);
     if (!buf)
         return KZ_ERR_OUT_OF_MEMORY;
+    if (c == 1 && KzCpuIsa() == KzIsa::Avx512) {
+        Median3x3Avx512(dst->pData, src->pData, w, h, buf.p);
+        return KZ_OK;
+    }
     i32* ring[3] = {buf.p, buf.p + w, buf.p + 2 * w};
     i32 *lo = buf.p + 3 * w, *mid = buf.p + 4 * w, *hi = buf.p + 5 * w, *out = buf.p + 6 * w;
-    const bool avx512 = c == 1 && KzCpuIsa() == KzIsa::Avx512;
-    const bool stream = u64(w) * h * 4 >= kStreamBytes;
     for (size_t k = 0; k < c; ++k) {
         const float* sp = src->pData + k;
         float* dp = dst->pData + k;
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             KeyRow(ring[0], sp, w, c);
             KeyRow(ring[1], sp + w * c, w, c);
-            for (size_t y = 0; y < h; ++y) {
-                const i32* above = ring[(y + 2) % 3];  // row y - 1 (unused at y = 0)
+            Median3EdgeRow(dp, ring[0], ring[1], w, c);
+            for (size_t y = 1; y + 1 < h; ++y) {
+                const i32* above = ring[(y + 2) % 3];
                 const i32* row = ring[y % 3];
                 i32* below = ring[(y + 1) % 3];
-                const bool interior = y >= 1 && y + 1 < h;
-                const float* sBelow = sp + (y + 1) * w * c;
-                if (interior && avx512) {
-                    // The vector row keys row y + 1 as it goes; the border
-                    // windows need its first and last two keys first.
-                    for (size_t x : {size_t(0), size_t(1), w - 2, w - 1})
-                        below[x] = SignedKey(sBelow[x]);
-                } else if (interior) {
-                    KeyRow(below, sBelow, w, c);
-                }
+                KeyRow(below, sp + (y + 1) * w * c, w, c);
                 float* d = dp + y * w * c;
-                if (interior) {
-                    const i32* rows[3] = {above, row, below};
-                    const float left = SignedKeyFloat(SmallMedian(rows, 3, 0, 1));
-                    const float right = SignedKeyFloat(SmallMedian(rows, 3, w - 2, w - 1));
-                    if (avx512) {
-                        Median3RowAvx512(d, above, row, sBelow, below, y + 2 < h ? sBelow + w : nullptr, w, left,
-                                         right, stream);
-                        continue;
-                    }
-                    Median3Keys(out, above, row, below, lo, mid, hi, w);
-                    FloatRow(d, out, 1, w - 1, c);
-                    d[0] = left;
-                    d[(w - 1) * c] = right;
-                } else {
-                    const i32* rows[2] = {y == 0 ? row : above, y == 0 ? below : row};
-                    for (size_t x = 0; x < w; ++x)
-                        out[x] = SmallMedian(rows, 2, x == 0 ? 0 : x - 1, x + 1 < w ? x + 1 : x);
-                    FloatRow(d, out, 0, w, c);
-                }
+                float left, right;
+                Median3Sides(above, row, below, w, left, right);
+                Median3Keys(out, above, row, below, lo, mid, hi, w);
+                FloatRow(d, out, 1, w - 1, c);
+                d[0] = left;
+                d[(w - 1) * c] = right;
             }
+            Median3EdgeRow(dp + (h - 1) * w * c, ring[(h - 1) % 3], ring[(h - 2) % 3], w, c);
         });
     }
-    if (avx512 && stream)
-        _mm_sfence();
     return KZ_OK;
 }
 
