@@ -935,10 +935,19 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, size_t x, size_t w, cons
     if (x + 16 >= w)
         f = _mm512_mask_mov_ps(f, __mmask16(1u << (w - 1 - x)), _mm512_set1_ps(right));
     if (x + 16 <= w) {
-        if (stream && (reinterpret_cast<uintptr_t>(d + x) & 63) == 0)
+        const uintptr_t at = reinterpret_cast<uintptr_t>(d + x);
+        if (stream && (at & 63) == 0) {
             _mm512_stream_ps(d + x, f);
-        else
+        } else if (stream && (at & 15) == 0) {
+            // Heap blocks are 16-byte aligned: four quarter-line streaming
+            // stores, which the processor joins into whole lines.
+            _mm_stream_ps(d + x, _mm512_castps512_ps128(f));
+            _mm_stream_ps(d + x + 4, _mm512_extractf32x4_ps(f, 1));
+            _mm_stream_ps(d + x + 8, _mm512_extractf32x4_ps(f, 2));
+            _mm_stream_ps(d + x + 12, _mm512_extractf32x4_ps(f, 3));
+        } else {
             _mm512_storeu_ps(d + x, f);
+        }
     } else {
         _mm512_mask_storeu_ps(d + x, __mmask16((1u << (w - x)) - 1), f);
     }
@@ -947,11 +956,13 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, size_t x, size_t w, cons
 // Interior rows y and y + 1 of a one-component picture at once: d0, d1 their
 // destination rows, a and b the keys of rows y - 1 and y, s1 and s2 the floats
 // of rows y + 1 and y + 2 (keyed into c1 and c2 on the way), next the floats
-// of row y + 3 (fetched ahead) or null; left and right the border outputs.
+// of rows y + 3 and y + 4 (fetched ahead for the next pass) or null; left
+// and right the border outputs.
 // The middle rows y and y + 1 are sorted once for both windows.
 KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, float* d1, const i32* a, const i32* b,
                                                                   const float* s1, i32* c1, const float* s2, i32* c2,
-                                                                  const float* next, size_t w, const float* left,
+                                                                  const float* next, const float* nextBelow, size_t w,
+                                                                  const float* left,
                                                                   const float* right, bool stream)
 {
     auto columns = [&](size_t x, Cols& u, Cols& v) __attribute__((always_inline)) {
@@ -966,8 +977,11 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, flo
     Cols pu{z, z, z}, pv = pu, tu, tv, nu, nv;
     columns(0, tu, tv);
     for (size_t x = 0; x < w; x += 16) {
-        if (next)
+        if (next) {
             _mm_prefetch(reinterpret_cast<const char*>(next + x), _MM_HINT_T0);
+            if (nextBelow)
+                _mm_prefetch(reinterpret_cast<const char*>(nextBelow + x), _MM_HINT_T0);
+        }
         columns(x + 16, nu, nv);
         Select(d0, x, w, pu, tu, nu, left[0], right[0], stream);
         Select(d1, x, w, pv, tv, nv, left[1], right[1], stream);
@@ -1038,7 +1052,7 @@ void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
         Median3Sides(key(y - 1), key(y), key(y + 1), w, left[0], right[0]);
         Median3Sides(key(y), key(y + 1), key(y + 2), w, left[1], right[1]);
         Median3PairAvx512(dp + y * w, dp + (y + 1) * w, key(y - 1), key(y), s1, key(y + 1), s2, key(y + 2),
-                          y + 3 < h ? s2 + w : nullptr, w, left, right, stream);
+                          y + 3 < h ? s2 + w : nullptr, y + 4 < h ? s2 + 2 * w : nullptr, w, left, right, stream);
     }
     if (y + 1 < h) {
         const float* s1 = sp + (y + 1) * w;
