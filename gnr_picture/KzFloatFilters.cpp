@@ -955,15 +955,14 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, size_t x, size_t w, cons
 
 // Interior rows y and y + 1 of a one-component picture at once: d0, d1 their
 // destination rows, a and b the keys of rows y - 1 and y, s1 and s2 the floats
-// of rows y + 1 and y + 2 (keyed into c1 and c2 on the way), next the floats
-// of rows y + 3 and y + 4 (fetched ahead for the next pass) or null; left
-// and right the border outputs.
+// of rows y + 1 and y + 2 (keyed into c1 and c2 on the way), next and
+// nextBelow the floats of rows y + 3 and y + 4 (fetched ahead for the next
+// pass) or null; left and right the border outputs.
 // The middle rows y and y + 1 are sorted once for both windows.
 KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, float* d1, const i32* a, const i32* b,
                                                                   const float* s1, i32* c1, const float* s2, i32* c2,
                                                                   const float* next, const float* nextBelow, size_t w,
-                                                                  const float* left,
-                                                                  const float* right, bool stream)
+                                                                  const float* left, const float* right, bool stream)
 {
     auto columns = [&](size_t x, Cols& u, Cols& v) __attribute__((always_inline)) {
         const __mmask16 m = LanesFrom(x, w);

@@ -174,8 +174,9 @@ def histograms(rng):
 
 # Clusters of seven bins (counts 40, 60, 80, 100, 80, 60, 40) at the given
 # centres: the two- and three-threshold searches for every bin count from
-# 1024 to 32768, the listed ones stepping coarsely and the others not.
-CLUSTERS = ((10, (151, 501, 851), (90, 400, 700, 950)),
+# 512 to 32768, the listed ones stepping coarsely and the others not.
+CLUSTERS = ((9, (75, 250, 425), (45, 200, 350, 475)),
+            (10, (151, 501, 851), (90, 400, 700, 950)),
             (11, (301, 1003, 1701), (180, 800, 1400, 1900)),
             (12, (601, 2007, 3403), (360, 1600, 2800, 3800)),
             (13, (1201, 4013, 6805), (720, 3200, 5600, 7600)),
