@@ -888,8 +888,8 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i FlipNegatives(__m512i v)
     return _mm512_ternarylogic_epi32(v, _mm512_srai_epi32(v, 31), _mm512_set1_epi32(0x7FFFFFFF), 0x78);
 }
 
-// Keys of floats x .. x + 15 of s (lanes past w: 0), stored into c.
-KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i KeysAt(const float* s, i32* c, size_t x, __mmask16 m)
+// Keys of floats x .. x + 15 of s (lanes outside the row: 0), stored into c.
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i KeysAt(const float* s, i32* c, ptrdiff_t x, __mmask16 m)
 {
     const __m512 f = _mm512_maskz_loadu_ps(m, s + x);
     __m512i r = FlipNegatives(_mm512_castps_si512(f));
@@ -912,15 +912,19 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE Cols Insert(__m512i a, __m512i p, __m512i q)
     return Cols{_mm512_min_epi32(a, p), _mm512_max_epi32(p, _mm512_min_epi32(a, q)), _mm512_max_epi32(a, q)};
 }
 
-KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __mmask16 LanesFrom(size_t x, size_t w)
+// The lanes of columns x .. x + 15 inside the row 0 .. w - 1 (x may lie up
+// to 15 columns before it).
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __mmask16 LanesFrom(ptrdiff_t x, ptrdiff_t w)
 {
-    return x + 16 <= w ? __mmask16(0xFFFF) : x < w ? __mmask16((1u << (w - x)) - 1) : __mmask16(0);
+    const unsigned from = x < 0 ? 0xFFFFu << unsigned(-x) : 0xFFFFu;
+    const unsigned to = x + 16 <= w ? 0xFFFFu : x < w ? (1u << unsigned(w - x)) - 1 : 0u;
+    return __mmask16(from & to);
 }
 
 // Outputs x .. x + 15 of one row from the sorted columns of the previous,
 // this and the next step, with the border outputs left and right put in;
 // stored (streaming where a whole aligned line is written).
-KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, size_t x, size_t w, const Cols& p, const Cols& t,
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, ptrdiff_t x, ptrdiff_t w, const Cols& p, const Cols& t,
                                               const Cols& n, float left, float right, bool stream)
 {
     // Lane j: columns x + j - 1 and x + j + 1.
@@ -930,11 +934,11 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, size_t x, size_t w, cons
                                        _mm512_alignr_epi32(n.hi, t.hi, 1));
     const __m512i m = Med3v(_mm512_alignr_epi32(t.mid, p.mid, 15), t.mid, _mm512_alignr_epi32(n.mid, t.mid, 1));
     __m512 f = _mm512_castsi512_ps(FlipNegatives(Med3v(l, m, h)));
-    if (x == 0)
-        f = _mm512_mask_mov_ps(f, 1, _mm512_set1_ps(left));
+    if (x <= 0)
+        f = _mm512_mask_mov_ps(f, __mmask16(1u << unsigned(-x)), _mm512_set1_ps(left));
     if (x + 16 >= w)
-        f = _mm512_mask_mov_ps(f, __mmask16(1u << (w - 1 - x)), _mm512_set1_ps(right));
-    if (x + 16 <= w) {
+        f = _mm512_mask_mov_ps(f, __mmask16(1u << unsigned(w - 1 - x)), _mm512_set1_ps(right));
+    if (x >= 0 && x + 16 <= w) {
         const uintptr_t at = reinterpret_cast<uintptr_t>(d + x);
         if (stream && (at & 63) == 0) {
             _mm512_stream_ps(d + x, f);
@@ -949,7 +953,7 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, size_t x, size_t w, cons
             _mm512_storeu_ps(d + x, f);
         }
     } else {
-        _mm512_mask_storeu_ps(d + x, __mmask16((1u << (w - x)) - 1), f);
+        _mm512_mask_storeu_ps(d + x, LanesFrom(x, w), f);
     }
 }
 
@@ -958,14 +962,19 @@ KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, size_t x, size_t w, cons
 // of rows y + 1 and y + 2 (keyed into c1 and c2 on the way), next and
 // nextBelow the floats of rows y + 3 and y + 4 (fetched ahead for the next
 // pass) or null; left and right the border outputs.
-// The middle rows y and y + 1 are sorted once for both windows.
+// The middle rows y and y + 1 are sorted once for both windows. The steps
+// start up to 15 columns before the row so that the stores of d0 fill whole
+// aligned lines, when early says that 16 samples precede row y in the
+// picture (the key rows have 16 keys before them).
 KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, float* d1, const i32* a, const i32* b,
                                                                   const float* s1, i32* c1, const float* s2, i32* c2,
                                                                   const float* next, const float* nextBelow, size_t w,
-                                                                  const float* left, const float* right, bool stream)
+                                                                  const float* left, const float* right, bool stream,
+                                                                  bool early)
 {
-    auto columns = [&](size_t x, Cols& u, Cols& v) __attribute__((always_inline)) {
-        const __mmask16 m = LanesFrom(x, w);
+    const ptrdiff_t wi = ptrdiff_t(w);
+    auto columns = [&](ptrdiff_t x, Cols& u, Cols& v) __attribute__((always_inline)) {
+        const __mmask16 m = LanesFrom(x, wi);
         const __m512i q1 = KeysAt(s1, c1, x, m), q2 = KeysAt(s2, c2, x, m);
         const __m512i ka = _mm512_maskz_loadu_epi32(m, a + x), kb = _mm512_maskz_loadu_epi32(m, b + x);
         const __m512i p = _mm512_min_epi32(kb, q1), q = _mm512_max_epi32(kb, q1);
@@ -974,16 +983,17 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, flo
     };
     const __m512i z = _mm512_setzero_si512();
     Cols pu{z, z, z}, pv = pu, tu, tv, nu, nv;
-    columns(0, tu, tv);
-    for (size_t x = 0; x < w; x += 16) {
+    const ptrdiff_t start = early ? -ptrdiff_t((reinterpret_cast<uintptr_t>(d0) >> 2) & 15) : 0;
+    columns(start, tu, tv);
+    for (ptrdiff_t x = start; x < wi; x += 16) {
         if (next) {
             _mm_prefetch(reinterpret_cast<const char*>(next + x), _MM_HINT_T0);
             if (nextBelow)
                 _mm_prefetch(reinterpret_cast<const char*>(nextBelow + x), _MM_HINT_T0);
         }
         columns(x + 16, nu, nv);
-        Select(d0, x, w, pu, tu, nu, left[0], right[0], stream);
-        Select(d1, x, w, pv, tv, nv, left[1], right[1], stream);
+        Select(d0, x, wi, pu, tu, nu, left[0], right[0], stream);
+        Select(d1, x, wi, pv, tv, nv, left[1], right[1], stream);
         pu = tu, pv = tv, tu = nu, tv = nv;
     }
 }
@@ -991,20 +1001,22 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, flo
 // One interior row y: as the pair, for a last interior row without a partner.
 KZ_TARGET_AVX512 __attribute__((noinline)) void Median3RowAvx512(float* d, const i32* a, const i32* b,
                                                                  const float* s, i32* c, size_t w, float left,
-                                                                 float right, bool stream)
+                                                                 float right, bool stream, bool early)
 {
-    auto columns = [&](size_t x, Cols& u) __attribute__((always_inline)) {
-        const __mmask16 m = LanesFrom(x, w);
+    const ptrdiff_t wi = ptrdiff_t(w);
+    auto columns = [&](ptrdiff_t x, Cols& u) __attribute__((always_inline)) {
+        const __mmask16 m = LanesFrom(x, wi);
         const __m512i r = KeysAt(s, c, x, m);
         const __m512i ka = _mm512_maskz_loadu_epi32(m, a + x), kb = _mm512_maskz_loadu_epi32(m, b + x);
         u = Insert(ka, _mm512_min_epi32(kb, r), _mm512_max_epi32(kb, r));
     };
     const __m512i z = _mm512_setzero_si512();
     Cols pu{z, z, z}, tu, nu;
-    columns(0, tu);
-    for (size_t x = 0; x < w; x += 16) {
+    const ptrdiff_t start = early ? -ptrdiff_t((reinterpret_cast<uintptr_t>(d) >> 2) & 15) : 0;
+    columns(start, tu);
+    for (ptrdiff_t x = start; x < wi; x += 16) {
         columns(x + 16, nu);
-        Select(d, x, w, pu, tu, nu, left, right, stream);
+        Select(d, x, wi, pu, tu, nu, left, right, stream);
         pu = tu, tu = nu;
     }
 }
@@ -1034,7 +1046,8 @@ void Median3Sides(const i32* a, const i32* b, const i32* c, size_t w, float& lef
 void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
 {
     const bool stream = u64(w) * h * 4 >= kStreamBytes;
-    i32* ring[4] = {buf, buf + w, buf + 2 * w, buf + 3 * w};
+    // 16 keys before the first row: the vector rows may start before it.
+    i32* ring[4] = {buf + 16, buf + 16 + w, buf + 16 + 2 * w, buf + 16 + 3 * w};
     auto key = [&](size_t y) { return ring[y % 4]; };
     KeyRow(key(0), sp, w, 1);
     KeyRow(key(1), sp + w, w, 1);
@@ -1051,7 +1064,8 @@ void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
         Median3Sides(key(y - 1), key(y), key(y + 1), w, left[0], right[0]);
         Median3Sides(key(y), key(y + 1), key(y + 2), w, left[1], right[1]);
         Median3PairAvx512(dp + y * w, dp + (y + 1) * w, key(y - 1), key(y), s1, key(y + 1), s2, key(y + 2),
-                          y + 3 < h ? s2 + w : nullptr, y + 4 < h ? s2 + 2 * w : nullptr, w, left, right, stream);
+                          y + 3 < h ? s2 + w : nullptr, y + 4 < h ? s2 + 2 * w : nullptr, w, left, right, stream,
+                          y * w >= 16);
     }
     if (y + 1 < h) {
         const float* s1 = sp + (y + 1) * w;
@@ -1059,7 +1073,7 @@ void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
             key(y + 1)[x] = SignedKey(s1[x]);
         float left, right;
         Median3Sides(key(y - 1), key(y), key(y + 1), w, left, right);
-        Median3RowAvx512(dp + y * w, key(y - 1), key(y), s1, key(y + 1), w, left, right, stream);
+        Median3RowAvx512(dp + y * w, key(y - 1), key(y), s1, key(y + 1), w, left, right, stream, y * w >= 16);
         ++y;
     }
     Median3EdgeRow(dp + (h - 1) * w, key(h - 1), key(h - 2), w, 1);
@@ -1072,7 +1086,7 @@ void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
 kz_result Median3x3(SKzFloatPicBuf* dst, SKzFloatPicBuf* src)
 {
     const size_t w = src->uiWidth, h = src->uiHeight, c = src->uiComp;
-    Scratch<i32> buf(7 * w);
+    Scratch<i32> buf(7 * w + 16);
     if (!buf)
         return KZ_ERR_OUT_OF_MEMORY;
     if (c == 1 && KzCpuIsa() == KzIsa::Avx512) {
