@@ -1023,21 +1023,42 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Median3RowAvx512(float* d, const
 
 #pragma GCC diagnostic pop
 
-// The top or bottom row y of the 3 x 3 median from key rows r0, r1 (the row
+KZ_ALWAYS_INLINE void Sort3Keys(i32& a, i32& b, i32& c)
+{
+    const i32 lo = std::min(a, b), hi = std::max(a, b);
+    a = std::min(lo, c);
+    const i32 m = std::max(lo, std::min(hi, c));
+    c = std::max(hi, c);
+    b = m;
+}
+
+// Element 3 (of 0 .. 5) of the ascending order of two triples: with each
+// triple sorted, the fourth smallest of the six is the smallest of
+// max(a0, b2), max(a1, b1) and max(a2, b0).
+KZ_ALWAYS_INLINE i32 Upper6(i32 a0, i32 a1, i32 a2, i32 b0, i32 b1, i32 b2)
+{
+    Sort3Keys(a0, a1, a2);
+    Sort3Keys(b0, b1, b2);
+    return std::min(std::min(std::max(a0, b2), std::max(a1, b1)), std::max(a2, b0));
+}
+
+// The top or bottom row of the 3 x 3 median from key rows r0, r1 (the row
 // and its one neighbour): windows of 2 x 3 samples, 2 x 2 in the corners.
-void Median3EdgeRow(float* d, const i32* r0, const i32* r1, size_t w, size_t c)
+KZ_ALWAYS_INLINE void Median3EdgeRow(float* __restrict d, const i32* __restrict r0, const i32* __restrict r1,
+                                     size_t w, size_t c)
 {
     const i32* rows[2] = {r0, r1};
-    for (size_t x = 0; x < w; ++x)
-        d[x * c] = SignedKeyFloat(SmallMedian(rows, 2, x == 0 ? 0 : x - 1, x + 1 < w ? x + 1 : x));
+    d[0] = SignedKeyFloat(SmallMedian(rows, 2, 0, 1));
+    for (size_t x = 1; x + 1 < w; ++x)
+        d[x * c] = SignedKeyFloat(Upper6(r0[x - 1], r0[x], r0[x + 1], r1[x - 1], r1[x], r1[x + 1]));
+    d[(w - 1) * c] = SignedKeyFloat(SmallMedian(rows, 2, w - 2, w - 1));
 }
 
 // Outputs of columns 0 and w - 1 of interior row y (windows of 3 x 2).
-void Median3Sides(const i32* a, const i32* b, const i32* c, size_t w, float& left, float& right)
+KZ_ALWAYS_INLINE void Median3Sides(const i32* a, const i32* b, const i32* c, size_t w, float& left, float& right)
 {
-    const i32* rows[3] = {a, b, c};
-    left = SignedKeyFloat(SmallMedian(rows, 3, 0, 1));
-    right = SignedKeyFloat(SmallMedian(rows, 3, w - 2, w - 1));
+    left = SignedKeyFloat(Upper6(a[0], b[0], c[0], a[1], b[1], c[1]));
+    right = SignedKeyFloat(Upper6(a[w - 2], b[w - 2], c[w - 2], a[w - 1], b[w - 1], c[w - 1]));
 }
 
 // The AVX-512 3 x 3 median of a one-component picture: a ring of four key
@@ -1049,9 +1070,11 @@ void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
     // 16 keys before the first row: the vector rows may start before it.
     i32* ring[4] = {buf + 16, buf + 16 + w, buf + 16 + 2 * w, buf + 16 + 3 * w};
     auto key = [&](size_t y) { return ring[y % 4]; };
-    KeyRow(key(0), sp, w, 1);
-    KeyRow(key(1), sp + w, w, 1);
-    Median3EdgeRow(dp, key(0), key(1), w, 1);
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        KeyRow(key(0), sp, w, 1);
+        KeyRow(key(1), sp + w, w, 1);
+        Median3EdgeRow(dp, key(0), key(1), w, 1);
+    });
     size_t y = 1;
     for (; y + 2 < h; y += 2) {
         // Rows y and y + 1 are interior; rows y + 1 and y + 2 get keyed.
@@ -1076,7 +1099,7 @@ void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
         Median3RowAvx512(dp + y * w, key(y - 1), key(y), s1, key(y + 1), w, left, right, stream, y * w >= 16);
         ++y;
     }
-    Median3EdgeRow(dp + (h - 1) * w, key(h - 1), key(h - 2), w, 1);
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA { Median3EdgeRow(dp + (h - 1) * w, key(h - 1), key(h - 2), w, 1); });
     if (stream)
         _mm_sfence();
 }
