@@ -415,7 +415,7 @@ unsigned OtsuStep2(unsigned bins)
 
 // Coarse steps of the three-threshold search: 3, 9, 27 and 81 for 1024,
 // 4096, 16384 and 65536 bins, bin by bin for the other counts up to 2048
-// (the 2048-bin search visits about 1.4e9 triples, a few seconds). 8192 and
+// (the 2048-bin search visits about 1.4e9 triples, about a second). 8192 and
 // 32768 bins keep the next listed count's step (27 and 81) instead: a search
 // bin by bin grows with the cube of the bin count (about 9e10 triples for
 // 8192 bins, 6e12 for 32768) and would not end in any useful time.
