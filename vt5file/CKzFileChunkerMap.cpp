@@ -5,8 +5,9 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define KZ_MAP_AVX2 __attribute__((target("avx2,bmi")))
 #endif
 
 #include "vt5file/CKzFileChunkerInternal.h"
@@ -149,74 +150,165 @@ public:
     // Two usual names differ before the shorter one's "!" unless they are
     // equal (a name holds no "!" but its last byte), so the first differing
     // byte decides, and no difference before it means a repeated name.
+#if defined(__SSE2__)
+    struct Lane {
+        u64 pos, lim;
+        u64* out;
+        __m128i p0, p1; // the 32 bytes at the previous name
+        unsigned plen, ok;
+        size_t found;
+    };
+    static __attribute__((always_inline)) inline void enter(Lane& l, const Chain& c, u64 end)
+    {
+        l.pos = c.pos;
+        l.out = c.out;
+        l.lim = std::min(c.limit, end);
+        // Before a chain's first name: 32 bytes of 0xFF, above every usual
+        // name (which has its "!" within them).
+        l.p0 = l.p1 = _mm_set1_epi8(char(0xFF));
+        l.plen = 32;
+        l.ok = 1;
+        l.found = 0;
+    }
+    static __attribute__((always_inline)) inline void leave(const Lane& l, Chain& c)
+    {
+        c.pos = l.pos;
+        c.out = l.out;
+        c.checked = l.found;
+        c.sorted = l.ok != 0;
+    }
+    // Takes the entry of a lane whose name is of the usual kind (length n,
+    // its 32 bytes in v0, v1).
+    static __attribute__((always_inline)) inline void take(Lane& l, __m128i v0, __m128i v1, unsigned n)
+    {
+        const unsigned eq = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, l.p0))) |
+                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, l.p1))) << 16;
+        // Bytes where the previous name's byte is the larger or equal one.
+        const unsigned ge = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v0, l.p0), l.p0))) |
+                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v1, l.p1), l.p1)))
+                                << 16;
+        const unsigned d = static_cast<unsigned>(__builtin_ctz(~eq | 0x80000000u));
+        l.ok &= static_cast<unsigned>(d < n) & static_cast<unsigned>(d < l.plen) & (ge >> d);
+        l.p0 = v0;
+        l.p1 = v1;
+        l.plen = n;
+        *l.out++ = l.pos | u64(n) << 32;
+        l.pos += n + 16;
+        ++l.found;
+    }
+#endif
+
     void walkFour(Chain* g, u64 end) const
     {
 #if defined(__SSE2__)
-        constexpr int K = 4;
-        u64 pos[K], lim[K];
-        u64* out[K];
-        __m128i p0[K], p1[K];
-        unsigned plen[K], ok[K];
-        size_t found[K];
-        for (int k = 0; k < K; ++k) {
-            pos[k] = g[k].pos;
-            out[k] = g[k].out;
-            lim[k] = std::min(g[k].limit, end);
-            // Before a chain's first name: 32 bytes of 0xFF, above every
-            // usual name (which has its "!" within them).
-            p0[k] = p1[k] = _mm_set1_epi8(char(0xFF));
-            plen[k] = 32;
-            ok[k] = 1;
-            found[k] = 0;
-        }
-        for (;;) {
-            bool go = true;
-            for (int k = 0; k < K; ++k)
-                go &= pos[k] < lim[k];
-            if (!go)
+        Lane a, b, c, d;
+        enter(a, g[0], end);
+        enter(b, g[1], end);
+        enter(c, g[2], end);
+        enter(d, g[3], end);
+        while (a.pos < a.lim && b.pos < b.lim && c.pos < c.lim && d.pos < d.lim) {
+            const char* const na = p + a.pos;
+            const char* const nb = p + b.pos;
+            const char* const nc = p + c.pos;
+            const char* const nd = p + d.pos;
+            const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(na));
+            const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(na + 16));
+            const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nb));
+            const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nb + 16));
+            const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nc));
+            const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nc + 16));
+            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nd));
+            const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nd + 16));
+            const unsigned la = usualNameOf(a0, a1), lb = usualNameOf(b0, b1);
+            const unsigned lc = usualNameOf(c0, c1), ld = usualNameOf(d0, d1);
+            if (!(la && lb && lc && ld))
                 break;
-            unsigned n[K];
-            __m128i v0[K], v1[K];
-            bool all = true;
-#pragma GCC unroll 4
-            for (int k = 0; k < K; ++k) {
-                const char* name = p + pos[k];
-                v0[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name));
-                v1[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + 16));
-                n[k] = usualNameOf(v0[k], v1[k]);
-                all &= n[k] != 0;
-            }
-            if (!all)
-                break;
-#pragma GCC unroll 4
-            for (int k = 0; k < K; ++k) {
-                const unsigned eq = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0[k], p0[k]))) |
-                                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1[k], p1[k]))) << 16;
-                // Bytes where the previous name's byte is the larger (or equal).
-                const unsigned ge =
-                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v0[k], p0[k]), p0[k]))) |
-                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v1[k], p1[k]), p1[k])))
-                        << 16;
-                const unsigned d = static_cast<unsigned>(__builtin_ctz(~eq | 0x80000000u));
-                ok[k] &= static_cast<unsigned>(d < n[k]) & static_cast<unsigned>(d < plen[k]) & (ge >> d);
-                p0[k] = v0[k];
-                p1[k] = v1[k];
-                plen[k] = n[k];
-                *out[k]++ = pos[k] | u64(n[k]) << 32;
-                pos[k] += n[k] + 16;
-                ++found[k];
-            }
+            take(a, a0, a1, la);
+            take(b, b0, b1, lb);
+            take(c, c0, c1, lc);
+            take(d, d0, d1, ld);
         }
-        for (int k = 0; k < K; ++k) {
-            g[k].pos = pos[k];
-            g[k].out = out[k];
-            g[k].checked = found[k];
-            g[k].sorted = ok[k] != 0;
-        }
+        leave(a, g[0]);
+        leave(b, g[1]);
+        leave(c, g[2]);
+        leave(d, g[3]);
 #else
         (void)g, (void)end;
 #endif
     }
+
+#if defined(__x86_64__)
+    // walkFour with 32-byte vectors: half the instructions per entry.
+    struct Lane2 {
+        u64 pos, lim;
+        u64* out;
+        __m256i prev; // the 32 bytes at the previous name
+        unsigned plen, ok;
+        size_t found;
+    };
+    static KZ_MAP_AVX2 __attribute__((always_inline)) inline void enter2(Lane2& l, const Chain& c, u64 end)
+    {
+        l.pos = c.pos;
+        l.out = c.out;
+        l.lim = std::min(c.limit, end);
+        l.prev = _mm256_set1_epi8(char(0xFF));
+        l.plen = 32;
+        l.ok = 1;
+        l.found = 0;
+    }
+    static KZ_MAP_AVX2 __attribute__((always_inline)) inline void leave2(const Lane2& l, Chain& c)
+    {
+        c.pos = l.pos;
+        c.out = l.out;
+        c.checked = l.found;
+        c.sorted = l.ok != 0;
+    }
+    static KZ_MAP_AVX2 __attribute__((always_inline)) inline unsigned usualName2(__m256i v)
+    {
+        const unsigned bangs = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('!'))));
+        const unsigned zeros = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
+        const unsigned k = static_cast<unsigned>(__builtin_ctz(bangs | zeros | 0x80000000u));
+        return (bangs >> k) & (k < 31) ? k + 1 : 0;
+    }
+    static KZ_MAP_AVX2 __attribute__((always_inline)) inline void take2(Lane2& l, __m256i v, unsigned n)
+    {
+        const unsigned eq = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, l.prev)));
+        const unsigned ge =
+            static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(v, l.prev), l.prev)));
+        const unsigned d = static_cast<unsigned>(__builtin_ctz(~eq | 0x80000000u));
+        l.ok &= static_cast<unsigned>(d < n) & static_cast<unsigned>(d < l.plen) & (ge >> d);
+        l.prev = v;
+        l.plen = n;
+        *l.out++ = l.pos | u64(n) << 32;
+        l.pos += n + 16;
+        ++l.found;
+    }
+    KZ_MAP_AVX2 void walkFourAvx2(Chain* g, u64 end) const
+    {
+        Lane2 a, b, c, d;
+        enter2(a, g[0], end);
+        enter2(b, g[1], end);
+        enter2(c, g[2], end);
+        enter2(d, g[3], end);
+        while (a.pos < a.lim && b.pos < b.lim && c.pos < c.lim && d.pos < d.lim) {
+            const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + a.pos));
+            const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + b.pos));
+            const __m256i vc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + c.pos));
+            const __m256i vd = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + d.pos));
+            const unsigned la = usualName2(va), lb = usualName2(vb), lc = usualName2(vc), ld = usualName2(vd);
+            if (!(la && lb && lc && ld))
+                break;
+            take2(a, va, la);
+            take2(b, vb, lb);
+            take2(c, vc, lc);
+            take2(d, vd, ld);
+        }
+        leave2(a, g[0]);
+        leave2(b, g[1]);
+        leave2(c, g[2]);
+        leave2(d, g[3]);
+    }
+#endif
 
     // Any entry: long names, names holding a zero byte, the end of the
     // data, the signature.
@@ -511,8 +603,14 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzF
         }
         // Four chains side by side while each has entries of the usual kind
         // left before its limit; the rest is walked one chain at a time below.
-        if (n == kMaxChains)
-            walker.walkFour(c, walker.fastEnd());
+        if (n == kMaxChains) {
+#if defined(__x86_64__)
+            if (__builtin_cpu_supports("avx2"))
+                walker.walkFourAvx2(c, walker.fastEnd());
+            else
+#endif
+                walker.walkFour(c, walker.fastEnd());
+        }
     }
     // The live chains in order, each limited by the next one's start.
     int order[kMaxChains];
