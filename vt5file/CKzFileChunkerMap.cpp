@@ -7,7 +7,7 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#define KZ_MAP_AVX2 __attribute__((target("avx2,bmi")))
+#define KZ_MAP_AVX2 __attribute__((target("avx2,bmi,bmi2")))
 #endif
 
 #include "vt5file/CKzFileChunkerInternal.h"
@@ -104,6 +104,11 @@ struct Chain {
     bool sorted = true;  // and found strictly descending
 };
 
+// Chains walked side by side: two keep every value of the walk in
+// registers, and with the next position taken ahead (below) they keep the
+// processor busy.
+constexpr int kMaxChains = 2;
+
 class EntryWalker {
 public:
     EntryWalker(const char* data, u64 total) : p(data), total(total) {}
@@ -142,171 +147,92 @@ public:
     // the 16 after a name of up to 31 characters lie within the data.
     u64 fastEnd() const { return total >= 48 ? total - 48 : 0; }
 
-    // Four chains side by side while each has entries of the usual kind
-    // before its limit (and before end); the state lives in registers. Each
-    // chain also checks that every name it finds is strictly below the one
-    // it found before (its first against none): the 32 bytes just looked at
-    // for the "!" hold both names whole, so the check reads nothing more.
-    // Two usual names differ before the shorter one's "!" unless they are
-    // equal (a name holds no "!" but its last byte), so the first differing
-    // byte decides, and no difference before it means a repeated name.
-#if defined(__SSE2__)
-    struct Lane {
-        u64 pos, lim;
-        u64* out;
-        __m128i p0, p1; // the 32 bytes at the previous name
-        unsigned plen, ok;
-        size_t found;
-    };
-    static __attribute__((always_inline)) inline void enter(Lane& l, const Chain& c, u64 end)
-    {
-        l.pos = c.pos;
-        l.out = c.out;
-        l.lim = std::min(c.limit, end);
-        // Before a chain's first name: 32 bytes of 0xFF, above every usual
-        // name (which has its "!" within them).
-        l.p0 = l.p1 = _mm_set1_epi8(char(0xFF));
-        l.plen = 32;
-        l.ok = 1;
-        l.found = 0;
-    }
-    static __attribute__((always_inline)) inline void leave(const Lane& l, Chain& c)
-    {
-        c.pos = l.pos;
-        c.out = l.out;
-        c.checked = l.found;
-        c.sorted = l.ok != 0;
-    }
-    // Takes the entry of a lane whose name is of the usual kind (length n,
-    // its 32 bytes in v0, v1).
-    static __attribute__((always_inline)) inline void take(Lane& l, __m128i v0, __m128i v1, unsigned n)
-    {
-        const unsigned eq = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, l.p0))) |
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, l.p1))) << 16;
-        // Bytes where the previous name's byte is the larger or equal one.
-        const unsigned ge = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v0, l.p0), l.p0))) |
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v1, l.p1), l.p1)))
-                                << 16;
-        const unsigned d = static_cast<unsigned>(__builtin_ctz(~eq | 0x80000000u));
-        l.ok &= static_cast<unsigned>(d < n) & static_cast<unsigned>(d < l.plen) & (ge >> d);
-        l.p0 = v0;
-        l.p1 = v1;
-        l.plen = n;
-        *l.out++ = l.pos | u64(n) << 32;
-        l.pos += n + 16;
-        ++l.found;
-    }
-#endif
-
-    void walkFour(Chain* g, u64 end) const
-    {
-#if defined(__SSE2__)
-        Lane a, b, c, d;
-        enter(a, g[0], end);
-        enter(b, g[1], end);
-        enter(c, g[2], end);
-        enter(d, g[3], end);
-        while (a.pos < a.lim && b.pos < b.lim && c.pos < c.lim && d.pos < d.lim) {
-            const char* const na = p + a.pos;
-            const char* const nb = p + b.pos;
-            const char* const nc = p + c.pos;
-            const char* const nd = p + d.pos;
-            const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(na));
-            const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(na + 16));
-            const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nb));
-            const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nb + 16));
-            const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nc));
-            const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nc + 16));
-            const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nd));
-            const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nd + 16));
-            const unsigned la = usualNameOf(a0, a1), lb = usualNameOf(b0, b1);
-            const unsigned lc = usualNameOf(c0, c1), ld = usualNameOf(d0, d1);
-            if (!(la && lb && lc && ld))
-                break;
-            take(a, a0, a1, la);
-            take(b, b0, b1, lb);
-            take(c, c0, c1, lc);
-            take(d, d0, d1, ld);
-        }
-        leave(a, g[0]);
-        leave(b, g[1]);
-        leave(c, g[2]);
-        leave(d, g[3]);
-#else
-        (void)g, (void)end;
-#endif
-    }
-
 #if defined(__x86_64__)
-    // walkFour with 32-byte vectors: half the instructions per entry.
-    struct Lane2 {
-        u64 pos, lim;
-        u64* out;
-        __m256i prev; // the 32 bytes at the previous name
-        unsigned plen, ok;
-        size_t found;
-    };
-    static KZ_MAP_AVX2 __attribute__((always_inline)) inline void enter2(Lane2& l, const Chain& c, u64 end)
+    // Chains side by side (N of them) while each has entries of the usual
+    // kind (a name of up to 31 characters) before its limit, with 32-byte
+    // vectors and few instructions per entry, the state in registers. A
+    // name ends at its first "!" or zero byte (one mask for both; a zero
+    // byte there, or none within 31 bytes, ends the walk). Two names differ
+    // before the shorter one's "!" unless they are equal (a name holds no
+    // "!" but its last byte), so the first differing byte decides the order,
+    // and none before the "!" means a repeat. A name out of order leaves
+    // every chain as it was, for the walk that sorts.
+    template <int N>
+    KZ_MAP_AVX2 void walkAvx2(Chain* g, u64 end) const
     {
-        l.pos = c.pos;
-        l.out = c.out;
-        l.lim = std::min(c.limit, end);
-        l.prev = _mm256_set1_epi8(char(0xFF));
-        l.plen = 32;
-        l.ok = 1;
-        l.found = 0;
-    }
-    static KZ_MAP_AVX2 __attribute__((always_inline)) inline void leave2(const Lane2& l, Chain& c)
-    {
-        c.pos = l.pos;
-        c.out = l.out;
-        c.checked = l.found;
-        c.sorted = l.ok != 0;
-    }
-    static KZ_MAP_AVX2 __attribute__((always_inline)) inline unsigned usualName2(__m256i v)
-    {
-        const unsigned bangs = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('!'))));
-        const unsigned zeros = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256())));
-        const unsigned k = static_cast<unsigned>(__builtin_ctz(bangs | zeros | 0x80000000u));
-        return (bangs >> k) & (k < 31) ? k + 1 : 0;
-    }
-    static KZ_MAP_AVX2 __attribute__((always_inline)) inline void take2(Lane2& l, __m256i v, unsigned n)
-    {
-        const unsigned eq = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, l.prev)));
-        const unsigned ge =
-            static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(v, l.prev), l.prev)));
-        const unsigned d = static_cast<unsigned>(__builtin_ctz(~eq | 0x80000000u));
-        l.ok &= static_cast<unsigned>(d < n) & static_cast<unsigned>(d < l.plen) & (ge >> d);
-        l.prev = v;
-        l.plen = n;
-        *l.out++ = l.pos | u64(n) << 32;
-        l.pos += n + 16;
-        ++l.found;
-    }
-    KZ_MAP_AVX2 void walkFourAvx2(Chain* g, u64 end) const
-    {
-        Lane2 a, b, c, d;
-        enter2(a, g[0], end);
-        enter2(b, g[1], end);
-        enter2(c, g[2], end);
-        enter2(d, g[3], end);
-        while (a.pos < a.lim && b.pos < b.lim && c.pos < c.lim && d.pos < d.lim) {
-            const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + a.pos));
-            const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + b.pos));
-            const __m256i vc = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + c.pos));
-            const __m256i vd = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + d.pos));
-            const unsigned la = usualName2(va), lb = usualName2(vb), lc = usualName2(vc), ld = usualName2(vd);
-            if (!(la && lb && lc && ld))
-                break;
-            take2(a, va, la);
-            take2(b, vb, lb);
-            take2(c, vc, lc);
-            take2(d, vd, ld);
+        alignas(32) static const unsigned char kAbove[32] = {
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        const unsigned char* const base = reinterpret_cast<const unsigned char*>(p);
+        const __m256i bang = _mm256_set1_epi8('!');
+        const __m256i zero = _mm256_setzero_si256();
+        u64 pos[N], limit[N];
+        // Each lane's entry length so far: entries of a map mostly follow
+        // one another at one length, so the next position is taken from it
+        // before the name is looked at, and corrected when it differs (a
+        // branch, rarely taken, rather than a wait for every name's end).
+        unsigned step[N];
+        u64* out[N];
+        const unsigned char* prev[N]; // the previous name (before the first: 0xFF, above every name)
+        __m256i pv[N];                // its 32 bytes
+        for (int k = 0; k < N; ++k) {
+            pos[k] = g[k].pos;
+            limit[k] = std::min(g[k].limit, end);
+            out[k] = g[k].out;
+            prev[k] = kAbove;
+            step[k] = 0;
+            pv[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kAbove));
         }
-        leave2(a, g[0]);
-        leave2(b, g[1]);
-        leave2(c, g[2]);
-        leave2(d, g[3]);
+        unsigned bad = 0;
+        for (;;) {
+            bool go = true;
+#pragma GCC unroll 4
+            for (int k = 0; k < N; ++k)
+                go &= pos[k] < limit[k];
+            if (!go)
+                break;
+            __m256i v[N];
+            unsigned n[N];
+            bool usual = true;
+#pragma GCC unroll 4
+            for (int k = 0; k < N; ++k) {
+                v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + pos[k]));
+                const __m256i stop = _mm256_or_si256(_mm256_cmpeq_epi8(v[k], bang), _mm256_cmpeq_epi8(v[k], zero));
+                n[k] = static_cast<unsigned>(_tzcnt_u32(static_cast<unsigned>(_mm256_movemask_epi8(stop)))) + 1;
+                usual &= (n[k] < 32) & (base[pos[k] + (n[k] & 31) - 1] == '!');
+            }
+            if (!usual)
+                break; // a long name, a zero byte, the signature
+#pragma GCC unroll 4
+            for (int k = 0; k < N; ++k) {
+                const unsigned char* const name = base + pos[k];
+                const unsigned eq = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v[k], pv[k])));
+                const unsigned d = static_cast<unsigned>(_tzcnt_u32(~eq)) & 31;
+                bad |= static_cast<unsigned>(d >= n[k]) | static_cast<unsigned>(name[d] >= prev[k][d]);
+                *out[k]++ = pos[k] | u64(n[k]) << 32;
+                pv[k] = v[k];
+                prev[k] = name;
+                // The next position from the step alone: hidden from the
+                // compiler, which would otherwise see that it equals the
+                // one from the name and wait for the name.
+                u64 next = pos[k] + step[k];
+                __asm__("" : "+r"(next));
+                if (__builtin_expect(n[k] + 16 != step[k], 0)) {
+                    step[k] = n[k] + 16;
+                    next = pos[k] + step[k];
+                    __asm__ volatile("");
+                }
+                pos[k] = next;
+            }
+        }
+        if (bad)
+            return;
+        for (int k = 0; k < N; ++k) {
+            g[k].checked = static_cast<size_t>(out[k] - g[k].out);
+            g[k].pos = pos[k];
+            g[k].out = out[k];
+            g[k].sorted = true;
+        }
     }
 #endif
 
@@ -575,10 +501,14 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzF
         return KZ_ERR_FAILED;
     const EntryWalker walker(data.get(), total);
 
-    // Chains: one from 0, and for a map of more than two blocks three more
-    // spread over the data, the four walked side by side.
-    constexpr int kMaxChains = 4;
-    const int chainsWanted = total < 8192 ? 1 : kMaxChains;
+    // Chains: one from 0, and for a map of more than two blocks one more from
+    // its middle, the two walked side by side.
+#if defined(__x86_64__)
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+#else
+    const bool avx2 = false;
+#endif
+    const int chainsWanted = total < 8192 || !avx2 ? 1 : kMaxChains;
     // Chain j keeps its references from index start / 17 + 2 j on: every
     // entry takes at least 17 bytes, and a chain may run one entry past its
     // limit, so no chain reaches the next one's first index.
@@ -601,16 +531,14 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzF
             c[k].limit = k + 1 < n ? c[k + 1].start : total;
             live[k] = true;
         }
-        // Four chains side by side while each has entries of the usual kind
+        // The chains side by side while each has entries of the usual kind
         // left before its limit; the rest is walked one chain at a time below.
-        if (n == kMaxChains) {
 #if defined(__x86_64__)
-            if (__builtin_cpu_supports("avx2"))
-                walker.walkFourAvx2(c, walker.fastEnd());
-            else
+        if (avx2 && n == 2)
+            walker.walkAvx2<2>(c, walker.fastEnd());
+        else if (avx2 && n == 1)
+            walker.walkAvx2<1>(c, walker.fastEnd());
 #endif
-                walker.walkFour(c, walker.fastEnd());
-        }
     }
     // The live chains in order, each limited by the next one's start.
     int order[kMaxChains];
