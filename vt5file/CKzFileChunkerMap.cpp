@@ -199,7 +199,7 @@ public:
                 v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + pos[k]));
                 const __m256i stop = _mm256_or_si256(_mm256_cmpeq_epi8(v[k], bang), _mm256_cmpeq_epi8(v[k], zero));
                 n[k] = static_cast<unsigned>(_tzcnt_u32(static_cast<unsigned>(_mm256_movemask_epi8(stop)))) + 1;
-                usual &= (n[k] < 32) & (base[pos[k] + (n[k] & 31) - 1] == '!');
+                usual &= (n[k] < 32) & (base[pos[k] + ((n[k] - 1) & 31)] == '!');
             }
             if (!usual)
                 break; // a long name, a zero byte, the signature
