@@ -21,14 +21,16 @@
 namespace kzwavelet {
 
 // ext[i * B + l] = line_l[(i - off) mod n] for i < len; lanes past `lanes` are 0.
+// Samples at or past `split` of a line lie in a second array: sample s >= split
+// of lane l is in2[l * inLane + (s - split) * inSample] (split = n: one array).
 template <class S, int B>
-KZ_ALWAYS_INLINE void Gather(S* ext, const S* in, ptrdiff_t inLane, ptrdiff_t inSample, unsigned lanes,
-                             size_t n, size_t off, size_t len)
+KZ_ALWAYS_INLINE void Gather(S* ext, const S* in, const S* in2, size_t split, ptrdiff_t inLane, ptrdiff_t inSample,
+                             unsigned lanes, size_t n, size_t off, size_t len)
 {
     size_t s = (n - off % n) % n;
     for (size_t i = 0; i < len; ++i) {
         S* e = ext + i * B;
-        const S* src = in + ptrdiff_t(s) * inSample;
+        const S* src = s < split ? in + ptrdiff_t(s) * inSample : in2 + ptrdiff_t(s - split) * inSample;
         for (unsigned l = 0; l < lanes; ++l)
             e[l] = src[ptrdiff_t(l) * inLane];
         for (unsigned l = lanes; l < unsigned(B); ++l)
@@ -48,17 +50,23 @@ inline size_t SynthesisExtent(size_t m, unsigned L)
 }
 
 // Analyses nLines lines of n samples with F2 into outLo and with F1 into outHi.
+// A group of B lines is gathered whole before any of its outputs is written,
+// so the outputs may overwrite the group's own input samples (the transforms
+// keep their intermediate results in the output arrays that way). The
+// samples from `split` on of every line are read from in2 (see Gather).
 template <class S, class A, class FT, int B>
 KZ_ALWAYS_INLINE void AnalyzeLines(const S* in, ptrdiff_t inLane, ptrdiff_t inSample, size_t nLines, size_t n,
                                    S* outLo, S* outHi, ptrdiff_t outLane, ptrdiff_t outSample,
-                                   const FT* F2, const FT* F1, unsigned L, S* ext)
+                                   const FT* F2, const FT* F1, unsigned L, S* ext, const S* in2 = nullptr,
+                                   size_t split = ~size_t(0))
 {
     const size_t off = L / 2 - 1;
     const size_t len = n + L - 2;
     const size_t nOut = n / 2;
     for (size_t first = 0; first < nLines; first += B) {
         const unsigned lanes = unsigned(std::min<size_t>(B, nLines - first));
-        Gather<S, B>(ext, in + ptrdiff_t(first) * inLane, inLane, inSample, lanes, n, off, len);
+        const S* second = in2 != nullptr ? in2 + ptrdiff_t(first) * inLane : nullptr;
+        Gather<S, B>(ext, in + ptrdiff_t(first) * inLane, second, split, inLane, inSample, lanes, n, off, len);
         S* lo = outLo + ptrdiff_t(first) * outLane;
         S* hi = outHi + ptrdiff_t(first) * outLane;
         for (size_t j = 0; j < nOut; ++j) {
@@ -86,6 +94,8 @@ KZ_ALWAYS_INLINE void AnalyzeLines(const S* in, ptrdiff_t inLane, ptrdiff_t inSa
 // Synthesises nLines pairs of lines (inA with the reversed filter RA, inB with
 // RB) of m samples into lines of 2m samples: out = A-branch + B-branch. With
 // `Single`, one running sum takes the A products and then the B products.
+// Both lines of a group of B pairs are gathered before its outputs are
+// written, so the outputs may overwrite the group's own inputs.
 template <class S, class A, class FT, int B, bool Single>
 KZ_ALWAYS_INLINE void SynthLines(const S* inA, const S* inB, ptrdiff_t inLane, ptrdiff_t inSample, size_t nLines,
                                  size_t m, S* out, ptrdiff_t outLane, ptrdiff_t outSample, const FT* RA,
@@ -97,8 +107,8 @@ KZ_ALWAYS_INLINE void SynthLines(const S* inA, const S* inB, ptrdiff_t inLane, p
     const size_t len = SynthesisExtent(m, L);
     for (size_t first = 0; first < nLines; first += B) {
         const unsigned lanes = unsigned(std::min<size_t>(B, nLines - first));
-        Gather<S, B>(extA, inA + ptrdiff_t(first) * inLane, inLane, inSample, lanes, m, size_t(off2), len);
-        Gather<S, B>(extB, inB + ptrdiff_t(first) * inLane, inLane, inSample, lanes, m, size_t(off2), len);
+        Gather<S, B>(extA, inA + ptrdiff_t(first) * inLane, inA, m, inLane, inSample, lanes, m, size_t(off2), len);
+        Gather<S, B>(extB, inB + ptrdiff_t(first) * inLane, inB, m, inLane, inSample, lanes, m, size_t(off2), len);
         S* o = out + ptrdiff_t(first) * outLane;
         for (size_t t = 0; t < n; ++t) {
             const unsigned k0 = unsigned((size_t(half) + t) & 1);
