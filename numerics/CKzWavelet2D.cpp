@@ -11,7 +11,11 @@
 using namespace kzwavelet;
 
 namespace {
+// Lines per group: rows are gathered sample by sample, 8 at a time (one
+// vector of doubles); columns lie side by side in memory, and a wider group
+// reads several cache lines of a row at each visit.
 constexpr int kLanes = 8;
+constexpr int kWide = 32;
 
 // The filter length is checked before anything else: the periodic extension
 // copies L/2 - 1 samples, which an odd or short filter would get wrong.
@@ -45,7 +49,7 @@ int CKzWavelet2D::WaveletDecompositionImage(double*& a, double*& b, double*& c, 
     const size_t W2 = w / 2, H2 = h / 2;
     size_t bandBytes = 0, extBytes = 0;
     if (!SizeProduct(bandBytes, W2, H2, sizeof(double)) ||
-        !SizeProduct(extBytes, AnalysisExtent(std::max(w, h), L), kLanes, sizeof(double)))
+        !SizeProduct(extBytes, AnalysisExtent(std::max(w, h), L), kWide, sizeof(double)))
         return KZ_ERR_FAILED;
     w2 = unsigned(W2);
     h2 = unsigned(H2);
@@ -71,8 +75,8 @@ int CKzWavelet2D::WaveletDecompositionImage(double*& a, double*& b, double*& c, 
         AnalyzeLines<double, double, double, kLanes>(picture, w, 1, H2, w, A, C, pw2, 1, F2, F1, L, ext);
         AnalyzeLines<double, double, double, kLanes>(picture + H2 * w, w, 1, H2, w, Bb, D, pw2, 1, F2, F1, L, ext);
         // Columns of h samples, in place.
-        AnalyzeLines<double, double, double, kLanes>(A, 1, pw2, W2, h, A, Bb, 1, pw2, F2, F1, L, ext, Bb, H2);
-        AnalyzeLines<double, double, double, kLanes>(C, 1, pw2, W2, h, C, D, 1, pw2, F2, F1, L, ext, D, H2);
+        AnalyzeLines<double, double, double, kWide>(A, 1, pw2, W2, h, A, Bb, 1, pw2, F2, F1, L, ext, Bb, H2);
+        AnalyzeLines<double, double, double, kWide>(C, 1, pw2, W2, h, C, D, 1, pw2, F2, F1, L, ext, D, H2);
     });
     return KZ_OK;
 }
@@ -91,7 +95,7 @@ int CKzWavelet2D::WaveletReconstructionImage(double*& picture, unsigned int& w, 
     size_t outBytes = 0, ext = 0;
     const size_t longest = std::max<size_t>(w2, h2);
     if (W > 0xFFFFFFFFull || H > 0xFFFFFFFFull || !SizeProduct(outBytes, W, H, sizeof(double)) ||
-        !SizeProduct(ext, SynthesisExtent(longest, L), kLanes))
+        !SizeProduct(ext, SynthesisExtent(longest, L), kWide))
         return KZ_ERR_FAILED;
     w = unsigned(W);
     h = unsigned(H);
@@ -116,9 +120,9 @@ int CKzWavelet2D::WaveletReconstructionImage(double*& picture, unsigned int& w, 
     double* out = picture;
     const ptrdiff_t pw2 = ptrdiff_t(w2), pW = ptrdiff_t(W);
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-        SynthLines<double, double, double, kLanes, false>(c, d, 1, pw2, w2, h2, out + w2, 1, pW, R2, R1, L, extA,
+        SynthLines<double, double, double, kWide, false>(c, d, 1, pw2, w2, h2, out + w2, 1, pW, R2, R1, L, extA,
                                                           extB);
-        SynthLines<double, double, double, kLanes, false>(a, b, 1, pw2, w2, h2, out, 1, pW, R2, R1, L, extA, extB);
+        SynthLines<double, double, double, kWide, false>(a, b, 1, pw2, w2, h2, out, 1, pW, R2, R1, L, extA, extB);
         SynthLines<double, double, double, kLanes, false>(out, out + w2, pW, 1, H, w2, out, pW, 1, R2, R1, L, extA,
                                                           extB);
     });

@@ -14,7 +14,11 @@
 using namespace kzwavelet;
 
 namespace {
+// Lines per group: rows along x are gathered sample by sample, 16 at a time
+// (one vector of floats); lines along y and z lie side by side in memory, and
+// a wider group reads several cache lines at each visit.
 constexpr int kLanes = 16;
+constexpr int kWide = 64;
 
 enum class Form { Double, Float, Image8 };
 
@@ -123,7 +127,7 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
     const size_t longest = std::max({size_t(w), size_t(h), size_t(d)});
     size_t bandBytes = 0, planeFloats = 0, extFloats = 0, perThread = 0, scratchBytes = 0;
     if (!SizeProduct(bandBytes, W2, H2, D2, sizeof(float)) || !SizeProduct(planeFloats, W2, h) ||
-        !SizeProduct(extFloats, AnalysisExtent(longest, L), kLanes) || planeFloats > (SIZE_MAX >> 3) ||
+        !SizeProduct(extFloats, AnalysisExtent(longest, L), kWide) || planeFloats > (SIZE_MAX >> 3) ||
         extFloats > (SIZE_MAX >> 3) ||
         !SizeProduct(perThread, 2 * Lines64(planeFloats) + Lines64(extFloats), 1) ||
         !SizeProduct(scratchBytes, perThread, T, sizeof(float)))
@@ -153,7 +157,7 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
                 const size_t k = z < D2 ? z : z - D2;
                 const int hiHalf = z < D2 ? 0 : 1;
                 for (int s = 0; s < 2; ++s)
-                    AnalyzeLines<float, A, FT, kLanes>(s == 0 ? A2 : A1, 1, pw2, W2, h,
+                    AnalyzeLines<float, A, FT, kWide>(s == 0 ? A2 : A1, 1, pw2, W2, h,
                                                        o[4 * s + hiHalf] + k * plane2,
                                                        o[4 * s + 2 + hiHalf] + k * plane2, 1, pw2, F2, F1, L, e);
             }
@@ -165,7 +169,7 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             for (size_t y = t; y < H2; y += team)
                 for (int s = 0; s < 4; ++s)
-                    AnalyzeLines<float, A, FT, kLanes>(o[2 * s] + y * W2, 1, plane2, W2, d, o[2 * s] + y * W2,
+                    AnalyzeLines<float, A, FT, kWide>(o[2 * s] + y * W2, 1, plane2, W2, d, o[2 * s] + y * W2,
                                                        o[2 * s + 1] + y * W2, 1, plane2, F2, F1, L, e,
                                                        o[2 * s + 1] + y * W2, D2);
         });
@@ -197,7 +201,7 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
     size_t outBytes = 0, planeFloats = 0, extFloats = 0, perThread = 0, scratchFloats = 0, scratchBytes = 0;
     if (W > 0xFFFFFFFFull || H > 0xFFFFFFFFull || D > 0xFFFFFFFFull ||
         !SizeProduct(outBytes, W, H, D, sizeof(float)) || !SizeProduct(planeFloats, w2, H) ||
-        !SizeProduct(extFloats, SynthesisExtent(longest, L), kLanes) || planeFloats > (SIZE_MAX >> 3) ||
+        !SizeProduct(extFloats, SynthesisExtent(longest, L), kWide) || planeFloats > (SIZE_MAX >> 3) ||
         extFloats > (SIZE_MAX >> 3) ||
         !SizeProduct(perThread, 2 * Lines64(planeFloats) + 2 * Lines64(extFloats), 1) ||
         !SizeProduct(scratchFloats, perThread, T) ||
@@ -232,7 +236,7 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             for (size_t y = t; y < h2; y += team)
                 for (int s = 0; s < 4; ++s)
-                    SynthLines<float, A, FT, kLanes, single>(o[2 * s] + y * w2, o[2 * s + 1] + y * w2, 1, plane2, w2,
+                    SynthLines<float, A, FT, kWide, single>(o[2 * s] + y * w2, o[2 * s + 1] + y * w2, 1, plane2, w2,
                                                              d2, out + s * plane2 + y * w2, 1, planeOut, R2, R1, L, ea,
                                                              eb);
         });
@@ -246,9 +250,9 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             for (size_t z = t; z < D; z += team) {
                 float* plane = out + z * W * H;
-                SynthLines<float, A, FT, kLanes, single>(plane, plane + plane2, 1, pw2, w2, h2, D2p, 1, pw2, R2, R1,
+                SynthLines<float, A, FT, kWide, single>(plane, plane + plane2, 1, pw2, w2, h2, D2p, 1, pw2, R2, R1,
                                                          L, ea, eb);
-                SynthLines<float, A, FT, kLanes, single>(plane + 2 * plane2, plane + 3 * plane2, 1, pw2, w2, h2, D1p,
+                SynthLines<float, A, FT, kWide, single>(plane + 2 * plane2, plane + 3 * plane2, 1, pw2, w2, h2, D1p,
                                                          1, pw2, R2, R1, L, ea, eb);
                 SynthLines<float, A, FT, kLanes, single>(D2p, D1p, pw2, 1, H, w2, plane, ptrdiff_t(W), 1, R2, R1, L,
                                                          ea, eb);
