@@ -11,11 +11,11 @@
 using namespace kzwavelet;
 
 namespace {
-// Lines per group: rows are gathered sample by sample, 8 at a time (one
-// vector of doubles); columns lie side by side in memory, and a wider group
-// reads several cache lines of a row at each visit.
-constexpr int kLanes = 8;
+// Columns lie side by side in memory: a group of kWide of them is gathered
+// at once, several cache lines of each row at each visit. Rows are filtered
+// along memory, kRow outputs at once.
 constexpr int kWide = 32;
+constexpr int kRow = 16;
 
 // The filter length is checked before anything else: the periodic extension
 // copies L/2 - 1 samples, which an odd or short filter would get wrong.
@@ -72,8 +72,8 @@ int CKzWavelet2D::WaveletDecompositionImage(double*& a, double*& b, double*& c, 
     const ptrdiff_t pw2 = ptrdiff_t(W2);
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
         // Rows: the upper and the lower half of the picture.
-        AnalyzeLines<double, double, double, kLanes>(picture, w, 1, H2, w, A, C, pw2, 1, F2, F1, L, ext);
-        AnalyzeLines<double, double, double, kLanes>(picture + H2 * w, w, 1, H2, w, Bb, D, pw2, 1, F2, F1, L, ext);
+        AnalyzeRows<double, double, double, kRow>(picture, w, H2, w, A, C, pw2, F2, F1, L, ext);
+        AnalyzeRows<double, double, double, kRow>(picture + H2 * w, w, H2, w, Bb, D, pw2, F2, F1, L, ext);
         // Columns of h samples, in place.
         AnalyzeLines<double, double, double, kWide>(A, 1, pw2, W2, h, A, Bb, 1, pw2, F2, F1, L, ext, Bb, H2);
         AnalyzeLines<double, double, double, kWide>(C, 1, pw2, W2, h, C, D, 1, pw2, F2, F1, L, ext, D, H2);
@@ -123,8 +123,7 @@ int CKzWavelet2D::WaveletReconstructionImage(double*& picture, unsigned int& w, 
         SynthLines<double, double, double, kWide, false>(c, d, 1, pw2, w2, h2, out + w2, 1, pW, R2, R1, L, extA,
                                                           extB);
         SynthLines<double, double, double, kWide, false>(a, b, 1, pw2, w2, h2, out, 1, pW, R2, R1, L, extA, extB);
-        SynthLines<double, double, double, kLanes, false>(out, out + w2, pW, 1, H, w2, out, pW, 1, R2, R1, L, extA,
-                                                          extB);
+        SynthRows<double, double, double, kRow, false>(out, out + w2, pW, H, w2, out, pW, R2, R1, L, extA, extB);
     });
     return KZ_OK;
 }

@@ -14,11 +14,11 @@
 using namespace kzwavelet;
 
 namespace {
-// Lines per group: rows along x are gathered sample by sample, 16 at a time
-// (one vector of floats); lines along y and z lie side by side in memory, and
-// a wider group reads several cache lines at each visit.
-constexpr int kLanes = 16;
+// Lines along y and z lie side by side in memory: a group of kWide of them
+// is gathered at once, several cache lines at each visit. Rows along x are
+// filtered along memory, kRow outputs at once.
 constexpr int kWide = 64;
+constexpr int kRow = 32;
 
 enum class Form { Double, Float, Image8 };
 
@@ -153,7 +153,8 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
         float* e = A1 + Lines64(planeFloats);
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             for (size_t z = t; z < d; z += team) {
-                AnalyzeLines<float, A, FT, kLanes>(vol + z * w * h, w, 1, h, w, A2, A1, pw2, 1, F2, F1, L, e);
+                AnalyzeRows<float, A, FT, kRow>(vol + z * w * h, w, h, w, A2, A1, pw2, F2, F1, L,
+                                                reinterpret_cast<A*>(e));
                 const size_t k = z < D2 ? z : z - D2;
                 const int hiHalf = z < D2 ? 0 : 1;
                 for (int s = 0; s < 2; ++s)
@@ -254,8 +255,7 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
                                                          L, ea, eb);
                 SynthLines<float, A, FT, kWide, single>(plane + 2 * plane2, plane + 3 * plane2, 1, pw2, w2, h2, D1p,
                                                          1, pw2, R2, R1, L, ea, eb);
-                SynthLines<float, A, FT, kLanes, single>(D2p, D1p, pw2, 1, H, w2, plane, ptrdiff_t(W), 1, R2, R1, L,
-                                                         ea, eb);
+                SynthRows<float, A, FT, kRow, single>(D2p, D1p, pw2, H, w2, plane, ptrdiff_t(W), R2, R1, L, ea, eb);
             }
         });
     });
