@@ -49,7 +49,7 @@ int CKzWavelet2D::WaveletDecompositionImage(double*& a, double*& b, double*& c, 
     const size_t W2 = w / 2, H2 = h / 2;
     size_t bandBytes = 0, extBytes = 0;
     if (!SizeProduct(bandBytes, W2, H2, sizeof(double)) ||
-        !SizeProduct(extBytes, AnalysisExtent(std::max(w, h), L), kWide, sizeof(double)))
+        !SizeProduct(extBytes, std::max(AnalysisExtent(h, L) * kWide, AnalyzeRowsWork(w, L, kRow)), sizeof(double)))
         return KZ_ERR_FAILED;
     w2 = unsigned(W2);
     h2 = unsigned(H2);
@@ -93,10 +93,10 @@ int CKzWavelet2D::WaveletReconstructionImage(double*& picture, unsigned int& w, 
         return KZ_ERR_FAILED;
     const size_t W = 2ull * w2, H = 2ull * h2;
     size_t outBytes = 0, ext = 0;
-    const size_t longest = std::max<size_t>(w2, h2);
     if (W > 0xFFFFFFFFull || H > 0xFFFFFFFFull || !SizeProduct(outBytes, W, H, sizeof(double)) ||
-        !SizeProduct(ext, SynthesisExtent(longest, L), kWide))
+        !SizeProduct(ext, SynthesisExtent(h2, L), kWide))
         return KZ_ERR_FAILED;
+    ext = std::max(ext, SynthRowsWork(w2, L, kRow));
     w = unsigned(W);
     h = unsigned(H);
 

@@ -124,12 +124,14 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
         return KZ_ERR_NOT_SUPPORTED;
     const size_t W2 = w / 2, H2 = h / 2, D2 = d / 2;
     const unsigned T = TeamSize(form, std::max<size_t>(d, H2));
-    const size_t longest = std::max({size_t(w), size_t(h), size_t(d)});
-    size_t bandBytes = 0, planeFloats = 0, extFloats = 0, perThread = 0, scratchBytes = 0;
+    // Per thread: the two plane buffers and one line buffer, which serves the
+    // lines along y and z (floats) and the rows along x (sums of type A).
+    size_t bandBytes = 0, planeFloats = 0, lineFloats = 0, rowFloats = 0, perThread = 0, scratchBytes = 0;
     if (!SizeProduct(bandBytes, W2, H2, D2, sizeof(float)) || !SizeProduct(planeFloats, W2, h) ||
-        !SizeProduct(extFloats, AnalysisExtent(longest, L), kWide) || planeFloats > (SIZE_MAX >> 3) ||
-        extFloats > (SIZE_MAX >> 3) ||
-        !SizeProduct(perThread, 2 * Lines64(planeFloats) + Lines64(extFloats), 1) ||
+        !SizeProduct(lineFloats, AnalysisExtent(std::max(h, d), L), kWide) ||
+        !SizeProduct(rowFloats, AnalyzeRowsWork(w, L, kRow), sizeof(A) / sizeof(float)) ||
+        planeFloats > (SIZE_MAX >> 3) || lineFloats > (SIZE_MAX >> 3) ||
+        !SizeProduct(perThread, 2 * Lines64(planeFloats) + Lines64(std::max(lineFloats, rowFloats)), 1) ||
         !SizeProduct(scratchBytes, perThread, T, sizeof(float)))
         return KZ_ERR_FAILED;
     w2 = unsigned(W2);
@@ -198,12 +200,13 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
         return KZ_ERR_FAILED;
     const size_t W = 2ull * w2, H = 2ull * h2, D = 2ull * d2;
     const unsigned T = TeamSize(form, std::max<size_t>(D, h2));
-    const size_t longest = std::max({size_t(w2), size_t(h2), size_t(d2)});
+    // Per thread: the two plane buffers and two line buffers, which serve the
+    // lines along z and y and the rows along x.
     size_t outBytes = 0, planeFloats = 0, extFloats = 0, perThread = 0, scratchFloats = 0, scratchBytes = 0;
     if (W > 0xFFFFFFFFull || H > 0xFFFFFFFFull || D > 0xFFFFFFFFull ||
         !SizeProduct(outBytes, W, H, D, sizeof(float)) || !SizeProduct(planeFloats, w2, H) ||
-        !SizeProduct(extFloats, SynthesisExtent(longest, L), kWide) || planeFloats > (SIZE_MAX >> 3) ||
-        extFloats > (SIZE_MAX >> 3) ||
+        !SizeProduct(extFloats, SynthesisExtent(std::max(h2, d2), L), kWide) || planeFloats > (SIZE_MAX >> 3) ||
+        !SizeProduct(extFloats, std::max(extFloats, SynthRowsWork(w2, L, kRow)), 1) || extFloats > (SIZE_MAX >> 3) ||
         !SizeProduct(perThread, 2 * Lines64(planeFloats) + 2 * Lines64(extFloats), 1) ||
         !SizeProduct(scratchFloats, perThread, T) ||
         __builtin_add_overflow(scratchFloats, Lines64(2 * sizeof(FT) * L / sizeof(float)), &scratchFloats) ||
