@@ -435,3 +435,57 @@ TEST(RleSerial, ObjectCountAndStateRewriting)
     EXPECT_FALSE(changed);
     EXPECT_EQ(Get(shortData, 96 + 32), 0x40u);
 }
+
+// What a compressed blob may inflate to: a picture of known size holds at most one
+// object of one row and one run (plus the custom bytes) per pixel, and without a
+// size a cap far below what a hostile stream of zeros could unfold to holds. A
+// stream that ends before its length word loads with what it holds.
+TEST(RleSerial, InflationIsBoundedBeforeAllocating)
+{
+    const Obj one{1, 0, 0, 1, 0, 0, {{0, {{0, 2}}}}};
+    const auto small = Blob(3, 2, 2, {one}, 100); // 180 bytes
+    const uint32_t smallBound = 28 + 4 * (52 + 100);
+    std::vector<uint8_t> zeros(size_t(16) << 20, 0);
+    struct Case {
+        const char* name;
+        const std::vector<uint8_t>* raw;
+        uint32_t lengthWord;
+        uint32_t preset;        // 0: no size known
+        kz_result load;         // LoadFromMemoryUncompress
+        unsigned long inflated; // LoadFromMemoryUncompressRaw, 0 for refused
+    };
+    const Case cases[] = {
+        {"exact", &small, 180, 2, KZ_OK, 180},
+        {"stream shorter than its length word", &small, smallBound, 2, KZ_OK, 180},
+        {"beyond what the picture holds", &small, smallBound + 1, 2, KZ_ERR_FAILED, 180},
+        {"no size known", &small, smallBound + 1, 0, KZ_OK, 180},
+        {"stream longer than its length word", &small, 179, 0, KZ_ERR_OUT_OF_MEMORY, 0},
+        {"zeros within the cap", &zeros, uint32_t(zeros.size()), 0, KZ_ERR_FAILED, zeros.size()},
+        {"zeros beyond a 40 x 30 picture", &zeros, uint32_t(zeros.size()), 40, KZ_ERR_FAILED, zeros.size()},
+        {"4 GiB claimed", &zeros, 0xFFFFFFFFu, 0, KZ_ERR_OUT_OF_MEMORY, 0},
+        {"4 GiB claimed for a 40 x 30 picture", &zeros, 0xFFFFFFFFu, 40, KZ_ERR_FAILED, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unsigned long len = 0;
+        void* z = API::SaveToMemoryCompressRaw(const_cast<uint8_t*>(c.raw->data()), c.raw->size(), 9, 1, &len);
+        ASSERT_NE(z, nullptr);
+        std::memcpy(z, &c.lengthWord, 4);
+        unsigned long raw = 0;
+        void* out = API::LoadFromMemoryUncompressRaw(1, z, len, &raw);
+        EXPECT_EQ(raw, c.inflated);
+        EXPECT_EQ(out != nullptr, c.inflated != 0);
+        if (out && c.raw == &small) EXPECT_EQ(std::memcmp(out, small.data(), small.size()), 0);
+        CKzAlloc::Free(out);
+        Pic p(true);
+        API::Reinit(&p.p, c.preset, c.preset ? (c.preset == 40 ? 30 : c.preset) : 0);
+        EXPECT_EQ(API::LoadFromMemoryUncompress(&p.p, 1, z, len), c.load);
+        if (c.load == KZ_OK) {
+            EXPECT_EQ(+p.p.uiObjectCount, 1u);
+            EXPECT_EQ(+p.p.uiCustomDataBytes, 100u);
+        } else {
+            EXPECT_EQ(+p.p.pObjects, nullptr);
+        }
+        CKzAlloc::Free(z);
+    }
+}
