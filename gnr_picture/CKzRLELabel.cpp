@@ -347,7 +347,12 @@ kz_result CKzRLEPicBufAPI::ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, S
     default: {
         // Other depths hold no labels: an empty painted picture of that size.
         std::vector<Run> none;
-        std::vector<u32> parent{0};
+        std::vector<u32> parent;
+        try {
+            parent.push_back(0);
+        } catch (const std::bad_alloc&) {
+            return KZ_ERR_OUT_OF_MEMORY;
+        }
         return BuildObjects(rle, none, parent, pic->uiWidth, pic->uiHeight);
     }
     }

@@ -228,7 +228,8 @@ public:
 };
 
 // Builds object i out of the pixels of label i, for every label 1..maxLabel of a
-// label picture; labels above maxLabel are ignored.
+// label picture; labels above maxLabel are ignored. When memory runs out (for the
+// table or the segments) reading and writing give -3.
 class KZ_EXPORT CKzRLEPicBufBuilder {
 public:
     struct CKzSegment {
