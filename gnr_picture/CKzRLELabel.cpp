@@ -230,17 +230,23 @@ kz_result Label(SKzRLEPicBuf* rle, const SKzPicBuf* pic, u32 w, u32 h, bool conn
             FlatRun& u = cur[i];
             const i64 ux0 = u.x, ux1 = i64(u.x) + u.len - 1;
             while (k < pn && i64(prev[k].x) + prev[k].len - 1 + touch < ux0) ++k;
-            u32 label = 0;
+            // The run takes the first label it meets; every further one is joined to
+            // its set, whose root is kept at hand (labels met in a row repeat).
+            u32 label = 0, root = 0, last = 0;
             for (u32 j = k; j < pn && i64(prev[j].x) <= ux1 + touch; ++j) {
                 const u32 other = prev[j].label;
                 if (label == 0) {
-                    label = other;
-                } else if (other != label) {
-                    const u32 a = find(label), b = find(other);
-                    if (a < b)
-                        parent.p[b] = a;
-                    else if (b < a)
-                        parent.p[a] = b;
+                    label = last = other;
+                } else if (other != last) {
+                    last = other;
+                    if (root == 0) root = find(label);
+                    const u32 b = find(other);
+                    if (root < b) {
+                        parent.p[b] = root;
+                    } else if (b < root) {
+                        parent.p[root] = b;
+                        root = b;
+                    }
                 }
             }
             if (label == 0) {
@@ -268,12 +274,12 @@ kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* 
     }
     struct ObjInfo {
         i32 l, t, r, b;
-        u32 rows, runs, lastY;
+        u32 rows, runs, lastY, rowRuns;
         u64 offset, lastRow, cursor;
     };
     OwnedArray<ObjInfo> objs;
     if (!objs.Allocate(objects)) return KZ_ERR_OUT_OF_MEMORY;
-    for (u32 i = 0; i < objects; ++i) objs.p[i] = {0, 0, 0, 0, 0, 0, 0xFFFFFFFFu, 0, 0, 0};
+    for (u32 i = 0; i < objects; ++i) objs.p[i] = {0, 0, 0, 0, 0, 0, 0xFFFFFFFFu, 0, 0, 0, 0};
     for (u32 y = 0; y < h; ++y) {
         for (u64 i = rowStart[y]; i < rowStart[y + 1]; ++i) {
             FlatRun& run = runs[i];
@@ -322,25 +328,25 @@ kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* 
             const FlatRun& run = runs[i];
             ObjInfo& o = objs.p[run.label - 1];
             if (o.lastY != y) {
-                // A new row record; its run count is raised run by run below.
+                // A new row record; the run count of the one before is now known.
+                if (o.lastY != 0xFFFFFFFFu) std::memcpy(block + o.lastRow + 4, &o.rowRuns, 4);
                 o.lastRow = o.cursor;
-                const SKzRowSegment row{y, 0};
-                std::memcpy(block + o.cursor, &row, sizeof row);
+                std::memcpy(block + o.cursor, &y, 4);
                 o.cursor += 8;
                 o.lastY = y;
+                o.rowRuns = 0;
             }
-            u32 count;
-            std::memcpy(&count, block + o.lastRow + 4, 4);
-            ++count;
-            std::memcpy(block + o.lastRow + 4, &count, 4);
+            ++o.rowRuns;
             const SKzSegment seg{run.x, run.len};
             std::memcpy(block + o.cursor, &seg, sizeof seg);
             o.cursor += 8;
         }
     }
     for (u32 i = 0; i < objects; ++i) {
-        const u32 lastRow = u32(objs.p[i].lastRow - objs.p[i].offset);
-        std::memcpy(block + objs.p[i].offset + offsetof(SKzRLEObject, uiLastRowOffset), &lastRow, 4);
+        const ObjInfo& o = objs.p[i];
+        std::memcpy(block + o.lastRow + 4, &o.rowRuns, 4);
+        const u32 lastRow = u32(o.lastRow - o.offset);
+        std::memcpy(block + o.offset + offsetof(SKzRLEObject, uiLastRowOffset), &lastRow, 4);
     }
     // The new contents are ready: only now is the old content released.
     if (!rle->bPainted) CKzRLEPicBufAPI::Free(rle);
