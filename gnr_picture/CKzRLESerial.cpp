@@ -24,7 +24,11 @@ constexpr u64 kMaxCoord = 0x7FFFFFFF;
 constexpr u64 kInflateFixed = u64(64) << 20;
 constexpr u64 kInflateRatio = 32;
 
-u64 InflateCap(u64 streamBytes) { return kInflateFixed + kInflateRatio * streamBytes; }
+u64 InflateCap(u64 streamBytes)
+{
+    if (streamBytes > (UINT64_MAX - kInflateFixed) / kInflateRatio) return UINT64_MAX;
+    return kInflateFixed + kInflateRatio * streamBytes;
+}
 
 u32 Rd(const u8* p)
 {
