@@ -178,6 +178,17 @@ QORRESULT Qor_FileGetBinary(QORFILEHANDLE handle, uint32_t frame, int layer, QOR
         SKzPicBuf pic;
         if (!DescribePicture(*picture, pic))
             return KZ_ERR_FAILED;
+        // A layer of the frame's size holds at most one object per pixel, each of one
+        // row and one run (36 + 8 + 8 bytes, no custom bytes in layers), after the
+        // 28-byte header: a length word beyond that is refused before inflating.
+        const u64 w = rec->m_Attributes.uiWidth, h = rec->m_Attributes.uiHeight;
+        if (w && h && block.GetSize() >= 4) {
+            u32 claimed = 0;
+            std::memcpy(&claimed, block.GetData(), 4);
+            const u64 pixels = w * h; // below 2^64; a length word is below 2^32
+            if (pixels < (u64(1) << 32) && claimed > 28 + pixels * 52)
+                return KZ_ERR_FAILED;
+        }
         RleGuard g;
         CKzRLEPicBufAPI::Init(&g.rle, 0, true);
         CKzRLEPicBufAPI::Reinit(&g.rle, rec->m_Attributes.uiWidth, rec->m_Attributes.uiHeight);
