@@ -722,7 +722,9 @@ int CKzExperimentAPI::RepairExperiment(SKzExperiment* level, u32 written)
     const u64 perItem =
         (lv.eType == SKzExperiment::eExpTimeLoop && (lv.uLoopPars.sTimeLoop.uiLoopType & 3)) ? 0 : 1;
     u64 f = 0, done;
-    if (n == 0)
+    if (n == 0 && !HasItemArrays(lv))
+        done = written;   // nothing ties the count to stored items: one per frame written
+    else if (n == 0)
         done = DealItems(lv, limit, perItem, written, f);
     else if (n == 1)
         done = lv.ppNextLevelEx[0] ? DealItems(lv, limit, perItem * Frames(lv.ppNextLevelEx[0], 1), written, f) : 0;
