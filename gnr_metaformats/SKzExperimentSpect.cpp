@@ -2,6 +2,7 @@
 // records and the extraction of its valid channels.
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/KzExperimentInternal.h"
+#include "gnr_metaformats/KzExperimentNav.h"
 
 #include "gnr_metaformats/SKzPicturePlanes.h"
 #include "gnr_system/CKzRangeMask.h"
@@ -67,6 +68,10 @@ int kzexp::SpectInit(SpectLoop& l, u32 count, u32 samples)
     }
     if (!makeChannelArrays(l, count)) return KZ_ERR_OUT_OF_MEMORY;
     l.uiCount = count;
+    // A frame holds the components of every plane.
+    u64 comps = 0;
+    for (u32 i = 0; i < count; ++i) comps = SatAdd(comps, l.pPlanes->pPlanes[i].uiCompCount);
+    l.pPlanes->uiCompCount = (u32)comps;
     return KZ_OK;
 }
 
@@ -227,19 +232,18 @@ int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment
 {
     if (!lv || lv->eType != eExpSpectLoop) return KZ_ERR_INVALID_ARG;
     const SpectLoop& l = lv->uLoopPars.sSpectLoop;
-    // Without a channel set there is nothing to select; dst stays untouched.
-    if (!l.pPlanes) return KZ_OK;
-    SKzPicturePlanes& src = *l.pPlanes;
+    SKzPicturePlanes* src = l.pPlanes;
+    const u32 planes = src && src->pPlanes ? src->uiCount : 0;
     CKzRangeMask mask;
-    mask.SetSize(src.uiCompCount);
+    mask.SetSize(src ? src->uiCompCount : 0);
     u32 channels = 0;
     if (!lv->pItemValid) {
         mask.Set();
-        channels = src.uiCount;
+        channels = planes;
     } else {
         u32 comp = 0;
-        for (u32 c = 0; c < src.uiCount && src.pPlanes; ++c) {
-            const u32 k = src.pPlanes[c].uiCompCount;
+        for (u32 c = 0; c < planes; ++c) {
+            const u32 k = src->pPlanes[c].uiCompCount;
             if (c < l.uiCount && lv->pItemValid[c]) {
                 for (u32 j = 0; j < k; ++j) mask.Set(comp + j, true);
                 ++channels;
@@ -251,9 +255,11 @@ int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment
             channels = 0;
         }
     }
+    // The destination counts no component until planes are extracted into it,
+    // also when the level has no channel set to extract from.
     dst.uiCompCount = 0;
-    SKzPicturePlanes::Alloc(dst, channels, SKzPicturePlanes::MaskedSampleCount(src, mask));
-    SKzPicturePlanes::ExtractPlanes(dst, src, mask, false);
+    if (!src) return KZ_OK;
+    SKzPicturePlanes::Alloc(dst, channels, SKzPicturePlanes::MaskedSampleCount(*src, mask));
+    SKzPicturePlanes::ExtractPlanes(dst, *src, mask, false);
     return KZ_OK;
 }
-

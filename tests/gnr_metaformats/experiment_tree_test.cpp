@@ -343,6 +343,16 @@ TEST(ExperimentLevel, SpectralLoopHoldsItsChannelSet)
     const Exp::SKzExpSpectLoop& t = three->uLoopPars.sSpectLoop;
     EXPECT_EQ(3u, t.uiCount);
     EXPECT_EQ(3u, t.pPlanes->uiCount);
+    // The frame holds the components of every plane.
+    u32 comps = 0;
+    for (u32 i = 0; i < 3; ++i) comps += t.pPlanes->pPlanes[i].uiCompCount;
+    EXPECT_EQ(3u, comps);
+    EXPECT_EQ(comps, t.pPlanes->uiCompCount);
+    SKzPicturePlanes valid;
+    ASSERT_EQ(0, Exp::ExtractValidPlanes(valid, three.get()));
+    EXPECT_EQ(3u, valid.uiCount);
+    EXPECT_EQ(3u, valid.uiCompCount);
+    SKzPicturePlanes::Free(valid);
     ASSERT_NE(nullptr, t.szCommandAfterCapture);
     EXPECT_EQ(0, t.pZStackPos[2]);
     Exp::Uninit(*three);
@@ -1143,10 +1153,31 @@ TEST(ExperimentPictureSequence, ExtractValidPlanes)
     Tree time = newLevel(Exp::eExpTimeLoop, 2);
     EXPECT_EQ(-4, Exp::ExtractValidPlanes(out, nullptr));
     EXPECT_EQ(-4, Exp::ExtractValidPlanes(out, time.get()));
-    Tree bare(new Exp());
-    bare->eType = Exp::eExpSpectLoop;
-    EXPECT_EQ(0, Exp::ExtractValidPlanes(out, bare.get()));
-    EXPECT_EQ(0u, out.uiCount);
+    // Without a channel set: the destination counts no component, and item
+    // flags that select nothing print the failure line.
+    struct {
+        const char* name;
+        bool flags;
+        const char* printed;
+    } noSet[] = {
+        {"no flags", false, ""},
+        {"flags", true, "\nFailure! File: gnr_metaformats/PictureSequence, line: 1771\n"},
+    };
+    for (const auto& c : noSet) {
+        Tree bare(new Exp());
+        bare->eType = Exp::eExpSpectLoop;
+        if (c.flags) {
+            bare->uLoopPars.uiCount = 2;
+            bare->pItemValid = new bool[2]{true, true};
+        }
+        out.uiCompCount = 7;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(0, Exp::ExtractValidPlanes(out, bare.get())) << c.name;
+        EXPECT_EQ(std::string(c.printed), testing::internal::GetCapturedStdout()) << c.name;
+        EXPECT_EQ(0u, out.uiCount) << c.name;
+        EXPECT_EQ(0u, out.uiCompCount) << c.name;
+        EXPECT_EQ(nullptr, out.pPlanes) << c.name;
+    }
 
     // Flags {1, 0, 1} over three one-component channels: components 0 and 2.
     Tree spect = newLevel(Exp::eExpSpectLoop, 3, true);
