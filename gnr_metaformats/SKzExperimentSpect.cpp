@@ -165,7 +165,7 @@ void kzexp::SpectWrite(CKzLiteVariantW& w, const SpectLoop& l)
     w.LevelEnd();
 }
 
-void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
+void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l, LoadBudget& budget)
 {
     l.uiCount = 0;
     l.pAutoFocus = nullptr;
@@ -177,17 +177,19 @@ void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
     if (r.LevelBegin(L"pPlanes") == KZ_OK) {
         SKzPicturePlanes::LoadFromLiteVariant(*l.pPlanes, r);
         r.LevelEnd();
+        // As many planes as records were stored; they count towards the bound
+        // of the whole tree all the same.
+        if (l.pPlanes->pPlanes && !budget.Take(l.pPlanes->uiCount, kChannelItemBytes))
+            SKzPicturePlanes::Free(*l.pPlanes);
     } else {
-        // Older files describe each channel inside its "Points" element: as
-        // many planes as stored elements, never more than the count.
+        // Older files describe each channel inside its "Points" element: the
+        // stored count of default planes, each filled from its element where
+        // one is stored.
         older = true;
         const u32 stored = (u32)r.Get(L"uiCount", 0);
-        u32 n = 0;
-        if (stored > 0 && r.LevelBegin(L"Points") == KZ_OK) {
-            n = CountRecords(r, stored, false);
-            r.LevelEnd();
-        }
-        if (n > 0 && SKzPicturePlanes::Alloc(*l.pPlanes, n, 1) != KZ_OK) SKzPicturePlanes::Free(*l.pPlanes);
+        if (stored > 0 && budget.Take(stored, kChannelItemBytes) &&
+            SKzPicturePlanes::Alloc(*l.pPlanes, stored, 1) != KZ_OK)
+            SKzPicturePlanes::Free(*l.pPlanes);
     }
     l.bMergeCameras = r.Get(L"bMergeCameras", false);
     const u32 n = l.pPlanes->pPlanes ? l.pPlanes->uiCount : 0;
@@ -219,12 +221,12 @@ void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
     if (older) {
         // Each older plane stands for its own channel; the frame's
         // components are the sum of the planes'.
-        u32 comps = 0;
+        u64 comps = 0;
         for (u32 f = 0; f < n; ++f) {
             l.pPlanes->pPlanes[f].uiSampleIndex = f;
-            comps += l.pPlanes->pPlanes[f].uiCompCount;
+            comps = SatAdd(comps, l.pPlanes->pPlanes[f].uiCompCount);
         }
-        l.pPlanes->uiCompCount = comps;
+        l.pPlanes->uiCompCount = (u32)comps;
     }
 }
 
