@@ -99,6 +99,16 @@ inline u32 MaxZ(const Exp* e)
     return m;
 }
 
+// True when every child of a level is a Z stack without children.
+inline bool LeafZStacks(const Exp* e)
+{
+    for (u32 i = 0; i < e->uiNextLevelCount; ++i) {
+        const Exp* c = e->ppNextLevelEx[i];
+        if (!c || c->eType != Exp::eExpZStackLoop || c->uiNextLevelCount > 0) return false;
+    }
+    return e->uiNextLevelCount > 0;
+}
+
 // Lists every frame's loop positions, dealing items to the children in turn
 // (entries count valid items). A spectral level is one frame; over Z stacks
 // (one per group of channels, of unequal sizes) the largest Z stack's planes,
@@ -111,7 +121,7 @@ inline void Expand(const Exp* e, Pos& cur, std::vector<Pos>& out)
         cur.push_back(0);
         if (n == 0) {
             out.push_back(cur);
-        } else if (e->ppNextLevelEx[0]->eType == Exp::eExpZStackLoop) {
+        } else if (LeafZStacks(e)) {
             for (u32 z = 0; z < MaxZ(e); ++z) {
                 cur.push_back(z);
                 out.push_back(cur);
