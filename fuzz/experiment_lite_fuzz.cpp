@@ -69,6 +69,10 @@ void experiment(const uint8_t* data, size_t size)
     uint32_t seed = 2166136261u;
     for (size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
     expfuzz::runQueries(tree, seed);
+    if (expfuzz::heavy(tree)) {
+        SKzExperiment::FreeRecursive(tree);
+        return;
+    }
     const Bytes first = written([&](CKzLiteVariantW& w) { SKzExperiment::WriteToLiteVariant(w, *tree); });
     SKzExperiment* copy = nullptr;
     if (SKzExperiment::Duplicate(&copy, *tree, true) == KZ_OK) {

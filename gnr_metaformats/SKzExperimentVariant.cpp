@@ -2,8 +2,8 @@
 // as XML text. Structure nodes are written by giving them their run type and
 // assigning members by name; a run type no host registered keeps the members
 // in the order they are assigned. Readers look members up by name, so a
-// missing member reads as 0, false or empty, and every array a node asks for
-// is bounded by the elements the node really holds.
+// missing member reads as 0, false or empty; loops keep their stored counts,
+// zeros where list elements are missing, within the loaders' array bound.
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/KzExperimentInternal.h"
 #include "gnr_metaformats/KzExperimentNav.h"
