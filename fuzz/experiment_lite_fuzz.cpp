@@ -62,7 +62,12 @@ void experiment(const uint8_t* data, size_t size)
     SKzExperiment* tree = nullptr;
     if (SKzExperiment::Alloc(&tree) != KZ_OK) return;
     if (SKzExperiment::LoadFromLiteVariant(*tree, r) != KZ_OK) {
-        // Not inside its own level: read from the first level of the blob.
+        // Not inside its own level, or a damaged tree read all the same: read
+        // from the first level of the blob into a fresh level (the readers
+        // fill fresh levels only).
+        SKzExperiment::FreeRecursive(tree);
+        tree = nullptr;
+        if (SKzExperiment::Alloc(&tree) != KZ_OK) return;
         load(r, data, size);
         if (r.CurrentLevelBegin() == KZ_OK) SKzExperiment::ReadFromLiteVariant(*tree, r);
     }
