@@ -3,6 +3,7 @@
 // the failure handling says; no exception leaves them. The global operator new of
 // this test binary can be told to fail from the n-th allocation of the calling
 // thread on; it is off (plain malloc) everywhere else.
+#include "gnr_picture/CKzHistoAPI.h"
 #include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_picture/CKzRLEPicBufAPI.h"
 #include "gnr_system/CKzAlloc.h"
@@ -224,4 +225,39 @@ TEST(RleAllocation, FailuresAreReportedNotThrown)
         EXPECT_EQ(builder.WriteRLEPicBuf(out.p), KZ_ERR_OUT_OF_MEMORY);
         EXPECT_EQ(+out.p.uiObjectCount, 0u);
     }
+}
+
+// Otsu thresholds when memory runs out part way: GetOtsuThreshold either reports
+// the failure or gives the thresholds it gives with memory (never 0 with zeros).
+TEST(OtsuOutOfMemory, AFailedSearchArrayIsNotReportedAsSuccess)
+{
+    SKzHisto h;
+    CKzHistoAPI::Init(&h);
+    SKzPicBufDesc d{};
+    d.uiWidth = d.uiHeight = 64;
+    d.uiBpc = 8;
+    d.uiComp = 1;
+    ASSERT_EQ(CKzHistoAPI::Reinit32(&h, &d), 0);
+    CKzHistoAPI::ResetToZero(&h);
+    uint32_t* row = static_cast<uint32_t*>(h.ppHistRows[0]);
+    for (unsigned c : {30u, 100u, 170u, 230u})
+        for (int k = -3; k <= 3; ++k) row[c + k] = 100 - 20 * unsigned(std::abs(k));
+    for (unsigned count : {2u, 3u}) {
+        SCOPED_TRACE(count);
+        unsigned want[3] = {0, 0, 0};
+        ASSERT_EQ(CKzHistoAPI::GetOtsuThreshold(want, count, &h), 0);
+        ASSERT_NE(want[0], 0u);
+        for (long n = 0; n < 4; ++n) {
+            unsigned got[3] = {0, 0, 0};
+            int r;
+            {
+                FailFrom fail(n);
+                r = CKzHistoAPI::GetOtsuThreshold(got, count, &h);
+            }
+            if (r == 0) {
+                for (unsigned i = 0; i < count; ++i) EXPECT_EQ(got[i], want[i]) << "after " << n << " allocations";
+            }
+        }
+    }
+    CKzHistoAPI::Free(&h);
 }
