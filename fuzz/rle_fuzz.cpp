@@ -130,9 +130,24 @@ void Exercise(SKzRLEPicBuf* pic)
     double d = 0;
     API::HitTestVisibleEx(pic, 3.5, 2.5, 1.0, &index, &obj, &d);
     API::FindObjectByObjectIDCycle(pic, nullptr, 1);
-    for (SKzRLEObject* o = API::GetNextRLEObject(pic, nullptr); o; o = API::GetNextRLEObject(pic, o))
+    // A host walks the rows and reads every run of each: the walk stays on the
+    // counted rows, and their runs lie before the custom bytes.
+    for (SKzRLEObject* o = API::GetNextRLEObject(pic, nullptr); o; o = API::GetNextRLEObject(pic, o)) {
+        const uint8_t* rec = reinterpret_cast<const uint8_t*>(o);
+        const uint64_t end = uint64_t(o->uiSize) - pic->uiCustomDataBytes;
+        uint32_t rows = 0;
+        uint64_t pixels = 0;
         for (SKzRowSegment* r = API::GetNextRowSegment(o, nullptr); r; r = API::GetNextRowSegment(o, r)) {
+            Check(++rows <= o->uiRowCount);
+            const uint64_t at = uint64_t(reinterpret_cast<const uint8_t*>(r) - rec);
+            Check(at + 8 + 8 * uint64_t(r->uiRunCount) <= end);
+            const SKzSegment* runs = reinterpret_cast<const SKzSegment*>(r + 1);
+            for (uint32_t k = 0; k < r->uiRunCount; ++k) pixels += runs[k].uiLength;
         }
+        Check(rows == o->uiRowCount);
+        volatile uint64_t sink = pixels;
+        (void)sink;
+    }
 
     // Paint into a picture of the claimed size when small, else a small one (refused).
     SKzPicBuf img;

@@ -228,13 +228,22 @@ SKzRowSegment* CKzRLEPicBufAPI::GetNextRowSegment(SKzRLEObject* obj, SKzRowSegme
     if (!obj || obj->uiRowCount == 0) return nullptr;
     u8* base = reinterpret_cast<u8*>(obj);
     const u64 size = obj->uiSize;
-    if (!row) return size >= kHeader + sizeof(SKzRowSegment) ? reinterpret_cast<SKzRowSegment*>(base + kHeader) : nullptr;
+    // The end of the row at off with its runs, when it lies inside the record.
+    auto rowEnd = [&](u64 off) -> u64 {
+        if (off + sizeof(SKzRowSegment) > size) return 0;
+        const u64 end = off + sizeof(SKzRowSegment) +
+                        u64(reinterpret_cast<const SKzRowSegment*>(base + off)->uiRunCount) * sizeof(SKzSegment);
+        return end <= size ? end : 0;
+    };
+    // Loading and every builder keep the last-row offset on the last counted row;
+    // a row whose runs would leave the record is never handed out whatever it says.
+    if (!row) return rowEnd(kHeader) ? reinterpret_cast<SKzRowSegment*>(base + kHeader) : nullptr;
     u8* p = reinterpret_cast<u8*>(row);
     if (p < base + kHeader || p >= base + size) return nullptr;
     const u64 off = u64(p - base);
     if (off == obj->uiLastRowOffset) return nullptr;
-    const u64 next = off + sizeof(SKzRowSegment) + u64(row->uiRunCount) * sizeof(SKzSegment);
-    if (next + sizeof(SKzRowSegment) > size) return nullptr;
+    const u64 next = rowEnd(off);
+    if (!next || !rowEnd(next)) return nullptr;
     return reinterpret_cast<SKzRowSegment*>(base + next);
 }
 

@@ -56,8 +56,8 @@ u32 RecordHeader(u32 version)
 // row records and their runs lie inside it, before the custom bytes, with every
 // pixel in the signed 32-bit plane a bounding box can describe. Everything else is
 // taken as stored: rows in any order, overlapping runs, empty rows and runs, any
-// box and last-row offset. `newBytes` receives the size once converted to 36-byte
-// headers.
+// box, spare bytes after the counted rows. `newBytes` receives the size once
+// converted to 36-byte headers.
 bool ScanRecords(const u8* data, u64 n, u32 count, u32 custom, u32 hdr, bool withRows, u64* newBytes)
 {
     const u64 minSize = u64(hdr) + custom;
@@ -95,17 +95,21 @@ bool ScanRecords(const u8* data, u64 n, u32 count, u32 custom, u32 hdr, bool wit
     return true;
 }
 
-// Gives an object whose pixels are not all inside its box (an empty box, one never
-// filled in, one that is wrong) the extent of its pixels as box. Larger boxes stay:
-// the shape operations keep the box of the object they started from. The record
-// has passed ScanRecords.
-void FixBox(u8* rec, u32 custom)
+// Settles what a loaded record says about its own rows. Its last-row offset becomes
+// that of the last counted row (36 when it has none): row walks stop there, so a
+// stored one pointing at spare or custom bytes, or at an earlier row, would hand
+// those bytes out as a row with any run count. An object whose pixels are not all
+// inside its box (an empty box, one never filled in, one that is wrong) gets the
+// extent of its pixels as box. Larger boxes stay: the shape operations keep the box
+// of the object they started from. The record has passed ScanRecords.
+void FixRecord(u8* rec, u32 custom)
 {
     const u64 size = Rd(rec + 20), rowsEnd = size - custom;
     const u32 rows = Rd(rec + 24);
     i64 l = INT64_MAX, t = INT64_MAX, r = INT64_MIN, b = INT64_MIN;
-    u64 p = 36;
+    u64 p = 36, lastRow = 36;
     for (u32 i = 0; i < rows && p + 8 <= rowsEnd; ++i) {
+        lastRow = p;
         const i64 y = Rd(rec + p);
         const u32 runs = Rd(rec + p + 4);
         for (u32 k = 0; k < runs; ++k) {
@@ -118,6 +122,7 @@ void FixBox(u8* rec, u32 custom)
         }
         p += 8 + 8 * u64(runs);
     }
+    Wr(rec + 28, u32(lastRow));
     if (r == INT64_MIN) return; // no pixels: the box is whatever was stored
     const i64 bl = i32(Rd(rec + 4)), bt = i32(Rd(rec + 8)), br = i32(Rd(rec + 12)), bb = i32(Rd(rec + 16));
     if (bl <= l && bt <= t && br >= r && bb >= b) return;
@@ -368,10 +373,9 @@ kz_result CKzRLEPicBufAPI::LoadFromMemory(SKzRLEPicBuf* pic, void* blob, unsigne
             const u32 size0 = Rd(src + 20);
             std::memcpy(dst, src, 36);
             Wr(dst + 20, size0 - d);
-            Wr(dst + 28, Rd(src + 28) - d);
             if (version == 1) legacy = Rd(src + 36);
             std::memcpy(dst + 36, src + hdr, size0 - hdr);
-            FixBox(dst, custom);
+            FixRecord(dst, custom);
             lastOffset = out;
             in += size0;
             out += size0 - d;

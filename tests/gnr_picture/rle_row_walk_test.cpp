@@ -86,4 +86,44 @@ TEST(RleRowWalk, RowsOfALoadedBlobStayInsideTheirRecord)
     }
 }
 
+// A record a host builds or damages in memory is walked as it is: a row whose
+// runs would leave the record is not handed out, first row or later, whatever the
+// record's last-row offset says.
+TEST(RleRowWalk, NoRowLeavesAHostsRecord)
+{
+    struct HostCase {
+        const char* name;
+        uint32_t firstRuns; // run count of the first row
+        uint32_t lastRow;   // stored last-row offset
+        uint32_t rows;      // rows handed out
+    };
+    const HostCase cases[] = {
+        {"last row right", 1, 36, 1},
+        {"last row beyond the rows", 1, 0, 1},
+        {"last row past the record", 1, 0xFFFFFFF0u, 1},
+        {"first row claims too many runs", 0x10000000u, 36, 0},
+        {"first row runs into the bytes after it", 2, 0, 1},
+        {"first row runs past the record", 3, 0, 0},
+    };
+    for (const HostCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        // One row of one run, then eight bytes that read as a row of 0x10000000 runs.
+        std::vector<uint8_t> rec = Record(Obj{1, 2, 1, 4, 1, 0, {{1, {{2, 3}}}}});
+        Put(rec, 1);
+        Put(rec, 0x10000000u);
+        const uint32_t size = uint32_t(rec.size());
+        std::memcpy(rec.data() + 20, &size, 4);
+        std::memcpy(rec.data() + 28, &c.lastRow, 4);
+        std::memcpy(rec.data() + 40, &c.firstRuns, 4);
+        auto* o = reinterpret_cast<SKzRLEObject*>(rec.data());
+        uint32_t rows = 0;
+        for (SKzRowSegment* r = API::GetNextRowSegment(o, nullptr); r && rows < 3; r = API::GetNextRowSegment(o, r)) {
+            ++rows;
+            const uint64_t at = uint64_t(reinterpret_cast<const uint8_t*>(r) - rec.data());
+            EXPECT_LE(at + 8 + 8 * uint64_t(r->uiRunCount), rec.size()) << "row " << rows;
+        }
+        EXPECT_EQ(rows, c.rows);
+    }
+}
+
 } // namespace

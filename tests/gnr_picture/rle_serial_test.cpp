@@ -190,8 +190,9 @@ TEST(RleSerial, BlobsThatCannotBeReadSafelyAreRefused)
 
 // Records a reader can walk load as stored, whatever their rows, runs, boxes and
 // offsets say: only a box that does not hold the object's pixels is replaced by
-// their extent. Their states can be rewritten in place, and what loads saves back
-// to the same bytes apart from a replaced box.
+// their extent, and the last-row offset is that of the last row counted. Their
+// states can be rewritten in place, and what loads saves back to the same bytes
+// apart from a replaced box and last-row offset.
 TEST(RleSerial, WalkableRecordsLoadAsStored)
 {
     using Mut = std::function<void(std::vector<uint8_t>&)>;
@@ -201,7 +202,8 @@ TEST(RleSerial, WalkableRecordsLoadAsStored)
     struct Case {
         const char* name;
         Mut mutate;
-        Box a, b; // boxes after loading
+        Box a, b;           // boxes after loading
+        uint32_t lastA = 52; // A's last-row offset after loading (B's is 36)
     };
     const Box boxA{0, 0, 3, 1}, boxB{5, 5, 9, 5};
     const Case cases[] = {
@@ -216,10 +218,11 @@ TEST(RleSerial, WalkableRecordsLoadAsStored)
         {"box never filled", [](auto& b) { for (int i = 0; i < 4; ++i) Set(b, 100 + 4 * i, 0); }, boxA, boxB},
         {"box empty", [](auto& b) { Set(b, 100, 0x7FFFFFFF); Set(b, 108, 0x80000000u); }, boxA, boxB},
         {"box larger than pixels", [](auto& b) { Set(b, 100, 1); Set(b, 112, 7); }, boxA, {1, 5, 9, 7}},
-        {"row without runs", [](auto& b) { Set(b, 68, 0); }, boxA, boxB},
+        {"row without runs", [](auto& b) { Set(b, 68, 0); }, boxA, boxB, 44},
         {"run of length zero", [](auto& b) { Set(b, 76, 0); }, boxA, boxB},
-        {"row count too small", [](auto& b) { Set(b, 52, 1); }, boxA, boxB},
+        {"row count too small", [](auto& b) { Set(b, 52, 1); }, boxA, boxB, 36},
         {"last row offset wrong", [](auto& b) { Set(b, 56, 36); }, boxA, boxB},
+        {"last row offset past record", [](auto& b) { Set(b, 56, 0xFFFFFFF0u); }, boxA, boxB},
         {"last object offset wrong", [](auto& b) { Set(b, 20, 0); }, boxA, boxB},
         {"wider and taller than preset", [](auto& b) { Set(b, 4, 51); Set(b, 8, 52); }, boxA, boxB},
     };
@@ -245,12 +248,18 @@ TEST(RleSerial, WalkableRecordsLoadAsStored)
                 EXPECT_EQ(o->iRight, want[i].r) << i;
                 EXPECT_EQ(o->iBottom, want[i].b) << i;
             }
-            // Saved back: the stored bytes, the boxes as loaded and the offset found.
+            // The last-row offsets name the last row counted.
+            const uint32_t lastRow[2] = {c.lastA, 36u};
+            for (unsigned i = 0; i < 2; ++i)
+                EXPECT_EQ(+API::FindObjectByIndex(&p.p, i)->uiLastRowOffset, lastRow[i]) << i;
+            // Saved back: the stored bytes, the boxes as loaded and the offsets found.
             std::vector<uint8_t> out(API::SaveToMemory(&p.p, nullptr));
             ASSERT_EQ(out.size(), blob.size());
             API::SaveToMemory(&p.p, out.data());
             auto expect = blob;
             Set(expect, 20, 68);
+            Set(expect, 28 + 28, lastRow[0]);
+            Set(expect, 96 + 28, lastRow[1]);
             for (unsigned i = 0; i < 2; ++i) {
                 const size_t at = i ? 96 : 28;
                 Set(expect, at + 4, uint32_t(want[i].l));
