@@ -355,6 +355,11 @@ i64 CKzHistoAPI::GetMeanIndex(const SKzHisto* h, unsigned row)
     return total == 0 ? 0 : i64(u64(weighted / total));
 }
 
+namespace {
+kz_result OtsuSearch2(unsigned* out, double* P, double* M, unsigned N);
+kz_result OtsuSearch3(unsigned* out, double* P, double* M, unsigned N);
+} // namespace
+
 kz_result CKzHistoAPI::GetOtsuThreshold(unsigned* out, unsigned count, const SKzHisto* h)
 {
     if (!h || h->uiHistComp > 1 || count > 3)
@@ -386,13 +391,12 @@ kz_result CKzHistoAPI::GetOtsuThreshold(unsigned* out, unsigned count, const SKz
         P[v] = p;
         M[v] = m;
     }
-    if (count == 1)
+    if (count == 1) {
         OtsuHistoThres_1(out, P.data(), M.data(), unsigned(bins));
-    else if (count == 2)
-        OtsuHistoThres_2(out, P.data(), M.data(), unsigned(bins));
-    else
-        OtsuHistoThres_3(out, P.data(), M.data(), unsigned(bins));
-    return KZ_OK;
+        return KZ_OK;
+    }
+    return count == 2 ? OtsuSearch2(out, P.data(), M.data(), unsigned(bins))
+                      : OtsuSearch3(out, P.data(), M.data(), unsigned(bins));
 }
 
 namespace {
@@ -415,10 +419,11 @@ unsigned OtsuStep2(unsigned bins)
 
 // Coarse steps of the three-threshold search: 3, 9, 27 and 81 for 1024,
 // 4096, 16384 and 65536 bins, bin by bin for the other counts up to 2048
-// (the 2048-bin search visits about 1.4e9 triples, about a second). 8192 and
-// 32768 bins keep the next listed count's step (27 and 81) instead: a search
-// bin by bin grows with the cube of the bin count (about 9e10 triples for
-// 8192 bins, 6e12 for 32768) and would not end in any useful time.
+// (the 2048-bin search visits about 1.4e9 triples, about a second). Larger
+// counts keep the next listed count's step instead (9 up to 4096, 27 up to
+// 16384, 81 above; 27 for 8192 bins, 81 for 32768): a search bin by bin grows
+// with the cube of the bin count (about 9e10 triples for 8192 bins, 6e12 for
+// 32768) and would not end in any useful time.
 unsigned OtsuStep3(unsigned bins)
 {
     switch (bins) {
@@ -426,7 +431,7 @@ unsigned OtsuStep3(unsigned bins)
     case 4096: return 9;
     case 16384: return 27;
     case 65536: return 81;
-    default: return bins <= 2048 ? 1 : bins <= 16384 ? 27 : 81;
+    default: return bins <= 2048 ? 1 : bins <= 4096 ? 9 : bins <= 16384 ? 27 : 81;
     }
 }
 
@@ -506,15 +511,15 @@ KZ_ALWAYS_INLINE void ScanLast(const double* __restrict P, const double* __restr
     }
 }
 
-} // namespace
-
-void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N)
+// The two-threshold search; -9 (out left 0, 0) when its work array cannot be
+// allocated, so a caller does not take the zeros for thresholds.
+kz_result OtsuSearch2(unsigned* out, double* P, double* M, unsigned N)
 {
     if (!out)
-        return;
+        return KZ_ERR_FAILED;
     out[0] = out[1] = 0;
     if (!P || !M || N == 0)
-        return;
+        return KZ_OK;
     const unsigned s = OtsuStep2(N);
     const double PT = P[N - 1], MT = M[N - 1];
     // The upper class's share w2 x mu2^2 depends on t2 alone: computed once a
@@ -523,7 +528,7 @@ void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N)
     try {
         last.resize(N);
     } catch (...) {
-        return;
+        return KZ_ERR_FAILED;
     }
     for (unsigned t = 0; t < N; ++t) {
         const double w2 = PT - P[t], mu2 = ClassMean(MT - M[t], w2);
@@ -544,15 +549,18 @@ void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N)
             }
         }
     });
+    return KZ_OK;
 }
 
-void OtsuHistoThres_3(unsigned* out, double* P, double* M, unsigned N)
+// The three-threshold search; -9 (out left 0, 0, 0) when its work array cannot
+// be allocated.
+kz_result OtsuSearch3(unsigned* out, double* P, double* M, unsigned N)
 {
     if (!out)
-        return;
+        return KZ_ERR_FAILED;
     out[0] = out[1] = out[2] = 0;
     if (!P || !M || N == 0)
-        return;
+        return KZ_OK;
     const unsigned s = OtsuStep3(N);
     const double PT = P[N - 1], MT = M[N - 1];
     // The last class's share w3 x mu3^2 depends on t3 alone: computed once a
@@ -561,7 +569,7 @@ void OtsuHistoThres_3(unsigned* out, double* P, double* M, unsigned N)
     try {
         last.resize(N);
     } catch (...) {
-        return;
+        return KZ_ERR_FAILED;
     }
     for (unsigned t = 0; t < N; ++t) {
         const double w3 = PT - P[t], mu3 = ClassMean(MT - M[t], w3);
@@ -588,7 +596,14 @@ void OtsuHistoThres_3(unsigned* out, double* P, double* M, unsigned N)
             }
         }
     });
+    return KZ_OK;
 }
+
+} // namespace
+
+void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N) { OtsuSearch2(out, P, M, N); }
+
+void OtsuHistoThres_3(unsigned* out, double* P, double* M, unsigned N) { OtsuSearch3(out, P, M, N); }
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"

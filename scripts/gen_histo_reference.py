@@ -69,14 +69,14 @@ def cumulative(counts):
 
 def step(bins, three):
     """Two thresholds: the listed bin counts step coarsely, every other count
-    bin by bin. Three thresholds: the same, except that 8192 and 32768 bins
-    keep the next listed count's step (a search bin by bin would not end)."""
+    bin by bin. Three thresholds: the same up to 2048 bins; larger counts keep
+    the next listed count's step (a search bin by bin would not end)."""
     listed = {1024: 0, 4096: 1, 16384: 2, 65536: 3}
     if bins in listed:
         return (3, 9, 27, 81)[listed[bins]] if three else (2, 4, 8, 16)[listed[bins]]
     if not three or bins <= 2048:
         return 1
-    return 27 if bins <= 16384 else 81
+    return 9 if bins <= 4096 else 27 if bins <= 16384 else 81
 
 
 def otsu1(P, M):

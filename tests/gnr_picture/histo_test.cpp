@@ -371,6 +371,48 @@ TEST(Histo, OtsuStepsByBinCount)
     }
 }
 
+// Three-threshold searches over bin counts between the listed ones, through the
+// search itself (a histogram has a power of two of bins): counts up to 2048 go
+// bin by bin, larger ones take the step of the next listed count (9 up to 4096,
+// 27 up to 16384, 81 above). Clusters of seven bins as in the table above; each
+// threshold is the first point of the step's grid past a whole cluster.
+TEST(Histo, OtsuThreeThresholdStepsBetweenListedCounts)
+{
+    struct Row {
+        unsigned bins, centres[4], otsu3[3];
+    };
+    const Row rows[] = {
+        {600, {100, 250, 400, 520}, {103, 253, 403}},         // bin by bin
+        {2049, {200, 700, 1300, 1900}, {207, 711, 1305}},     // step 9
+        {3000, {300, 1000, 1900, 2700}, {306, 1008, 1908}},   // step 9
+        {4095, {400, 1500, 2600, 3700}, {405, 1503, 2610}},   // step 9
+        {4097, {400, 1500, 2600, 3700}, {405, 1512, 2619}},   // step 27
+        {20000, {2000, 8000, 13000, 18000}, {2025, 8019, 13041}}, // step 81
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.bins);
+        std::vector<double> counts(r.bins, 0.0), P(r.bins), M(r.bins);
+        double total = 0;
+        for (unsigned c : r.centres)
+            for (int dlt = -3; dlt <= 3; ++dlt) {
+                counts[c + dlt] = 100 - 20 * std::abs(dlt);
+                total += counts[c + dlt];
+            }
+        double p = 0, m = 0;
+        for (unsigned v = 0; v < r.bins; ++v) {
+            p += counts[v] / total;
+            m += v * (counts[v] / total);
+            P[v] = p;
+            M[v] = m;
+        }
+        unsigned out[3] = {1, 1, 1};
+        OtsuHistoThres_3(out, P.data(), M.data(), r.bins);
+        EXPECT_EQ(out[0], r.otsu3[0]);
+        EXPECT_EQ(out[1], r.otsu3[1]);
+        EXPECT_EQ(out[2], r.otsu3[2]);
+    }
+}
+
 TEST(Histo, OtsuSearchesEndForEveryBinCount)
 {
     // Bin counts between the listed ones: the two-threshold search goes bin by
