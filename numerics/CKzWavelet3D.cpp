@@ -86,6 +86,14 @@ unsigned TeamSize(Form form, size_t outer)
     return unsigned(std::max<size_t>(1, std::min(p, outer)));
 }
 
+// The team of one pass within the team T a call sized its scratch for. The
+// processor count follows the CPU affinity, which may change during a call: it
+// is read once, so no pass can have more threads than the scratch has parts.
+unsigned PassTeam(unsigned T, size_t outer)
+{
+    return unsigned(std::max<size_t>(1, std::min<size_t>(T, outer)));
+}
+
 template <class FT>
 bool Check(Form form, unsigned L, int& code)
 {
@@ -149,7 +157,7 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
     const ptrdiff_t pw2 = ptrdiff_t(W2), plane2 = ptrdiff_t(W2 * H2);
 
     // Pass 1 by plane z.
-    RunRegion(TeamSize(form, d), [&](unsigned t, unsigned team) {
+    RunRegion(PassTeam(T, d), [&](unsigned t, unsigned team) {
         float* A2 = scratch + t * perThread;
         float* A1 = A2 + Lines64(planeFloats);
         float* e = A1 + Lines64(planeFloats);
@@ -167,7 +175,7 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
         });
     });
     // Pass 2 by row y of the half height: lines of d samples into all eight.
-    RunRegion(TeamSize(form, H2), [&](unsigned t, unsigned team) {
+    RunRegion(PassTeam(T, H2), [&](unsigned t, unsigned team) {
         float* e = scratch + t * perThread + 2 * Lines64(planeFloats);
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             for (size_t y = t; y < H2; y += team)
@@ -234,7 +242,7 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
     float* out = vol;
 
     // Pass 1 by row y of the half height.
-    RunRegion(TeamSize(form, h2), [&](unsigned t, unsigned team) {
+    RunRegion(PassTeam(T, h2), [&](unsigned t, unsigned team) {
         float* ea = scratch + t * perThread + 2 * Lines64(planeFloats);
         float* eb = ea + Lines64(extFloats);
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
@@ -246,7 +254,7 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
         });
     });
     // Pass 2 by plane z.
-    RunRegion(TeamSize(form, D), [&](unsigned t, unsigned team) {
+    RunRegion(PassTeam(T, D), [&](unsigned t, unsigned team) {
         float* D2p = scratch + t * perThread;
         float* D1p = D2p + Lines64(planeFloats);
         float* ea = D1p + Lines64(planeFloats);
