@@ -261,6 +261,26 @@ kz_result Label(SKzRLEPicBuf* rle, const SKzPicBuf* pic, u32 w, u32 h, bool conn
 
 // Objects from labelled runs in raster order; replaces the picture's contents, which
 // stay as they were when memory runs out.
+// Makes a finished object block (`total` bytes, the last object at
+// `lastOffset`) the painted contents of the picture. The block is complete
+// before this is called: only now is the old content released.
+void AdoptObjects(SKzRLEPicBuf* rle, u8* block, u32 objects, u64 total, u64 lastOffset, u32 w, u32 h)
+{
+    if (!rle->bPainted) CKzRLEPicBufAPI::Free(rle);
+    rle->bPainted = true;
+    CKzRLEPicBufAPI::Free(rle);
+    rle->pRuns = nullptr;
+    rle->pRowIndex = nullptr;
+    rle->uiRunCount = 0;
+    rle->uiRunBytes = 0;
+    rle->uiWidth = w;
+    rle->uiHeight = h;
+    rle->pObjects = reinterpret_cast<SKzRLEObject*>(block);
+    rle->uiObjectCount = objects;
+    rle->uiDataBytes = u32(total);
+    rle->uiLastObjectOffset = u32(lastOffset);
+}
+
 kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* parent, u32 labels, u32 w, u32 h)
 {
     // A component's root is its smallest label, which its first run (in raster
@@ -348,20 +368,7 @@ kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* 
         const u32 lastRow = u32(o.lastRow - o.offset);
         std::memcpy(block + o.offset + offsetof(SKzRLEObject, uiLastRowOffset), &lastRow, 4);
     }
-    // The new contents are ready: only now is the old content released.
-    if (!rle->bPainted) CKzRLEPicBufAPI::Free(rle);
-    rle->bPainted = true;
-    CKzRLEPicBufAPI::Free(rle);
-    rle->pRuns = nullptr;
-    rle->pRowIndex = nullptr;
-    rle->uiRunCount = 0;
-    rle->uiRunBytes = 0;
-    rle->uiWidth = w;
-    rle->uiHeight = h;
-    rle->pObjects = reinterpret_cast<SKzRLEObject*>(block);
-    rle->uiObjectCount = objects;
-    rle->uiDataBytes = u32(total);
-    rle->uiLastObjectOffset = objects > 1 ? u32(objs.p[objects - 1].offset) : 0;
+    AdoptObjects(rle, block, objects, total, objects > 1 ? objs.p[objects - 1].offset : 0, w, h);
     return KZ_OK;
 }
 
@@ -441,20 +448,7 @@ kz_result BuildObjects(SKzRLEPicBuf* rle, std::vector<Run>& runs, std::vector<u3
         std::memcpy(block + o.cursor, &seg, sizeof seg);
         o.cursor += 8;
     }
-    // The new contents are ready: only now is the old content released.
-    if (!rle->bPainted) CKzRLEPicBufAPI::Free(rle);
-    rle->bPainted = true;
-    CKzRLEPicBufAPI::Free(rle);
-    rle->pRuns = nullptr;
-    rle->pRowIndex = nullptr;
-    rle->uiRunCount = 0;
-    rle->uiRunBytes = 0;
-    rle->uiWidth = w;
-    rle->uiHeight = h;
-    rle->pObjects = reinterpret_cast<SKzRLEObject*>(block);
-    rle->uiObjectCount = u32(objs.size());
-    rle->uiDataBytes = u32(total);
-    rle->uiLastObjectOffset = objs.size() > 1 ? u32(objs.back().offset) : 0;
+    AdoptObjects(rle, block, u32(objs.size()), total, objs.size() > 1 ? objs.back().offset : 0, w, h);
     return KZ_OK;
 }
 
