@@ -932,6 +932,15 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
         int rc = 0;
     };
     const u32 huge = 0x80000000u;
+    // A level of the given type whose parameters hold only a count.
+    auto countedLoop = [](u32 type, u32 count) {
+        return [type, count](CKzLiteVariantW& w) {
+            w.Set(type, L"eType");
+            w.LevelBegin(L"uLoopPars");
+            w.Set(count, L"uiCount");
+            w.LevelEnd();
+        };
+    };
     std::vector<Case> cases = {
         {"children missing",
          [&](CKzLiteVariantW& w) {
@@ -1007,12 +1016,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
              EXPECT_TRUE(l.pPosName[2].IsEmpty());
          }},
         {"xy without points",
-         [&](CKzLiteVariantW& w) {
-             w.Set(2u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(5u, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(2u, 5u),
          [](const Exp& e) {
              const Exp::SKzExpXYPosLoop& l = e.uLoopPars.sXYPosLoop;
              ASSERT_EQ(5u, l.uiCount);
@@ -1021,12 +1025,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
              EXPECT_EQ(0.0, l.dPosX[4] + l.dPosY[4] + l.dPosZ[4] + l.dHZKOffset[4]);
          }},
         {"xy count past the bound",
-         [&](CKzLiteVariantW& w) {
-             w.Set(2u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(2u, huge),
          [](const Exp& e) {
              EXPECT_EQ(0u, e.uLoopPars.uiCount);
              EXPECT_EQ(nullptr, e.uLoopPars.sXYPosLoop.dPosX);
@@ -1078,12 +1077,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          },
          KZ_ERR_FAILED},
         {"grid count gets zero arrays",
-         [&](CKzLiteVariantW& w) {
-             w.Set(3u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(4u, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(3u, 4u),
          [](const Exp& e) {
              const Exp::SKzExpXYDiscrLoop& l = e.uLoopPars.sXYDiscrLoop;
              ASSERT_EQ(4u, l.uiCount);
@@ -1093,12 +1087,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
              EXPECT_EQ(0.0, l.uiRow[3] + l.uiCol[3] + l.dPosZ[3]);
          }},
         {"grid count past the bound",
-         [&](CKzLiteVariantW& w) {
-             w.Set(3u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(3u, huge),
          [](const Exp& e) {
              EXPECT_EQ(0u, e.uLoopPars.uiCount);
              EXPECT_EQ(nullptr, e.uLoopPars.sXYDiscrLoop.uiRow);
@@ -1198,12 +1187,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          },
          KZ_ERR_FAILED},
         {"older channels past the bound",
-         [&](CKzLiteVariantW& w) {
-             w.Set(6u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(6u, huge),
          [](const Exp& e) {
              EXPECT_EQ(0u, e.uLoopPars.uiCount);
              EXPECT_EQ(nullptr, e.uLoopPars.sSpectLoop.pPlanes);
