@@ -941,6 +941,18 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
             w.LevelEnd();
         };
     };
+    // A time loop of three over one position loop of `count` positions.
+    auto timeOverXY = [&](u32 count) {
+        return [countedLoop, count](CKzLiteVariantW& w) {
+            countedLoop(1u, 3u)(w);
+            w.Set(1u, L"uiNextLevelCount");
+            w.LevelBegin(L"ppNextLevelEx");
+            w.LevelBegin(nullptr);
+            countedLoop(2u, count)(w);
+            w.LevelEnd();
+            w.LevelEnd();
+        };
+    };
     std::vector<Case> cases = {
         {"children missing",
          [&](CKzLiteVariantW& w) {
@@ -1033,42 +1045,14 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          },
          KZ_ERR_FAILED},
         {"xy without points counts its frames below a time loop",
-         [&](CKzLiteVariantW& w) {
-             w.Set(1u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(3u, L"uiCount");
-             w.LevelEnd();
-             w.Set(1u, L"uiNextLevelCount");
-             w.LevelBegin(L"ppNextLevelEx");
-             w.LevelBegin(nullptr);
-             w.Set(2u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(5u, L"uiCount");
-             w.LevelEnd();
-             w.LevelEnd();
-             w.LevelEnd();
-         },
+         timeOverXY(5u),
          [](const Exp& e) {
              ASSERT_EQ(1u, e.uiNextLevelCount);
              EXPECT_EQ(5u, e.ppNextLevelEx[0]->uLoopPars.uiCount);
              EXPECT_EQ(15u, CKzExperimentAPI::GetAllImagesCount(&e));
          }},
         {"a damaged child makes the tree damaged",
-         [&](CKzLiteVariantW& w) {
-             w.Set(1u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(3u, L"uiCount");
-             w.LevelEnd();
-             w.Set(1u, L"uiNextLevelCount");
-             w.LevelBegin(L"ppNextLevelEx");
-             w.LevelBegin(nullptr);
-             w.Set(2u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
-             w.LevelEnd();
-             w.LevelEnd();
-             w.LevelEnd();
-         },
+         timeOverXY(huge),
          [](const Exp& e) {
              EXPECT_EQ(3u, e.uLoopPars.uiCount);
              ASSERT_EQ(1u, e.uiNextLevelCount);
