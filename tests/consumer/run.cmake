@@ -4,9 +4,23 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/pre
 if(rc)
   message(FATAL_ERROR "install failed")
 endif()
+# One source that includes every installed header, for the warning check of
+# the consumer project.
+file(GLOB_RECURSE headers RELATIVE ${WORK}/prefix/include/vt5 ${WORK}/prefix/include/vt5/*.h)
+list(SORT headers)
+list(LENGTH headers n)
+if(n EQUAL 0)
+  message(FATAL_ERROR "no headers installed")
+endif()
+set(all "// Every header the library installs.\n")
+foreach(h IN LISTS headers)
+  string(APPEND all "#include \"${h}\"\n")
+endforeach()
+file(WRITE ${WORK}/all_headers.cpp "${all}")
 set(ENV{PKG_CONFIG_PATH} ${WORK}/prefix/lib/pkgconfig)
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SRC} -B ${WORK}/build -G Ninja -DCMAKE_PREFIX_PATH=${WORK}/prefix
-                        -DCMAKE_BUILD_RPATH=${WORK}/prefix/lib RESULT_VARIABLE rc)
+                        -DCMAKE_BUILD_RPATH=${WORK}/prefix/lib -DVT5_ALL_HEADERS=${WORK}/all_headers.cpp
+                        -DVT5_INCLUDE_DIR=${WORK}/prefix/include/vt5 RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "consumer configure failed")
 endif()
