@@ -17,8 +17,10 @@
 #include <immintrin.h>
 #include <zlib.h>
 
+#include "gnr_picture/KzIntFilters.h"
 #include "gnr_picture/KzKernels.h"
 #include "gnr_picture/KzKernelsB.h"
+#include "gnr_picture/SKzFloatPicBuf.h"
 #include "gnr_system/CKzLiteVariant.h"
 
 #ifdef VT5_HAVE_OPENCV
@@ -380,6 +382,116 @@ void BM_Copy3x8(benchmark::State& state)
         [&] { cs.copyTo(cd); });
 }
 
+// Float median 3 x 3 (MedianFilter) against cv::medianBlur on the same float
+// picture. Both do the same work per pixel; they differ only on the outermost
+// rows and columns, where the library takes the median of the window's
+// in-picture samples (element count / 2 of 4 or 6) and OpenCV replicates the
+// border. The floor pair puts the same call beside a plain copy of the picture
+// (read 16 MiB, write 16 MiB), the least any design must do: its ratio is the
+// share of the floor in the median's time.
+struct FloatFrame {
+    SKzFloatPicBuf pic;
+    explicit FloatFrame(uint32_t seed)
+    {
+        CKzFloatPicBufAPI::Init(&pic);
+        if (CKzFloatPicBufAPI::Reinit(&pic, kSide, kSide, 0, 1, false) != 0)
+            std::abort();
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> d(0.0f, 1000.0f);
+        for (size_t i = 0; i < size_t(kPixels); ++i)
+            pic.pData[i] = d(rng);
+    }
+    ~FloatFrame() { CKzFloatPicBufAPI::Free(&pic); }
+    cv::Mat view() { return cv::Mat(kSide, kSide, CV_32FC1, pic.pData, pic.uiWidthBytes); }
+};
+
+// Interior samples of two pictures equal bit for bit (the outermost rows and
+// columns follow different rules).
+template <class T>
+bool sameInterior(const T* a, const T* b, int border)
+{
+    for (int y = border; y < kSide - border; ++y)
+        if (std::memcmp(a + size_t(y) * kSide + border, b + size_t(y) * kSide + border,
+                        size_t(kSide - 2 * border) * sizeof(T)) != 0)
+            return false;
+    return true;
+}
+
+void BM_MedianFloat3x3(benchmark::State& state)
+{
+    FloatFrame src(21), dst(22);
+    cv::Mat cs = src.view(), cd;
+    pairCv(
+        state, [&] { CKzFloatPicBufAPI::MedianFilter(&dst.pic, &src.pic, 3); }, [&] { cv::medianBlur(cs, cd, 3); });
+    if (!sameInterior(reinterpret_cast<const float*>(cd.data), dst.pic.pData, 1))
+        state.SkipWithError("results differ");
+}
+
+void BM_MedianFloat3x3Floor(benchmark::State& state)
+{
+    FloatFrame src(21), dst(22);
+    std::vector<float> copyDst(kPixels);
+    pairCv(
+        state, [&] { CKzFloatPicBufAPI::MedianFilter(&dst.pic, &src.pic, 3); },
+        [&] {
+            std::memcpy(copyDst.data(), src.pic.pData, size_t(kPixels) * 4);
+            benchmark::DoNotOptimize(copyDst.data());
+        });
+}
+
+// 8-bit box mean 15 x 15 (SmoothSquare_1x8) against cv::blur 15 x 15: the
+// same window sums per pixel. The library truncates the mean, OpenCV rounds
+// it, so interior samples differ by at most one; on the outermost 7 rows and
+// columns the library averages the in-picture samples and OpenCV reflects the
+// border. The floor pair sets the call beside a plain copy (4 MiB each way).
+void BM_BoxMean8x15(benchmark::State& state)
+{
+    const std::vector<uint8_t> src = randomSamples<uint8_t>(kPixels, 255, 23);
+    std::vector<uint8_t> dst(kPixels);
+    SKzPicBuf s{}, d{};
+    for (SKzPicBuf* p : {&s, &d}) {
+        p->uiWidth = p->uiHeight = kSide;
+        p->uiWidthBytes = kSide;
+        p->uiBpc = 8;
+        p->uiComp = 1;
+        p->uiSize = kPixels;
+    }
+    s.pData = const_cast<uint8_t*>(src.data());
+    d.pData = dst.data();
+    cv::Mat cs(kSide, kSide, CV_8U, const_cast<uint8_t*>(src.data())), cd;
+    pairCv(state, [&] { SmoothSquare_1x8(&d, &s, 15); }, [&] { cv::blur(cs, cd, cv::Size(15, 15)); });
+    for (int y = 7; y < kSide - 7; ++y)
+        for (int x = 7; x < kSide - 7; ++x) {
+            const int diff = int(cd.at<uint8_t>(y, x)) - int(dst[size_t(y) * kSide + x]);
+            if (diff < 0 || diff > 1) {
+                state.SkipWithError("results differ by more than rounding");
+                return;
+            }
+        }
+}
+
+void BM_BoxMean8x15Floor(benchmark::State& state)
+{
+    const std::vector<uint8_t> src = randomSamples<uint8_t>(kPixels, 255, 23);
+    std::vector<uint8_t> dst(kPixels), copyDst(kPixels);
+    SKzPicBuf s{}, d{};
+    for (SKzPicBuf* p : {&s, &d}) {
+        p->uiWidth = p->uiHeight = kSide;
+        p->uiWidthBytes = kSide;
+        p->uiBpc = 8;
+        p->uiComp = 1;
+        p->uiSize = kPixels;
+    }
+    s.pData = const_cast<uint8_t*>(src.data());
+    d.pData = dst.data();
+    pairCv(
+        state, [&] { SmoothSquare_1x8(&d, &s, 15); },
+        [&] {
+            std::memcpy(copyDst.data(), src.data(), kPixels);
+            benchmark::DoNotOptimize(copyDst.data());
+        });
+}
+
 #endif // VT5_HAVE_OPENCV
 
 } // namespace
@@ -405,4 +517,8 @@ PAIR(BM_MulConst1x8);
 PAIR(BM_CopyMask8In1Byte);
 PAIR(BM_Collapse3To1x8);
 PAIR(BM_Copy3x8);
+PAIR(BM_MedianFloat3x3);
+PAIR(BM_MedianFloat3x3Floor);
+PAIR(BM_BoxMean8x15);
+PAIR(BM_BoxMean8x15Floor);
 #endif

@@ -4,7 +4,8 @@
 // labelled objects back into the 8-bit mask picture beside a memcpy of that picture's
 // bytes, on the plain path (isa 0) and the widest this processor has (isa 2), for
 // the one layer painted again and again (layers 1) and for two layers in turn
-// (layers 2).
+// (layers 2). BM_LabelFloor: a pass that only reads the mask and counts runs,
+// beside the same peer: the least work a labelling can do.
 // Ratio counters: peer time / our time (1.0 = as fast as the peer).
 #include <benchmark/benchmark.h>
 
@@ -13,6 +14,7 @@
 #include "gnr_picture/KzKernelCommon.h"
 
 #include <chrono>
+#include <emmintrin.h>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -99,6 +101,56 @@ void BM_Label(benchmark::State& state)
     if (peer > 0) state.counters["ratio_vs_opencv"] = peer / ours;
 }
 BENCHMARK(BM_Label)->Arg(1)->Arg(0)->ArgNames({"blobs"})->Unit(benchmark::kMillisecond);
+
+// The floor of labelling: one pass that reads the mask and counts its runs (16
+// samples a compare, a run counted where a set bit follows a clear one), the least
+// any labelling must do; beside the same peer, so its ratio bounds what a design
+// can reach on this machine.
+u64 CountRunsFloor(const SKzPicBuf& pic)
+{
+    u64 runs = 0;
+    const __m128i zero = _mm_setzero_si128();
+    for (unsigned y = 0; y < pic.uiHeight; ++y) {
+        const u8* row = pic.pData + size_t(y) * pic.uiWidthBytes;
+        u64 carry = 0;
+        for (unsigned x = 0; x + 64 <= pic.uiWidth; x += 64) {
+            u64 m = 0;
+            for (int q = 0; q < 4; ++q) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x + 16 * q));
+                m |= u64(~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) & 0xFFFFu) << (16 * q);
+            }
+            runs += u64(__builtin_popcountll(m & ~((m << 1) | carry)));
+            carry = m >> 63;
+        }
+    }
+    return runs;
+}
+
+void BM_LabelFloor(benchmark::State& state)
+{
+    Mask mask(state.range(0) == 1);
+    double ours = 0, peer = 0;
+    u64 runs = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        runs = CountRunsFloor(mask.pic);
+        benchmark::DoNotOptimize(runs);
+        auto t1 = std::chrono::steady_clock::now();
+        ours += Seconds(t1 - t0);
+#ifdef VT5_HAVE_OPENCV
+        cv::setNumThreads(1);
+        cv::Mat m(static_cast<int>(kSide), static_cast<int>(kSide), CV_8UC1, mask.pic.pData, mask.pic.uiWidthBytes), labels;
+        auto t2 = std::chrono::steady_clock::now();
+        const int n = cv::connectedComponents(m, labels, 8, CV_32S);
+        auto t3 = std::chrono::steady_clock::now();
+        benchmark::DoNotOptimize(n);
+        peer += Seconds(t3 - t2);
+#endif
+    }
+    state.counters["runs"] = double(runs);
+    if (peer > 0) state.counters["ratio_vs_opencv"] = peer / ours;
+}
+BENCHMARK(BM_LabelFloor)->Arg(1)->Arg(0)->ArgNames({"blobs"})->Unit(benchmark::kMillisecond);
 
 void BM_Paint(benchmark::State& state)
 {

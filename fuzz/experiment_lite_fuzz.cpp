@@ -62,13 +62,22 @@ void experiment(const uint8_t* data, size_t size)
     SKzExperiment* tree = nullptr;
     if (SKzExperiment::Alloc(&tree) != KZ_OK) return;
     if (SKzExperiment::LoadFromLiteVariant(*tree, r) != KZ_OK) {
-        // Not inside its own level: read from the first level of the blob.
+        // Not inside its own level, or a damaged tree read all the same: read
+        // from the first level of the blob into a fresh level (the readers
+        // fill fresh levels only).
+        SKzExperiment::FreeRecursive(tree);
+        tree = nullptr;
+        if (SKzExperiment::Alloc(&tree) != KZ_OK) return;
         load(r, data, size);
         if (r.CurrentLevelBegin() == KZ_OK) SKzExperiment::ReadFromLiteVariant(*tree, r);
     }
     uint32_t seed = 2166136261u;
     for (size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
     expfuzz::runQueries(tree, seed);
+    if (expfuzz::heavy(tree)) {
+        SKzExperiment::FreeRecursive(tree);
+        return;
+    }
     const Bytes first = written([&](CKzLiteVariantW& w) { SKzExperiment::WriteToLiteVariant(w, *tree); });
     SKzExperiment* copy = nullptr;
     if (SKzExperiment::Duplicate(&copy, *tree, true) == KZ_OK) {

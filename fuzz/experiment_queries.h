@@ -21,6 +21,39 @@ inline void require(bool ok)
     if (!ok) __builtin_trap();
 }
 
+// Per-item entries the loops of a tree hold (positions, grid items,
+// channels, periods), the period children included. Loaders keep stored
+// counts up to a bound of about 10^8 bytes of arrays, so a small input can
+// describe a tree whose copies and writings would take gigabytes: the
+// targets copy and write only trees below kHeavyItems and run the queries on
+// every tree.
+const kz_uint64 kHeavyItems = 1u << 16;
+
+inline kz_uint64 itemEntries(const SKzExperiment* level, int depth = 0)
+{
+    if (!level || depth > 2000) return 0;
+    kz_uint64 n = 0;
+    switch (level->eType) {
+    case SKzExperiment::eExpXYPosLoop:
+    case SKzExperiment::eExpXYDiscrLoop:
+    case SKzExperiment::eExpSpectLoop: n = level->uLoopPars.uiCount; break;
+    case SKzExperiment::eExpNETimeLoop: {
+        const SKzExperiment::SKzExpNETimeLoop& l = level->uLoopPars.sNETimeLoop;
+        n = l.uiPeriodCount;
+        for (kz_uint32 p = 0; l.pSubLoops && p < l.uiPeriodCount; ++p)
+            for (kz_uint32 i = 0; l.pSubLoops[p].ppNextLevelEx && i < l.pSubLoops[p].uiNextLevelCount; ++i)
+                n += itemEntries(l.pSubLoops[p].ppNextLevelEx[i], depth + 1);
+        break;
+    }
+    default: break;
+    }
+    for (kz_uint32 i = 0; level->ppNextLevelEx && i < level->uiNextLevelCount; ++i)
+        n += itemEntries(level->ppNextLevelEx[i], depth + 1);
+    return n;
+}
+
+inline bool heavy(const SKzExperiment* tree) { return itemEntries(tree) > kHeavyItems; }
+
 // Z-stack geometry of every Z stack met on the walk.
 inline int zCallback(const SKzExperiment* level, kz_uint32, void*)
 {

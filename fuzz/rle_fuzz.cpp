@@ -1,7 +1,9 @@
 // Run-length blobs from untrusted files: arbitrary bytes as raw and compressed
 // blobs, with and without a preset size, plus the in-place header readers. What
-// loads is hit-tested, painted into a picture smaller than it may claim, saved and
-// reloaded, and must come back equal.
+// loads (rows in any order, runs overlapping, boxes replaced where they miss the
+// pixels) keeps its pixels inside its boxes, is hit-tested against its painting,
+// painted into a picture smaller than it may claim, edited, cut and measured, saved
+// and reloaded, and must come back equal.
 #include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_picture/CKzRLEPicBufAPI.h"
 #include "gnr_system/CKzAlloc.h"
@@ -82,8 +84,44 @@ void Edit(SKzRLEPicBuf* pic)
     API::Free(&ed);
 }
 
+// What loads holds every object's pixels inside its box, whatever order its rows
+// and runs are stored in.
+void CheckBoxes(SKzRLEPicBuf* pic)
+{
+    for (SKzRLEObject* o = API::GetNextRLEObject(pic, nullptr); o; o = API::GetNextRLEObject(pic, o)) {
+        const uint8_t* rec = reinterpret_cast<const uint8_t*>(o);
+        const uint64_t end = uint64_t(o->uiSize) - pic->uiCustomDataBytes;
+        uint64_t at = sizeof(SKzRLEObject);
+        for (uint32_t r = 0; r < o->uiRowCount; ++r) {
+            SKzRowSegment row;
+            std::memcpy(&row, rec + at, sizeof row);
+            for (uint32_t k = 0; k < row.uiRunCount; ++k) {
+                SKzSegment run;
+                std::memcpy(&run, rec + at + 8 + 8 * uint64_t(k), sizeof run);
+                if (!run.uiLength) continue;
+                Check(int64_t(row.uiY) >= o->iTop && int64_t(row.uiY) <= o->iBottom);
+                Check(int64_t(run.uiX) >= o->iLeft && int64_t(run.uiX) + run.uiLength - 1 <= o->iRight);
+            }
+            at += 8 + 8 * uint64_t(row.uiRunCount);
+            Check(at <= end);
+        }
+    }
+}
+
+// A pixel is painted exactly where some object holds it, and hit tests agree.
+void CheckHits(SKzRLEPicBuf* pic, const SKzPicBuf& img)
+{
+    if (img.uiWidth > 32 || img.uiHeight > 32 || pic->uiObjectCount > 256) return;
+    for (unsigned y = 0; y < img.uiHeight; ++y)
+        for (unsigned x = 0; x < img.uiWidth; ++x) {
+            const bool painted = img.pData[y * img.uiWidthBytes + x] != 0;
+            Check(API::HitTest(pic, x, y, nullptr, nullptr) == painted);
+        }
+}
+
 void Exercise(SKzRLEPicBuf* pic)
 {
+    CheckBoxes(pic);
     Edit(pic);
     unsigned index = 0;
     SKzRLEObject* obj = nullptr;
@@ -102,7 +140,7 @@ void Exercise(SKzRLEPicBuf* pic)
     const unsigned w = pic->uiWidth && pic->uiWidth <= 64 ? pic->uiWidth : 8;
     const unsigned h = pic->uiHeight && pic->uiHeight <= 64 ? pic->uiHeight : 8;
     if (CKzPicBufAPI::Reinit(&img, w, h, 0, 8, 1, true) == KZ_OK) {
-        API::ConvertRLEToPicBuf(&img, pic, 0);
+        if (API::ConvertRLEToPicBuf(&img, pic, 0) == KZ_OK) CheckHits(pic, img);
         SKzRLEPicBuf again;
         API::Init(&again, 0, true);
         API::ConvertPicBufToPaintedRLE(&again, &img, 8);

@@ -71,15 +71,20 @@ public:
     static int AddExperimentLevel(SKzExperiment** root, SKzExperiment* level, kz_uint32 depth);
     // Largest Z-stack count in the tree; its home index into *home.
     static kz_uint32 GetZStackSizeMax(const SKzExperiment* tree, kz_uint32* home);
-    // Fits the level's counts to the frames written. 0; -9 for null.
+    // Fits the level's counts to the frames written; a level without children
+    // and without per-item arrays takes one item per frame written. 0; -9
+    // for null.
     static int RepairExperiment(SKzExperiment* level, kz_uint32 written);
     // The repair, then for a time loop the interval statistics rebuilt from
     // the frames' times (doubles in frame order). -9 for null.
     static int RepairExperimentEx(SKzExperiment* level, kz_uint32 written, const CKzByteArray& times);
 
     // Loop positions (one entry per level from the root) to a sequence index.
-    // 0; -4 an entry out of range of a bounded level (or the frame it names
-    // does not exist).
+    // A spectral level follows the child with the most items among those
+    // serving its channels. Positions that end above the leaf count one
+    // frame per item of the last level given (its bare entry). 0; -4 an
+    // entry out of range of a bounded level (or the frame it names does not
+    // exist).
     static int CalcIdxFromPos(const SKzExperiment* tree, const kz_uint32* positions, kz_uint32 levels,
                               kz_uint32& index);
     static int CalcIdxFromPos_Impl(const SKzExperiment* level, kz_uint32 levels, kz_uint32& size,

@@ -4,6 +4,7 @@
 
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/KzExperimentCommon.h"
+#include "gnr_metaformats/SKzPicturePlaneDesc.h"
 
 #include <new>
 
@@ -33,6 +34,36 @@ T* NewArray(u64 n)
 // A zero-filled child pointer array (CKzAlloc block); null for 0.
 SKzExperiment** NewChildArray(u64 n);
 
+// The arrays a loader creates for stored loop counts. A loop keeps its stored
+// count and gets that many entries, zeros where elements are missing; a count
+// whose arrays would pass kMaxLoadArrayBytes (2^24 doubles) is no acquisition
+// but a damaged level, refused before anything is allocated. The bound holds
+// for all arrays one load of a tree creates together, so that many levels
+// cannot add up to more; no plausible experiment comes near it.
+const u64 kMaxLoadArrayBytes = (u64)1 << 27;
+// Bytes of one item of each loop with per-item arrays.
+const u64 kXYPosItemBytes = 4 * sizeof(double) + sizeof(CKzStringW);
+const u64 kXYDiscrItemBytes = 2 * sizeof(kz_uint32) + sizeof(double);
+const u64 kPeriodItemBytes = sizeof(TimeLoop) + 2 * sizeof(CKzStringW) + sizeof(bool) + sizeof(SubLoops);
+const u64 kChannelItemBytes =
+    sizeof(SKzPicturePlaneDesc) + sizeof(AutoFocus) + 2 * sizeof(CKzStringW) + sizeof(kz_int32);
+
+struct LoadBudget {
+    u64 left = kMaxLoadArrayBytes;
+    u32 refused = 0;   // levels refused as damaged
+    // True when `count` items of `itemBytes` each fit; otherwise the level is
+    // counted as damaged and nothing may be allocated for it.
+    bool Take(u64 count, u64 itemBytes)
+    {
+        if (count > left / itemBytes) {
+            ++refused;
+            return false;
+        }
+        left -= count * itemBytes;
+        return true;
+    }
+};
+
 // A cleared period record.
 void ClearPeriod(TimeLoop& p);
 
@@ -51,6 +82,6 @@ void SpectUninit(SpectLoop& l);
 int SpectCopy(SpectLoop& dst, const SpectLoop& src);
 // "uLoopPars" records of a spectral loop.
 void SpectWrite(CKzLiteVariantW& w, const SpectLoop& l);
-void SpectRead(CKzLiteVariantR& r, SpectLoop& l);
+void SpectRead(CKzLiteVariantR& r, SpectLoop& l, LoadBudget& budget);
 
 } // namespace kzexp

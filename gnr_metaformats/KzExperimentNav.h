@@ -46,6 +46,9 @@ const SKzExperiment* SpectralChild(const SKzExperiment& lv);
 
 // Frames of a tree, saturated at kFrameCap.
 u64 FrameCount(const SKzExperiment* tree);
+// Frames of a tree counting only its first `levels` levels: each item of the
+// last level counted stands for one frame (0 levels: 1).
+u64 FrameCount(const SKzExperiment* tree, u64 levels);
 
 // Channel identity: name, optical-configuration name (key 0), colour.
 struct SpectKey {

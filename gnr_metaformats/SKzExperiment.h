@@ -292,8 +292,9 @@ struct KZ_EXPORT SKzExperiment {
     // A new level copied from the source (deep or one-level). 0; -4; -3.
     static int Duplicate(SKzExperiment** copy, const SKzExperiment& src, bool deep);
     static bool IsEqual(const SKzExperiment& a, const SKzExperiment& b, bool children, bool repeatCount);
-    // The valid channels of a spectral level into an empty channel set.
-    // 0; -4 for a null or non-spectral level.
+    // The valid channels of a spectral level into an empty channel set (its
+    // component count 0 when the level has no channel set). 0; -4 for a null
+    // or non-spectral level.
     static int ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment* level);
     // Frames of the tree under the level (as CKzExperimentAPI::GetAllImagesCount).
     static kz_uint32 GetPictureCount(SKzExperiment& level);
@@ -303,9 +304,12 @@ struct KZ_EXPORT SKzExperiment {
     static int WriteToLiteVariant(CKzLiteVariantW& writer, const SKzExperiment& level);
     // The same inside a level "SKzExperiment"; -9 when it cannot be begun.
     static int SaveToLiteVariant(CKzLiteVariantW& writer, const SKzExperiment& level);
-    // Reads a level and its subtree from the entered level into a fresh level. 0.
+    // Reads a level and its subtree from the entered level into a fresh level.
+    // Loops keep their stored counts, zeros where elements are missing. 0; -9
+    // when a level is damaged (its count would pass the loaders' array
+    // bound): the tree is read all the same, that loop without items.
     static int ReadFromLiteVariant(SKzExperiment& level, CKzLiteVariantR& reader);
-    // The same from the level "SKzExperiment"; -9 when there is none.
+    // The same from the level "SKzExperiment"; -9 also when there is none.
     static int LoadFromLiteVariant(SKzExperiment& level, CKzLiteVariantR& reader);
 
     // ---- variant form (run type "RKzExperiment"; XML in version-2 files) -------------------
@@ -317,11 +321,14 @@ struct KZ_EXPORT SKzExperiment {
     // The level, its repeat count and its subtree. The first non-zero code;
     // -9 for a tree deeper than the library walks.
     static int SaveToVariant(CKzVariant& node, const SKzExperiment& level);
-    // Reads one level into a fresh level. 0; -4, the level untouched, for a
-    // node of another run type; the code of a failing "sAutoFocusBeforeLoop"
-    // or "sParallelExperiment".
+    // Reads one level into a fresh level; loops keep their stored counts,
+    // zeros where list elements are missing. 0; -4, the level untouched, for
+    // a node of another run type; -9 for a damaged level (a count past the
+    // loaders' array bound: the loop without items, nothing read after it);
+    // the code of a failing "sAutoFocusBeforeLoop" or "sParallelExperiment".
     static int LoadFromVariantOld(SKzExperiment& level, const CKzVariant& node);
     // The level, its repeat count and its subtree; children that fail to
-    // load are left out. The code of LoadFromVariantOld.
+    // load are left out. The code of LoadFromVariantOld; -9 when any level
+    // of the tree was damaged.
     static int LoadFromVariant(SKzExperiment& level, const CKzVariant& node);
 };

@@ -22,6 +22,16 @@ wchar_t* dupText(const wchar_t* s)
 // An own copy of a loaded text; an empty one stays none.
 wchar_t* dupNonEmpty(const wchar_t* s) { return (s && *s) ? dupText(s) : nullptr; }
 
+// A stored meaning as loaded: the older user meanings 2 to 5 become the
+// current user meanings 33 to 36, so hosts that select user events by the
+// current meanings see them.
+SKzExperimentEvent::EMeaning loadedMeaning(kz_uint32 m)
+{
+    if (m >= SKzExperimentEvent::eMeaningUser1Old && m <= SKzExperimentEvent::eMeaningUser4Old)
+        m += SKzExperimentEvent::eMeaningUser1 - SKzExperimentEvent::eMeaningUser1Old;
+    return (SKzExperimentEvent::EMeaning)m;
+}
+
 const wchar_t* const kStimText[6] = {L"Stim. None",     L"Stim. Sequential", L"Stim. Parallel",
                                      L"Stim. Manual",   L"Stim. Begin",      L"Stim. End"};
 
@@ -287,7 +297,7 @@ int SKzExperimentEvent::LoadFromVariant(SKzExperimentEvent& e, const CKzVariant&
     try {
         e.dTime = v[L"dTime"].GetDouble();
         e.dTime2 = v[L"dTime2"].GetDouble();
-        e.eMeaning = (EMeaning)v[L"eMeaning"].GetKz_uint32();
+        e.eMeaning = loadedMeaning(v[L"eMeaning"].GetKz_uint32());
         e.wsDescription = dupNonEmpty(v[L"wsDescription"].GetCKzStringW().GetString());
         e.wsData = dupNonEmpty(v[L"wsData"].GetCKzStringW().GetString());
         e.uiID = v[L"uiID"].GetKz_uint32();
@@ -302,7 +312,7 @@ int SKzExperimentEvent::LoadFromLiteVariant(SKzExperimentEvent& e, CKzLiteVarian
 {
     e.dTime = r.Get(L"T", 0.0);
     e.dTime2 = r.Get(L"T2", 0.0);
-    e.eMeaning = (EMeaning)r.Get(L"M", 0u);
+    e.eMeaning = loadedMeaning(r.Get(L"M", 0u));
     e.wsDescription = dupNonEmpty(r.Get(L"D", (const wchar_t*)L""));
     e.wsData = dupNonEmpty(r.Get(L"A", (const wchar_t*)L""));
     e.uiID = r.Get(L"I", 0u);

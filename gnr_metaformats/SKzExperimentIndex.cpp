@@ -38,25 +38,31 @@ bool PeriodLists(const SKzExperiment& lv)
 }
 
 // Children of a level as the conversions see them: frames per item and
-// repeat count (0 counting as 1 for an only child). False with a null child.
+// repeat count (0 counting as 1 for an only child). The frames count the
+// child's first `left` levels. Below a spectral level whose first child is a
+// Z stack every child stands for the largest Z stack, as in the frame count.
+// False with a null child.
 struct Kid {
     const SKzExperiment* lv;
     u64 k, s;
 };
 
-bool LevelKids(const SKzExperiment& lv, std::vector<Kid>& kids, u64& T, u64& R)
+const u64 kAll = ~0ull;
+
+bool LevelKids(const SKzExperiment& lv, std::vector<Kid>& kids, u64& T, u64& R, u64 left = kAll)
 {
     kids.clear();
     T = R = 0;
     const u32 n = lv.uiNextLevelCount;
-    u64 zmax = 0;
-    if (lv.eType == SKzExperiment::eExpSpectLoop) zmax = API::GetZStackSizeMax(&lv, nullptr);
+    const bool zFirst = lv.eType == SKzExperiment::eExpSpectLoop && n > 0 && lv.ppNextLevelEx[0] &&
+                        lv.ppNextLevelEx[0]->eType == SKzExperiment::eExpZStackLoop;
+    const u64 zmax = !zFirst ? 0 : left ? API::GetZStackSizeMax(&lv, nullptr) : 1;
     for (u32 i = 0; i < n; ++i) {
         const SKzExperiment* c = lv.ppNextLevelEx[i];
         if (!c) return false;
         u64 k = c->uiRepeatCount;
         if (k == 0 && n == 1) k = 1;
-        const u64 s = zmax ? zmax : FrameCount(c);
+        const u64 s = zFirst ? zmax : FrameCount(c, left);
         kids.push_back({c, k, s});
         T = AddBig(T, MulBig(k, s));
         R += k;
@@ -66,7 +72,7 @@ bool LevelKids(const SKzExperiment& lv, std::vector<Kid>& kids, u64& T, u64& R)
 
 // A period's candidates; false (the period passes) for an empty list, a
 // null child or a repeat sum of 0.
-bool PeriodKids(const NETimeLoop& l, u32 p, std::vector<Kid>& kids, u64& C, u64& r)
+bool PeriodKids(const NETimeLoop& l, u32 p, std::vector<Kid>& kids, u64& C, u64& r, u64 left = kAll)
 {
     kids.clear();
     C = r = 0;
@@ -75,7 +81,7 @@ bool PeriodKids(const NETimeLoop& l, u32 p, std::vector<Kid>& kids, u64& C, u64&
     for (u32 i = 0; i < s.uiNextLevelCount; ++i) {
         const SKzExperiment* c = s.ppNextLevelEx[i];
         if (!c) return false;
-        const u64 fr = FrameCount(c);
+        const u64 fr = FrameCount(c, left);
         kids.push_back({c, c->uiRepeatCount, fr});
         C = AddBig(C, MulBig(c->uiRepeatCount, fr));
         r += c->uiRepeatCount;
@@ -173,7 +179,16 @@ bool OpenEnded(const SKzExperiment& lv)
            lv.uLoopPars.uiCount == 0;
 }
 
-int IdxImpl(const SKzExperiment* lv, u32 levels, const u32* pos, u64& index, int guard)
+// Positions that end at a level with children leave the levels below out:
+// the walk is then made again with `cut`, every level below the positions
+// counting one frame per item, so that the last level given adds its bare
+// entry. Otherwise every frame below an item counts.
+struct IdxWalk {
+    bool cut = false;
+    bool endsAbove = false;
+};
+
+int IdxImpl(const SKzExperiment* lv, u32 levels, const u32* pos, u64& index, int guard, IdxWalk& w)
 {
     index = 0;
     if (!lv || levels == 0) return KZ_OK;
@@ -181,6 +196,7 @@ int IdxImpl(const SKzExperiment* lv, u32 levels, const u32* pos, u64& index, int
     const bool spect = lv->eType == SKzExperiment::eExpSpectLoop;
     const bool lists = PeriodLists(*lv);
     const u64 entry = pos[0];
+    if (levels <= 1 && (lists || HasKids(*lv))) w.endsAbove = true;
     if (spect && (!HasKids(*lv) || levels <= 1)) return KZ_OK;   // the entry is not used
     if (!lists) {
         const u64 s = API::GetLoopSize(lv);
@@ -190,10 +206,17 @@ int IdxImpl(const SKzExperiment* lv, u32 levels, const u32* pos, u64& index, int
             return KZ_OK;
         }
     }
+    const u64 left = w.cut ? (u64)levels - 1 : kAll;
     std::vector<Kid> kids;
     u64 base = 0, rem = 0;
     const SKzExperiment* child = nullptr;
-    if (lists) {
+    if (spect) {
+        // One frame holds every channel: the walk follows the child with the
+        // most items among those serving the channels, so every position of
+        // the level's frames has its index.
+        child = SpectralChild(*lv);
+        if (!child) return KZ_ERR_INVALID_ARG;
+    } else if (lists) {
         const NETimeLoop& l = lv->uLoopPars.sNETimeLoop;
         u64 start = 0;
         bool found = false;
@@ -201,17 +224,17 @@ int IdxImpl(const SKzExperiment* lv, u32 levels, const u32* pos, u64& index, int
             if (!PeriodValid(l, p)) continue;
             const u64 e = l.pPeriod[p].uiCount;
             u64 C, r;
-            const bool ok = PeriodKids(l, p, kids, C, r);
+            const bool ok = PeriodKids(l, p, kids, C, r, left);
             if (entry >= start + e) {
                 if (ok) {
                     // Every time point of the period: whole cycles, then one.
                     const u64 q = e / r;
                     base = AddBig(base, MulBig(q, C));
-                    u64 left = e - q * r;
+                    u64 rest = e - q * r;
                     for (const Kid& c : kids) {
-                        const u64 k = c.k < left ? c.k : left;
+                        const u64 k = c.k < rest ? c.k : rest;
                         base = AddBig(base, MulBig(k, c.s));
-                        left -= k;
+                        rest -= k;
                     }
                 }
                 start += e;
@@ -235,7 +258,7 @@ int IdxImpl(const SKzExperiment* lv, u32 levels, const u32* pos, u64& index, int
         if (!found || !child) return KZ_ERR_INVALID_ARG;
     } else {
         u64 T, R;
-        if (!LevelKids(*lv, kids, T, R)) return KZ_ERR_INVALID_ARG;
+        if (!LevelKids(*lv, kids, T, R, left)) return KZ_ERR_INVALID_ARG;
         if (R == 0) return KZ_ERR_INVALID_ARG;
         base = MulBig(entry / R, T);
         rem = entry % R;
@@ -251,11 +274,11 @@ int IdxImpl(const SKzExperiment* lv, u32 levels, const u32* pos, u64& index, int
         if (!child) return KZ_ERR_INVALID_ARG;
     }
     if (levels <= 1) {
-        index = base;   // positions end here: the first frame of the item
+        index = base;   // positions end here: the bare entry
         return KZ_OK;
     }
     u64 sub = 0;
-    const int rc = IdxImpl(child, levels - 1, pos + 1, sub, guard + 1);
+    const int rc = IdxImpl(child, levels - 1, pos + 1, sub, guard + 1, w);
     if (rc) return rc;
     index = AddBig(base, sub);
     return KZ_OK;
@@ -283,7 +306,12 @@ int CKzExperimentAPI::CalcIdxFromPos_Impl(const SKzExperiment* level, u32 levels
 {
     size = (u32)FrameCount(level);
     u64 idx = 0;
-    const int rc = positions ? IdxImpl(level, levels, positions, idx, 0) : (levels ? KZ_ERR_INVALID_ARG : KZ_OK);
+    IdxWalk w;
+    int rc = positions ? IdxImpl(level, levels, positions, idx, 0, w) : (levels ? KZ_ERR_INVALID_ARG : KZ_OK);
+    if (rc == KZ_OK && w.endsAbove) {
+        w.cut = true;
+        rc = IdxImpl(level, levels, positions, idx, 0, w);
+    }
     index = (u32)SatU32(idx);
     if (rc == KZ_OK && idx > kFrameCap) return KZ_ERR_INVALID_ARG;
     return rc;

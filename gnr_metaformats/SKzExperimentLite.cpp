@@ -16,6 +16,8 @@ namespace {
 const int kChildDepth = 2;
 const int kPeriodChildDepth = 5;
 
+int loadLevel(SKzExperiment& lv, CKzLiteVariantR& r, LoadBudget& budget);
+
 bool roomFor(CKzLiteVariantR& r, int levels) { return r.GetLevelDepth() + levels <= CKzLiteVariantR::MAX_DEPTH; }
 
 void writeFlags(CKzLiteVariantW& w, const bool* f, u32 n, const wchar_t* name)
@@ -294,7 +296,7 @@ SKzExperiment** readChildren(CKzLiteVariantR& r, u32 max, u32& count, F readOne)
     return a;
 }
 
-void readNETime(CKzLiteVariantR& r, NETimeLoop& l)
+void readNETime(CKzLiteVariantR& r, NETimeLoop& l, LoadBudget& budget)
 {
     l.uiCount = (u32)r.Get(L"uiCount", 0);
     const u32 stored = r.Get(L"uiPeriodCount", 0u);
@@ -303,21 +305,23 @@ void readNETime(CKzLiteVariantR& r, NETimeLoop& l)
     l.pSubLoops = nullptr;
     l.szCommandBeforePeriod = l.szCommandAfterPeriod = nullptr;
     l.pPeriodValid = nullptr;
-    if (stored > 0 && r.LevelBegin(L"pPeriod") == KZ_OK) {
-        // As many periods as stored records, never more than the count.
-        const u32 n = CountRecords(r, stored, false);
-        l.pPeriod = NewArray<TimeLoop>(n);
-        l.szCommandBeforePeriod = NewArray<CKzStringW>(n);
-        l.szCommandAfterPeriod = NewArray<CKzStringW>(n);
-        if (n && l.pPeriod && l.szCommandBeforePeriod && l.szCommandAfterPeriod) {
-            l.uiPeriodCount = n;
-            for (u32 p = 0; p < n; ++p) {
-                ClearPeriod(l.pPeriod[p]);
-                if (r.CurrentLevelBegin() == KZ_OK) {
-                    readPeriod(r, l.pPeriod[p]);
-                    r.LevelEnd();
+    if (stored > 0 && budget.Take(stored, kPeriodItemBytes)) {
+        // Every stored period, cleared where no element describes it.
+        l.pPeriod = NewArray<TimeLoop>(stored);
+        l.szCommandBeforePeriod = NewArray<CKzStringW>(stored);
+        l.szCommandAfterPeriod = NewArray<CKzStringW>(stored);
+        if (l.pPeriod && l.szCommandBeforePeriod && l.szCommandAfterPeriod) {
+            l.uiPeriodCount = stored;
+            for (u32 p = 0; p < stored; ++p) ClearPeriod(l.pPeriod[p]);
+            if (r.LevelBegin(L"pPeriod") == KZ_OK) {
+                for (u32 p = 0; p < stored && r.IsNextValue(); ++p) {
+                    if (r.CurrentLevelBegin() == KZ_OK) {
+                        readPeriod(r, l.pPeriod[p]);
+                        r.LevelEnd();
+                    }
+                    if (r.NextValue() != KZ_OK) break;
                 }
-                if (r.NextValue() != KZ_OK) break;
+                r.LevelEnd();
             }
         } else {
             delete[] l.pPeriod;
@@ -326,8 +330,9 @@ void readNETime(CKzLiteVariantR& r, NETimeLoop& l)
             l.pPeriod = nullptr;
             l.szCommandBeforePeriod = l.szCommandAfterPeriod = nullptr;
         }
-        r.LevelEnd();
     }
+    // Without periods no time point is counted.
+    if (l.uiPeriodCount == 0 && stored > 0) l.uiCount = 0;
     const u32 n = l.uiPeriodCount;
     if (n > 0) {
         for (int which = 0; which < 2; ++which) {
@@ -351,7 +356,7 @@ void readNETime(CKzLiteVariantR& r, NETimeLoop& l)
                             SubLoops& s = l.pSubLoops[p];
                             s.ppNextLevelEx = readChildren(r, k, s.uiNextLevelCount, [&](SKzExperiment& c) {
                                 // A period child without its own level is dropped.
-                                return SKzExperiment::LoadFromLiteVariant(c, r) == KZ_OK;
+                                return loadLevel(c, r, budget) == KZ_OK;
                             });
                             r.LevelEnd();
                         }
@@ -367,7 +372,7 @@ void readNETime(CKzLiteVariantR& r, NETimeLoop& l)
     readAutoFocusLevel(r, L"sAutoFocusBeforePeriod", l.sAutoFocusBeforePeriod);
 }
 
-void readXYPos(CKzLiteVariantR& r, XYPosLoop& l)
+void readXYPos(CKzLiteVariantR& r, XYPosLoop& l, LoadBudget& budget)
 {
     const u32 stored = (u32)r.Get(L"uiCount", 0);
     l.bRelativeXY = r.Get(L"bRelativeXY", false);
@@ -386,39 +391,60 @@ void readXYPos(CKzLiteVariantR& r, XYPosLoop& l)
     l.uiCount = 0;
     l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
     l.pPosName = nullptr;
-    if (stored == 0 || r.LevelBegin(L"Points") != KZ_OK) return;
-    // As many positions as stored records, never more than the count.
-    const u32 n = CountRecords(r, stored, false);
-    if (n > 0) {
-        l.dPosX = NewArray<double>(n);
-        l.dPosY = NewArray<double>(n);
-        l.dPosZ = NewArray<double>(n);
-        l.dHZKOffset = NewArray<double>(n);
-        l.pPosName = NewArray<CKzStringW>(n);
-        if (l.dPosX && l.dPosY && l.dPosZ && l.dHZKOffset && l.pPosName) {
-            l.uiCount = n;
-            for (u32 i = 0; i < n; ++i) {
-                if (r.CurrentLevelBegin() == KZ_OK) {
-                    l.dHZKOffset[i] = r.Get(L"dHZKOffset", 0.0);
-                    l.dPosX[i] = r.Get(L"dPosX", 0.0);
-                    l.dPosY[i] = r.Get(L"dPosY", 0.0);
-                    l.dPosZ[i] = r.Get(L"dPosZ", 0.0);
-                    r.GetCKzStringW(l.pPosName[i], L"dPosName", L"");
-                    r.LevelEnd();
-                }
-                if (r.NextValue() != KZ_OK) break;
-            }
-        } else {
-            delete[] l.dPosX;
-            delete[] l.dPosY;
-            delete[] l.dPosZ;
-            delete[] l.dHZKOffset;
-            delete[] l.pPosName;
-            l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
-            l.pPosName = nullptr;
+    if (stored == 0 || !budget.Take(stored, kXYPosItemBytes)) return;
+    // Every stored position, zeros where no element describes it.
+    l.dPosX = NewArray<double>(stored);
+    l.dPosY = NewArray<double>(stored);
+    l.dPosZ = NewArray<double>(stored);
+    l.dHZKOffset = NewArray<double>(stored);
+    l.pPosName = NewArray<CKzStringW>(stored);
+    if (!l.dPosX || !l.dPosY || !l.dPosZ || !l.dHZKOffset || !l.pPosName) {
+        delete[] l.dPosX;
+        delete[] l.dPosY;
+        delete[] l.dPosZ;
+        delete[] l.dHZKOffset;
+        delete[] l.pPosName;
+        l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
+        l.pPosName = nullptr;
+        return;
+    }
+    l.uiCount = stored;
+    if (r.LevelBegin(L"Points") != KZ_OK) return;
+    for (u32 i = 0; i < stored && r.IsNextValue(); ++i) {
+        if (r.CurrentLevelBegin() == KZ_OK) {
+            l.dHZKOffset[i] = r.Get(L"dHZKOffset", 0.0);
+            l.dPosX[i] = r.Get(L"dPosX", 0.0);
+            l.dPosY[i] = r.Get(L"dPosY", 0.0);
+            l.dPosZ[i] = r.Get(L"dPosZ", 0.0);
+            r.GetCKzStringW(l.pPosName[i], L"dPosName", L"");
+            r.LevelEnd();
         }
+        if (r.NextValue() != KZ_OK) break;
     }
     r.LevelEnd();
+}
+
+// The grid stores its count only: its items get zero rows, columns and Z.
+void readXYDiscr(CKzLiteVariantR& r, XYDiscrLoop& l, LoadBudget& budget)
+{
+    const u32 stored = r.Get(L"uiCount", 0u);
+    l.uiCount = 0;
+    l.bUseZ = false;
+    l.uiRow = l.uiCol = nullptr;
+    l.dPosZ = nullptr;
+    if (stored == 0 || !budget.Take(stored, kXYDiscrItemBytes)) return;
+    l.uiRow = NewArray<kz_uint32>(stored);
+    l.uiCol = NewArray<kz_uint32>(stored);
+    l.dPosZ = NewArray<double>(stored);
+    if (l.uiRow && l.uiCol && l.dPosZ) {
+        l.uiCount = stored;
+        return;
+    }
+    delete[] l.uiRow;
+    delete[] l.uiCol;
+    delete[] l.dPosZ;
+    l.uiRow = l.uiCol = nullptr;
+    l.dPosZ = nullptr;
 }
 
 void readZStack(CKzLiteVariantR& r, ZStackLoop& z)
@@ -443,7 +469,7 @@ void readZStack(CKzLiteVariantR& r, ZStackLoop& z)
     ReadFixed(r, L"wsZDevice", z.sZDevice);
 }
 
-void readLoop(CKzLiteVariantR& r, SKzExperiment& lv)
+void readLoop(CKzLiteVariantR& r, SKzExperiment& lv, LoadBudget& budget)
 {
     SKzExperiment::ULoopPars& u = lv.uLoopPars;
     switch (lv.eType) {
@@ -462,14 +488,15 @@ void readLoop(CKzLiteVariantR& r, SKzExperiment& lv)
         readAutoFocusLevel(r, L"sAutoFocusBeforeCapture", t.sAutoFocusBeforeCapture);
         break;
     }
-    case SKzExperiment::eExpXYPosLoop: readXYPos(r, u.sXYPosLoop); break;
+    case SKzExperiment::eExpXYPosLoop: readXYPos(r, u.sXYPosLoop, budget); break;
+    case SKzExperiment::eExpXYDiscrLoop: readXYDiscr(r, u.sXYDiscrLoop, budget); break;
     case SKzExperiment::eExpZStackLoop: readZStack(r, u.sZStackLoop); break;
-    case SKzExperiment::eExpSpectLoop: SpectRead(r, u.sSpectLoop); break;
+    case SKzExperiment::eExpSpectLoop: SpectRead(r, u.sSpectLoop, budget); break;
     case SKzExperiment::eExpCustomLoop:
         u.sCustomLoop.uiCount = r.Get(L"uiCount", 0u);
         u.sCustomLoop.wsDescription = new (std::nothrow) CKzStringW();
         break;
-    case SKzExperiment::eExpNETimeLoop: readNETime(r, u.sNETimeLoop); break;
+    case SKzExperiment::eExpNETimeLoop: readNETime(r, u.sNETimeLoop, budget); break;
     default: u.uiCount = r.Get(L"uiCount", 0u); break;
     }
 }
@@ -600,10 +627,12 @@ int SKzExperiment::SaveToLiteVariant(CKzLiteVariantW& w, const SKzExperiment& lv
     return r;
 }
 
-int SKzExperiment::ReadFromLiteVariant(SKzExperiment& lv, CKzLiteVariantR& r)
+namespace {
+
+int readLevel(SKzExperiment& lv, CKzLiteVariantR& r, LoadBudget& budget)
 {
     try {
-        lv.eType = (EKzExperimentType)r.Get(L"eType", 0u);
+        lv.eType = (SKzExperiment::EKzExperimentType)r.Get(L"eType", 0u);
         r.GetCKzStringW(lv.wsApplicationDesc, L"wsApplicationDesc", L"");
         r.GetCKzStringW(lv.wsUserDesc, L"wsUserDesc", L"");
         r.GetCKzStringW(lv.aMeasProbesBase64, L"aMeasProbesBase64", L"");
@@ -612,9 +641,9 @@ int SKzExperiment::ReadFromLiteVariant(SKzExperiment& lv, CKzLiteVariantR& r)
         const bool haveFlags = r.Get(L"pItemValid", flags) == KZ_OK && flags.GetSize() > 0;
         lv.uiRepeatCount = 1;
         if (r.LevelBegin(L"uLoopPars") == KZ_OK) {
-            readLoop(r, lv);
+            readLoop(r, lv, budget);
             r.LevelEnd();
-        } else if (lv.eType == eExpCustomLoop) {
+        } else if (lv.eType == SKzExperiment::eExpCustomLoop) {
             lv.uLoopPars.sCustomLoop.wsDescription = new (std::nothrow) CKzStringW();
         }
         // Item flags are exactly the item count, or none.
@@ -657,7 +686,7 @@ int SKzExperiment::ReadFromLiteVariant(SKzExperiment& lv, CKzLiteVariantR& r)
         const u32 n = r.Get(L"uiNextLevelCount", 0u);
         if (n > 0 && roomFor(r, kChildDepth) && r.LevelBegin(L"ppNextLevelEx") == KZ_OK) {
             lv.ppNextLevelEx = readChildren(r, n, lv.uiNextLevelCount, [&](SKzExperiment& c) {
-                ReadFromLiteVariant(c, r);
+                readLevel(c, r, budget);
                 return true;
             });
             r.LevelEnd();
@@ -667,10 +696,28 @@ int SKzExperiment::ReadFromLiteVariant(SKzExperiment& lv, CKzLiteVariantR& r)
     return KZ_OK;
 }
 
-int SKzExperiment::LoadFromLiteVariant(SKzExperiment& lv, CKzLiteVariantR& r)
+int loadLevel(SKzExperiment& lv, CKzLiteVariantR& r, LoadBudget& budget)
 {
     if (r.LevelBegin(L"SKzExperiment") != KZ_OK) return KZ_ERR_FAILED;
-    const int res = ReadFromLiteVariant(lv, r);
+    const int res = readLevel(lv, r, budget);
     r.LevelEnd();
     return res;
+}
+
+} // namespace
+
+// A tree with a damaged level (a count past the array bound) is read
+// all the same, that level without items, and reported with -9.
+int SKzExperiment::ReadFromLiteVariant(SKzExperiment& lv, CKzLiteVariantR& r)
+{
+    LoadBudget budget;
+    const int res = readLevel(lv, r, budget);
+    return res == KZ_OK && budget.refused ? KZ_ERR_FAILED : res;
+}
+
+int SKzExperiment::LoadFromLiteVariant(SKzExperiment& lv, CKzLiteVariantR& r)
+{
+    LoadBudget budget;
+    const int res = loadLevel(lv, r, budget);
+    return res == KZ_OK && budget.refused ? KZ_ERR_FAILED : res;
 }

@@ -63,10 +63,14 @@ u64 ClearFlags(const SKzExperiment& lv, u64 a, u64 b)
     return clear;
 }
 
-u64 Frames(const SKzExperiment* lv, int depth);
+// Frames of a tree counting at most `left` levels: the levels below them
+// count one frame each (kAllLevels: the whole tree).
+const u64 kAllLevels = ~0ull;
+u64 Frames(const SKzExperiment* lv, int depth, u64 left = kAllLevels);
 
-// Frames of a child list dealt e items with divisor d (period rule).
-u64 PeriodFrames(SKzExperiment* const* kids, u32 n, u64 d, u64 e, bool flags, int depth)
+// Frames of a child list dealt e items with divisor d (period rule); the
+// children count `left` levels.
+u64 PeriodFrames(SKzExperiment* const* kids, u32 n, u64 d, u64 e, bool flags, int depth, u64 left)
 {
     if (n == 0 || !kids || d == 0) return 0;
     const u64 q = e / d, r = e % d;
@@ -76,7 +80,7 @@ u64 PeriodFrames(SKzExperiment* const* kids, u32 n, u64 d, u64 e, bool flags, in
         const SKzExperiment* c = kids[i];
         if (!c) return 0;
         const u64 k = c->uiRepeatCount;
-        const u64 s = Frames(c, depth + 1);
+        const u64 s = Frames(c, depth + 1, left);
         u64 items = SatMul(k, q);
         if (r > j) items = SatAdd(items, k < r - j ? k : r - j);
         total = SatAdd(total, SatMul(s, items));
@@ -85,7 +89,7 @@ u64 PeriodFrames(SKzExperiment* const* kids, u32 n, u64 d, u64 e, bool flags, in
     return total;
 }
 
-u64 PeriodRule(const SKzExperiment& lv, int depth)
+u64 PeriodRule(const SKzExperiment& lv, int depth, u64 left)
 {
     const NETimeLoop& l = lv.uLoopPars.sNETimeLoop;
     if (!l.pPeriod) return 0;
@@ -105,12 +109,12 @@ u64 PeriodRule(const SKzExperiment& lv, int depth)
             n = kids ? lv.uiNextLevelCount : 0;
             d = c;
         }
-        total = SatAdd(total, PeriodFrames(kids, n, d, l.pPeriod[p].uiCount, lv.pItemValid != nullptr, depth));
+        total = SatAdd(total, PeriodFrames(kids, n, d, l.pPeriod[p].uiCount, lv.pItemValid != nullptr, depth, left));
     }
     return total;
 }
 
-u64 MultiChildRule(const SKzExperiment& lv, int depth)
+u64 MultiChildRule(const SKzExperiment& lv, int depth, u64 left)
 {
     const u64 c = API::GetNextLevelPeriodicity(&lv);
     if (c == 0) return 0;
@@ -121,7 +125,7 @@ u64 MultiChildRule(const SKzExperiment& lv, int depth)
         const SKzExperiment* ch = lv.ppNextLevelEx[i];
         if (!ch) return 0;
         const u64 k = ch->uiRepeatCount;
-        const u64 s = Frames(ch, depth + 1);
+        const u64 s = Frames(ch, depth + 1, left);
         // The flags of the first cycle stand for every cycle.
         const u64 v = k - ClearFlags(lv, j, j + k);
         u64 items;
@@ -152,25 +156,27 @@ u64 OwnFactor(const SKzExperiment& lv)
     return API::GetLoopSize(&lv);
 }
 
-u64 Frames(const SKzExperiment* lv, int depth)
+u64 Frames(const SKzExperiment* lv, int depth, u64 left)
 {
     u64 m = 1;
-    for (; lv; ++depth) {
+    for (; lv; ++depth, --left) {
         if (depth > kMaxTreeDepth) return 0;
+        if (left == 0) return m;
         const bool kids = lv->ppNextLevelEx && lv->uiNextLevelCount > 0;
         if (lv->eType == SKzExperiment::eExpSpectLoop) {
             if (!kids) return m;
             const SKzExperiment* f = lv->ppNextLevelEx[0];
             if (!f) return 0;
-            if (f->eType == SKzExperiment::eExpZStackLoop) return SatMul(m, API::GetZStackSizeMax(lv, nullptr));
+            if (f->eType == SKzExperiment::eExpZStackLoop)
+                return left < 2 ? m : SatMul(m, API::GetZStackSizeMax(lv, nullptr));
             lv = f;
             continue;
         }
         if (kids && lv->uiNextLevelCount > 1)
-            return SatMul(m, lv->eType == SKzExperiment::eExpNETimeLoop ? PeriodRule(*lv, depth)
-                                                                       : MultiChildRule(*lv, depth));
+            return SatMul(m, lv->eType == SKzExperiment::eExpNETimeLoop ? PeriodRule(*lv, depth, left - 1)
+                                                                       : MultiChildRule(*lv, depth, left - 1));
         if (lv->eType == SKzExperiment::eExpNETimeLoop && lv->uLoopPars.sNETimeLoop.pSubLoops)
-            return SatMul(m, PeriodRule(*lv, depth));
+            return SatMul(m, PeriodRule(*lv, depth, left - 1));
         m = SatMul(m, OwnFactor(*lv));
         if (!kids) return m;
         lv = lv->ppNextLevelEx[0];
@@ -597,6 +603,8 @@ u32 CKzExperimentAPI::GetAllImagesCount(const SKzExperiment* tree) { return (u32
 
 u64 kzexp::FrameCount(const SKzExperiment* tree) { return SatU32(Frames(tree, 0)); }
 
+u64 kzexp::FrameCount(const SKzExperiment* tree, u64 levels) { return SatU32(Frames(tree, 0, levels)); }
+
 kz_uint32 SKzExperiment::GetPictureCount(SKzExperiment& level) { return CKzExperimentAPI::GetAllImagesCount(&level); }
 
 bool CKzExperimentAPI::IsSimpleExperiment(const SKzExperiment* tree) { return Simple(tree, 0); }
@@ -714,7 +722,9 @@ int CKzExperimentAPI::RepairExperiment(SKzExperiment* level, u32 written)
     const u64 perItem =
         (lv.eType == SKzExperiment::eExpTimeLoop && (lv.uLoopPars.sTimeLoop.uiLoopType & 3)) ? 0 : 1;
     u64 f = 0, done;
-    if (n == 0)
+    if (n == 0 && !HasItemArrays(lv))
+        done = written;   // nothing ties the count to stored items: one per frame written
+    else if (n == 0)
         done = DealItems(lv, limit, perItem, written, f);
     else if (n == 1)
         done = lv.ppNextLevelEx[0] ? DealItems(lv, limit, perItem * Frames(lv.ppNextLevelEx[0], 1), written, f) : 0;

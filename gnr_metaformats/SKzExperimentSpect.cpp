@@ -2,6 +2,7 @@
 // records and the extraction of its valid channels.
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/KzExperimentInternal.h"
+#include "gnr_metaformats/KzExperimentNav.h"
 
 #include "gnr_metaformats/SKzPicturePlanes.h"
 #include "gnr_system/CKzRangeMask.h"
@@ -67,6 +68,10 @@ int kzexp::SpectInit(SpectLoop& l, u32 count, u32 samples)
     }
     if (!makeChannelArrays(l, count)) return KZ_ERR_OUT_OF_MEMORY;
     l.uiCount = count;
+    // A frame holds the components of every plane.
+    u64 comps = 0;
+    for (u32 i = 0; i < count; ++i) comps = SatAdd(comps, l.pPlanes->pPlanes[i].uiCompCount);
+    l.pPlanes->uiCompCount = (u32)comps;
     return KZ_OK;
 }
 
@@ -160,7 +165,7 @@ void kzexp::SpectWrite(CKzLiteVariantW& w, const SpectLoop& l)
     w.LevelEnd();
 }
 
-void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
+void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l, LoadBudget& budget)
 {
     l.uiCount = 0;
     l.pAutoFocus = nullptr;
@@ -172,17 +177,19 @@ void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
     if (r.LevelBegin(L"pPlanes") == KZ_OK) {
         SKzPicturePlanes::LoadFromLiteVariant(*l.pPlanes, r);
         r.LevelEnd();
+        // As many planes as records were stored; they count towards the bound
+        // of the whole tree all the same.
+        if (l.pPlanes->pPlanes && !budget.Take(l.pPlanes->uiCount, kChannelItemBytes))
+            SKzPicturePlanes::Free(*l.pPlanes);
     } else {
-        // Older files describe each channel inside its "Points" element: as
-        // many planes as stored elements, never more than the count.
+        // Older files describe each channel inside its "Points" element: the
+        // stored count of default planes, each filled from its element where
+        // one is stored.
         older = true;
         const u32 stored = (u32)r.Get(L"uiCount", 0);
-        u32 n = 0;
-        if (stored > 0 && r.LevelBegin(L"Points") == KZ_OK) {
-            n = CountRecords(r, stored, false);
-            r.LevelEnd();
-        }
-        if (n > 0 && SKzPicturePlanes::Alloc(*l.pPlanes, n, 1) != KZ_OK) SKzPicturePlanes::Free(*l.pPlanes);
+        if (stored > 0 && budget.Take(stored, kChannelItemBytes) &&
+            SKzPicturePlanes::Alloc(*l.pPlanes, stored, 1) != KZ_OK)
+            SKzPicturePlanes::Free(*l.pPlanes);
     }
     l.bMergeCameras = r.Get(L"bMergeCameras", false);
     const u32 n = l.pPlanes->pPlanes ? l.pPlanes->uiCount : 0;
@@ -214,12 +221,12 @@ void kzexp::SpectRead(CKzLiteVariantR& r, SpectLoop& l)
     if (older) {
         // Each older plane stands for its own channel; the frame's
         // components are the sum of the planes'.
-        u32 comps = 0;
+        u64 comps = 0;
         for (u32 f = 0; f < n; ++f) {
             l.pPlanes->pPlanes[f].uiSampleIndex = f;
-            comps += l.pPlanes->pPlanes[f].uiCompCount;
+            comps = SatAdd(comps, l.pPlanes->pPlanes[f].uiCompCount);
         }
-        l.pPlanes->uiCompCount = comps;
+        l.pPlanes->uiCompCount = (u32)comps;
     }
 }
 
@@ -227,19 +234,18 @@ int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment
 {
     if (!lv || lv->eType != eExpSpectLoop) return KZ_ERR_INVALID_ARG;
     const SpectLoop& l = lv->uLoopPars.sSpectLoop;
-    // Without a channel set there is nothing to select; dst stays untouched.
-    if (!l.pPlanes) return KZ_OK;
-    SKzPicturePlanes& src = *l.pPlanes;
+    SKzPicturePlanes* src = l.pPlanes;
+    const u32 planes = src && src->pPlanes ? src->uiCount : 0;
     CKzRangeMask mask;
-    mask.SetSize(src.uiCompCount);
+    mask.SetSize(src ? src->uiCompCount : 0);
     u32 channels = 0;
     if (!lv->pItemValid) {
         mask.Set();
-        channels = src.uiCount;
+        channels = planes;
     } else {
         u32 comp = 0;
-        for (u32 c = 0; c < src.uiCount && src.pPlanes; ++c) {
-            const u32 k = src.pPlanes[c].uiCompCount;
+        for (u32 c = 0; c < planes; ++c) {
+            const u32 k = src->pPlanes[c].uiCompCount;
             if (c < l.uiCount && lv->pItemValid[c]) {
                 for (u32 j = 0; j < k; ++j) mask.Set(comp + j, true);
                 ++channels;
@@ -251,9 +257,11 @@ int SKzExperiment::ExtractValidPlanes(SKzPicturePlanes& dst, const SKzExperiment
             channels = 0;
         }
     }
+    // The destination counts no component until planes are extracted into it,
+    // also when the level has no channel set to extract from.
     dst.uiCompCount = 0;
-    SKzPicturePlanes::Alloc(dst, channels, SKzPicturePlanes::MaskedSampleCount(src, mask));
-    SKzPicturePlanes::ExtractPlanes(dst, src, mask, false);
+    if (!src) return KZ_OK;
+    SKzPicturePlanes::Alloc(dst, channels, SKzPicturePlanes::MaskedSampleCount(*src, mask));
+    SKzPicturePlanes::ExtractPlanes(dst, *src, mask, false);
     return KZ_OK;
 }
-

@@ -2,8 +2,8 @@
 // as XML text. Structure nodes are written by giving them their run type and
 // assigning members by name; a run type no host registered keeps the members
 // in the order they are assigned. Readers look members up by name, so a
-// missing member reads as 0, false or empty, and every array a node asks for
-// is bounded by the elements the node really holds.
+// missing member reads as 0, false or empty; loops keep their stored counts,
+// zeros where list elements are missing, within the loaders' array bound.
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/KzExperimentInternal.h"
 #include "gnr_metaformats/KzExperimentNav.h"
@@ -483,11 +483,11 @@ void readLIDesc(LIDesc& d, const CKzVariant& n)
     readFixed(d.sCamera, n[L"sCamera"]);
 }
 
-int loadTree(SKzExperiment& lv, const CKzVariant& node, int depth);
+int loadTree(SKzExperiment& lv, const CKzVariant& node, int depth, LoadBudget& budget);
 
 // Loads every level node of a list into a new child array holding only the
 // levels that loaded; null and 0 when none did (or the tree is too deep).
-SKzExperiment** loadChildren(const CKzVariant& list, int depth, u32& count, bool levelsOnly)
+SKzExperiment** loadChildren(const CKzVariant& list, int depth, u32& count, bool levelsOnly, LoadBudget& budget)
 {
     count = 0;
     const kz_int64 n = countOf(list);
@@ -502,7 +502,7 @@ SKzExperiment** loadChildren(const CKzVariant& list, int depth, u32& count, bool
             failure(__LINE__);
             continue;
         }
-        if (loadTree(*x, c, depth + 1) == KZ_OK) a[count++] = x;
+        if (loadTree(*x, c, depth + 1, budget) == KZ_OK) a[count++] = x;
         else SKzExperiment::FreeRecursive(x);
     }
     if (count == 0) {
@@ -512,10 +512,11 @@ SKzExperiment** loadChildren(const CKzVariant& list, int depth, u32& count, bool
     return a;
 }
 
-void readNETime(NETimeLoop& l, const CKzVariant& n, int depth)
+void readNETime(NETimeLoop& l, const CKzVariant& n, int depth, LoadBudget& budget)
 {
     l.uiCount = u32Of(n[L"uiCount"]);
-    l.uiPeriodCount = u32Of(n[L"uiPeriodCount"]);
+    const u32 stored = u32Of(n[L"uiPeriodCount"]);
+    l.uiPeriodCount = 0;
     readAutoFocusMember(l.sAutoFocusBeforePeriod, n[L"sAutoFocusBeforePeriod"]);
     readAutoFocusMember(l.sAutoFocusBeforeCapture, n[L"sAutoFocusBeforeCapture"]);
     l.pPeriod = nullptr;
@@ -525,18 +526,17 @@ void readNETime(NETimeLoop& l, const CKzVariant& n, int depth)
     const CKzVariant& periods = n[L"pPeriod"];
     const CKzVariant& before = n[L"szCommandBeforePeriod"];
     const CKzVariant& after = n[L"szCommandAfterPeriod"];
-    kz_int64 np = countOf(periods);
-    if (countOf(before) < np) np = countOf(before);
-    if (countOf(after) < np) np = countOf(after);
-    if (np >= 1) {
+    // Every stored period; one whose elements are missing is cleared, with
+    // empty commands.
+    const kz_int64 np = stored;
+    if (np >= 1 && budget.Take(stored, kPeriodItemBytes)) {
         l.pPeriod = NewArray<TimeLoop>((u64)np);
         l.szCommandBeforePeriod = NewArray<CKzStringW>((u64)np);
         l.szCommandAfterPeriod = NewArray<CKzStringW>((u64)np);
         l.pPeriodValid = NewArray<bool>((u64)np);
         l.pSubLoops = NewArray<SubLoops>((u64)np);
     }
-    if (np < 1 || !l.pPeriod || !l.szCommandBeforePeriod || !l.szCommandAfterPeriod || !l.pPeriodValid ||
-        !l.pSubLoops) {
+    if (!l.pPeriod || !l.szCommandBeforePeriod || !l.szCommandAfterPeriod || !l.pPeriodValid || !l.pSubLoops) {
         delete[] l.pPeriod;
         delete[] l.szCommandBeforePeriod;
         delete[] l.szCommandAfterPeriod;
@@ -555,20 +555,21 @@ void readNETime(NETimeLoop& l, const CKzVariant& n, int depth)
     const CKzVariant& valid = n[L"pPeriodValid"];
     const bool haveFlags = countOf(valid) >= np;
     const CKzVariant& sub = n[L"pSubLoops"];
-    const kz_int64 ns = countOf(sub);
+    const kz_int64 ns = countOf(sub), nPeriods = countOf(periods), nBefore = countOf(before),
+                   nAfter = countOf(after);
     u64 total = 0;
     bool anyChild = false;
     for (u32 p = 0; p < count; ++p) {
         TimeLoop& t = l.pPeriod[p];
         ClearPeriod(t);
-        readTimeKeys(t, periods[(int)p]);
-        l.szCommandBeforePeriod[p] = textOf(before[(int)p]);
-        l.szCommandAfterPeriod[p] = textOf(after[(int)p]);
+        if ((kz_int64)p < nPeriods) readTimeKeys(t, periods[(int)p]);
+        if ((kz_int64)p < nBefore) l.szCommandBeforePeriod[p] = textOf(before[(int)p]);
+        if ((kz_int64)p < nAfter) l.szCommandAfterPeriod[p] = textOf(after[(int)p]);
         l.pPeriodValid[p] = haveFlags ? boolOf(valid[(int)p]) : true;
         if (l.pPeriodValid[p]) total = SatAdd(total, t.uiCount);
         if ((kz_int64)p < ns) {
             SubLoops& s = l.pSubLoops[p];
-            s.ppNextLevelEx = loadChildren(sub[(int)p], depth, s.uiNextLevelCount, false);
+            s.ppNextLevelEx = loadChildren(sub[(int)p], depth, s.uiNextLevelCount, false, budget);
             anyChild = anyChild || s.ppNextLevelEx;
         }
     }
@@ -579,53 +580,47 @@ void readNETime(NETimeLoop& l, const CKzVariant& n, int depth)
     l.uiCount = (u32)total;
 }
 
-void readXYPos(XYPosLoop& l, const CKzVariant& n)
+void readXYPos(XYPosLoop& l, const CKzVariant& n, LoadBudget& budget)
 {
     const u32 stored = u32Of(n[L"uiCount"]);
     const wchar_t* names[] = {L"dPosX", L"dPosY", L"dPosZ", L"dHZKOffset"};
     const CKzVariant* lists[4];
-    kz_int64 smallest = 0x7FFFFFFFFFFFFFFF, longest = countOf(n[L"pPosName"]);
-    bool missing = false;
+    kz_int64 counts[4];
+    kz_int64 smallest = 0x7FFFFFFFFFFFFFFF;
     for (int a = 0; a < 4; ++a) {
         lists[a] = &n[names[a]];
-        const kz_int64 c = countOf(*lists[a]);
-        if (c < smallest) smallest = c;
-        if (c > longest) longest = c;
-        missing = missing || c < 0;
+        counts[a] = countOf(*lists[a]);
+        if (counts[a] < smallest) smallest = counts[a];
     }
     if (smallest != (kz_int64)stored) failure(__LINE__);
     l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
     l.pPosName = nullptr;
-    u64 k = missing || smallest > (kz_int64)stored ? stored : (u64)smallest;
-    if (longest < 0) {
-        // Without any list the positions stay unknown; the count is kept.
-        l.uiCount = stored;
-    } else {
-        if (k > (u64)longest) k = (u64)longest;
-        l.uiCount = 0;
-        if (k >= 1) {
-            l.dPosX = NewArray<double>(k);
-            l.dPosY = NewArray<double>(k);
-            l.dPosZ = NewArray<double>(k);
-            l.dHZKOffset = NewArray<double>(k);
-            l.pPosName = NewArray<CKzStringW>(k);
-            if (l.dPosX && l.dPosY && l.dPosZ && l.dHZKOffset && l.pPosName) {
-                double* arrays[] = {l.dPosX, l.dPosY, l.dPosZ, l.dHZKOffset};
-                const CKzVariant& posNames = n[L"pPosName"];
-                for (u64 i = 0; i < k; ++i) {
-                    for (int a = 0; a < 4; ++a) arrays[a][i] = dblOf((*lists[a])[(int)i]);
-                    l.pPosName[i] = textOf(posNames[(int)i]);
-                }
-                l.uiCount = (u32)k;
-            } else {
-                delete[] l.dPosX;
-                delete[] l.dPosY;
-                delete[] l.dPosZ;
-                delete[] l.dHZKOffset;
-                delete[] l.pPosName;
-                l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
-                l.pPosName = nullptr;
+    l.uiCount = 0;
+    // Every stored position, zeros and empty names where elements are missing.
+    if (stored > 0 && budget.Take(stored, kXYPosItemBytes)) {
+        l.dPosX = NewArray<double>(stored);
+        l.dPosY = NewArray<double>(stored);
+        l.dPosZ = NewArray<double>(stored);
+        l.dHZKOffset = NewArray<double>(stored);
+        l.pPosName = NewArray<CKzStringW>(stored);
+        if (l.dPosX && l.dPosY && l.dPosZ && l.dHZKOffset && l.pPosName) {
+            double* arrays[] = {l.dPosX, l.dPosY, l.dPosZ, l.dHZKOffset};
+            const CKzVariant& posNames = n[L"pPosName"];
+            const kz_int64 nNames = countOf(posNames);
+            for (u32 i = 0; i < stored; ++i) {
+                for (int a = 0; a < 4; ++a)
+                    if ((kz_int64)i < counts[a]) arrays[a][i] = dblOf((*lists[a])[(int)i]);
+                if ((kz_int64)i < nNames) l.pPosName[i] = textOf(posNames[(int)i]);
             }
+            l.uiCount = stored;
+        } else {
+            delete[] l.dPosX;
+            delete[] l.dPosY;
+            delete[] l.dPosZ;
+            delete[] l.dHZKOffset;
+            delete[] l.pPosName;
+            l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
+            l.pPosName = nullptr;
         }
     }
     l.bUseZ = boolOf(n[L"bUseZ"]);
@@ -640,31 +635,23 @@ void readXYPos(XYPosLoop& l, const CKzVariant& n)
     readAutoFocusMember(l.sAutoFocusBeforeCapture, n[L"sAutoFocusBeforeCapture"]);
 }
 
-void readXYDiscr(XYDiscrLoop& l, const CKzVariant& n)
+void readXYDiscr(XYDiscrLoop& l, const CKzVariant& n, LoadBudget& budget)
 {
     const u32 stored = u32Of(n[L"uiCount"]);
     const CKzVariant& rows = n[L"uiRow"];
     const CKzVariant& cols = n[L"uiCol"];
     const CKzVariant& zs = n[L"dPosZ"];
     const kz_int64 cr = countOf(rows), cc = countOf(cols), cz = countOf(zs);
-    const kz_int64 smaller = cr < cc ? cr : cc;
-    if (smaller != (kz_int64)stored) failure(__LINE__);
-    u64 k = smaller < 0 || smaller > (kz_int64)stored ? stored : (u64)smaller;
-    kz_int64 longest = cr > cc ? cr : cc;
-    if (cz > longest) longest = cz;
+    if ((cr < cc ? cr : cc) != (kz_int64)stored) failure(__LINE__);
     l.uiRow = l.uiCol = nullptr;
     l.dPosZ = nullptr;
-    l.bUseZ = boolOf(n[L"bUseZ"]);
-    if (longest < 0) {
-        l.uiCount = stored;
-        return;
-    }
-    if (k > (u64)longest) k = (u64)longest;
     l.uiCount = 0;
-    if (k < 1) return;
-    l.uiRow = NewArray<kz_uint32>(k);
-    l.uiCol = NewArray<kz_uint32>(k);
-    l.dPosZ = NewArray<double>(k);
+    l.bUseZ = boolOf(n[L"bUseZ"]);
+    // Every stored item, zeros where elements are missing.
+    if (stored == 0 || !budget.Take(stored, kXYDiscrItemBytes)) return;
+    l.uiRow = NewArray<kz_uint32>(stored);
+    l.uiCol = NewArray<kz_uint32>(stored);
+    l.dPosZ = NewArray<double>(stored);
     if (!l.uiRow || !l.uiCol || !l.dPosZ) {
         delete[] l.uiRow;
         delete[] l.uiCol;
@@ -673,12 +660,12 @@ void readXYDiscr(XYDiscrLoop& l, const CKzVariant& n)
         l.dPosZ = nullptr;
         return;
     }
-    for (u64 i = 0; i < k; ++i) {
-        l.uiRow[i] = u32Of(rows[(int)i]);
-        l.uiCol[i] = u32Of(cols[(int)i]);
-        l.dPosZ[i] = dblOf(zs[(int)i]);
+    for (u32 i = 0; i < stored; ++i) {
+        if ((kz_int64)i < cr) l.uiRow[i] = u32Of(rows[(int)i]);
+        if ((kz_int64)i < cc) l.uiCol[i] = u32Of(cols[(int)i]);
+        if ((kz_int64)i < cz) l.dPosZ[i] = dblOf(zs[(int)i]);
     }
-    l.uiCount = (u32)k;
+    l.uiCount = stored;
 }
 
 void readZStack(ZStackLoop& z, const CKzVariant& n)
@@ -710,7 +697,7 @@ u32 compSum(const SKzPicturePlanes& set, u32 planes)
     return (u32)sum;
 }
 
-void readSpect(SpectLoop& l, const CKzVariant& n)
+void readSpect(SpectLoop& l, const CKzVariant& n, LoadBudget& budget)
 {
     l.uiCount = 0;
     l.pAutoFocus = nullptr;
@@ -728,20 +715,25 @@ void readSpect(SpectLoop& l, const CKzVariant& n)
     bool older = false;
     if (!planes.IsUndefined() && u32Of(planes[L"uiCount"]) != 0) {
         SKzPicturePlanes::LoadFromVariant(set, planes);
+        // As many planes as elements were stored; they count towards the
+        // bound of the whole tree all the same.
+        if (set.pPlanes && !budget.Take(set.uiCount, kChannelItemBytes)) SKzPicturePlanes::Free(set);
     } else {
-        // Older files describe each channel in "pPlaneDesc": never more
-        // planes than it holds.
+        // Older files describe each channel in "pPlaneDesc": the stored count
+        // of default planes, each filled from its element where one is stored.
         older = true;
-        u64 g = u32Of(n[L"uiCount"]);
-        const kz_int64 nd = countOf(descs);
-        if ((kz_int64)g > nd) g = nd > 0 ? (u64)nd : 0;
-        if (g > 0 && SKzPicturePlanes::Alloc(set, (u32)g, 1) != KZ_OK) SKzPicturePlanes::Free(set);
+        const u32 g = u32Of(n[L"uiCount"]);
+        if (g > 0 && budget.Take(g, kChannelItemBytes) && SKzPicturePlanes::Alloc(set, g, 1) != KZ_OK)
+            SKzPicturePlanes::Free(set);
     }
+    const kz_int64 nd = countOf(descs);
     const u32 np = set.pPlanes ? set.uiCount : 0;
     const CKzVariant& afs = n[L"pAutoFocus"];
     const kz_int64 na = countOf(afs);
+    // The current form reads no more channels than autofocus records are
+    // stored; the older form keeps its count.
     u32 f = np;
-    if (na >= 0 && na < (kz_int64)f) f = (u32)na;
+    if (!older && na >= 0 && na < (kz_int64)f) f = (u32)na;
     if (f > 0) {
         l.pAutoFocus = NewArray<AutoFocus>(f);
         l.pZStackPos = NewArray<kz_int32>(f);
@@ -767,10 +759,14 @@ void readSpect(SpectLoop& l, const CKzVariant& n)
     const CKzVariant& zpos = n[L"pZStackPos"];
     for (u32 i = 0; i < f; ++i) {
         if (older) {
-            if (SKzPicturePlaneDesc::LoadFromVariant(set.pPlanes[i], descs[(int)i]) != KZ_OK) failure(__LINE__);
+            if ((kz_int64)i < nd && SKzPicturePlaneDesc::LoadFromVariant(set.pPlanes[i], descs[(int)i]) != KZ_OK)
+                failure(__LINE__);
             set.pPlanes[i].uiSampleIndex = i;
         }
-        readAutoFocusMember(l.pAutoFocus[i], afs[(int)i]);
+        if ((kz_int64)i < na)
+            readAutoFocusMember(l.pAutoFocus[i], afs[(int)i]);
+        else
+            AutoFocus::SetToNull(l.pAutoFocus[i]);
         l.szCommandBeforeCapture[i] = textOf(before[(int)i]);
         l.szCommandAfterCapture[i] = textOf(after[(int)i]);
         l.pZStackPos[i] = i32Of(zpos[(int)i]);
@@ -782,7 +778,7 @@ void readSpect(SpectLoop& l, const CKzVariant& n)
     l.uiCount = f;
 }
 
-void readLoop(SKzExperiment& lv, const CKzVariant& loop, int depth)
+void readLoop(SKzExperiment& lv, const CKzVariant& loop, int depth, LoadBudget& budget)
 {
     SKzExperiment::ULoopPars& u = lv.uLoopPars;
     const u32 type = lv.eType;
@@ -795,9 +791,9 @@ void readLoop(SKzExperiment& lv, const CKzVariant& loop, int depth)
         readAutoFocusMember(u.sTimeLoop.sAutoFocusBeforePeriod, loop[L"sAutoFocusBeforePeriod"]);
         readAutoFocusMember(u.sTimeLoop.sAutoFocusBeforeCapture, loop[L"sAutoFocusBeforeCapture"]);
         break;
-    case SKzExperiment::eExpNETimeLoop: readNETime(u.sNETimeLoop, loop, depth); break;
-    case SKzExperiment::eExpXYPosLoop: readXYPos(u.sXYPosLoop, loop); break;
-    case SKzExperiment::eExpXYDiscrLoop: readXYDiscr(u.sXYDiscrLoop, loop); break;
+    case SKzExperiment::eExpNETimeLoop: readNETime(u.sNETimeLoop, loop, depth, budget); break;
+    case SKzExperiment::eExpXYPosLoop: readXYPos(u.sXYPosLoop, loop, budget); break;
+    case SKzExperiment::eExpXYDiscrLoop: readXYDiscr(u.sXYDiscrLoop, loop, budget); break;
     case SKzExperiment::eExpZStackLoop: readZStack(u.sZStackLoop, loop); break;
     case SKzExperiment::eExpPolarLoop:
         u.sPolarLoop.uiCount = u32Of(loop[L"uiCount"]);
@@ -805,7 +801,7 @@ void readLoop(SKzExperiment& lv, const CKzVariant& loop, int depth)
         u.sPolarLoop.dAngleFinish = dblOf(loop[L"dAngleFinish"]);
         u.sPolarLoop.bSceneRotates = boolOf(loop[L"bSceneRotates"]);
         break;
-    case SKzExperiment::eExpSpectLoop: readSpect(u.sSpectLoop, loop); break;
+    case SKzExperiment::eExpSpectLoop: readSpect(u.sSpectLoop, loop, budget); break;
     case SKzExperiment::eExpCustomLoop:
         u.sCustomLoop.uiCount = u32Of(loop[L"uiCount"]);
         u.sCustomLoop.wsDescription = new (std::nothrow) CKzStringW(textOf(loop[L"wsDescription"]));
@@ -825,7 +821,7 @@ Side sideOf(const CKzVariant& v)
     return Side::Keep;
 }
 
-int loadLevel(SKzExperiment& lv, const CKzVariant& node, int depth)
+int loadLevel(SKzExperiment& lv, const CKzVariant& node, int depth, LoadBudget& budget)
 {
     if (!isRunType(node, kLevelRT)) {
         // Formatted for a debugger only; the code says it all.
@@ -838,7 +834,10 @@ int loadLevel(SKzExperiment& lv, const CKzVariant& node, int depth)
     lv.wsUserDesc = textOf(node[L"wsUserDesc"]);
     lv.aMeasProbesBase64 = probeText(node[L"aMeasProbesBase64"]);
     lv.wsCameraName = textOf(node[L"wsCameraName"]);
-    readLoop(lv, node[L"uLoopPars"][0], depth);
+    const u32 refused = budget.refused;
+    readLoop(lv, node[L"uLoopPars"][0], depth, budget);
+    // A damaged level ends here, its loop without items.
+    if (budget.refused != refused) return KZ_ERR_FAILED;
     // Item flags are exactly the item count, or none (every item valid).
     const CKzVariant& flags = node[L"pItemValid"];
     const u32 items = loopRunType(lv.eType) ? lv.uLoopPars.uiCount : 0;
@@ -914,14 +913,21 @@ void freeChildren(SKzExperiment& lv)
     lv.uiNextLevelCount = 0;
 }
 
-int loadTree(SKzExperiment& lv, const CKzVariant& node, int depth)
+int loadTree(SKzExperiment& lv, const CKzVariant& node, int depth, LoadBudget& budget)
 {
-    const int r = loadLevel(lv, node, depth);
+    const int r = loadLevel(lv, node, depth, budget);
     if (r != KZ_OK) return r;
     lv.uiRepeatCount = u32Of(node[L"uiRepeatCount"]);
     freeChildren(lv);
-    lv.ppNextLevelEx = loadChildren(node[L"ppNextLevelEx"], depth, lv.uiNextLevelCount, true);
+    lv.ppNextLevelEx = loadChildren(node[L"ppNextLevelEx"], depth, lv.uiNextLevelCount, true, budget);
     return KZ_OK;
+}
+
+// A damaged level anywhere in the tree (a count past the array bound) makes
+// the load -9; such a child is left out like any child that fails to load.
+int withBudget(int result, const LoadBudget& budget)
+{
+    return result == KZ_OK && budget.refused ? KZ_ERR_FAILED : result;
 }
 
 } // namespace
@@ -1007,7 +1013,8 @@ int SKzExperiment::SaveToVariant(CKzVariant& node, const SKzExperiment& level)
 int SKzExperiment::LoadFromVariantOld(SKzExperiment& level, const CKzVariant& node)
 {
     try {
-        return loadLevel(level, node, 0);
+        LoadBudget budget;
+        return withBudget(loadLevel(level, node, 0, budget), budget);
     } catch (...) {
         return KZ_ERR_OUT_OF_MEMORY;
     }
@@ -1016,7 +1023,8 @@ int SKzExperiment::LoadFromVariantOld(SKzExperiment& level, const CKzVariant& no
 int SKzExperiment::LoadFromVariant(SKzExperiment& level, const CKzVariant& node)
 {
     try {
-        return loadTree(level, node, 0);
+        LoadBudget budget;
+        return withBudget(loadTree(level, node, 0, budget), budget);
     } catch (...) {
         return KZ_ERR_OUT_OF_MEMORY;
     }

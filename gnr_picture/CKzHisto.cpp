@@ -1,7 +1,9 @@
+#pragma GCC optimize("O3", "fp-contract=off")
 #include "gnr_picture/CKzHistoAPI.h"
 
 #include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_picture/CKzPicMemAPI.h"
+#include "gnr_picture/KzKernelCommon.h"
 #include "gnr_system/CKzAlloc.h"
 
 #include <cstddef>
@@ -397,25 +399,35 @@ namespace {
 
 inline double ClassMean(double m, double w) { return w <= 1e-10 ? m : m / w; }
 
-// Coarse steps of the two- and three-threshold searches for large bin
-// counts; a count between the listed ones takes the next listed count's
-// steps, so every search ends in bounded time.
-unsigned OtsuStep(unsigned bins, bool three)
+// Coarse steps of the two-threshold search: 2, 4, 8 and 16 for 1024, 4096,
+// 16384 and 65536 bins; every other bin count is searched bin by bin (the
+// 32768-bin search, the longest, visits about 5e8 pairs).
+unsigned OtsuStep2(unsigned bins)
 {
-    static const unsigned two[] = {2, 4, 8, 16};
-    static const unsigned thr[] = {3, 9, 27, 81};
-    int k;
-    if (bins < 1024)
-        return 1;
-    if (bins == 1024)
-        k = 0;
-    else if (bins <= 4096)
-        k = 1;
-    else if (bins <= 16384)
-        k = 2;
-    else
-        k = 3;
-    return three ? thr[k] : two[k];
+    switch (bins) {
+    case 1024: return 2;
+    case 4096: return 4;
+    case 16384: return 8;
+    case 65536: return 16;
+    default: return 1;
+    }
+}
+
+// Coarse steps of the three-threshold search: 3, 9, 27 and 81 for 1024,
+// 4096, 16384 and 65536 bins, bin by bin for the other counts up to 2048
+// (the 2048-bin search visits about 1.4e9 triples, about a second). 8192 and
+// 32768 bins keep the next listed count's step (27 and 81) instead: a search
+// bin by bin grows with the cube of the bin count (about 9e10 triples for
+// 8192 bins, 6e12 for 32768) and would not end in any useful time.
+unsigned OtsuStep3(unsigned bins)
+{
+    switch (bins) {
+    case 1024: return 3;
+    case 4096: return 9;
+    case 16384: return 27;
+    case 65536: return 81;
+    default: return bins <= 2048 ? 1 : bins <= 16384 ? 27 : 81;
+    }
 }
 
 } // namespace
@@ -443,6 +455,59 @@ void OtsuHistoThres_1(unsigned* out, double* P, double* M, unsigned bins)
     }
 }
 
+namespace {
+
+// The innermost search of both multi-threshold forms: for t = from, from + s,
+// ... below N, sigma = base + w x mu^2 + last[t] with w = P[t] - P0 and
+// mu = (M[t] - M0) / w (the moment itself when w <= 1e-10); a sigma strictly
+// above best takes best and the position. Bin by bin the sigmas are computed
+// in blocks by a loop the compiler vectorises (the same operations in the
+// same order a lane, no fused multiply-add), then scanned in order.
+KZ_ALWAYS_INLINE void ScanLast(const double* __restrict P, const double* __restrict M,
+                               const double* __restrict last, unsigned from, unsigned N, unsigned s, double P0,
+                               double M0, double base, double& best, unsigned& at)
+{
+    if (s != 1) {
+        for (unsigned t = from; t < N; t += s) {
+            const double w = P[t] - P0, mu = ClassMean(M[t] - M0, w);
+            const double sigma = base + w * mu * mu + last[t];
+            if (sigma > best) {
+                best = sigma;
+                at = t;
+            }
+        }
+        return;
+    }
+    constexpr unsigned kBlock = 256;
+    alignas(64) double sig[kBlock];
+    for (unsigned t0 = from; t0 < N; t0 += kBlock) {
+        const unsigned n = N - t0 < kBlock ? N - t0 : kBlock;
+        const double* __restrict p = P + t0;
+        const double* __restrict m = M + t0;
+        const double* __restrict l = last + t0;
+        // Most blocks hold nothing above best: only those are scanned in
+        // order.
+        const double b = best;
+        unsigned above = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            const double w = p[i] - P0, mm = m[i] - M0;
+            const double mu = w <= 1e-10 ? mm : mm / w;
+            const double v = base + w * mu * mu + l[i];
+            sig[i] = v;
+            above |= unsigned(v > b);
+        }
+        if (!above)
+            continue;
+        for (unsigned i = 0; i < n; ++i)
+            if (sig[i] > best) {
+                best = sig[i];
+                at = t0 + i;
+            }
+    }
+}
+
+} // namespace
+
 void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N)
 {
     if (!out)
@@ -450,24 +515,35 @@ void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N)
     out[0] = out[1] = 0;
     if (!P || !M || N == 0)
         return;
-    const unsigned s = OtsuStep(N, false);
+    const unsigned s = OtsuStep2(N);
     const double PT = P[N - 1], MT = M[N - 1];
+    // The upper class's share w2 x mu2^2 depends on t2 alone: computed once a
+    // bin (the same products, so the same sums, as inside the loop).
+    std::vector<double> last;
+    try {
+        last.resize(N);
+    } catch (...) {
+        return;
+    }
+    for (unsigned t = 0; t < N; ++t) {
+        const double w2 = PT - P[t], mu2 = ClassMean(MT - M[t], w2);
+        last[t] = w2 * mu2 * mu2;
+    }
+    const double* lp = last.data();
     double best = 0;
-    for (unsigned t1 = 0; t1 + s < N; t1 += s) {
-        const double w0 = P[t1], m0 = M[t1];
-        const double part0 = w0 * ClassMean(m0, w0) * ClassMean(m0, w0);
-        for (unsigned t2 = t1 + s; t2 < N; t2 += s) {
-            const double w1 = P[t2] - P[t1], m1 = M[t2] - M[t1];
-            const double w2 = PT - P[t2], m2 = MT - M[t2];
-            const double mu1 = ClassMean(m1, w1), mu2 = ClassMean(m2, w2);
-            const double sigma = part0 + w1 * mu1 * mu1 + w2 * mu2 * mu2;
-            if (sigma > best) {
-                best = sigma;
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        for (unsigned t1 = 0; t1 + s < N; t1 += s) {
+            const double w0 = P[t1], m0 = M[t1];
+            const double part0 = w0 * ClassMean(m0, w0) * ClassMean(m0, w0);
+            unsigned at = 0;
+            const double before = best;
+            ScanLast(P, M, lp, t1 + s, N, s, P[t1], M[t1], part0, best, at);
+            if (best > before) {
                 out[0] = t1;
-                out[1] = t2;
+                out[1] = at;
             }
         }
-    }
+    });
 }
 
 void OtsuHistoThres_3(unsigned* out, double* P, double* M, unsigned N)
@@ -477,30 +553,41 @@ void OtsuHistoThres_3(unsigned* out, double* P, double* M, unsigned N)
     out[0] = out[1] = out[2] = 0;
     if (!P || !M || N == 0)
         return;
-    const unsigned s = OtsuStep(N, true);
+    const unsigned s = OtsuStep3(N);
     const double PT = P[N - 1], MT = M[N - 1];
+    // The last class's share w3 x mu3^2 depends on t3 alone: computed once a
+    // bin (the same products, so the same sums, as inside the loops).
+    std::vector<double> last;
+    try {
+        last.resize(N);
+    } catch (...) {
+        return;
+    }
+    for (unsigned t = 0; t < N; ++t) {
+        const double w3 = PT - P[t], mu3 = ClassMean(MT - M[t], w3);
+        last[t] = w3 * mu3 * mu3;
+    }
+    const double* lp = last.data();
     double best = 0;
-    for (unsigned t1 = 0; t1 + s < N; t1 += s) {
-        const double w0 = P[t1], m0 = M[t1];
-        const double part0 = w0 * ClassMean(m0, w0) * ClassMean(m0, w0);
-        for (unsigned t2 = t1 + s; t2 + s < N; t2 += s) {
-            const double w1 = P[t2] - P[t1], m1 = M[t2] - M[t1];
-            const double mu1 = ClassMean(m1, w1);
-            const double part1 = part0 + w1 * mu1 * mu1;
-            for (unsigned t3 = t2 + s; t3 < N; t3 += s) {
-                const double w2 = P[t3] - P[t2], m2 = M[t3] - M[t2];
-                const double w3 = PT - P[t3], m3 = MT - M[t3];
-                const double mu2 = ClassMean(m2, w2), mu3 = ClassMean(m3, w3);
-                const double sigma = part1 + w2 * mu2 * mu2 + w3 * mu3 * mu3;
-                if (sigma > best) {
-                    best = sigma;
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        for (unsigned t1 = 0; t1 + s < N; t1 += s) {
+            const double w0 = P[t1], m0 = M[t1];
+            const double part0 = w0 * ClassMean(m0, w0) * ClassMean(m0, w0);
+            for (unsigned t2 = t1 + s; t2 + s < N; t2 += s) {
+                const double w1 = P[t2] - P[t1], m1 = M[t2] - M[t1];
+                const double mu1 = ClassMean(m1, w1);
+                const double part1 = part0 + w1 * mu1 * mu1;
+                unsigned at = 0;
+                const double before = best;
+                ScanLast(P, M, lp, t2 + s, N, s, P[t2], M[t2], part1, best, at);
+                if (best > before) {
                     out[0] = t1;
                     out[1] = t2;
-                    out[2] = t3;
+                    out[2] = at;
                 }
             }
         }
-    }
+    });
 }
 
 #pragma GCC diagnostic push

@@ -296,7 +296,8 @@ int CKzPicBufAPI::CreateLutsRGB(SKzLut* lut, CKzLutParamRGB* param, unsigned vis
     }
     int result = KZ_OK;
     if (!channelColours) result = SKzLut::CreateMultiColorTableEx(*lut, colours, 3, &temp.lut, false, 0, false, 0);
-    lut->maskComp.SetMask((unsigned long)mask);
+    // The mask keeps every bit the caller gave, not only the three channels.
+    lut->maskComp.SetMask((unsigned long)visibleMask);
     return result;
 }
 

@@ -7,11 +7,21 @@
 #include <new>
 #include <stdexcept>
 
-CKzRLEPicBufBuilder::CKzRLEPicBufBuilder(unsigned maxLabel) : m_entries(size_t(maxLabel) + 1) {}
+// Without memory for its table the builder stays without entries, and reading or
+// writing then reports -3: no exception leaves the library.
+CKzRLEPicBufBuilder::CKzRLEPicBufBuilder(unsigned maxLabel)
+{
+    try {
+        m_entries.resize(size_t(maxLabel) + 1);
+    } catch (const std::exception&) {
+        m_entries.clear();
+    }
+}
 
 template <class T>
 int CKzRLEPicBufBuilder::ReadPicBuf_Impl(const SKzPicBuf& pic)
 {
+    if (m_entries.empty()) return KZ_ERR_OUT_OF_MEMORY;
     m_width = pic.uiWidth;
     m_height = pic.uiHeight;
     const u64 maxLabel = m_entries.size() - 1;
@@ -24,15 +34,21 @@ int CKzRLEPicBufBuilder::ReadPicBuf_Impl(const SKzPicBuf& pic)
         }
         e.segments.push_back({x, y, len});
     };
-    for (u32 y = 0; y < m_height; ++y) {
-        const T* row = reinterpret_cast<const T*>(pic.pData + u64(y) * pic.uiWidthBytes);
-        u32 x = 0;
-        while (x < m_width) {
-            const T v = row[x];
-            const u32 start = x;
-            while (x < m_width && row[x] == v) ++x;
-            add(u32(v), start, y, x - start);
+    try {
+        for (u32 y = 0; y < m_height; ++y) {
+            const T* row = reinterpret_cast<const T*>(pic.pData + u64(y) * pic.uiWidthBytes);
+            u32 x = 0;
+            while (x < m_width) {
+                const T v = row[x];
+                const u32 start = x;
+                while (x < m_width && row[x] == v) ++x;
+                add(u32(v), start, y, x - start);
+            }
         }
+    } catch (const std::exception&) {
+        // The segments recorded so far are released; nothing half-read is kept.
+        for (Entry& e : m_entries) e = Entry();
+        return KZ_ERR_OUT_OF_MEMORY;
     }
     return 0;
 }
@@ -43,6 +59,7 @@ template int CKzRLEPicBufBuilder::ReadPicBuf_Impl<unsigned int>(const SKzPicBuf&
 
 int CKzRLEPicBufBuilder::WriteRLEPicBuf(SKzRLEPicBuf& rle) const
 {
+    if (m_entries.empty()) return KZ_ERR_OUT_OF_MEMORY;
     const u64 maxLabel = m_entries.size() - 1;
     const u64 custom = rle.uiCustomDataBytes;
     u64 total = maxLabel * (custom + 36);
@@ -115,12 +132,10 @@ kz_result CKzRLEPicBufAPI::ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, S
         return KZ_ERR_FAILED;
     try {
         CKzRLEPicBufBuilder builder(maxLabel);
-        if (sample == 1)
-            builder.ReadPicBuf_Impl<unsigned char>(*pic);
-        else if (sample == 2)
-            builder.ReadPicBuf_Impl<unsigned short>(*pic);
-        else
-            builder.ReadPicBuf_Impl<unsigned int>(*pic);
+        const int read = sample == 1   ? builder.ReadPicBuf_Impl<unsigned char>(*pic)
+                         : sample == 2 ? builder.ReadPicBuf_Impl<unsigned short>(*pic)
+                                       : builder.ReadPicBuf_Impl<unsigned int>(*pic);
+        if (read != KZ_OK) return read;
         return builder.WriteRLEPicBuf(*rle);
     } catch (const std::bad_alloc&) {
         return KZ_ERR_OUT_OF_MEMORY;

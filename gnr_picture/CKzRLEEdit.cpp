@@ -7,6 +7,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -325,9 +326,9 @@ kz_result CKzRLEPicBufAPI::AddObjectCutDims(SKzRLEPicBuf* pic, SKzRLEObject* obj
     });
     try {
         kzrle::ForEachRow(obj, [&](const SKzRowSegment* row, const SKzSegment* seg) {
+            // Rows are taken in any order: those from files or hosts need not ascend.
             const i64 y = i32(row->uiY);
-            if (y < 0) return true;
-            if (y >= h) return false;
+            if (y < 0 || y >= h) return true;
             for (u32 k = 0; k < row->uiRunCount; ++k) {
                 const i64 x = i32(seg[k].uiX);
                 const i64 end = x + i64(seg[k].uiLength); // one past
@@ -341,6 +342,21 @@ kz_result CKzRLEPicBufAPI::AddObjectCutDims(SKzRLEPicBuf* pic, SKzRLEObject* obj
         return KZ_ERR_OUT_OF_MEMORY;
     }
     if (runs.empty()) return KZ_OK;
+    // The copy is written tidy: rows ascending, runs of a row ascending, and runs
+    // that overlap or touch joined (only records stored otherwise are changed).
+    auto yx = [](const Kept& a, const Kept& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; };
+    if (!std::is_sorted(runs.begin(), runs.end(), yx)) std::stable_sort(runs.begin(), runs.end(), yx);
+    size_t joined = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        Kept& last = runs[joined ? joined - 1 : 0];
+        if (joined && last.y == runs[i].y && u64(runs[i].x) <= u64(last.x) + last.len) {
+            const u64 end = std::max<u64>(u64(last.x) + last.len, u64(runs[i].x) + runs[i].len);
+            last.len = u32(end - last.x);
+        } else {
+            runs[joined++] = runs[i];
+        }
+    }
+    runs.resize(joined);
 
     u32 rows = 0;
     i64 left = runs[0].x, right = i64(runs[0].x) + runs[0].len - 1;

@@ -10,7 +10,9 @@
 #include "gnr_system/CKzAlloc.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -86,30 +88,281 @@ bool JoinRow(std::vector<Run>& runs, std::vector<u32>& parent, size_t prevBegin,
 
 kz_result BuildObjects(SKzRLEPicBuf* rle, std::vector<Run>& runs, std::vector<u32>& parent, u32 w, u32 h);
 
-template <class T, class Fg>
-kz_result Label(SKzRLEPicBuf* rle, const SKzPicBuf* pic, u32 w, u32 h, bool conn8, Fg fg)
-{
-    std::vector<Run> runs;
-    std::vector<u32> parent;
-    try {
-        runs.reserve(131072);
-        parent.push_back(0);
-        size_t prevBegin = 0, prevEnd = 0;
-        for (u32 y = 0; y < h; ++y) {
-            const T* row = reinterpret_cast<const T*>(pic->pData + u64(y) * pic->uiWidthBytes);
-            const size_t begin = runs.size();
-            RowRuns<T>(row, w, y, fg, runs);
-            const size_t end = runs.size();
-            if (!JoinRow(runs, parent, prevBegin, prevEnd, begin, end, conn8)) return KZ_ERR_OUT_OF_MEMORY;
-            prevBegin = begin;
-            prevEnd = end;
-        }
-    } catch (const std::bad_alloc&) {
-        return KZ_ERR_OUT_OF_MEMORY;
-    } catch (const std::length_error&) {
-        return KZ_ERR_OUT_OF_MEMORY;
+// The picture path labels in passes over flat arrays sized once: a bit plane of
+// the foreground (one bit a pixel) with the run count of every row, then the runs
+// with their labels, then the objects. Nothing grows while the pixels are read.
+struct FlatRun {
+    u32 x, len, label;
+};
+
+template <class T>
+struct OwnedArray {
+    T* p = nullptr;
+    ~OwnedArray() { delete[] p; }
+    bool Allocate(u64 n)
+    {
+        if (n > u64(SIZE_MAX) / sizeof(T)) return false;
+        p = new (std::nothrow) T[size_t(n ? n : 1)];
+        return p != nullptr;
     }
-    return BuildObjects(rle, runs, parent, w, h);
+};
+
+// Foreground bits of one row, 64 pixels a word, pixel x at bit x % 64 of word
+// x / 64; bits past the width are 0.
+template <class T, class Fg>
+void RowBits(const T* row, u32 w, Fg fg, u64* out)
+{
+    const u32 words = (w + 63) / 64;
+    for (u32 i = 0; i < words; ++i) {
+        const u32 x0 = i * 64, n = w - x0 < 64 ? w - x0 : 64;
+        u64 m = 0;
+        for (u32 b = 0; b < n; ++b) m |= u64(fg(row[x0 + b]) ? 1 : 0) << b;
+        out[i] = m;
+    }
+}
+
+// Bytes compared sixteen at a time: non-zero bytes, or bytes equal to `value`.
+void RowBits8(const u8* row, u32 w, bool byValue, u8 value, u64* out)
+{
+    const u32 full = w / 64;
+    const __m128i zero = _mm_setzero_si128(), want = _mm_set1_epi8(char(value));
+    for (u32 i = 0; i < full; ++i) {
+        const u8* p = row + u64(i) * 64;
+        u64 m = 0;
+        for (int q = 0; q < 4; ++q) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
+            const u32 eq = u32(_mm_movemask_epi8(_mm_cmpeq_epi8(v, byValue ? want : zero)));
+            m |= u64(byValue ? eq : (~eq & 0xFFFFu)) << (16 * q);
+        }
+        out[i] = m;
+    }
+    if (w % 64) {
+        if (byValue)
+            RowBits<u8>(row + u64(full) * 64, w % 64, [value](u8 s) { return s == value; }, out + full);
+        else
+            RowBits<u8>(row + u64(full) * 64, w % 64, [](u8 s) { return s != 0; }, out + full);
+    }
+}
+
+// Runs of a row of bits: a run starts where a bit differs from the one before it
+// (0 before the row) and ends where the next difference follows.
+u64 CountRuns(const u64* bits, u32 words)
+{
+    u64 n = 0, carry = 0;
+    for (u32 i = 0; i < words; ++i) {
+        const u64 m = bits[i];
+        n += u64(__builtin_popcountll(m & ~((m << 1) | carry)));
+        carry = m >> 63;
+    }
+    return n;
+}
+
+// Writes the runs of a row of bits and returns how many. Every change of state is
+// stored as a position without a branch on it; pairs of positions are the runs.
+u32 ExtractRuns(const u64* bits, u32 words, u32 w, FlatRun* out, u32* edges)
+{
+    u32 n = 0;
+    u64 carry = 0;
+    for (u32 i = 0; i < words; ++i) {
+        const u64 m = bits[i];
+        u64 t = m ^ ((m << 1) | carry);
+        carry = m >> 63;
+        const u32 base = i * 64;
+        while (t) {
+            edges[n++] = base + u32(__builtin_ctzll(t));
+            t &= t - 1;
+        }
+    }
+    if (n & 1) edges[n++] = w; // a run reaching the last column
+    const u32 runs = n / 2;
+    for (u32 k = 0; k < runs; ++k) out[k] = {edges[2 * k], edges[2 * k + 1] - edges[2 * k], 0};
+    return runs;
+}
+
+kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* parent, u32 labels, u32 w, u32 h);
+
+template <class T, class Fg>
+kz_result Label(SKzRLEPicBuf* rle, const SKzPicBuf* pic, u32 w, u32 h, bool conn8, Fg fg, bool byValue, u32 value)
+{
+    const u32 words = (w + 63) / 64;
+    OwnedArray<u64> bits, rowStart;
+    if (!bits.Allocate(u64(words) * h) || !rowStart.Allocate(u64(h) + 1)) return KZ_ERR_OUT_OF_MEMORY;
+    u64 total = 0;
+    for (u32 y = 0; y < h; ++y) {
+        const T* row = reinterpret_cast<const T*>(pic->pData + u64(y) * pic->uiWidthBytes);
+        u64* rb = bits.p + u64(y) * words;
+        if constexpr (sizeof(T) == 1) {
+            if (byValue && value > 255)
+                std::memset(rb, 0, size_t(words) * 8);
+            else
+                RowBits8(row, w, byValue, u8(value), rb);
+        } else {
+            RowBits<T>(row, w, fg, rb);
+        }
+        rowStart.p[y] = total;
+        total += CountRuns(rb, words);
+    }
+    rowStart.p[h] = total;
+    // Every run may need a label of its own, and labels are 32-bit.
+    if (total > 0xFFFFFFFEull) return KZ_ERR_OUT_OF_MEMORY;
+    OwnedArray<FlatRun> runs;
+    OwnedArray<u32> parent, edges;
+    if (!runs.Allocate(total) || !parent.Allocate(total + 1) || !edges.Allocate(u64(w) + 2))
+        return KZ_ERR_OUT_OF_MEMORY;
+    parent.p[0] = 0;
+    u32 labels = 0;
+    auto find = [&](u32 a) {
+        while (parent.p[a] != a) {
+            parent.p[a] = parent.p[parent.p[a]];
+            a = parent.p[a];
+        }
+        return a;
+    };
+    const i64 touch = conn8 ? 1 : 0;
+    for (u32 y = 0; y < h; ++y) {
+        FlatRun* cur = runs.p + rowStart.p[y];
+        const u32 n = ExtractRuns(bits.p + u64(y) * words, words, w, cur, edges.p);
+        const FlatRun* prev = y ? runs.p + rowStart.p[y - 1] : nullptr;
+        const u32 pn = y ? u32(rowStart.p[y] - rowStart.p[y - 1]) : 0;
+        // Both rows ascend in x: one merge pass finds every run above that touches.
+        u32 k = 0;
+        for (u32 i = 0; i < n; ++i) {
+            FlatRun& u = cur[i];
+            const i64 ux0 = u.x, ux1 = i64(u.x) + u.len - 1;
+            while (k < pn && i64(prev[k].x) + prev[k].len - 1 + touch < ux0) ++k;
+            // The run takes the first label it meets; every further one is joined to
+            // its set, whose root is kept at hand (labels met in a row repeat).
+            u32 label = 0, root = 0, last = 0;
+            for (u32 j = k; j < pn && i64(prev[j].x) <= ux1 + touch; ++j) {
+                const u32 other = prev[j].label;
+                if (label == 0) {
+                    label = last = other;
+                } else if (other != last) {
+                    last = other;
+                    if (root == 0) root = find(label);
+                    const u32 b = find(other);
+                    if (root < b) {
+                        parent.p[b] = root;
+                    } else if (b < root) {
+                        parent.p[root] = b;
+                        root = b;
+                    }
+                }
+            }
+            if (label == 0) {
+                label = ++labels;
+                parent.p[label] = label;
+            }
+            u.label = label;
+        }
+    }
+    return BuildFlat(rle, runs.p, rowStart.p, parent.p, labels, w, h);
+}
+
+// Objects from labelled runs in raster order; replaces the picture's contents, which
+// stay as they were when memory runs out.
+kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* parent, u32 labels, u32 w, u32 h)
+{
+    // A component's root is its smallest label, which its first run (in raster
+    // order) took, so numbering the roots in label order numbers the objects in
+    // the raster order of their first pixels. In one ascending pass each label's
+    // entry becomes its object's id: a parent is smaller, so its entry already is.
+    u32 objects = 0;
+    for (u32 l = 1; l <= labels; ++l) {
+        const u32 p = parent[l];
+        parent[l] = p == l ? ++objects : parent[p];
+    }
+    struct ObjInfo {
+        i32 l, t, r, b;
+        u32 rows, runs, lastY, rowRuns;
+        u64 offset, lastRow, cursor;
+    };
+    OwnedArray<ObjInfo> objs;
+    if (!objs.Allocate(objects)) return KZ_ERR_OUT_OF_MEMORY;
+    for (u32 i = 0; i < objects; ++i) objs.p[i] = {0, 0, 0, 0, 0, 0, 0xFFFFFFFFu, 0, 0, 0, 0};
+    for (u32 y = 0; y < h; ++y) {
+        for (u64 i = rowStart[y]; i < rowStart[y + 1]; ++i) {
+            FlatRun& run = runs[i];
+            run.label = parent[run.label];
+            ObjInfo& o = objs.p[run.label - 1];
+            const i32 x0 = i32(run.x), x1 = i32(run.x + run.len - 1);
+            if (o.runs == 0) {
+                o.l = x0;
+                o.t = i32(y);
+                o.r = x1;
+            }
+            if (o.lastY != y) {
+                ++o.rows;
+                o.lastY = y;
+            }
+            ++o.runs;
+            if (x0 < o.l) o.l = x0;
+            if (x1 > o.r) o.r = x1;
+            o.b = i32(y);
+        }
+    }
+    const u64 custom = rle->uiCustomDataBytes;
+    u64 total = 0;
+    for (u32 i = 0; i < objects; ++i) {
+        ObjInfo& o = objs.p[i];
+        o.offset = total;
+        total += 36 + custom + 8 * u64(o.rows) + 8 * u64(o.runs);
+        if (total > 0xFFFFFFFFull) return KZ_ERR_OUT_OF_MEMORY;
+    }
+    u8* block = nullptr;
+    if (total) {
+        block = static_cast<u8*>(CKzAlloc::Alloc(0, size_t(total)));
+        if (!block) return KZ_ERR_OUT_OF_MEMORY;
+    }
+    for (u32 i = 0; i < objects; ++i) {
+        ObjInfo& o = objs.p[i];
+        const u64 size = 36 + custom + 8 * u64(o.rows) + 8 * u64(o.runs);
+        const SKzRLEObject hdr{i + 1, o.l, o.t, o.r, o.b, u32(size), o.rows, 36, 0};
+        std::memcpy(block + o.offset, &hdr, sizeof hdr);
+        if (custom) std::memset(block + o.offset + size - custom, 0, size_t(custom));
+        o.cursor = o.offset + 36;
+        o.lastY = 0xFFFFFFFFu;
+    }
+    for (u32 y = 0; y < h; ++y) {
+        for (u64 i = rowStart[y]; i < rowStart[y + 1]; ++i) {
+            const FlatRun& run = runs[i];
+            ObjInfo& o = objs.p[run.label - 1];
+            if (o.lastY != y) {
+                // A new row record; the run count of the one before is now known.
+                if (o.lastY != 0xFFFFFFFFu) std::memcpy(block + o.lastRow + 4, &o.rowRuns, 4);
+                o.lastRow = o.cursor;
+                std::memcpy(block + o.cursor, &y, 4);
+                o.cursor += 8;
+                o.lastY = y;
+                o.rowRuns = 0;
+            }
+            ++o.rowRuns;
+            const SKzSegment seg{run.x, run.len};
+            std::memcpy(block + o.cursor, &seg, sizeof seg);
+            o.cursor += 8;
+        }
+    }
+    for (u32 i = 0; i < objects; ++i) {
+        const ObjInfo& o = objs.p[i];
+        std::memcpy(block + o.lastRow + 4, &o.rowRuns, 4);
+        const u32 lastRow = u32(o.lastRow - o.offset);
+        std::memcpy(block + o.offset + offsetof(SKzRLEObject, uiLastRowOffset), &lastRow, 4);
+    }
+    // The new contents are ready: only now is the old content released.
+    if (!rle->bPainted) CKzRLEPicBufAPI::Free(rle);
+    rle->bPainted = true;
+    CKzRLEPicBufAPI::Free(rle);
+    rle->pRuns = nullptr;
+    rle->pRowIndex = nullptr;
+    rle->uiRunCount = 0;
+    rle->uiRunBytes = 0;
+    rle->uiWidth = w;
+    rle->uiHeight = h;
+    rle->pObjects = reinterpret_cast<SKzRLEObject*>(block);
+    rle->uiObjectCount = objects;
+    rle->uiDataBytes = u32(total);
+    rle->uiLastObjectOffset = objects > 1 ? u32(objs.p[objects - 1].offset) : 0;
+    return KZ_OK;
 }
 
 // Builds the object block from labelled runs in raster order and replaces the
@@ -269,12 +522,9 @@ kz_result LabelPicture(SKzRLEPicBuf* rle, SKzPicBuf* pic, bool byValue, u32 valu
             return KZ_ERR_FAILED;
     }
     const bool conn8 = connectivity != 4;
-    if (sample == 1) {
-        if (byValue) return Label<u8>(rle, pic, w, h, conn8, [value](u8 s) { return s == value; });
-        return Label<u8>(rle, pic, w, h, conn8, [](u8 s) { return s != 0; });
-    }
-    if (byValue) return Label<u16>(rle, pic, w, h, conn8, [value](u16 s) { return s == value; });
-    return Label<u16>(rle, pic, w, h, conn8, [](u16 s) { return s != 0; });
+    if (sample == 1) return Label<u8>(rle, pic, w, h, conn8, [](u8) { return false; }, byValue, value);
+    if (byValue) return Label<u16>(rle, pic, w, h, conn8, [value](u16 s) { return s == value; }, true, value);
+    return Label<u16>(rle, pic, w, h, conn8, [](u16 s) { return s != 0; }, false, 0);
 }
 
 } // namespace
@@ -347,7 +597,12 @@ kz_result CKzRLEPicBufAPI::ConvertIndexedPicBufToPaintedRLE(SKzRLEPicBuf* rle, S
     default: {
         // Other depths hold no labels: an empty painted picture of that size.
         std::vector<Run> none;
-        std::vector<u32> parent{0};
+        std::vector<u32> parent;
+        try {
+            parent.push_back(0);
+        } catch (const std::bad_alloc&) {
+            return KZ_ERR_OUT_OF_MEMORY;
+        }
         return BuildObjects(rle, none, parent, pic->uiWidth, pic->uiHeight);
     }
     }

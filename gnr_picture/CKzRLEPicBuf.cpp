@@ -25,17 +25,17 @@ bool ObjectContains(const SKzRLEObject* obj, unsigned x, unsigned y)
 {
     if (i64(y) < obj->iTop || i64(y) > obj->iBottom || i64(x) < obj->iLeft || i64(x) > obj->iRight) return false;
     bool hit = false;
-    // Rows are matched by their stored y: objects may skip rows.
+    // Rows are matched by their stored y: objects may skip rows, and those from
+    // files or hosts may hold them in any order or more than once.
     ForEachRow(obj, [&](const SKzRowSegment* row, const SKzSegment* runs) {
-        if (row->uiY < y) return true;
-        if (row->uiY > y) return false;
+        if (row->uiY != y) return true;
         for (u32 k = 0; k < row->uiRunCount; ++k) {
             if (runs[k].uiLength && x >= runs[k].uiX && u64(x) <= u64(runs[k].uiX) + runs[k].uiLength - 1) {
                 hit = true;
-                break;
+                return false;
             }
         }
-        return false;
+        return true;
     });
     return hit;
 }
@@ -357,10 +357,24 @@ bool CKzRLEPicBufAPI::HitTestVisibleEx(SKzRLEPicBuf* pic, double x, double y, do
     u64 mapCap = 0;
     SKzRLEObject* found = nullptr;
     u32 foundIndex = 0;
-    ForEachObject(pic, [&](SKzRLEObject* o, u32 i) {
-        if (o->uiState & kHidden) return true;
-        const i64 l = o->iLeft, t = o->iTop, r = o->iRight, b = o->iBottom;
+    ForEachObject(pic, [&](SKzRLEObject* o0, u32 i) {
+        if (o0->uiState & kHidden) return true;
+        const i64 l = o0->iLeft, t = o0->iTop, r = o0->iRight, b = o0->iBottom;
         if (px < l - margin || px > r + margin || py < t - margin || py > b + margin) return true;
+        // Corners are counted per pixel: a pixel stored twice (overlapping runs, a
+        // row repeated) would count its corners twice, so such an object is measured
+        // through a tidy copy.
+        const SKzRLEObject* o = o0;
+        SKzRLEObject* tidy = nullptr;
+        if (!kzrle::IsTidy(o0)) {
+            tidy = kzrle::TidyCopy(o0);
+            if (!tidy) return true;
+            o = tidy;
+        }
+        struct Release {
+            SKzRLEObject* p;
+            ~Release() { CKzAlloc::Free(p); }
+        } release{tidy};
         double d = 1e10;
         // Only corners nearer than the tolerance can win, so the corner map covers
         // the window around the point, clipped to the box: its size follows the
@@ -414,7 +428,7 @@ bool CKzRLEPicBufAPI::HitTestVisibleEx(SKzRLEPicBuf* pic, double x, double y, do
         }
         if (d < best) {
             best = d;
-            found = o;
+            found = o0;
             foundIndex = i;
         }
         return true;

@@ -181,7 +181,13 @@ public:
     static kz_result ConvertRLEToPaintedRLE(SKzRLEPicBuf* dst, SKzRLEPicBuf* src);
     static kz_result ConvertPictureToRLE(SKzRLEPicBuf* rle, SKzPicBuf* pic);
 
-    // Serialised form
+    // Serialised form. Loading takes the records as stored wherever they can be
+    // walked safely (rows in any order, runs overlapping); a box that does not hold
+    // its object's pixels is replaced by their extent. A blob whose records do not
+    // tile its data, or whose rows and runs leave their record, gives -9. Inflating
+    // grows with the real output: a length word beyond a fixed cap plus a multiple of
+    // the stream is refused (null, -3), and for a picture whose size is preset, one
+    // beyond what a picture of that size can hold gives -9 before anything inflates.
     static unsigned long SaveToMemory(SKzRLEPicBuf* pic, void* out);
     static void* SaveToMemoryCompressRaw(void* data, unsigned long size, int level, unsigned,
                                          unsigned long* outSize);
@@ -228,7 +234,8 @@ public:
 };
 
 // Builds object i out of the pixels of label i, for every label 1..maxLabel of a
-// label picture; labels above maxLabel are ignored.
+// label picture; labels above maxLabel are ignored. When memory runs out (for the
+// table or the segments) reading and writing give -3.
 class KZ_EXPORT CKzRLEPicBufBuilder {
 public:
     struct CKzSegment {

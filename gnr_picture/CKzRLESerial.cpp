@@ -1,18 +1,34 @@
 // Serialised run-length pictures: the byte blob (version 3 written, 1-3 read) and its
 // zlib-compressed wrapper. Blobs come from files written elsewhere, so every record
-// is checked before anything is kept.
+// is walked only as far as reading it safely needs, and loaded as stored.
 #include "gnr_picture/CKzRLEPicBufAPI.h"
 
 #include "gnr_system/CKzAlloc.h"
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
 
 constexpr u64 kBlobHeader = 28;
 constexpr u32 kVersion = 3;
+// The largest coordinate a pixel may have: boxes are signed 32-bit.
+constexpr u64 kMaxCoord = 0x7FFFFFFF;
+
+// What a blob may inflate to when nothing tells its picture's size: a fixed
+// allowance for any real picture plus a multiple of the stream, far below the
+// 1032:1 deflate can reach with runs of zeros.
+constexpr u64 kInflateFixed = u64(64) << 20;
+constexpr u64 kInflateRatio = 32;
+
+u64 InflateCap(u64 streamBytes)
+{
+    if (streamBytes > (UINT64_MAX - kInflateFixed) / kInflateRatio) return UINT64_MAX;
+    return kInflateFixed + kInflateRatio * streamBytes;
+}
 
 u32 Rd(const u8* p)
 {
@@ -34,13 +50,18 @@ u32 RecordHeader(u32 version)
     }
 }
 
-// Checks that n bytes of records tile exactly into `count` well-formed records of
-// header length `hdr`. Returns false on the first fault; `lastOffset` receives the
-// offset of the last record and `newBytes` the size once converted to 36-byte headers.
-bool ValidateRecords(const u8* data, u64 n, u32 count, u32 custom, u32 hdr, u64* lastOffset, u64* newBytes)
+// Walks the n bytes of records of a blob whose record headers take `hdr` bytes and
+// checks what reading them safely needs: exactly `count` records tile the bytes,
+// every record holds its header and the picture's custom bytes, and (withRows) its
+// row records and their runs lie inside it, before the custom bytes, with every
+// pixel in the signed 32-bit plane a bounding box can describe. Everything else is
+// taken as stored: rows in any order, overlapping runs, empty rows and runs, any
+// box and last-row offset. `newBytes` receives the size once converted to 36-byte
+// headers.
+bool ScanRecords(const u8* data, u64 n, u32 count, u32 custom, u32 hdr, bool withRows, u64* newBytes)
 {
     const u64 minSize = u64(hdr) + custom;
-    u64 off = 0, last = 0, converted = 0;
+    u64 off = 0, converted = 0;
     u32 records = 0;
     while (off < n) {
         if (records == count) return false;
@@ -48,44 +69,62 @@ bool ValidateRecords(const u8* data, u64 n, u32 count, u32 custom, u32 hdr, u64*
         const u8* rec = data + off;
         const u64 size = Rd(rec + 20);
         if (size < minSize || size > n - off) return false;
-        const i64 left = i32(Rd(rec + 4)), top = i32(Rd(rec + 8));
-        const i64 right = i32(Rd(rec + 12)), bottom = i32(Rd(rec + 16));
-        const u32 rows = Rd(rec + 24);
-        const u64 lastRow = Rd(rec + 28);
-        const u64 rowsEnd = size - custom;
-        u64 p = hdr, lastRowSeen = hdr;
-        i64 prevY = -1;
-        for (u32 r = 0; r < rows; ++r) {
-            if (p + 8 > rowsEnd) return false;
-            const i64 y = Rd(rec + p);
-            const u64 runs = Rd(rec + p + 4);
-            if (runs == 0) return false;
-            if (y <= prevY || y < top || y > bottom) return false;
-            if (runs > (rowsEnd - p - 8) / 8) return false;
-            lastRowSeen = p;
-            const u8* run = rec + p + 8;
-            i64 prevEnd = -1; // one past the previous run
-            for (u64 k = 0; k < runs; ++k) {
-                const i64 x = Rd(run + 8 * k), len = Rd(run + 8 * k + 4);
-                if (len == 0) return false;
-                const i64 end = x + len;
-                if (end > i64(0x100000000LL)) return false;
-                if (x < prevEnd || x < left || end - 1 > right) return false;
-                prevEnd = end;
+        if (withRows) {
+            const u32 rows = Rd(rec + 24);
+            const u64 rowsEnd = size - custom;
+            u64 p = hdr;
+            for (u32 r = 0; r < rows; ++r) {
+                if (p + 8 > rowsEnd) return false;
+                const u64 y = Rd(rec + p);
+                const u64 runs = Rd(rec + p + 4);
+                if (runs > (rowsEnd - p - 8) / 8) return false;
+                const u8* run = rec + p + 8;
+                for (u64 k = 0; k < runs; ++k) {
+                    const u64 x = Rd(run + 8 * k), len = Rd(run + 8 * k + 4);
+                    if (len && (y > kMaxCoord || x + len - 1 > kMaxCoord)) return false;
+                }
+                p += 8 + 8 * runs;
             }
-            prevY = y;
-            p += 8 + 8 * runs;
         }
-        if (p != rowsEnd || lastRow != lastRowSeen) return false;
-        last = off;
         converted += size - (hdr - 36);
         off += size;
         ++records;
     }
     if (records != count) return false;
-    *lastOffset = last;
     *newBytes = converted;
     return true;
+}
+
+// Gives an object whose pixels are not all inside its box (an empty box, one never
+// filled in, one that is wrong) the extent of its pixels as box. Larger boxes stay:
+// the shape operations keep the box of the object they started from. The record
+// has passed ScanRecords.
+void FixBox(u8* rec, u32 custom)
+{
+    const u64 size = Rd(rec + 20), rowsEnd = size - custom;
+    const u32 rows = Rd(rec + 24);
+    i64 l = INT64_MAX, t = INT64_MAX, r = INT64_MIN, b = INT64_MIN;
+    u64 p = 36;
+    for (u32 i = 0; i < rows && p + 8 <= rowsEnd; ++i) {
+        const i64 y = Rd(rec + p);
+        const u32 runs = Rd(rec + p + 4);
+        for (u32 k = 0; k < runs; ++k) {
+            const i64 x = Rd(rec + p + 8 + 8 * u64(k)), len = Rd(rec + p + 12 + 8 * u64(k));
+            if (!len) continue;
+            l = std::min(l, x);
+            r = std::max(r, x + len - 1);
+            t = std::min(t, y);
+            b = std::max(b, y);
+        }
+        p += 8 + 8 * u64(runs);
+    }
+    if (r == INT64_MIN) return; // no pixels: the box is whatever was stored
+    const i64 bl = i32(Rd(rec + 4)), bt = i32(Rd(rec + 8)), br = i32(Rd(rec + 12)), bb = i32(Rd(rec + 16));
+    if (bl <= l && bt <= t && br >= r && bb >= b) return;
+    Wr(rec + 4, u32(l));
+    Wr(rec + 8, u32(t));
+    Wr(rec + 12, u32(r));
+    Wr(rec + 16, u32(b));
 }
 
 void LeaveEmpty(SKzRLEPicBuf* pic, u32 width, u32 height, u32 custom)
@@ -170,29 +209,125 @@ void* CKzRLEPicBufAPI::SaveToMemoryCompress(SKzRLEPicBuf* pic, int level, unsign
     return blob;
 }
 
+namespace {
+
+// Inflates a zlib stream into a CKzAlloc block of at most `limit` bytes that grows
+// with the output, so a length word that lies costs nothing. Null when the stream
+// is damaged or cut, inflates to more than limit or to nothing, or memory runs out.
+u8* InflateBounded(const u8* in, u64 inLen, u64 limit, u64* outLen)
+{
+    *outLen = 0;
+    if (limit == 0) return nullptr;
+    z_stream zs;
+    std::memset(&zs, 0, sizeof zs);
+    if (inflateInit(&zs) != Z_OK) return nullptr;
+    constexpr u64 kChunk = u64(1) << 30; // zlib counts in 32 bits
+    u64 cap = std::min(limit, std::max<u64>(u64(64) << 10, 2 * inLen));
+    u8* out = static_cast<u8*>(CKzAlloc::Alloc(0, size_t(cap)));
+    u64 inPos = 0, outPos = 0;
+    bool ok = out != nullptr;
+    while (ok) {
+        if (zs.avail_in == 0 && inPos < inLen) {
+            const u64 chunk = std::min(inLen - inPos, kChunk);
+            zs.next_in = const_cast<Bytef*>(in + inPos);
+            zs.avail_in = uInt(chunk);
+            inPos += chunk;
+        }
+        if (outPos == cap && cap < limit) {
+            const u64 grown = std::min(limit, cap * 2);
+            void* p = CKzAlloc::ReAlloc(out, size_t(grown), 0);
+            if (!p) {
+                ok = false;
+                break;
+            }
+            out = static_cast<u8*>(p);
+            cap = grown;
+        }
+        // With the block at its limit, one byte of scratch tells whether more follows.
+        u8 probe = 0;
+        const bool probing = outPos == cap;
+        zs.next_out = probing ? &probe : out + outPos;
+        zs.avail_out = probing ? 1u : uInt(std::min(cap - outPos, kChunk));
+        const uInt room = zs.avail_out;
+        const int rc = inflate(&zs, Z_NO_FLUSH);
+        const u64 made = room - zs.avail_out;
+        if (probing && made) {
+            ok = false;
+            break;
+        }
+        outPos += made;
+        if (rc == Z_STREAM_END) break;
+        if (rc == Z_OK) continue;
+        // Anything else: a damaged stream, or one that ends before its end marker.
+        ok = false;
+    }
+    inflateEnd(&zs);
+    if (!ok || outPos == 0) {
+        CKzAlloc::Free(out);
+        return nullptr;
+    }
+    if (outPos < cap) {
+        if (void* p = CKzAlloc::ReAlloc(out, size_t(outPos), 0)) out = static_cast<u8*>(p);
+    }
+    *outLen = outPos;
+    return out;
+}
+
+// The first bytes of a stream's output (at most n), without keeping the rest.
+u64 InflateHead(const u8* in, u64 inLen, u8* head, u64 n)
+{
+    z_stream zs;
+    std::memset(&zs, 0, sizeof zs);
+    if (inflateInit(&zs) != Z_OK) return 0;
+    zs.next_in = const_cast<Bytef*>(in);
+    zs.avail_in = uInt(std::min<u64>(inLen, u64(1) << 30));
+    zs.next_out = head;
+    zs.avail_out = uInt(n);
+    while (zs.avail_out) {
+        const int rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc != Z_OK) break;
+    }
+    const u64 got = n - zs.avail_out;
+    inflateEnd(&zs);
+    return got;
+}
+
+} // namespace
+
 void* CKzRLEPicBufAPI::LoadFromMemoryUncompressRaw(unsigned, void* blob, unsigned long size, unsigned long* rawSize)
 {
     if (rawSize) *rawSize = 0;
     if (!blob || size < 4) return nullptr;
     const u8* b = static_cast<const u8*>(blob);
-    const u64 want = Rd(b);
-    // Deflate cannot expand beyond about 1032:1; a larger length word is a lie, and
-    // is refused before allocating for it.
-    if (want == 0 || want > 1032ull * (u64(size) - 4) + 64) return nullptr;
-    void* out = CKzAlloc::Alloc(0, size_t(want));
+    const u64 want = Rd(b), stream = u64(size) - 4;
+    // A length word beyond the cap is refused before anything is allocated; below
+    // it memory follows what the stream really holds.
+    if (want == 0 || want > InflateCap(stream)) return nullptr;
+    u64 got = 0;
+    u8* out = InflateBounded(b + 4, stream, want, &got);
     if (!out) return nullptr;
-    uLongf got = uLongf(want);
-    const int rc = uncompress(static_cast<Bytef*>(out), &got, b + 4, uLong(size - 4));
-    if (rc != Z_OK || got != want) {
-        CKzAlloc::Free(out);
-        return nullptr;
-    }
-    if (rawSize) *rawSize = got;
+    if (rawSize) *rawSize = static_cast<unsigned long>(got);
     return out;
 }
 
 kz_result CKzRLEPicBufAPI::LoadFromMemoryUncompress(SKzRLEPicBuf* pic, unsigned flag, void* blob, unsigned long size)
 {
+    if (pic && blob && size >= 4 && pic->uiWidth && pic->uiHeight) {
+        // A picture of known size bounds its blob: every pixel its own object of one
+        // row and one run is the most any set of disjoint objects can take.
+        const u8* b = static_cast<const u8*>(blob);
+        u8 head[kBlobHeader];
+        if (InflateHead(b + 4, u64(size) - 4, head, kBlobHeader) == kBlobHeader) {
+            const u64 perPixel = 36 + 8 + 8 + u64(Rd(head + 24));
+            const u64 pixels = u64(pic->uiWidth) * pic->uiHeight;
+            const bool fits = pixels <= (UINT64_MAX - kBlobHeader) / perPixel &&
+                              u64(Rd(b)) <= kBlobHeader + pixels * perPixel;
+            if (!fits) {
+                LeaveEmpty(pic, pic->uiWidth, pic->uiHeight, pic->uiCustomDataBytes);
+                return KZ_ERR_FAILED;
+            }
+        }
+    }
     unsigned long rawSize = 0;
     void* raw = LoadFromMemoryUncompressRaw(flag, blob, size, &rawSize);
     if (!raw) return KZ_ERR_OUT_OF_MEMORY;
@@ -216,13 +351,12 @@ kz_result CKzRLEPicBufAPI::LoadFromMemory(SKzRLEPicBuf* pic, void* blob, unsigne
     if (!hdr || size < kBlobHeader) return fail();
     const u32 width = Rd(b + 4), height = Rd(b + 8), count = Rd(b + 12), n = Rd(b + 16), custom = Rd(b + 24);
     if (u64(size) < u64(n) + kBlobHeader) return fail();
-    // A size preset by the caller bounds what the blob may claim.
-    if (oldW && oldH && (width > oldW || height > oldH)) return fail();
-    u64 lastOffset = 0, newBytes = 0;
-    if (!ValidateRecords(b + kBlobHeader, n, count, custom, hdr, &lastOffset, &newBytes)) return fail();
+    u64 newBytes = 0;
+    if (!ScanRecords(b + kBlobHeader, n, count, custom, hdr, true, &newBytes)) return fail();
 
     u8* block = nullptr;
     u32 legacy = 0xFF000000u;
+    u64 lastOffset = 0;
     if (newBytes) {
         block = static_cast<u8*>(CKzAlloc::Alloc(0, size_t(newBytes)));
         if (!block) return fail();
@@ -237,16 +371,11 @@ kz_result CKzRLEPicBufAPI::LoadFromMemory(SKzRLEPicBuf* pic, void* blob, unsigne
             Wr(dst + 28, Rd(src + 28) - d);
             if (version == 1) legacy = Rd(src + 36);
             std::memcpy(dst + 36, src + hdr, size0 - hdr);
+            FixBox(dst, custom);
+            lastOffset = out;
             in += size0;
             out += size0 - d;
         }
-        // The converted offset of the last record, from a walk of the new block.
-        u64 walk = 0, lastConv = 0;
-        for (u32 i = 0; i < count; ++i) {
-            lastConv = walk;
-            walk += Rd(block + walk + 20);
-        }
-        lastOffset = lastConv;
     }
     CKzAlloc::Free(pic->pObjects);
     pic->pObjects = reinterpret_cast<SKzRLEObject*>(block);
@@ -255,7 +384,9 @@ kz_result CKzRLEPicBufAPI::LoadFromMemory(SKzRLEPicBuf* pic, void* blob, unsigne
     pic->uiHeight = height;
     pic->uiObjectCount = count;
     pic->uiDataBytes = u32(newBytes);
-    pic->uiLastObjectOffset = u32(lastOffset);
+    // The offset of the last record as found: walks stop there, so a stored one
+    // that disagrees is not kept.
+    pic->uiLastObjectOffset = u32(count > 1 ? lastOffset : 0);
     pic->uiCustomDataBytes = custom;
     pic->uiLegacyWord = legacy;
     return KZ_OK;
@@ -283,8 +414,9 @@ kz_result CKzRLEPicBufAPI::ResetBinObjStatesInMemory(void* blob, unsigned long s
     if (size <= 27) return KZ_OK;
     const u32 count = Rd(b + 12), n = Rd(b + 16), custom = Rd(b + 24);
     if (u64(size) < u64(n) + kBlobHeader) return KZ_OK;
-    u64 lastOffset = 0, newBytes = 0;
-    if (!ValidateRecords(b + kBlobHeader, n, count, custom, hdr, &lastOffset, &newBytes)) return KZ_ERR_FAILED;
+    // Any blob that loads has its states rewritten: only the records' tiling matters.
+    u64 newBytes = 0;
+    if (!ScanRecords(b + kBlobHeader, n, count, custom, hdr, false, &newBytes)) return KZ_ERR_FAILED;
     u64 off = kBlobHeader;
     for (u32 i = 0; i < count; ++i) {
         const u32 state = Rd(b + off + 32);

@@ -152,8 +152,15 @@ void PushOverlapping(const SKzRowSegment* row, u64 r, const SKzSegment& run, SKz
     }
 }
 
-SKzRLEObject* Complement(const SKzRLEObject* obj, bool asIfEmpty)
+SKzRLEObject* Complement(const SKzRLEObject* obj, bool asIfEmpty, bool tidyChecked = false)
 {
+    if (!asIfEmpty && !tidyChecked && !kzrle::IsTidy(obj)) {
+        SKzRLEObject* tidy = kzrle::TidyCopy(obj);
+        if (!tidy) return nullptr;
+        SKzRLEObject* out = Complement(tidy, false, true);
+        CKzAlloc::Free(tidy);
+        return out;
+    }
     i64 w = 0, h = 0;
     if (!BoxOf(obj, &w, &h))
         return MakeRecord({}, obj->uiId, obj->uiState, obj->iLeft, obj->iTop, obj->iRight, obj->iBottom);
@@ -230,6 +237,58 @@ void Join(std::vector<u32>& parent, u32 a, u32 b)
 
 } // namespace
 
+bool kzrle::IsTidy(const SKzRLEObject* obj)
+{
+    bool tidy = true;
+    i64 prevY = -1;
+    kzrle::ForEachRow(obj, [&](const SKzRowSegment* row, const SKzSegment* runs) {
+        if (i64(row->uiY) <= prevY || row->uiRunCount == 0) {
+            tidy = false;
+            return false;
+        }
+        prevY = row->uiY;
+        i64 next = 0; // the first column the next run may start at
+        for (u32 k = 0; k < row->uiRunCount; ++k) {
+            if (runs[k].uiLength == 0 || (k && i64(runs[k].uiX) <= next)) {
+                tidy = false;
+                return false;
+            }
+            next = i64(runs[k].uiX) + runs[k].uiLength;
+        }
+        return true;
+    });
+    return tidy;
+}
+
+SKzRLEObject* kzrle::TidyCopy(const SKzRLEObject* obj)
+{
+    std::vector<Span> runs;
+    try {
+        kzrle::ForEachRow(obj, [&](const SKzRowSegment* row, const SKzSegment* seg) {
+            for (u32 k = 0; k < row->uiRunCount; ++k)
+                if (seg[k].uiLength) runs.push_back({row->uiY, seg[k].uiX, seg[k].uiLength});
+            return true;
+        });
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    std::sort(runs.begin(), runs.end(), [](const Span& a, const Span& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
+    // Runs of a row that overlap or touch become one; a run may reach past 2^32
+    // columns only in a damaged record, and is cut there.
+    size_t kept = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const u64 end = std::min<u64>(u64(runs[i].x) + runs[i].len, 0xFFFFFFFFull);
+        if (kept && runs[kept - 1].y == runs[i].y && u64(runs[i].x) <= u64(runs[kept - 1].x) + runs[kept - 1].len) {
+            Span& k = runs[kept - 1];
+            k.len = u32(std::max<u64>(u64(k.x) + k.len, end) - k.x);
+        } else if (end > runs[i].x) {
+            runs[kept++] = {runs[i].y, runs[i].x, u32(end - runs[i].x)};
+        }
+    }
+    runs.resize(kept);
+    return MakeRecord(runs, obj->uiId, obj->uiState, obj->iLeft, obj->iTop, obj->iRight, obj->iBottom);
+}
+
 bool IdenticalSegments(SKzSegment a, SKzSegment b) { return a.uiX == b.uiX && a.uiLength == b.uiLength; }
 
 bool NotIdenticalSegments(SKzSegment a, SKzSegment b) { return !IdenticalSegments(a, b); }
@@ -260,9 +319,11 @@ unsigned GetBoundarySegment(SKzRLEObject* comp, SKzRowSegment* stack, unsigned* 
     if (!comp || !stack || !n || !map) return 0;
     const unsigned before = *n;
     const i64 left = comp->iLeft, right = comp->iRight;
+    // The map covers the box: rows outside it are not looked at.
+    const i64 boxH = i64(comp->iBottom) - comp->iTop + 1;
     auto push = [&](const SKzRowSegment* row, const SKzSegment& seg) {
         const i64 r = i64(row->uiY) - comp->iTop;
-        if (r < 0 || r > 0xFFFFFFFFll) return;
+        if (r < 0 || r >= boxH) return;
         if (TestRange(seg, u64(r), u32(comp->iLeft), map, mapWidth, true)) Push(stack, n, row->uiY, seg);
     };
     const SKzRowSegment* first = nullptr;
@@ -292,11 +353,11 @@ void FindUnseenSegmentNeighbours(const SKzRowSegment* run, SKzRowSegment* stack,
     if (!run || !stack || !n || !comp || !map) return;
     const SKzSegment seg = RunsOf(run)[0];
     const i64 y = run->uiY;
+    const i64 boxH = i64(comp->iBottom) - comp->iTop + 1;
     kzrle::ForEachRow(comp, [&](const SKzRowSegment* row, const SKzSegment*) {
         const i64 ry = row->uiY;
-        if (ry > y + 1) return false;
         const i64 r = ry - comp->iTop;
-        if ((ry == y - 1 || ry == y + 1) && r >= 0 && r <= 0xFFFFFFFFll)
+        if ((ry == y - 1 || ry == y + 1) && r >= 0 && r < boxH)
             PushOverlapping(row, u64(r), seg, stack, n, u32(comp->iLeft), map, mapWidth);
         return true;
     });
@@ -306,10 +367,11 @@ SKzRLEObject* MakeObjectFromSegments(SKzRLEObject* comp, unsigned char* map, uns
 {
     if (!comp || !map) return nullptr;
     std::vector<Span> kept;
+    const i64 boxH = i64(comp->iBottom) - comp->iTop + 1;
     try {
         kzrle::ForEachRow(comp, [&](const SKzRowSegment* row, const SKzSegment* runs) {
             const i64 r = i64(row->uiY) - comp->iTop;
-            if (r < 0 || r > 0xFFFFFFFFll) return true;
+            if (r < 0 || r >= boxH) return true;
             for (u32 k = 0; k < row->uiRunCount; ++k) {
                 u64 from = 0, to = 0;
                 if (!MapRange(runs[k], u64(r), u32(comp->iLeft), mapWidth, &from, &to)) continue;
@@ -400,6 +462,15 @@ void CKzRLEPicBufAPI::Projections(SKzRLEObject* obj, unsigned* counts, unsigned 
     if (!counts) return;
     counts[0] = counts[1] = counts[2] = counts[3] = 0;
     if (!obj) return;
+    // The counts follow the rows in order and the runs from left to right: an
+    // object stored otherwise is measured as its pixels in that form.
+    if (!kzrle::IsTidy(obj)) {
+        SKzRLEObject* tidy = kzrle::TidyCopy(obj);
+        if (!tidy) return;
+        if (kzrle::IsTidy(tidy)) Projections(tidy, counts, width);
+        CKzAlloc::Free(tidy);
+        return;
+    }
     // Each row against the previous row record, run against run: the pixels of a
     // run whose neighbour (x + d) in the row above is not set.
     const SKzSegment* prev = nullptr;
@@ -497,6 +568,19 @@ kz_result CKzRLEPicBufAPI::CutRectangle(SKzRLEPicBuf* dst, SKzRLEPicBuf* src, un
             if (runs.empty()) return true;
             auto yx = [](const Run& a, const Run& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; };
             if (!std::is_sorted(runs.begin(), runs.end(), yx)) std::stable_sort(runs.begin(), runs.end(), yx);
+            // Runs of a row that overlap or touch (objects from hosts or files may
+            // hold them) are one stretch of pixels, and become one run.
+            size_t joined = 0;
+            for (size_t i = 0; i < runs.size(); ++i) {
+                Run& last = runs[joined ? joined - 1 : 0];
+                if (joined && last.y == runs[i].y && u64(runs[i].x) <= u64(last.x) + last.len) {
+                    const u64 end = std::max<u64>(u64(last.x) + last.len, u64(runs[i].x) + runs[i].len);
+                    last.len = u32(end - last.x);
+                } else {
+                    runs[joined++] = runs[i];
+                }
+            }
+            runs.resize(joined);
             // 8-connected pieces, run against the runs of the row above.
             parent.resize(runs.size());
             for (u32 i = 0; i < runs.size(); ++i) parent[i] = i;

@@ -735,28 +735,6 @@ KZ_ALWAYS_INLINE void SortPair(u32& a, u32& b)
     b = hi;
 }
 
-// Median of nine keys (element 4 of their ascending order) by a fixed
-// exchange network.
-KZ_ALWAYS_INLINE u32 Median9(u32 p0, u32 p1, u32 p2, u32 p3, u32 p4, u32 p5, u32 p6, u32 p7, u32 p8)
-{
-    SortPair(p1, p2); SortPair(p4, p5); SortPair(p7, p8);
-    SortPair(p0, p1); SortPair(p3, p4); SortPair(p6, p7);
-    SortPair(p1, p2); SortPair(p4, p5); SortPair(p7, p8);
-    SortPair(p0, p3); SortPair(p5, p8); SortPair(p4, p7);
-    SortPair(p3, p6); SortPair(p1, p4); SortPair(p2, p5);
-    SortPair(p4, p7); SortPair(p4, p2); SortPair(p6, p4);
-    SortPair(p4, p2);
-    return p4;
-}
-
-// Interior pixels of one row of a 3 x 3 median over key rows a, b, c.
-KZ_ALWAYS_INLINE void Median3Row(float* __restrict out, const u32* __restrict a, const u32* __restrict b,
-                                 const u32* __restrict c, size_t w)
-{
-    for (size_t x = 1; x + 1 < w; ++x)
-        out[x] = KeyFloat(Median9(a[x - 1], a[x], a[x + 1], b[x - 1], b[x], b[x + 1], c[x - 1], c[x], c[x + 1]));
-}
-
 // Median of 25 keys (element 12 of their ascending order) by a fixed
 // exchange network of 99 exchanges.
 KZ_ALWAYS_INLINE u32 Median25(u32* p)
@@ -807,6 +785,365 @@ KZ_ALWAYS_INLINE void Median5Row(float* __restrict out, const u32* __restrict r0
     }
 }
 
+// Signed keys in the same order as FloatKey: the float's bits with the
+// magnitude of negatives flipped (-0 just below +0), every NaN the largest
+// key. SignedKeyFloat(SignedKey(f)) is f, NaNs becoming the one quiet NaN
+// 0x7FFFFFFF that KeyFloat gives too.
+KZ_ALWAYS_INLINE i32 SignedKey(float f)
+{
+    u32 b;
+    std::memcpy(&b, &f, 4);
+    const u32 k = b ^ (u32(i32(b) >> 31) >> 1);
+    return f != f ? INT32_MAX : i32(k);
+}
+
+KZ_ALWAYS_INLINE float SignedKeyFloat(i32 k)
+{
+    const u32 b = u32(k) ^ (u32(k >> 31) >> 1);
+    float f;
+    std::memcpy(&f, &b, 4);
+    return f;
+}
+
+KZ_ALWAYS_INLINE i32 Med3(i32 a, i32 b, i32 c)
+{
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+// One row of keys of component k (samples c floats apart).
+KZ_ALWAYS_INLINE void KeyRow(i32* __restrict out, const float* __restrict s, size_t w, size_t c)
+{
+    if (c == 1)
+        for (size_t x = 0; x < w; ++x)
+            out[x] = SignedKey(s[x]);
+    else
+        for (size_t x = 0; x < w; ++x)
+            out[x] = SignedKey(s[x * c]);
+}
+
+// Interior outputs 1 .. w - 2 of one row of the 3 x 3 median from key rows
+// a, b, c. Each column is sorted once (lo <= mid <= hi) and serves three
+// windows; the median of the nine keys is then the median of the largest
+// of the three lows, the median of the three mids and the smallest of the
+// three highs.
+KZ_ALWAYS_INLINE void Median3Keys(i32* __restrict out, const i32* __restrict a, const i32* __restrict b,
+                                  const i32* __restrict c, i32* __restrict lo, i32* __restrict mid,
+                                  i32* __restrict hi, size_t w)
+{
+    for (size_t x = 0; x < w; ++x) {
+        const i32 p = a[x], q = b[x], r = c[x];
+        const i32 pq0 = std::min(p, q), pq1 = std::max(p, q);
+        lo[x] = std::min(pq0, r);
+        hi[x] = std::max(pq1, r);
+        mid[x] = std::max(pq0, std::min(pq1, r));
+    }
+    for (size_t x = 1; x + 1 < w; ++x) {
+        const i32 l = std::max(std::max(lo[x - 1], lo[x]), lo[x + 1]);
+        const i32 h = std::min(std::min(hi[x - 1], hi[x]), hi[x + 1]);
+        const i32 m = Med3(mid[x - 1], mid[x], mid[x + 1]);
+        out[x] = Med3(l, m, h);
+    }
+}
+
+KZ_ALWAYS_INLINE void FloatRow(float* __restrict d, const i32* __restrict k, size_t from, size_t to, size_t c)
+{
+    if (c == 1)
+        for (size_t x = from; x < to; ++x)
+            d[x] = SignedKeyFloat(k[x]);
+    else
+        for (size_t x = from; x < to; ++x)
+            d[x * c] = SignedKeyFloat(k[x]);
+}
+
+// Median (element n / 2 of the ascending order) of the keys of rows
+// rows[0 .. nr - 1], columns x0 .. x1: the clipped windows at the borders.
+i32 SmallMedian(const i32* const* rows, int nr, size_t x0, size_t x1)
+{
+    i32 v[9];
+    int n = 0;
+    for (int r = 0; r < nr; ++r)
+        for (size_t x = x0; x <= x1; ++x)
+            v[n++] = rows[r][x];
+    for (int i = 1; i < n; ++i)
+        for (int j = i; j > 0 && v[j] < v[j - 1]; --j)
+            std::swap(v[j], v[j - 1]);
+    return v[n / 2];
+}
+
+// The AVX-512 form of Median3Keys plus FloatRow for one-component rows,
+// sixteen outputs a step with the sorted columns kept in registers: the
+// columns left and right of a step are shifted in from the previous and next
+// step's. left and right are the already computed outputs of columns 0 and
+// w - 1. Large destinations are written with streaming stores where a step
+// fills a whole aligned line.
+// GCC 12's AVX-512 intrinsic headers trip -Wuninitialized on their own
+// placeholder operands.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Keys from float bits and back: x ^ (sign spread & 0x7FFFFFFF) in one
+// ternary-logic step after the arithmetic shift.
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i FlipNegatives(__m512i v)
+{
+    return _mm512_ternarylogic_epi32(v, _mm512_srai_epi32(v, 31), _mm512_set1_epi32(0x7FFFFFFF), 0x78);
+}
+
+// Keys of floats x .. x + 15 of s (lanes outside the row: 0), stored into c.
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i KeysAt(const float* s, i32* c, ptrdiff_t x, __mmask16 m)
+{
+    const __m512 f = _mm512_maskz_loadu_ps(m, s + x);
+    __m512i r = FlipNegatives(_mm512_castps_si512(f));
+    r = _mm512_mask_mov_epi32(r, _mm512_cmp_ps_mask(f, f, _CMP_UNORD_Q), _mm512_set1_epi32(INT32_MAX));
+    _mm512_mask_storeu_epi32(c + x, m, r);
+    return r;
+}
+
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __m512i Med3v(__m512i a, __m512i b, __m512i c)
+{
+    return _mm512_max_epi32(_mm512_min_epi32(a, b), _mm512_min_epi32(_mm512_max_epi32(a, b), c));
+}
+
+// The sorted column (lo <= mid <= hi) of a key a and a sorted pair p <= q.
+struct Cols {
+    __m512i lo, mid, hi;
+};
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE Cols Insert(__m512i a, __m512i p, __m512i q)
+{
+    return Cols{_mm512_min_epi32(a, p), _mm512_max_epi32(p, _mm512_min_epi32(a, q)), _mm512_max_epi32(a, q)};
+}
+
+// The lanes of columns x .. x + 15 inside the row 0 .. w - 1 (x may lie up
+// to 15 columns before it).
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE __mmask16 LanesFrom(ptrdiff_t x, ptrdiff_t w)
+{
+    const unsigned from = x < 0 ? 0xFFFFu << unsigned(-x) : 0xFFFFu;
+    const unsigned to = x + 16 <= w ? 0xFFFFu : x < w ? (1u << unsigned(w - x)) - 1 : 0u;
+    return __mmask16(from & to);
+}
+
+// Outputs x .. x + 15 of one row from the sorted columns of the previous,
+// this and the next step, with the border outputs left and right put in;
+// stored (streaming where a whole aligned line is written).
+KZ_TARGET_AVX512 KZ_ALWAYS_INLINE void Select(float* d, ptrdiff_t x, ptrdiff_t w, const Cols& p, const Cols& t,
+                                              const Cols& n, float left, float right, bool stream)
+{
+    // Lane j: columns x + j - 1 and x + j + 1.
+    const __m512i l = _mm512_max_epi32(_mm512_max_epi32(_mm512_alignr_epi32(t.lo, p.lo, 15), t.lo),
+                                       _mm512_alignr_epi32(n.lo, t.lo, 1));
+    const __m512i h = _mm512_min_epi32(_mm512_min_epi32(_mm512_alignr_epi32(t.hi, p.hi, 15), t.hi),
+                                       _mm512_alignr_epi32(n.hi, t.hi, 1));
+    const __m512i m = Med3v(_mm512_alignr_epi32(t.mid, p.mid, 15), t.mid, _mm512_alignr_epi32(n.mid, t.mid, 1));
+    __m512 f = _mm512_castsi512_ps(FlipNegatives(Med3v(l, m, h)));
+    if (x <= 0)
+        f = _mm512_mask_mov_ps(f, __mmask16(1u << unsigned(-x)), _mm512_set1_ps(left));
+    if (x + 16 >= w)
+        f = _mm512_mask_mov_ps(f, __mmask16(1u << unsigned(w - 1 - x)), _mm512_set1_ps(right));
+    if (x >= 0 && x + 16 <= w) {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(d + x);
+        if (stream && (at & 63) == 0) {
+            _mm512_stream_ps(d + x, f);
+        } else if (stream && (at & 15) == 0) {
+            // Heap blocks are 16-byte aligned: four quarter-line streaming
+            // stores, which the processor joins into whole lines.
+            _mm_stream_ps(d + x, _mm512_castps512_ps128(f));
+            _mm_stream_ps(d + x + 4, _mm512_extractf32x4_ps(f, 1));
+            _mm_stream_ps(d + x + 8, _mm512_extractf32x4_ps(f, 2));
+            _mm_stream_ps(d + x + 12, _mm512_extractf32x4_ps(f, 3));
+        } else {
+            _mm512_storeu_ps(d + x, f);
+        }
+    } else {
+        _mm512_mask_storeu_ps(d + x, LanesFrom(x, w), f);
+    }
+}
+
+// Interior rows y and y + 1 of a one-component picture at once: d0, d1 their
+// destination rows, a and b the keys of rows y - 1 and y, s1 and s2 the floats
+// of rows y + 1 and y + 2 (keyed into c1 and c2 on the way), next and
+// nextBelow the floats of rows y + 3 and y + 4 (fetched ahead for the next
+// pass) or null; left and right the border outputs.
+// The middle rows y and y + 1 are sorted once for both windows. The steps
+// start up to 15 columns before the row so that the stores of d0 fill whole
+// aligned lines, when early says that 16 samples precede row y in the
+// picture (the key rows have 16 keys before them).
+KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, float* d1, const i32* a, const i32* b,
+                                                                  const float* s1, i32* c1, const float* s2, i32* c2,
+                                                                  const float* next, const float* nextBelow, size_t w,
+                                                                  const float* left, const float* right, bool stream,
+                                                                  bool early)
+{
+    const ptrdiff_t wi = ptrdiff_t(w);
+    auto columns = [&](ptrdiff_t x, Cols& u, Cols& v) __attribute__((always_inline)) {
+        const __mmask16 m = LanesFrom(x, wi);
+        const __m512i q1 = KeysAt(s1, c1, x, m), q2 = KeysAt(s2, c2, x, m);
+        const __m512i ka = _mm512_maskz_loadu_epi32(m, a + x), kb = _mm512_maskz_loadu_epi32(m, b + x);
+        const __m512i p = _mm512_min_epi32(kb, q1), q = _mm512_max_epi32(kb, q1);
+        u = Insert(ka, p, q);
+        v = Insert(q2, p, q);
+    };
+    const __m512i z = _mm512_setzero_si512();
+    Cols pu{z, z, z}, pv = pu, tu, tv, nu, nv;
+    const ptrdiff_t start = early ? -ptrdiff_t((reinterpret_cast<uintptr_t>(d0) >> 2) & 15) : 0;
+    columns(start, tu, tv);
+    for (ptrdiff_t x = start; x < wi; x += 16) {
+        if (next) {
+            _mm_prefetch(reinterpret_cast<const char*>(next + x), _MM_HINT_T0);
+            if (nextBelow)
+                _mm_prefetch(reinterpret_cast<const char*>(nextBelow + x), _MM_HINT_T0);
+        }
+        columns(x + 16, nu, nv);
+        Select(d0, x, wi, pu, tu, nu, left[0], right[0], stream);
+        Select(d1, x, wi, pv, tv, nv, left[1], right[1], stream);
+        pu = tu, pv = tv, tu = nu, tv = nv;
+    }
+}
+
+// One interior row y: as the pair, for a last interior row without a partner.
+KZ_TARGET_AVX512 __attribute__((noinline)) void Median3RowAvx512(float* d, const i32* a, const i32* b,
+                                                                 const float* s, i32* c, size_t w, float left,
+                                                                 float right, bool stream, bool early)
+{
+    const ptrdiff_t wi = ptrdiff_t(w);
+    auto columns = [&](ptrdiff_t x, Cols& u) __attribute__((always_inline)) {
+        const __mmask16 m = LanesFrom(x, wi);
+        const __m512i r = KeysAt(s, c, x, m);
+        const __m512i ka = _mm512_maskz_loadu_epi32(m, a + x), kb = _mm512_maskz_loadu_epi32(m, b + x);
+        u = Insert(ka, _mm512_min_epi32(kb, r), _mm512_max_epi32(kb, r));
+    };
+    const __m512i z = _mm512_setzero_si512();
+    Cols pu{z, z, z}, tu, nu;
+    const ptrdiff_t start = early ? -ptrdiff_t((reinterpret_cast<uintptr_t>(d) >> 2) & 15) : 0;
+    columns(start, tu);
+    for (ptrdiff_t x = start; x < wi; x += 16) {
+        columns(x + 16, nu);
+        Select(d, x, wi, pu, tu, nu, left, right, stream);
+        pu = tu, tu = nu;
+    }
+}
+
+#pragma GCC diagnostic pop
+
+KZ_ALWAYS_INLINE void Sort3Keys(i32& a, i32& b, i32& c)
+{
+    const i32 lo = std::min(a, b), hi = std::max(a, b);
+    a = std::min(lo, c);
+    const i32 m = std::max(lo, std::min(hi, c));
+    c = std::max(hi, c);
+    b = m;
+}
+
+// Element 3 (of 0 .. 5) of the ascending order of two triples: with each
+// triple sorted, the fourth smallest of the six is the smallest of
+// max(a0, b2), max(a1, b1) and max(a2, b0).
+KZ_ALWAYS_INLINE i32 Upper6(i32 a0, i32 a1, i32 a2, i32 b0, i32 b1, i32 b2)
+{
+    Sort3Keys(a0, a1, a2);
+    Sort3Keys(b0, b1, b2);
+    return std::min(std::min(std::max(a0, b2), std::max(a1, b1)), std::max(a2, b0));
+}
+
+// The top or bottom row of the 3 x 3 median from key rows r0, r1 (the row
+// and its one neighbour): windows of 2 x 3 samples, 2 x 2 in the corners.
+KZ_ALWAYS_INLINE void Median3EdgeRow(float* __restrict d, const i32* __restrict r0, const i32* __restrict r1,
+                                     size_t w, size_t c)
+{
+    const i32* rows[2] = {r0, r1};
+    d[0] = SignedKeyFloat(SmallMedian(rows, 2, 0, 1));
+    for (size_t x = 1; x + 1 < w; ++x)
+        d[x * c] = SignedKeyFloat(Upper6(r0[x - 1], r0[x], r0[x + 1], r1[x - 1], r1[x], r1[x + 1]));
+    d[(w - 1) * c] = SignedKeyFloat(SmallMedian(rows, 2, w - 2, w - 1));
+}
+
+// Outputs of columns 0 and w - 1 of interior row y (windows of 3 x 2).
+KZ_ALWAYS_INLINE void Median3Sides(const i32* a, const i32* b, const i32* c, size_t w, float& left, float& right)
+{
+    left = SignedKeyFloat(Upper6(a[0], b[0], c[0], a[1], b[1], c[1]));
+    right = SignedKeyFloat(Upper6(a[w - 2], b[w - 2], c[w - 2], a[w - 1], b[w - 1], c[w - 1]));
+}
+
+// The AVX-512 3 x 3 median of a one-component picture: a ring of four key
+// rows, two output rows a pass. Row y + 2 is keyed before rows y and y + 1
+// are written, so the destination may be the source.
+void Median3x3Avx512(float* dp, const float* sp, size_t w, size_t h, i32* buf)
+{
+    const bool stream = u64(w) * h * 4 >= kStreamBytes;
+    // 16 keys before the first row: the vector rows may start before it.
+    i32* ring[4] = {buf + 16, buf + 16 + w, buf + 16 + 2 * w, buf + 16 + 3 * w};
+    auto key = [&](size_t y) { return ring[y % 4]; };
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+        KeyRow(key(0), sp, w, 1);
+        KeyRow(key(1), sp + w, w, 1);
+        Median3EdgeRow(dp, key(0), key(1), w, 1);
+    });
+    size_t y = 1;
+    for (; y + 2 < h; y += 2) {
+        // Rows y and y + 1 are interior; rows y + 1 and y + 2 get keyed.
+        const float *s1 = sp + (y + 1) * w, *s2 = s1 + w;
+        for (size_t x : {size_t(0), size_t(1), w - 2, w - 1}) {
+            key(y + 1)[x] = SignedKey(s1[x]);
+            key(y + 2)[x] = SignedKey(s2[x]);
+        }
+        float left[2], right[2];
+        Median3Sides(key(y - 1), key(y), key(y + 1), w, left[0], right[0]);
+        Median3Sides(key(y), key(y + 1), key(y + 2), w, left[1], right[1]);
+        Median3PairAvx512(dp + y * w, dp + (y + 1) * w, key(y - 1), key(y), s1, key(y + 1), s2, key(y + 2),
+                          y + 3 < h ? s2 + w : nullptr, y + 4 < h ? s2 + 2 * w : nullptr, w, left, right, stream,
+                          y * w >= 16);
+    }
+    if (y + 1 < h) {
+        const float* s1 = sp + (y + 1) * w;
+        for (size_t x : {size_t(0), size_t(1), w - 2, w - 1})
+            key(y + 1)[x] = SignedKey(s1[x]);
+        float left, right;
+        Median3Sides(key(y - 1), key(y), key(y + 1), w, left, right);
+        Median3RowAvx512(dp + y * w, key(y - 1), key(y), s1, key(y + 1), w, left, right, stream, y * w >= 16);
+        ++y;
+    }
+    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA { Median3EdgeRow(dp + (h - 1) * w, key(h - 1), key(h - 2), w, 1); });
+    if (stream)
+        _mm_sfence();
+}
+
+// The 3 x 3 median of one component, three rows of keys at a time: row y + 1
+// is keyed before row y is written, so the destination may be the source.
+kz_result Median3x3(SKzFloatPicBuf* dst, SKzFloatPicBuf* src)
+{
+    const size_t w = src->uiWidth, h = src->uiHeight, c = src->uiComp;
+    Scratch<i32> buf(7 * w + 16);
+    if (!buf)
+        return KZ_ERR_OUT_OF_MEMORY;
+    if (c == 1 && KzCpuIsa() == KzIsa::Avx512) {
+        Median3x3Avx512(dst->pData, src->pData, w, h, buf.p);
+        return KZ_OK;
+    }
+    i32* ring[3] = {buf.p, buf.p + w, buf.p + 2 * w};
+    i32 *lo = buf.p + 3 * w, *mid = buf.p + 4 * w, *hi = buf.p + 5 * w, *out = buf.p + 6 * w;
+    for (size_t k = 0; k < c; ++k) {
+        const float* sp = src->pData + k;
+        float* dp = dst->pData + k;
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            KeyRow(ring[0], sp, w, c);
+            KeyRow(ring[1], sp + w * c, w, c);
+            Median3EdgeRow(dp, ring[0], ring[1], w, c);
+            for (size_t y = 1; y + 1 < h; ++y) {
+                const i32* above = ring[(y + 2) % 3];
+                const i32* row = ring[y % 3];
+                i32* below = ring[(y + 1) % 3];
+                KeyRow(below, sp + (y + 1) * w * c, w, c);
+                float* d = dp + y * w * c;
+                float left, right;
+                Median3Sides(above, row, below, w, left, right);
+                Median3Keys(out, above, row, below, lo, mid, hi, w);
+                FloatRow(d, out, 1, w - 1, c);
+                d[0] = left;
+                d[(w - 1) * c] = right;
+            }
+            Median3EdgeRow(dp + (h - 1) * w * c, ring[(h - 1) % 3], ring[(h - 2) % 3], w, c);
+        });
+    }
+    return KZ_OK;
+}
+
 } // namespace
 
 kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* src, unsigned size)
@@ -819,6 +1156,8 @@ kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* s
     const size_t c = src->uiComp;
     if (!HasSamples(src))
         return KZ_OK;
+    if (size == 3 && w >= 3 && h >= 3)
+        return Median3x3(dst, src);
     const Reach rx = ClipReach(size, w), ry = ClipReach(size, h);
     // The selection works on keys of one component; the destination is
     // written from them, so it may share the source's block.
@@ -826,30 +1165,24 @@ kz_result CKzFloatPicBufAPI::MedianFilter(SKzFloatPicBuf* dst, SKzFloatPicBuf* s
     Scratch<float> row(w);
     if (!win || !keys || !row)
         return KZ_ERR_OUT_OF_MEMORY;
-    const bool net3 = size == 3 && w >= 3 && h >= 3;
     const bool net5 = size == 5 && w >= 5 && h >= 5;
     for (size_t k = 0; k < c; ++k) {
         for (size_t i = 0; i < size_t(w) * h; ++i)
             keys.p[i] = FloatKey(src->pData[i * c + k]);
         for (int y = 0; y < int(h); ++y) {
             const int y0 = std::max(0, y - ry.back), y1 = std::min(int(h) - 1, y + ry.fwd);
-            // Full windows of sizes 3 and 5 by exchange networks over whole
-            // rows; the other pixels by selection.
-            const int edge = net3 ? 1 : net5 ? 2 : 0;
+            // Full 5 x 5 windows by an exchange network over whole rows; the
+            // other pixels by selection.
+            const int edge = net5 ? 2 : 0;
             const bool inner = edge > 0 && y >= edge && y + edge < int(h);
             if (inner) {
                 const u32* kp = keys.p;
                 float* rp = row.p;
                 const size_t ww = w, yy = size_t(y);
-                if (net3)
-                    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                        Median3Row(rp, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww, ww);
-                    });
-                else
-                    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                        Median5Row(rp, kp + (yy - 2) * ww, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww,
-                                   kp + (yy + 2) * ww, ww);
-                    });
+                KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+                    Median5Row(rp, kp + (yy - 2) * ww, kp + (yy - 1) * ww, kp + yy * ww, kp + (yy + 1) * ww,
+                               kp + (yy + 2) * ww, ww);
+                });
             }
             for (int x = 0; x < int(w); ++x) {
                 if (inner && x >= edge && x + edge < int(w))

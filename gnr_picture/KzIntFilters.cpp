@@ -83,68 +83,173 @@ KZ_ALWAYS_INLINE int32_t BoxQuotient(double sum, double invY, double invX)
     return int32_t((sum + 0.5) * invY * invX);  // non-negative, below 2^16
 }
 
+// The same in single precision, for windows of at most kFloatQuotientArea
+// samples of 8 bits: the sum (below 2^20) and sum + 0.5 are exact, the two
+// reciprocals and two products add at most 4 x 2^-24 relative error, below
+// 256 x 4 x 2^-24 = 6.2e-5 in a quotient below 256, and 0.5 / count is at
+// least 1.2e-4.
+constexpr u64 kFloatQuotientArea = 4096;
+KZ_ALWAYS_INLINE int32_t BoxQuotientF(float sum, float invY, float invX)
+{
+    return int32_t((sum + 0.5f) * invY * invX);
+}
+
+// Horizontal windows: tmp[x] + ... + tmp[x + taps - 1] (exact integers) as
+// a few terms read from rows of sums of 2^k neighbours (built one pass a
+// level): taps = q x 2^k + r, q terms of the top level and one per set bit
+// of r, for the smallest k that needs at most kMaxTerms terms (else k the
+// top bit of taps, and the terms past the first kMaxTerms - 1 summed into one
+// more row first). The terms are added and divided in one pass, so every
+// pass is a plain loop the compiler vectorises.
+constexpr int kMaxTerms = 8;
+
+struct HorzPlan {
+    int levels = 0;  // rows of sums of 2, 4, ... 2^levels neighbours to build
+    int terms = 0;
+    int level[40] = {};  // 0: tmp itself, k: sums of 2^k
+    size_t off[40] = {};
+};
+
+HorzPlan PlanHorz(int taps)
+{
+    HorzPlan p;
+    auto count = [taps](int kk) { return (taps >> kk) + __builtin_popcount(unsigned(taps) & ((1u << kk) - 1)); };
+    int k = 0;
+    while (k < 30 && count(k) > kMaxTerms && (taps >> (k + 1)) > 0)
+        ++k;
+    p.levels = k;
+    size_t off = 0;
+    for (int q = 0; q < (taps >> k); ++q, off += size_t(1) << k) {
+        p.level[p.terms] = k;
+        p.off[p.terms++] = off;
+    }
+    for (int b = k - 1; b >= 0; --b)
+        if ((taps >> b) & 1) {
+            p.level[p.terms] = b;
+            p.off[p.terms++] = off;
+            off += size_t(1) << b;
+        }
+    return p;
+}
+
+// levels + (k - 1) x L holds the sums of 2^k neighbours of tmp (row length
+// L = w + taps - 1), k = 1 .. plan.levels.
+template <class Acc>
+KZ_ALWAYS_INLINE void BuildLevels(const HorzPlan& plan, const Acc* tmp, Acc* levels, size_t L)
+{
+    const Acc* prev = tmp;
+    for (int k = 1; k <= plan.levels; ++k) {
+        const size_t half = size_t(1) << (k - 1), n = L - 2 * half + 1;
+        Acc* __restrict out = levels + size_t(k - 1) * L;
+        const Acc* __restrict a = prev;
+        const Acc* __restrict b = prev + half;
+        for (size_t i = 0; i < n; ++i)
+            out[i] = Acc(a[i] + b[i]);
+        prev = out;
+    }
+}
+
+// One row of outputs from N terms.
+template <int N, class T, class Acc, bool FloatQ>
+KZ_ALWAYS_INLINE void CombineRow(T* __restrict out, const Acc* const* terms, size_t w, double invY,
+                                 const double* __restrict invX, float invYf, const float* __restrict invXf)
+{
+    const Acc* __restrict t0 = terms[0];
+    const Acc* __restrict t1 = terms[N > 1 ? 1 : 0];
+    const Acc* __restrict t2 = terms[N > 2 ? 2 : 0];
+    const Acc* __restrict t3 = terms[N > 3 ? 3 : 0];
+    const Acc* __restrict t4 = terms[N > 4 ? 4 : 0];
+    const Acc* __restrict t5 = terms[N > 5 ? 5 : 0];
+    const Acc* __restrict t6 = terms[N > 6 ? 6 : 0];
+    const Acc* __restrict t7 = terms[N > 7 ? 7 : 0];
+    for (size_t x = 0; x < w; ++x) {
+        Acc v = t0[x];
+        if constexpr (N > 1) v = Acc(v + t1[x]);
+        if constexpr (N > 2) v = Acc(v + t2[x]);
+        if constexpr (N > 3) v = Acc(v + t3[x]);
+        if constexpr (N > 4) v = Acc(v + t4[x]);
+        if constexpr (N > 5) v = Acc(v + t5[x]);
+        if constexpr (N > 6) v = Acc(v + t6[x]);
+        if constexpr (N > 7) v = Acc(v + t7[x]);
+        if constexpr (FloatQ)
+            out[x] = T(BoxQuotientF(float(v), invYf, invXf[x]));
+        else
+            out[x] = T(BoxQuotient(double(v), invY, invX[x]));
+    }
+}
+
 // The rows of the box mean. Every count and pointer is a parameter (a local
 // the stores cannot alias: byte and int stores may alias any captured
-// variable, which would keep the loops from vectorising).
-template <class T, class Acc>
+// variable, which would keep the loops from vectorising). padded holds the
+// column sums of the vertical window with rx.back zeros before and rx.fwd
+// after them.
+template <class T, class Acc, bool FloatQ>
 KZ_ALWAYS_INLINE void BoxRows(u8* dbase, size_t ds, const u8* sbase, size_t ss, size_t w, int h, Reach rx,
-                              Reach ry, int taps, Acc* acc, Acc* tmp, Acc* hsum, Acc* prefix, const double* invX)
+                              Reach ry, int taps, Acc* padded, Acc* levels, const double* invX,
+                              const float* invXf)
 {
-    Acc* mid = tmp + rx.back;
+    const HorzPlan plan = PlanHorz(taps);
+    const size_t L = w + size_t(taps) - 1;
+    const Acc* terms[40];
+    for (int i = 0; i < plan.terms; ++i)
+        terms[i] = (plan.level[i] == 0 ? padded : levels + size_t(plan.level[i] - 1) * L) + plan.off[i];
+    // More terms than one pass adds: the last ones go into the row after
+    // the levels first.
+    Acc* rest = levels + size_t(plan.levels) * L;
+    const int fused = std::min(plan.terms, kMaxTerms);
+    if (plan.terms > kMaxTerms)
+        terms[kMaxTerms - 1] = rest;
+    Acc* acc = padded + rx.back;
     auto srow = [sbase, ss](size_t y) { return reinterpret_cast<const T*>(sbase + y * ss); };
     for (int m = 0; m <= std::min(h - 1, ry.fwd); ++m) {
         const T* __restrict s = srow(size_t(m));
         Acc* __restrict a = acc;
         for (size_t x = 0; x < w; ++x)
-            a[x] += Acc(s[x]);
+            a[x] = Acc(a[x] + s[x]);
     }
     for (int y = 0; y < h; ++y) {
         const int lo = std::max(0, y - ry.back), hi = std::min(h - 1, y + ry.fwd);
-        const double invY = 1.0 / double(hi - lo + 1);
-        std::memcpy(mid, acc, w * sizeof(Acc));
-        T* __restrict out = reinterpret_cast<T*>(dbase + size_t(y) * ds);
-        if (taps <= 8) {
-            // One streaming pass per tap over a row of sums.
-            Acc* __restrict hs = hsum;
-            const Acc* __restrict p0 = tmp;
+        T* out = reinterpret_cast<T*>(dbase + size_t(y) * ds);
+        BuildLevels(plan, padded, levels, L);
+        if (plan.terms > kMaxTerms) {
+            const Acc* __restrict first = (plan.level[kMaxTerms - 1] == 0
+                                               ? padded
+                                               : levels + size_t(plan.level[kMaxTerms - 1] - 1) * L) +
+                                          plan.off[kMaxTerms - 1];
+            Acc* __restrict r = rest;
             for (size_t x = 0; x < w; ++x)
-                hs[x] = p0[x];
-            for (int t = 1; t < taps; ++t) {
-                const Acc* __restrict p = tmp + t;
+                r[x] = first[x];
+            for (int i = kMaxTerms; i < plan.terms; ++i) {
+                const Acc* __restrict t =
+                    (plan.level[i] == 0 ? padded : levels + size_t(plan.level[i] - 1) * L) + plan.off[i];
                 for (size_t x = 0; x < w; ++x)
-                    hs[x] += p[x];
+                    r[x] = Acc(r[x] + t[x]);
             }
-        } else {
-            // Longer windows: differences of prefix sums (exact integers).
-            Acc* __restrict pre = prefix;
-            Acc a = 0;
-            pre[0] = 0;
-            for (size_t i = 0; i + 1 < w + size_t(taps); ++i) {
-                a += tmp[i];
-                pre[i + 1] = a;
-            }
-            Acc* __restrict hs = hsum;
-            const Acc* __restrict hi = pre + taps;
-            for (size_t x = 0; x < w; ++x)
-                hs[x] = hi[x] - pre[x];
         }
-        {
-            const Acc* __restrict hs = hsum;
-            for (size_t x = 0; x < w; ++x)
-                out[x] = T(BoxQuotient(double(hs[x]), invY, invX[x]));
+        const double invY = 1.0 / double(hi - lo + 1);
+        const float invYf = 1.0f / float(hi - lo + 1);
+        switch (fused) {
+        case 1: CombineRow<1, T, Acc, FloatQ>(out, terms, w, invY, invX, invYf, invXf); break;
+        case 2: CombineRow<2, T, Acc, FloatQ>(out, terms, w, invY, invX, invYf, invXf); break;
+        case 3: CombineRow<3, T, Acc, FloatQ>(out, terms, w, invY, invX, invYf, invXf); break;
+        case 4: CombineRow<4, T, Acc, FloatQ>(out, terms, w, invY, invX, invYf, invXf); break;
+        case 5: CombineRow<5, T, Acc, FloatQ>(out, terms, w, invY, invX, invYf, invXf); break;
+        case 6: CombineRow<6, T, Acc, FloatQ>(out, terms, w, invY, invX, invYf, invXf); break;
+        case 7: CombineRow<7, T, Acc, FloatQ>(out, terms, w, invY, invX, invYf, invXf); break;
+        default: CombineRow<8, T, Acc, FloatQ>(out, terms, w, invY, invX, invYf, invXf); break;
         }
         const int enter = y + 1 + ry.fwd, leave = y - ry.back;
         if (enter < h) {
             const T* __restrict s = srow(size_t(enter));
             Acc* __restrict a = acc;
             for (size_t x = 0; x < w; ++x)
-                a[x] += Acc(s[x]);
+                a[x] = Acc(a[x] + s[x]);
         }
         if (leave >= 0) {
             const T* __restrict s = srow(size_t(leave));
             Acc* __restrict a = acc;
             for (size_t x = 0; x < w; ++x)
-                a[x] -= Acc(s[x]);
+                a[x] = Acc(a[x] - s[x]);
         }
     }
 }
@@ -154,14 +259,19 @@ kz_result BoxMeanAcc(SKzPicBuf* dst, SKzPicBuf* src, Reach rx, Reach ry)
 {
     const unsigned w = src->uiWidth, h = src->uiHeight;
     const int taps = rx.back + rx.fwd + 1;
-    Scratch<Acc> acc(w, true), tmp(size_t(rx.back) + w + size_t(rx.fwd), true), hsum(w),
-        prefix(size_t(rx.back) + w + size_t(rx.fwd) + 1);
+    const size_t L = size_t(rx.back) + w + size_t(rx.fwd);
+    const HorzPlan plan = PlanHorz(taps);
+    // The level rows, and one more for the terms past kMaxTerms - 1.
+    const size_t levelRows = size_t(plan.levels) + (plan.terms > kMaxTerms ? 1 : 0);
+    Scratch<Acc> padded(L, true), levels(levelRows * L);
     Scratch<double> invX(w);
-    if (!acc || !tmp || !invX || !hsum || !prefix)
+    Scratch<float> invXf(w);
+    if (!padded || !invX || !invXf || (levelRows > 0 && !levels))
         return KZ_ERR_OUT_OF_MEMORY;
     for (unsigned x = 0; x < w; ++x) {
         const int lo = std::max(0, int(x) - rx.back), hi = std::min(int(w) - 1, int(x) + rx.fwd);
         invX.p[x] = 1.0 / double(hi - lo + 1);
+        invXf.p[x] = 1.0f / float(hi - lo + 1);
     }
     // A destination sharing the source's block filters from a copy.
     Scratch<u8> copy(dst->pData == src->pData ? size_t(src->uiHeight) * src->uiWidthBytes : 0);
@@ -174,13 +284,19 @@ kz_result BoxMeanAcc(SKzPicBuf* dst, SKzPicBuf* src, Reach rx, Reach ry)
     }
     u8* dbase = dst->pData;
     const size_t ds = dst->uiWidthBytes, ss = src->uiWidthBytes;
-    Acc* accp = acc.p;
-    Acc* tmpp = tmp.p;
-    Acc* hsp = hsum.p;
+    Acc* pp = padded.p;
+    Acc* lp = levels.p;
     const double* ixp = invX.p;
-    KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-        BoxRows<T, Acc>(dbase, ds, sbase, ss, w, int(h), rx, ry, taps, accp, tmpp, hsp, prefix.p, ixp);
-    });
+    const float* ixf = invXf.p;
+    const bool floatQ = sizeof(T) == 1 && u64(taps) * u64(ry.back + ry.fwd + 1) <= kFloatQuotientArea;
+    if (floatQ)
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            BoxRows<T, Acc, true>(dbase, ds, sbase, ss, w, int(h), rx, ry, taps, pp, lp, ixp, ixf);
+        });
+    else
+        KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
+            BoxRows<T, Acc, false>(dbase, ds, sbase, ss, w, int(h), rx, ry, taps, pp, lp, ixp, ixf);
+        });
     return KZ_OK;
 }
 
@@ -197,6 +313,8 @@ kz_result BoxMean(SKzPicBuf* dst, SKzPicBuf* src, int size)
     const Reach rx = ClipReach(u64(size), w), ry = ClipReach(u64(size), h);
     const u64 area = u64(rx.back + rx.fwd + 1) * u64(ry.back + ry.fwd + 1);
     const u64 top = sizeof(T) == 1 ? 255 : 65535;
+    if (area * top <= 0xFFFF)
+        return BoxMeanAcc<T, u16>(dst, src, rx, ry);
     if (area * top < (u64(1) << 31))
         return BoxMeanAcc<T, i32>(dst, src, rx, ry);
     return BoxMeanAcc<T, double>(dst, src, rx, ry);

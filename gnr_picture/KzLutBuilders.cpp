@@ -258,15 +258,16 @@ kz_result SKzLut::CreateEqualizingTable_1_1(SKzLut& lut, u8 comp, const SKzHisto
     Targets t;
     if (kz_result r = Resolve(lut, comp, Layouts::FlatRows, t))
         return r;
-    size_t row = 0;
+    // One output equalises by the block's first row: the only row of a
+    // one-component histogram, the combined row (mean of each pixel's
+    // samples) of a histogram of several components. Several outputs take
+    // the row of component comp.
+    const void* counters = h->pHistData;
     if (lut.uiOutComp > 1) {
-        if (comp >= lut.uiOutComp)
+        if (comp >= lut.uiOutComp || comp >= h->uiHistComp || !h->ppHistRows[comp])
             return KZ_ERR_INVALID_ARG;
-        row = comp;
+        counters = h->ppHistRows[comp];
     }
-    if (row >= h->uiHistComp || !h->ppHistRows[row])
-        return KZ_ERR_INVALID_ARG;
-    const void* counters = h->ppHistRows[row];
     auto count = [&](i64 v) -> u64 {
         if (h->uiCounterSize == 8)
             return static_cast<const u64*>(counters)[v];

@@ -11,14 +11,12 @@
 #include "gnr_picture/KzSpectral.h"
 
 #include "gnr_picture/KzProcessorCount.h"
+#include "gnr_picture/KzWorkerThreads.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -99,7 +97,7 @@ inline v4 StepSum(const v4* colours, unsigned padded, Value&& value)
 // Row split: T = min(processors, rows) bands, band j of rows
 // floor(j rows / T) .. floor((j + 1) rows / T) - 1; band 0 runs on the calling
 // thread, the others on threads started here (or on the calling thread when
-// one cannot start). -3 when the band records cannot be had.
+// one cannot start), so every row is always covered.
 unsigned BandCount(unsigned rows)
 {
     const int p = KZ_GetProcessorCount();
@@ -112,31 +110,7 @@ template <class Band>
 int SplitRows(unsigned rows, unsigned T, Band&& band)
 {
     auto firstRow = [&](unsigned j) { return unsigned(uint64_t(j) * rows / T); };
-    if (T == 1) {
-        band(0u, 0u, rows - 1);
-        return KZ_OK;
-    }
-    std::vector<std::thread> threads;
-    std::vector<unsigned> notStarted;
-    try {
-        threads.reserve(T - 1);
-        notStarted.reserve(T - 1);
-    } catch (...) {
-        return KZ_ERR_OUT_OF_MEMORY;
-    }
-    for (unsigned j = 1; j < T; ++j) {
-        const unsigned a = firstRow(j), b = (j + 1 == T ? rows : firstRow(j + 1)) - 1;
-        try {
-            threads.emplace_back([&band, j, a, b] { band(j, a, b); });
-        } catch (...) {
-            notStarted.push_back(j);
-        }
-    }
-    band(0u, 0u, firstRow(1) - 1);
-    for (unsigned j : notStarted)
-        band(j, firstRow(j), (j + 1 == T ? rows : firstRow(j + 1)) - 1);
-    for (auto& t : threads)
-        t.join();
+    kzthreads::RunTasks(T, [&](unsigned j) { band(j, firstRow(j), (j + 1 == T ? rows : firstRow(j + 1)) - 1); });
     return KZ_OK;
 }
 
@@ -265,13 +239,18 @@ int RenderVector(unsigned char* dst, unsigned dstStride, S* src, unsigned bits, 
     __m128iEx top, ones;
     top.v = sizeof(S) == 1 ? _mm_set1_epi8(char(M)) : _mm_set1_epi16(short(M));
     ones.v = _mm_set1_epi32(-1);
-    const unsigned team = BandCount(rows);
-    std::vector<SKzSpectBand> bands;
-    try {
-        bands.resize(team);
-    } catch (...) {
-        return KZ_ERR_OUT_OF_MEMORY;
+    // Without room for the band records every row is drawn on the calling thread.
+    unsigned team = BandCount(rows);
+    SKzSpectBand* bands = nullptr;
+    if (team > 1) {
+        bands = static_cast<SKzSpectBand*>(std::malloc(sizeof(SKzSpectBand) * team));
+        if (bands == nullptr)
+            team = 1;
     }
+    struct FreeBands {
+        SKzSpectBand* p;
+        ~FreeBands() { std::free(p); }
+    } freeBands{bands};
     return SplitRows(rows, team, [&](unsigned j, unsigned r0, unsigned r1) {
         if (j == 0) {
             RenderBand<S, T>(r0, r1, width, dst, dstStride, src, srcStride, nComps, a.mask, a.first, a.padded,
@@ -492,10 +471,19 @@ struct PlainArrays {
 template <class Fn>
 int MaxOverBands(double* maxOut, unsigned rows, Fn&& band)
 {
-    const unsigned slots = BandCount(rows);
-    __m128Ex* slot = static_cast<__m128Ex*>(std::aligned_alloc(16, sizeof(__m128Ex) * std::max(1u, slots)));
+    // Without room for a slot per band one band on the calling thread
+    // measures every row into a slot of its own.
+    __m128Ex single;
+    unsigned slots = BandCount(rows);
+    __m128Ex* slot = slots > 1 ? static_cast<__m128Ex*>(std::aligned_alloc(16, sizeof(__m128Ex) * slots)) : nullptr;
     if (slot == nullptr)
-        return KZ_ERR_OUT_OF_MEMORY;
+        slots = 1;
+    struct FreeSlots {
+        __m128Ex* p;
+        ~FreeSlots() { std::free(p); }
+    } freeSlots{slot};
+    if (slot == nullptr)
+        slot = &single;
     for (unsigned i = 0; i < slots; ++i)
         slot[i].v = _mm_setzero_ps();
     const int r = SplitRows(rows, slots, [&](unsigned j, unsigned r0, unsigned r1) { band(j, r0, r1, &slot[j]); });
@@ -511,7 +499,6 @@ int MaxOverBands(double* maxOut, unsigned rows, Fn&& band)
         maxOut[1] = best[1];
         maxOut[2] = best[0];
     }
-    std::free(slot);
     return r;
 }
 
@@ -520,12 +507,14 @@ int MaxOverBands(double* maxOut, unsigned rows, Fn&& band)
 template <class Fn>
 int HistOverBands(unsigned* blue, unsigned* green, unsigned* red, unsigned rows, Fn&& band)
 {
-    const unsigned T = BandCount(rows);
+    // Without room for the private blocks one band on the calling thread
+    // counts every row straight into the caller's histograms.
+    unsigned T = BandCount(rows);
     unsigned* blocks = nullptr;
     if (T > 1) {
         blocks = static_cast<unsigned*>(std::calloc(size_t(T - 1) * 768, sizeof(unsigned)));
         if (blocks == nullptr)
-            return KZ_ERR_OUT_OF_MEMORY;
+            T = 1;
     }
     const int r = SplitRows(rows, T, [&](unsigned j, unsigned r0, unsigned r1) {
         if (j == 0)

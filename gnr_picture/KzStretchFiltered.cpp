@@ -10,10 +10,19 @@
 #include "gnr_picture/internal/KzStretchFilterCore.h"
 #include "gnr_picture/internal/KzStretchTwoPass.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <type_traits>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+// GCC 12 takes the undefined first operand inside some 512-bit intrinsics
+// (_mm512_undefined_epi32) for an uninitialised read.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 using namespace kzfilt;
 
@@ -62,6 +71,243 @@ int RectTaps(Taps& t, size_t n, unsigned m, unsigned o, size_t S, ptrdiff_t step
         t, ax, [s](size_t j) { return (double(j) + 0.5) * s - 0.5; }, [s](size_t j) { return (double(j) + 0.5) * s; });
 }
 
+// ---------------------------------------------------------------------------
+// 8-bit passes with 512-bit vectors. The integer result (the sum of sample x
+// weight, shifted right by 10) does not depend on the order of the sums, so
+// these give exactly what the row loops above give.
+//
+// When every weight of a list is a multiple of 2^s, the sum is
+// (sum of sample x (weight >> s)) << s, and shifting it right by 10 is
+// shifting the smaller sum right by 10 - s. With s >= 2 that smaller sum fits
+// 16 bits (the weights add up to 1024), and with every reduced weight below
+// 128 and every pair of them at most 128, pairs of taps are one
+// multiply-add of bytes (each pair's sum at most 255 x 128, no saturation):
+// "byte mode". Other lists take pairs of taps as one multiply-add of 16-bit
+// samples into 32-bit sums ("word mode").
+// ---------------------------------------------------------------------------
+
+struct alignas(64) Vec64 {
+    uint8_t b[64];
+};
+
+// Byte mode for the taps wt[b..e) (padded to pairs with zero weights):
+// true and the shift 10 - s, or false.
+bool ByteMode(const uint32_t* wt, size_t b, size_t e, unsigned& shift)
+{
+    unsigned s = 10;
+    for (size_t i = b; i < e; ++i)
+        if (wt[i])
+            s = std::min(s, unsigned(__builtin_ctz(wt[i])));
+    if (s < 2)
+        return false;
+    uint32_t total = 0;
+    for (size_t i = b; i < e; i += 2) {
+        const uint32_t x = wt[i] >> s, y = i + 1 < e ? wt[i + 1] >> s : 0;
+        if (x > 127 || y > 127 || x + y > 128)
+            return false;
+        total += x + y;
+    }
+    if (total > 256)
+        return false;
+    shift = 10 - s;
+    return true;
+}
+
+// The horizontal pass of one call, in groups of 32 destination samples
+// (sample q of a row is component q % cc of pixel q / cc). A group's taps
+// lie within 64 source bytes from its base: one masked load, then one byte
+// permutation per pair of taps gathers the 32 sample pairs.
+struct HorzPlan8 {
+    size_t m = 0, groups = 0;
+    unsigned pairs = 0;
+    bool bytes = false;
+    unsigned shift = 10;
+    std::unique_ptr<ptrdiff_t[]> base;
+    std::unique_ptr<uint64_t[]> load;
+    std::unique_ptr<Vec64[]> idx; // groups x pairs
+    std::unique_ptr<Vec64[]> w;   // groups x pairs x 2 (byte mode: the first of each two)
+};
+
+// False when the taps do not fit (more than 64 bytes in a group, too many
+// taps) or memory runs out: the row loops then do the pass.
+bool PlanHorz8(HorzPlan8& pl, const Taps& t, size_t dstW, size_t cc)
+{
+    const size_t* st = t.start.get();
+    const ptrdiff_t* off = t.off.get();
+    const uint32_t* wt = t.wt.get();
+    size_t K = 0;
+    for (size_t j = 0; j < dstW; ++j)
+        K = std::max(K, st[j + 1] - st[j]);
+    if (K == 0 || K > 16 || dstW > (size_t(1) << 28))
+        return false;
+    pl.m = dstW * cc;
+    pl.groups = (pl.m + 31) / 32;
+    pl.pairs = unsigned((K + 1) / 2);
+    // One shift for the call: the smallest s of all lists, each list's
+    // byte mode then holding with it too when it holds with its own.
+    unsigned s = 10;
+    bool bytes = true;
+    for (size_t j = 0; j < dstW && bytes; ++j) {
+        unsigned sh;
+        bytes = ByteMode(wt, st[j], st[j + 1], sh);
+        s = std::min(s, 10 - sh);
+    }
+    if (bytes)
+        for (size_t j = 0; j < dstW && bytes; ++j)
+            for (size_t i = st[j]; i < st[j + 1]; i += 2) {
+                const uint32_t x = wt[i] >> s, y = i + 1 < st[j + 1] ? wt[i + 1] >> s : 0;
+                if ((wt[i] & ((1u << s) - 1)) || x > 127 || y > 127 || x + y > 128)
+                    bytes = false;
+            }
+    pl.bytes = bytes;
+    pl.shift = bytes ? 10 - s : 10;
+    const size_t cells = pl.groups * pl.pairs;
+    pl.base.reset(new (std::nothrow) ptrdiff_t[pl.groups]);
+    pl.load.reset(new (std::nothrow) uint64_t[pl.groups]);
+    pl.idx.reset(new (std::nothrow) Vec64[cells]);
+    pl.w.reset(new (std::nothrow) Vec64[cells * 2]);
+    if (!pl.base || !pl.load || !pl.idx || !pl.w)
+        return false;
+    std::memset(static_cast<void*>(pl.idx.get()), 0, cells * sizeof(Vec64));
+    std::memset(static_cast<void*>(pl.w.get()), 0, cells * 2 * sizeof(Vec64));
+    for (size_t g = 0; g < pl.groups; ++g) {
+        const size_t q0 = g * 32, q1 = std::min(pl.m, q0 + 32);
+        ptrdiff_t lo = PTRDIFF_MAX, hi = PTRDIFF_MIN;
+        for (size_t q = q0; q < q1; ++q) {
+            const size_t j = q / cc, c = q % cc;
+            for (size_t i = st[j]; i < st[j + 1]; ++i) {
+                lo = std::min(lo, off[i] + ptrdiff_t(c));
+                hi = std::max(hi, off[i] + ptrdiff_t(c));
+            }
+        }
+        if (hi - lo >= 64)
+            return false;
+        pl.base[g] = lo;
+        const unsigned span = unsigned(hi - lo + 1);
+        pl.load[g] = span >= 64 ? ~uint64_t(0) : (uint64_t(1) << span) - 1;
+        for (size_t q = q0; q < q1; ++q) {
+            const size_t j = q / cc, c = q % cc, l = q - q0;
+            const size_t b = st[j], e = st[j + 1];
+            for (unsigned p = 0; p < pl.pairs; ++p) {
+                Vec64& iv = pl.idx[g * pl.pairs + p];
+                Vec64* wv = &pl.w[(g * pl.pairs + p) * 2];
+                for (unsigned h = 0; h < 2; ++h) {
+                    const size_t i = b + 2 * p + h;
+                    // Padding taps: the list's first sample with weight 0.
+                    const ptrdiff_t o = (i < e ? off[i] : off[b]) + ptrdiff_t(c) - lo;
+                    const uint32_t x = i < e ? wt[i] : 0;
+                    iv.b[2 * l + h] = uint8_t(o);
+                    if (bytes) {
+                        wv[0].b[2 * l + h] = uint8_t(x >> s);
+                    } else {
+                        // 16-bit weights: lanes 0..15 in the first vector, 16..31 in the second.
+                        Vec64& half = wv[l / 16];
+                        const size_t at = 4 * (l % 16) + 2 * h;
+                        half.b[at] = uint8_t(x);
+                        half.b[at + 1] = uint8_t(x >> 8);
+                    }
+                }
+            }
+        }
+    }
+    return true;
+}
+
+#if defined(__x86_64__)
+KZ_TARGET_AVX512 __attribute__((noinline)) void HorzRows8Avx512(unsigned char* dst, size_t dstStride,
+                                                                const unsigned char* src, size_t srcStride,
+                                                                size_t rows, const HorzPlan8& pl)
+{
+    const size_t tail = pl.m - (pl.groups - 1) * 32;
+    const __mmask32 lastMask = tail >= 32 ? ~__mmask32(0) : (__mmask32(1) << tail) - 1;
+    const __m512i* idx = reinterpret_cast<const __m512i*>(pl.idx.get());
+    const __m512i* w = reinterpret_cast<const __m512i*>(pl.w.get());
+    const unsigned P = pl.pairs;
+    const __m128i sh = _mm_cvtsi32_si128(int(pl.shift));
+    for (size_t y = 0; y < rows; ++y) {
+        unsigned char* d = dst + y * dstStride;
+        const unsigned char* s = src + y * srcStride;
+        for (size_t g = 0; g < pl.groups; ++g) {
+            const __m512i win = _mm512_maskz_loadu_epi8(pl.load[g], s + pl.base[g]);
+            const __mmask32 keep = g + 1 == pl.groups ? lastMask : ~__mmask32(0);
+            if (pl.bytes) {
+                __m512i acc = _mm512_setzero_si512();
+                for (unsigned p = 0; p < P; ++p) {
+                    const __m512i v = _mm512_permutexvar_epi8(idx[g * P + p], win);
+                    acc = _mm512_add_epi16(acc, _mm512_maddubs_epi16(v, w[(g * P + p) * 2]));
+                }
+                _mm512_mask_cvtepi16_storeu_epi8(d + g * 32, keep, _mm512_srl_epi16(acc, sh));
+            } else {
+                __m512i a0 = _mm512_setzero_si512(), a1 = _mm512_setzero_si512();
+                for (unsigned p = 0; p < P; ++p) {
+                    const __m512i v = _mm512_permutexvar_epi8(idx[g * P + p], win);
+                    a0 = _mm512_add_epi32(a0, _mm512_madd_epi16(_mm512_cvtepu8_epi16(_mm512_castsi512_si256(v)),
+                                                                 w[(g * P + p) * 2]));
+                    a1 = _mm512_add_epi32(a1, _mm512_madd_epi16(_mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(v, 1)),
+                                                                 w[(g * P + p) * 2 + 1]));
+                }
+                _mm512_mask_cvtepi32_storeu_epi8(d + g * 32, __mmask16(keep), _mm512_srli_epi32(a0, 10));
+                _mm512_mask_cvtepi32_storeu_epi8(d + g * 32 + 16, __mmask16(keep >> 16), _mm512_srli_epi32(a1, 10));
+            }
+        }
+    }
+}
+
+// The vertical pass over rows of n samples (every sample of a row is
+// computed), 64 at a time.
+KZ_TARGET_AVX512 __attribute__((noinline)) void VertRows8Avx512(unsigned char* dst, size_t dstStride, size_t n,
+                                                                size_t dstH, const unsigned char* src,
+                                                                const Taps& t)
+{
+    const ptrdiff_t* off = t.off.get();
+    const uint32_t* wt = t.wt.get();
+    const size_t* st = t.start.get();
+    const __m512i zero = _mm512_setzero_si512();
+    for (size_t i = 0; i < dstH; ++i) {
+        unsigned char* d = dst + i * dstStride;
+        const size_t b = st[i], e = st[i + 1];
+        unsigned shift = 10;
+        const bool bytes = ByteMode(wt, b, e, shift);
+        const unsigned s = 10 - shift;
+        for (size_t x = 0; x < n; x += 64) {
+            const __mmask64 m = n - x >= 64 ? ~__mmask64(0) : (__mmask64(1) << (n - x)) - 1;
+            if (bytes) {
+                __m512i lo = zero, hi = zero;
+                for (size_t k = b; k < e; k += 2) {
+                    const bool two = k + 1 < e;
+                    const __m512i va = _mm512_maskz_loadu_epi8(m, src + off[k] + ptrdiff_t(x));
+                    const __m512i vb = two ? _mm512_maskz_loadu_epi8(m, src + off[k + 1] + ptrdiff_t(x)) : zero;
+                    const int wp = int((wt[k] >> s) | (two ? wt[k + 1] >> s : 0) << 8);
+                    const __m512i wv = _mm512_set1_epi16(short(wp));
+                    lo = _mm512_add_epi16(lo, _mm512_maddubs_epi16(_mm512_unpacklo_epi8(va, vb), wv));
+                    hi = _mm512_add_epi16(hi, _mm512_maddubs_epi16(_mm512_unpackhi_epi8(va, vb), wv));
+                }
+                const __m128i sh = _mm_cvtsi32_si128(int(shift));
+                const __m512i r = _mm512_packus_epi16(_mm512_srl_epi16(lo, sh), _mm512_srl_epi16(hi, sh));
+                _mm512_mask_storeu_epi8(d + x, m, r);
+            } else {
+                __m512i a0 = zero, a1 = zero, a2 = zero, a3 = zero;
+                for (size_t k = b; k < e; k += 2) {
+                    const bool two = k + 1 < e;
+                    const __m512i va = _mm512_maskz_loadu_epi8(m, src + off[k] + ptrdiff_t(x));
+                    const __m512i vb = two ? _mm512_maskz_loadu_epi8(m, src + off[k + 1] + ptrdiff_t(x)) : zero;
+                    const int wp = int(wt[k] | (two ? wt[k + 1] : 0) << 16);
+                    const __m512i wv = _mm512_set1_epi32(wp);
+                    const __m512i lo = _mm512_unpacklo_epi8(va, vb), hi = _mm512_unpackhi_epi8(va, vb);
+                    a0 = _mm512_add_epi32(a0, _mm512_madd_epi16(_mm512_unpacklo_epi8(lo, zero), wv));
+                    a1 = _mm512_add_epi32(a1, _mm512_madd_epi16(_mm512_unpackhi_epi8(lo, zero), wv));
+                    a2 = _mm512_add_epi32(a2, _mm512_madd_epi16(_mm512_unpacklo_epi8(hi, zero), wv));
+                    a3 = _mm512_add_epi32(a3, _mm512_madd_epi16(_mm512_unpackhi_epi8(hi, zero), wv));
+                }
+                const __m512i p01 = _mm512_packus_epi32(_mm512_srli_epi32(a0, 10), _mm512_srli_epi32(a1, 10));
+                const __m512i p23 = _mm512_packus_epi32(_mm512_srli_epi32(a2, 10), _mm512_srli_epi32(a3, 10));
+                _mm512_mask_storeu_epi8(d + x, m, _mm512_packus_epi16(p01, p23));
+            }
+        }
+    }
+}
+#endif
+
 template <class T, int C, Out O, bool Validity>
 int Horz(T* dst, unsigned comps, unsigned dstStride, unsigned dstW, unsigned rows, const T* src, unsigned srcStride,
          size_t srcW, unsigned rectL, unsigned rectW, double (*f)(double), unsigned D)
@@ -77,6 +323,17 @@ int Horz(T* dst, unsigned comps, unsigned dstStride, unsigned dstW, unsigned row
     const int r = RectTaps(t, dstW, rectW, rectL, srcW, ptrdiff_t(comps), f, D, isFloat ? 65536u : 1024u, !isFloat);
     if (r != KZ_OK)
         return r;
+#if defined(__x86_64__)
+    if constexpr (std::is_same_v<T, unsigned char> && O == Out::Int10 && !Validity) {
+        if (KzCpuIsa() == KzIsa::Avx512) {
+            HorzPlan8 plan;
+            if (PlanHorz8(plan, t, dstW, C ? size_t(C) : comps)) {
+                HorzRows8Avx512(dst, dstStride, src, srcStride, rows, plan);
+                return KZ_OK;
+            }
+        }
+    }
+#endif
     for (size_t y = 0; y < rows; ++y) {
         T* d = RowAt(dst, dstStride, y);
         const T* s = RowAt(src, srcStride, y);
@@ -105,6 +362,14 @@ int Vert(T* dst, unsigned comps, unsigned dstStride, unsigned dstW, unsigned dst
     if (r != KZ_OK)
         return r;
     const size_t n = size_t(dstW) * comps;
+#if defined(__x86_64__)
+    if constexpr (std::is_same_v<T, unsigned char> && O == Out::Int10 && !Validity) {
+        if ((C == 0 || unsigned(C) == comps) && KzCpuIsa() == KzIsa::Avx512) {
+            VertRows8Avx512(dst, dstStride, n, dstH, src, t);
+            return KZ_OK;
+        }
+    }
+#endif
     if constexpr (Validity) {
         std::unique_ptr<float[]> sum(new (std::nothrow) float[dstW]);
         std::unique_ptr<uint64_t[]> used(new (std::nothrow) uint64_t[dstW]);

@@ -11,14 +11,13 @@
 #include "gnr_picture/KzStretch.h"
 
 #include "gnr_picture/KzKernelCommon.h"
+#include "gnr_picture/KzWorkerThreads.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -210,22 +209,17 @@ bool BitsFit(unsigned short, unsigned bits)
     return bits >= 9 && bits <= 16;
 }
 
-// Runs entry(&job) on one started thread while draw() covers the upper rows.
+// Runs entry(&job) on one started thread while draw() covers the upper rows;
+// -9 with nothing drawn when the thread cannot be started.
 template <class Draw>
 int OnTwoThreads(void* (*entry)(void*), CKzHybridStretchJob& job, Draw&& draw)
 {
-    std::thread worker;
-    try {
-        worker = std::thread([entry, &job] { entry(&job); });
-    } catch (...) {
+    auto lower = [entry, &job] { entry(&job); };
+    kzthreads::Worker worker;
+    if (!worker.Start(lower))
         return KZ_ERR_FAILED;
-    }
     draw();
-    try {
-        worker.join();
-    } catch (...) {
-        return KZ_ERR_FAILED;
-    }
+    worker.Join();
     return KZ_OK;
 }
 

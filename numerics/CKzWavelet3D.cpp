@@ -3,37 +3,43 @@
 #include "numerics/CKzWavelet.h"
 
 #include "gnr_picture/KzProcessorCount.h"
+#include "gnr_picture/KzWorkerThreads.h"
 #include "gnr_system/CKzAlloc.h"
 #include "numerics/KzWaveletInternal.h"
 #include "numerics/KzWaveletLines.h"
 
 #include <algorithm>
-#include <system_error>
-#include <thread>
-#include <vector>
+#include <cstdint>
 
 using namespace kzwavelet;
 
 namespace {
-constexpr int kLanes = 16;
+// Lines along y and z lie side by side in memory: a group of kWide of them
+// is gathered at once, several cache lines at each visit. Rows along x are
+// filtered along memory, kRow outputs at once.
+constexpr int kWide = 64;
+constexpr int kRow = 32;
 
 enum class Form { Double, Float, Image8 };
 
-// Every array the call obtains; on failure the outputs it allocated are
-// released and their pointers nulled, the caller's own arrays stay.
+// The arrays the call obtains: the outputs it allocated (at most eight) and
+// one scratch block. Unless the call keeps its results, the outputs it
+// allocated are released and their pointers nulled; the caller's own arrays
+// stay. The scratch block is always released.
 struct Arrays3D {
-    std::vector<float**> ownedOutputs;
-    std::vector<void*> scratch;
+    float** owned[8] = {};
+    int nOwned = 0;
+    void* scratch = nullptr;
     bool failed = false;
+    bool keep = false;
 
-    float* Scratch(size_t bytes)
+    void* Scratch(size_t bytes)
     {
-        void* p = failed ? nullptr : AllocNoZero(bytes);
-        if (p == nullptr)
-            failed = true;
-        else
-            scratch.push_back(p);
-        return static_cast<float*>(p);
+        if (!failed) {
+            scratch = AllocNoZero(bytes);
+            failed = scratch == nullptr;
+        }
+        return scratch;
     }
     void Output(float*& out, size_t bytes)
     {
@@ -43,22 +49,25 @@ struct Arrays3D {
         if (out == nullptr)
             failed = true;
         else
-            ownedOutputs.push_back(&out);
-    }
-    void DropOutputs()
-    {
-        for (float** p : ownedOutputs) {
-            CKzAlloc::Free(*p);
-            *p = nullptr;
-        }
-        ownedOutputs.clear();
+            owned[nOwned++] = &out;
     }
     ~Arrays3D()
     {
-        for (void* p : scratch)
-            CKzAlloc::Free(p);
+        CKzAlloc::Free(scratch);
+        if (keep)
+            return;
+        for (int i = 0; i < nOwned; ++i) {
+            CKzAlloc::Free(*owned[i]);
+            *owned[i] = nullptr;
+        }
     }
 };
+
+// Floats of a part of the scratch block, rounded up to whole cache lines.
+inline size_t Lines64(size_t floats)
+{
+    return (floats + 15) & ~size_t(15);
+}
 
 // Threads of an Image8 pass: thread t of T takes outer indexes t, t + T, ...
 // The calling thread is thread 0; a thread that cannot be started has its
@@ -66,32 +75,7 @@ struct Arrays3D {
 template <class F>
 void RunRegion(unsigned T, F&& body)
 {
-    if (T <= 1) {
-        body(0u, 1u);
-        return;
-    }
-    std::vector<std::thread> workers;
-    std::vector<unsigned> leftOver;
-    try {
-        workers.reserve(T - 1);
-        leftOver.reserve(T - 1);
-    } catch (...) {
-        for (unsigned t = 0; t < T; ++t)
-            body(t, T);
-        return;
-    }
-    for (unsigned t = 1; t < T; ++t) {
-        try {
-            workers.emplace_back([&body, t, T] { body(t, T); });
-        } catch (const std::system_error&) {
-            leftOver.push_back(t);
-        }
-    }
-    body(0u, T);
-    for (unsigned t : leftOver)
-        body(t, T);
-    for (auto& th : workers)
-        th.join();
+    kzthreads::RunTasks(T, [&body, T](unsigned t) { body(t, T); });
 }
 
 unsigned TeamSize(Form form, size_t outer)
@@ -116,6 +100,17 @@ bool Check(Form form, unsigned L, int& code)
     return true;
 }
 
+// Passes of the decomposition, with the memory they need beyond the outputs:
+// 1. X and Y, plane by plane: the rows of plane z are analysed into two
+//    w2 x h plane buffers of the thread (A2 with F2, A1 with F1), whose
+//    columns are then analysed into plane z of B22, B21 (from A2) and B12,
+//    B11 (from A1). Each B array is w2 x h2 x d, the size of two sub-bands:
+//    its planes below d2 are kept in o[2s] and the others in o[2s + 1].
+// 2. Z, by row of the half height: every line along z of B_s is read whole
+//    from the pair (o[2s], o[2s + 1]) before the pair's samples on that line
+//    are overwritten with the two sub-bands.
+// The arithmetic and its order are those of three separate passes over
+// whole intermediate volumes; only where the intermediates live differs.
 template <class FT, class A, Form form>
 int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, const float* vol, unsigned w, unsigned h,
               unsigned d, const FT* F1, const FT* F2, unsigned L)
@@ -129,11 +124,15 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
         return KZ_ERR_NOT_SUPPORTED;
     const size_t W2 = w / 2, H2 = h / 2, D2 = d / 2;
     const unsigned T = TeamSize(form, std::max<size_t>(d, H2));
-    size_t bandBytes = 0, xBytes = 0, yBytes = 0, extBytes = 0;
-    const size_t longest = std::max({size_t(w), size_t(h), size_t(d)});
-    if (!SizeProduct(bandBytes, W2, H2, D2, sizeof(float)) || !SizeProduct(xBytes, W2, h, d, sizeof(float)) ||
-        !SizeProduct(yBytes, W2, H2, d, sizeof(float)) ||
-        !SizeProduct(extBytes, AnalysisExtent(longest, L), kLanes, sizeof(float), T))
+    // Per thread: the two plane buffers and one line buffer, which serves the
+    // lines along y and z (floats) and the rows along x (sums of type A).
+    size_t bandBytes = 0, planeFloats = 0, lineFloats = 0, rowFloats = 0, perThread = 0, scratchBytes = 0;
+    if (!SizeProduct(bandBytes, W2, H2, D2, sizeof(float)) || !SizeProduct(planeFloats, W2, h) ||
+        !SizeProduct(lineFloats, AnalysisExtent(std::max(h, d), L), kWide) ||
+        !SizeProduct(rowFloats, AnalyzeRowsWork(w, L, kRow), sizeof(A) / sizeof(float)) ||
+        planeFloats > (SIZE_MAX >> 3) || lineFloats > (SIZE_MAX >> 3) ||
+        !SizeProduct(perThread, 2 * Lines64(planeFloats) + Lines64(std::max(lineFloats, rowFloats)), 1) ||
+        !SizeProduct(scratchBytes, perThread, T, sizeof(float)))
         return KZ_ERR_FAILED;
     w2 = unsigned(W2);
     h2 = unsigned(H2);
@@ -142,57 +141,54 @@ int Decompose(float** const* outs, unsigned& w2, unsigned& h2, unsigned& d2, con
     Arrays3D arrays;
     for (int i = 0; i < 8; ++i)
         arrays.Output(*outs[i], bandBytes);
-    float* A2 = arrays.Scratch(xBytes);
-    float* A1 = arrays.Scratch(xBytes);
-    float* B[4];
-    for (float*& b : B)
-        b = arrays.Scratch(yBytes);
-    float* ext = arrays.Scratch(extBytes);
-    if (arrays.failed) {
-        arrays.DropOutputs();
+    float* const scratch = static_cast<float*>(arrays.Scratch(scratchBytes));
+    if (arrays.failed)
         return KZ_ERR_FAILED;
-    }
+    arrays.keep = true;
     float* const o[8] = {*outs[0], *outs[1], *outs[2], *outs[3], *outs[4], *outs[5], *outs[6], *outs[7]};
-    const size_t extPerThread = AnalysisExtent(longest, L) * kLanes;
     const ptrdiff_t pw2 = ptrdiff_t(W2), plane2 = ptrdiff_t(W2 * H2);
 
-    // X pass, by plane: rows of w samples into A2 (F2) and A1 (F1).
+    // Pass 1 by plane z.
     RunRegion(TeamSize(form, d), [&](unsigned t, unsigned team) {
-        float* e = ext + t * extPerThread;
+        float* A2 = scratch + t * perThread;
+        float* A1 = A2 + Lines64(planeFloats);
+        float* e = A1 + Lines64(planeFloats);
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-            for (size_t z = t; z < d; z += team)
-                AnalyzeLines<float, A, FT, kLanes>(vol + z * w * h, w, 1, h, w, A2 + z * h * W2, A1 + z * h * W2,
-                                                   pw2, 1, F2, F1, L, e);
+            for (size_t z = t; z < d; z += team) {
+                AnalyzeRows<float, A, FT, kRow>(vol + z * w * h, w, h, w, A2, A1, pw2, F2, F1, L,
+                                                reinterpret_cast<A*>(e));
+                const size_t k = z < D2 ? z : z - D2;
+                const int hiHalf = z < D2 ? 0 : 1;
+                for (int s = 0; s < 2; ++s)
+                    AnalyzeLines<float, A, FT, kWide>(s == 0 ? A2 : A1, 1, pw2, W2, h,
+                                                       o[4 * s + hiHalf] + k * plane2,
+                                                       o[4 * s + 2 + hiHalf] + k * plane2, 1, pw2, F2, F1, L, e);
+            }
         });
     });
-    // Y passes, by plane: columns of h samples.
-    const float* ySrc[2] = {A2, A1};
-    for (int s = 0; s < 2; ++s) {
-        float* lo = B[2 * s];
-        float* hi = B[2 * s + 1];
-        const float* src = ySrc[s];
-        RunRegion(TeamSize(form, d), [&](unsigned t, unsigned team) {
-            float* e = ext + t * extPerThread;
-            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                for (size_t z = t; z < d; z += team)
-                    AnalyzeLines<float, A, FT, kLanes>(src + z * h * W2, 1, pw2, W2, h, lo + z * H2 * W2,
-                                                       hi + z * H2 * W2, 1, pw2, F2, F1, L, e);
-            });
-        });
-    }
-    // Z pass, by row of the half height: lines of d samples into all eight.
+    // Pass 2 by row y of the half height: lines of d samples into all eight.
     RunRegion(TeamSize(form, H2), [&](unsigned t, unsigned team) {
-        float* e = ext + t * extPerThread;
+        float* e = scratch + t * perThread + 2 * Lines64(planeFloats);
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             for (size_t y = t; y < H2; y += team)
                 for (int s = 0; s < 4; ++s)
-                    AnalyzeLines<float, A, FT, kLanes>(B[s] + y * W2, 1, plane2, W2, d, o[2 * s] + y * W2,
-                                                       o[2 * s + 1] + y * W2, 1, plane2, F2, F1, L, e);
+                    AnalyzeLines<float, A, FT, kWide>(o[2 * s] + y * W2, 1, plane2, W2, d, o[2 * s] + y * W2,
+                                                       o[2 * s + 1] + y * W2, 1, plane2, F2, F1, L, e,
+                                                       o[2 * s + 1] + y * W2, D2);
         });
     });
     return KZ_OK;
 }
 
+// Passes of the reconstruction, with the memory they need beyond the output:
+// 1. Z, by row of the half height: the pairs (o0, o1), (o2, o3), (o4, o5),
+//    (o6, o7) give C22, C21, C12 and C11 of w2 x h2 x d samples each. Plane z
+//    of C_s is kept in the output volume at plane z, offset s x w2 x h2: the
+//    four fill the plane exactly.
+// 2. Y and X, plane by plane: plane z of C22 and C21 gives the w2 x h plane
+//    buffer D2 of the thread, C12 and C11 give D1, and the rows of D2 and D1
+//    give plane z of the output, which is written only after its C planes
+//    have been read.
 template <class FT, class A, Form form>
 int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const* o, unsigned w2, unsigned h2,
                 unsigned d2, const FT* F1, const FT* F2, unsigned L)
@@ -204,75 +200,66 @@ int Reconstruct(float*& vol, unsigned& w, unsigned& h, unsigned& d, float* const
         return KZ_ERR_FAILED;
     const size_t W = 2ull * w2, H = 2ull * h2, D = 2ull * d2;
     const unsigned T = TeamSize(form, std::max<size_t>(D, h2));
-    size_t outBytes = 0, cBytes = 0, dBytes = 0, extBytes = 0;
-    const size_t longest = std::max({size_t(w2), size_t(h2), size_t(d2)});
+    // Per thread: the two plane buffers and two line buffers, which serve the
+    // lines along z and y and the rows along x.
+    size_t outBytes = 0, planeFloats = 0, extFloats = 0, perThread = 0, scratchFloats = 0, scratchBytes = 0;
     if (W > 0xFFFFFFFFull || H > 0xFFFFFFFFull || D > 0xFFFFFFFFull ||
-        !SizeProduct(outBytes, W, H, D, sizeof(float)) || !SizeProduct(cBytes, w2, h2, D, sizeof(float)) ||
-        !SizeProduct(dBytes, w2, H, D, sizeof(float)) ||
-        !SizeProduct(extBytes, SynthesisExtent(longest, L), kLanes, sizeof(float), 2ull * T))
+        !SizeProduct(outBytes, W, H, D, sizeof(float)) || !SizeProduct(planeFloats, w2, H) ||
+        !SizeProduct(extFloats, SynthesisExtent(std::max(h2, d2), L), kWide) || planeFloats > (SIZE_MAX >> 3) ||
+        !SizeProduct(extFloats, std::max(extFloats, SynthRowsWork(w2, L, kRow)), 1) || extFloats > (SIZE_MAX >> 3) ||
+        !SizeProduct(perThread, 2 * Lines64(planeFloats) + 2 * Lines64(extFloats), 1) ||
+        !SizeProduct(scratchFloats, perThread, T) ||
+        __builtin_add_overflow(scratchFloats, Lines64(2 * sizeof(FT) * L / sizeof(float)), &scratchFloats) ||
+        !SizeProduct(scratchBytes, scratchFloats, sizeof(float)))
         return KZ_ERR_FAILED;
     w = unsigned(W);
     h = unsigned(H);
     d = unsigned(D);
 
     Arrays3D arrays;
-    FT* rev = reinterpret_cast<FT*>(arrays.Scratch(2 * sizeof(FT) * L));
-    float* C[4];
-    for (float*& c : C)
-        c = arrays.Scratch(cBytes);
-    float* D2a = arrays.Scratch(dBytes);
-    float* D1a = arrays.Scratch(dBytes);
-    float* ext = arrays.Scratch(extBytes);
+    float* const scratch = static_cast<float*>(arrays.Scratch(scratchBytes));
     arrays.Output(vol, outBytes);
-    if (arrays.failed) {
-        arrays.DropOutputs();
+    if (arrays.failed)
         return KZ_ERR_FAILED;
-    }
+    arrays.keep = true;
+    FT* rev = reinterpret_cast<FT*>(scratch + perThread * T);
     for (unsigned j = 0; j < L; ++j) {
         rev[j] = F2[L - 1 - j];
         rev[L + j] = F1[L - 1 - j];
     }
     const FT* R2 = rev;
     const FT* R1 = rev + L;
-    const size_t extPerThread = SynthesisExtent(longest, L) * kLanes;
-    const ptrdiff_t pw2 = ptrdiff_t(w2), plane2 = ptrdiff_t(size_t(w2) * h2);
+    const ptrdiff_t pw2 = ptrdiff_t(w2), plane2 = ptrdiff_t(size_t(w2) * h2), planeOut = ptrdiff_t(W * H);
     constexpr bool single = form == Form::Image8;
     float* out = vol;
 
-    // Z synthesis, by row of the half height: (o0, o1) -> C22, (o2, o3) -> C21, ...
+    // Pass 1 by row y of the half height.
     RunRegion(TeamSize(form, h2), [&](unsigned t, unsigned team) {
-        float* ea = ext + 2 * t * extPerThread;
-        float* eb = ea + extPerThread;
+        float* ea = scratch + t * perThread + 2 * Lines64(planeFloats);
+        float* eb = ea + Lines64(extFloats);
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
             for (size_t y = t; y < h2; y += team)
                 for (int s = 0; s < 4; ++s)
-                    SynthLines<float, A, FT, kLanes, single>(o[2 * s] + y * w2, o[2 * s + 1] + y * w2, 1, plane2, w2,
-                                                             d2, C[s] + y * w2, 1, plane2, R2, R1, L, ea, eb);
+                    SynthLines<float, A, FT, kWide, single>(o[2 * s] + y * w2, o[2 * s + 1] + y * w2, 1, plane2, w2,
+                                                             d2, out + s * plane2 + y * w2, 1, planeOut, R2, R1, L, ea,
+                                                             eb);
         });
     });
-    // Y synthesis, by plane: (C22, C21) -> D2, (C12, C11) -> D1.
-    for (int s = 0; s < 2; ++s) {
-        float* dst = s == 0 ? D2a : D1a;
-        const float* first = C[2 * s];
-        const float* second = C[2 * s + 1];
-        RunRegion(TeamSize(form, D), [&](unsigned t, unsigned team) {
-            float* ea = ext + 2 * t * extPerThread;
-            float* eb = ea + extPerThread;
-            KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-                for (size_t z = t; z < D; z += team)
-                    SynthLines<float, A, FT, kLanes, single>(first + z * h2 * w2, second + z * h2 * w2, 1, pw2, w2,
-                                                             h2, dst + z * H * w2, 1, pw2, R2, R1, L, ea, eb);
-            });
-        });
-    }
-    // X synthesis, by plane: (D2, D1) -> the volume.
+    // Pass 2 by plane z.
     RunRegion(TeamSize(form, D), [&](unsigned t, unsigned team) {
-        float* ea = ext + 2 * t * extPerThread;
-        float* eb = ea + extPerThread;
+        float* D2p = scratch + t * perThread;
+        float* D1p = D2p + Lines64(planeFloats);
+        float* ea = D1p + Lines64(planeFloats);
+        float* eb = ea + Lines64(extFloats);
         KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
-            for (size_t z = t; z < D; z += team)
-                SynthLines<float, A, FT, kLanes, single>(D2a + z * H * w2, D1a + z * H * w2, pw2, 1, H, w2,
-                                                         out + z * W * H, ptrdiff_t(W), 1, R2, R1, L, ea, eb);
+            for (size_t z = t; z < D; z += team) {
+                float* plane = out + z * W * H;
+                SynthLines<float, A, FT, kWide, single>(plane, plane + plane2, 1, pw2, w2, h2, D2p, 1, pw2, R2, R1,
+                                                         L, ea, eb);
+                SynthLines<float, A, FT, kWide, single>(plane + 2 * plane2, plane + 3 * plane2, 1, pw2, w2, h2, D1p,
+                                                         1, pw2, R2, R1, L, ea, eb);
+                SynthRows<float, A, FT, kRow, single>(D2p, D1p, pw2, H, w2, plane, ptrdiff_t(W), R2, R1, L, ea, eb);
+            }
         });
     });
     return KZ_OK;

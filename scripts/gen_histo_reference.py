@@ -68,10 +68,15 @@ def cumulative(counts):
 
 
 def step(bins, three):
-    if bins < 1024:
+    """Two thresholds: the listed bin counts step coarsely, every other count
+    bin by bin. Three thresholds: the same, except that 8192 and 32768 bins
+    keep the next listed count's step (a search bin by bin would not end)."""
+    listed = {1024: 0, 4096: 1, 16384: 2, 65536: 3}
+    if bins in listed:
+        return (3, 9, 27, 81)[listed[bins]] if three else (2, 4, 8, 16)[listed[bins]]
+    if not three or bins <= 2048:
         return 1
-    k = 0 if bins == 1024 else 1 if bins <= 4096 else 2 if bins <= 16384 else 3
-    return (3, 9, 27, 81)[k] if three else (2, 4, 8, 16)[k]
+    return 27 if bins <= 16384 else 81
 
 
 def otsu1(P, M):
@@ -111,7 +116,13 @@ def otsu2(P, M):
     return out
 
 
+def class_mean(m, w):
+    return np.where(w <= 1e-10, m, m / np.where(w <= 1e-10, 1, w))
+
+
 def otsu3(P, M):
+    # Per first threshold, every (second, third) pair at once; the first
+    # largest value in (second, third) order wins, as in the loops.
     N = len(P)
     s = step(N, True)
     Pa, Ma = np.array(P), np.array(M)
@@ -121,21 +132,21 @@ def otsu3(P, M):
     while t1 + s < N:
         w0, m0 = P[t1], M[t1]
         part0 = w0 * mean(m0, w0) * mean(m0, w0)
-        t2 = t1 + s
-        while t2 + s < N:
-            w1, m1 = P[t2] - P[t1], M[t2] - M[t1]
-            mu1 = mean(m1, w1)
-            part1 = part0 + w1 * mu1 * mu1
-            t3 = np.arange(t2 + s, N, s)
-            w2, m2 = Pa[t3] - P[t2], Ma[t3] - M[t2]
-            w3, m3 = PT - Pa[t3], MT - Ma[t3]
-            mu2 = np.where(w2 <= 1e-10, m2, m2 / np.where(w2 <= 1e-10, 1, w2))
-            mu3 = np.where(w3 <= 1e-10, m3, m3 / np.where(w3 <= 1e-10, 1, w3))
+        grid = np.arange(t1 + s, N, s)
+        t2 = grid[grid + s < N]
+        if len(t2):
+            w1, m1 = Pa[t2] - P[t1], Ma[t2] - M[t1]
+            mu1 = class_mean(m1, w1)
+            part1 = (part0 + w1 * mu1 * mu1)[:, None]
+            w2, m2 = Pa[grid][None, :] - Pa[t2][:, None], Ma[grid][None, :] - Ma[t2][:, None]
+            w3, m3 = (PT - Pa[grid])[None, :], (MT - Ma[grid])[None, :]
+            mu2, mu3 = class_mean(m2, w2), class_mean(m3, w3)
             sigma = part1 + w2 * mu2 * mu2 + w3 * mu3 * mu3
+            sigma[grid[None, :] <= t2[:, None]] = -1.0
             k = int(np.argmax(sigma))
-            if sigma[k] > best:
-                best, out = float(sigma[k]), (t1, t2, int(t3[k]))
-            t2 += s
+            i2, i3 = divmod(k, len(grid))
+            if sigma[i2, i3] > best:
+                best, out = float(sigma[i2, i3]), (t1, int(t2[i2]), int(grid[i3]))
         t1 += s
     return out
 
@@ -158,6 +169,49 @@ def histograms(rng):
             f = rng.integers(0, 50, n).astype(float)
         counts = rng.poisson(f).astype(np.int64)
         out.append((bits, [int(c) for c in counts]))
+    return out
+
+
+# Clusters of seven bins (counts 40, 60, 80, 100, 80, 60, 40) at the given
+# centres: the two- and three-threshold searches for every bin count from
+# 512 to 32768, the listed ones stepping coarsely and the others not.
+CLUSTERS = ((9, (75, 250, 425), (45, 200, 350, 475)),
+            (10, (151, 501, 851), (90, 400, 700, 950)),
+            (11, (301, 1003, 1701), (180, 800, 1400, 1900)),
+            (12, (601, 2007, 3403), (360, 1600, 2800, 3800)),
+            (13, (1201, 4013, 6805), (720, 3200, 5600, 7600)),
+            (15, (4801, 16051, 27203), (2880, 12800, 22400, 30400)))
+
+
+def cluster_counts(bits, centres):
+    counts = np.zeros(1 << bits, np.int64)
+    for c in centres:
+        for d in range(-3, 4):
+            counts[c + d] = 100 - 20 * abs(d)
+    return counts
+
+
+def otsu2_vector(P, M):
+    # The two-threshold search with every second threshold of one first
+    # threshold at once (the loop form above is too slow for 32768 bins).
+    N = len(P)
+    s = step(N, False)
+    Pa, Ma = np.array(P), np.array(M)
+    PT, MT = P[N - 1], M[N - 1]
+    best, out = 0.0, (0, 0)
+    t1 = 0
+    while t1 + s < N:
+        w0, m0 = P[t1], M[t1]
+        part0 = w0 * mean(m0, w0) * mean(m0, w0)
+        t2 = np.arange(t1 + s, N, s)
+        w1, m1 = Pa[t2] - P[t1], Ma[t2] - M[t1]
+        w2, m2 = PT - Pa[t2], MT - Ma[t2]
+        mu1, mu2 = class_mean(m1, w1), class_mean(m2, w2)
+        sigma = part0 + w1 * mu1 * mu1 + w2 * mu2 * mu2
+        k = int(np.argmax(sigma))
+        if sigma[k] > best:
+            best, out = float(sigma[k]), (t1, int(t2[k]))
+        t1 += s
     return out
 
 
@@ -185,6 +239,17 @@ def main():
                        f"{{{o3[0]}, {o3[1]}, {o3[2]}}}}},")
     lines.append("static const HistoReference kHistoReference[] = {")
     lines += entries
+    lines.append("};")
+    lines += ["", "struct OtsuClusterReference {",
+              "    unsigned bits; unsigned centres2[3], centres3[4]; unsigned otsu2[2], otsu3[3];", "};",
+              "static const OtsuClusterReference kOtsuClusterReference[] = {"]
+    for bits, c2, c3 in CLUSTERS:
+        o2 = otsu2_vector(*cumulative([int(v) for v in cluster_counts(bits, c2)]))
+        o3 = otsu3(*cumulative([int(v) for v in cluster_counts(bits, c3)]))
+        if bits <= 11:
+            assert o2 == otsu2(*cumulative([int(v) for v in cluster_counts(bits, c2)]))
+        lines.append(f"    {{{bits}, {{{', '.join(map(str, c2))}}}, {{{', '.join(map(str, c3))}}}, "
+                     f"{{{o2[0]}, {o2[1]}}}, {{{o3[0]}, {o3[1]}, {o3[2]}}}}},")
     lines.append("};")
     with open(OUT, "w") as f:
         f.write("\n".join(lines) + "\n")

@@ -753,27 +753,6 @@ int CKzFileChunker::readData(u64 at, const SKzChunkHeader& header, CKzByteArray&
     return KZ_OK;
 }
 
-namespace {
-
-// Map data read straight from the container's stream (positioned reads,
-// safe on several threads at once).
-class StreamSource final : public CKzFileChunkerMapSource {
-public:
-    StreamSource(CKzFileMemoWrapper& stream, u64 at) : m_stream(stream), m_at(at) {}
-    bool read(char* to, u64 from, u64 length) const override
-    {
-        size_t got = 0;
-        return m_stream.ReadAt(m_at + from, nullptr, 0, to, static_cast<size_t>(length), &got) == KZ_OK &&
-               got == length;
-    }
-
-private:
-    CKzFileMemoWrapper& m_stream;
-    u64 m_at;
-};
-
-} // namespace
-
 int CKzFileChunker::readChunkMap()
 {
     u64 size = 0;
@@ -792,8 +771,7 @@ int CKzFileChunker::readChunkMap()
     // of just its name: its header, name and data then come in with one
     // read, the data into room for everything up to the end of the file. A
     // larger tail is not read on speculation: the header comes first, then
-    // the map reads its data itself, a large one in parts on the threads
-    // that walk them. Anything else takes the general road below.
+    // exactly the data. Anything else takes the general road below.
     constexpr u64 kHead = 16 + kNameFieldSig;
     constexpr u64 kSpeculative = u64(1) << 20;
     if (size - mapOffset >= kHead) {
@@ -819,8 +797,12 @@ int CKzFileChunker::readChunkMap()
             data.reset(new (std::nothrow) char[n ? n : 1]);
             if (!data)
                 return KZ_ERR_OUT_OF_MEMORY;
-            const StreamSource source(m_Wrapper, mapOffset + kHead);
-            return m_Map.parse(std::move(data), n, &source);
+            size_t read = 0;
+            if (n && (m_Wrapper.ReadAt(mapOffset + kHead, nullptr, 0, data.get(), static_cast<size_t>(n), &read) !=
+                          KZ_OK ||
+                      read != n))
+                return KZ_ERR_FAILED;
+            return m_Map.parse(std::move(data), n);
         }
     }
     SKzChunkHeader header;

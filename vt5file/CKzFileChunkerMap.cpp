@@ -1,20 +1,15 @@
 #include "vt5file/CKzFileChunkerMap.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <new>
 #include <cstring>
-#include <thread>
-#include <vector>
+#include <memory>
+#include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define KZ_MAP_AVX2 __attribute__((target("avx2,bmi,bmi2")))
 #endif
 
-#include "gnr_picture/KzProcessorCount.h"
 #include "vt5file/CKzFileChunkerInternal.h"
 
 using namespace vt5_chunk_detail;
@@ -109,23 +104,20 @@ struct Chain {
     bool sorted = true;  // and found strictly descending
 };
 
-// From this size of map data on, the walks run on several threads (some
-// 30,000 entries of usual names: a walk then costs far more than starting a
-// thread).
-constexpr u64 kThreadedParseBytes = u64(1) << 20;
+// Chains walked side by side: two keep every value of the walk in
+// registers, and with the next position taken ahead (below) they keep the
+// processor busy.
+constexpr int kMaxChains = 2;
 
 class EntryWalker {
 public:
     EntryWalker(const char* data, u64 total) : p(data), total(total) {}
 
-    // Length of the entry's name when it is of the usual kind (up to 31
-    // characters, no zero byte) and 32 bytes can be read at pos; 0 otherwise.
-    __attribute__((always_inline)) inline unsigned usualName(u64 pos) const
-    {
 #if defined(__SSE2__)
-        const char* name = p + pos;
-        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name));
-        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + 16));
+    // Length of a name of the usual kind (up to 31 characters, no zero byte)
+    // from the 32 bytes at its entry; 0 for any other.
+    static __attribute__((always_inline)) inline unsigned usualNameOf(__m128i v0, __m128i v1)
+    {
         const __m128i bang = _mm_set1_epi8('!');
         const __m128i nul = _mm_setzero_si128();
         const unsigned bangs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v0, bang))) |
@@ -135,6 +127,16 @@ public:
         // The first "!" or zero byte among the first 31; a "!" ends the name.
         const unsigned k = static_cast<unsigned>(__builtin_ctz(bangs | zeros | 0x80000000u));
         return ((bangs >> k) & (k < 31)) ? k + 1 : 0;
+    }
+#endif
+
+    // The same for the entry at pos, when 32 bytes can be read there.
+    __attribute__((always_inline)) inline unsigned usualName(u64 pos) const
+    {
+#if defined(__SSE2__)
+        const char* name = p + pos;
+        return usualNameOf(_mm_loadu_si128(reinterpret_cast<const __m128i*>(name)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(name + 16)));
 #else
         (void)pos;
         return 0;
@@ -145,30 +147,94 @@ public:
     // the 16 after a name of up to 31 characters lie within the data.
     u64 fastEnd() const { return total >= 48 ? total - 48 : 0; }
 
-    // Four chains side by side while each has entries of the usual kind
-    // before its limit (and before end); the state lives in registers.
-    void walkFour(Chain* g, u64 end) const
+#if defined(__x86_64__)
+    // Chains side by side (N of them) while each has entries of the usual
+    // kind (a name of up to 31 characters) before its limit, with 32-byte
+    // vectors and few instructions per entry, the state in registers. A
+    // name ends at its first "!" or zero byte (one mask for both; a zero
+    // byte there, or none within 31 bytes, ends the walk). Two names differ
+    // before the shorter one's "!" unless they are equal (a name holds no
+    // "!" but its last byte), so the first differing byte decides the order,
+    // and none before the "!" means a repeat. A name out of order leaves
+    // every chain as it was, for the walk that sorts.
+    template <int N>
+    KZ_MAP_AVX2 void walkAvx2(Chain* g, u64 end) const
     {
-        u64 pa = g[0].pos, pb = g[1].pos, pc = g[2].pos, pd = g[3].pos;
-        u64 *oa = g[0].out, *ob = g[1].out, *oc = g[2].out, *od = g[3].out;
-        const u64 la = std::min(g[0].limit, end), lb = std::min(g[1].limit, end);
-        const u64 lc = std::min(g[2].limit, end), ld = std::min(g[3].limit, end);
-        while (pa < la && pb < lb && pc < lc && pd < ld) {
-            const unsigned na = usualName(pa), nb = usualName(pb), nc = usualName(pc), nd = usualName(pd);
-            if (!(na && nb && nc && nd))
-                break;
-            *oa++ = pa | u64(na) << 32;
-            *ob++ = pb | u64(nb) << 32;
-            *oc++ = pc | u64(nc) << 32;
-            *od++ = pd | u64(nd) << 32;
-            pa += na + 16;
-            pb += nb + 16;
-            pc += nc + 16;
-            pd += nd + 16;
+        alignas(32) static const unsigned char kAbove[32] = {
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+        const unsigned char* const base = reinterpret_cast<const unsigned char*>(p);
+        const __m256i bang = _mm256_set1_epi8('!');
+        const __m256i zero = _mm256_setzero_si256();
+        u64 pos[N], limit[N];
+        // Each lane's entry length so far: entries of a map mostly follow
+        // one another at one length, so the next position is taken from it
+        // before the name is looked at, and corrected when it differs (a
+        // branch, rarely taken, rather than a wait for every name's end).
+        unsigned step[N];
+        u64* out[N];
+        const unsigned char* prev[N]; // the previous name (before the first: 0xFF, above every name)
+        __m256i pv[N];                // its 32 bytes
+        for (int k = 0; k < N; ++k) {
+            pos[k] = g[k].pos;
+            limit[k] = std::min(g[k].limit, end);
+            out[k] = g[k].out;
+            prev[k] = kAbove;
+            step[k] = 0;
+            pv[k] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kAbove));
         }
-        g[0].pos = pa, g[1].pos = pb, g[2].pos = pc, g[3].pos = pd;
-        g[0].out = oa, g[1].out = ob, g[2].out = oc, g[3].out = od;
+        unsigned bad = 0;
+        for (;;) {
+            bool go = true;
+#pragma GCC unroll 4
+            for (int k = 0; k < N; ++k)
+                go &= pos[k] < limit[k];
+            if (!go)
+                break;
+            __m256i v[N];
+            unsigned n[N];
+            bool usual = true;
+#pragma GCC unroll 4
+            for (int k = 0; k < N; ++k) {
+                v[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + pos[k]));
+                const __m256i stop = _mm256_or_si256(_mm256_cmpeq_epi8(v[k], bang), _mm256_cmpeq_epi8(v[k], zero));
+                n[k] = static_cast<unsigned>(_tzcnt_u32(static_cast<unsigned>(_mm256_movemask_epi8(stop)))) + 1;
+                usual &= (n[k] < 32) & (base[pos[k] + ((n[k] - 1) & 31)] == '!');
+            }
+            if (!usual)
+                break; // a long name, a zero byte, the signature
+#pragma GCC unroll 4
+            for (int k = 0; k < N; ++k) {
+                const unsigned char* const name = base + pos[k];
+                const unsigned eq = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v[k], pv[k])));
+                const unsigned d = static_cast<unsigned>(_tzcnt_u32(~eq)) & 31;
+                bad |= static_cast<unsigned>(d >= n[k]) | static_cast<unsigned>(name[d] >= prev[k][d]);
+                *out[k]++ = pos[k] | u64(n[k]) << 32;
+                pv[k] = v[k];
+                prev[k] = name;
+                // The next position from the step alone: hidden from the
+                // compiler, which would otherwise see that it equals the
+                // one from the name and wait for the name.
+                u64 next = pos[k] + step[k];
+                __asm__("" : "+r"(next));
+                if (__builtin_expect(n[k] + 16 != step[k], 0)) {
+                    step[k] = n[k] + 16;
+                    next = pos[k] + step[k];
+                    __asm__ volatile("");
+                }
+                pos[k] = next;
+            }
+        }
+        if (bad)
+            return;
+        for (int k = 0; k < N; ++k) {
+            g[k].checked = static_cast<size_t>(out[k] - g[k].out);
+            g[k].pos = pos[k];
+            g[k].out = out[k];
+            g[k].sorted = true;
+        }
     }
+#endif
 
     // Any entry: long names, names holding a zero byte, the end of the
     // data, the signature.
@@ -429,23 +495,20 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzF
     // name offsets are 32-bit.
     if (total > kMaxData)
         return KZ_ERR_FAILED;
+    // Everything happens on the calling thread: opening a file leaves no
+    // work behind it.
+    if (source && total && !source->read(data.get(), 0, total))
+        return KZ_ERR_FAILED;
     const EntryWalker walker(data.get(), total);
 
-    // Chains: one from 0, and for larger maps a few more spread over the
-    // data: four walked side by side on this thread, or, for a large map,
-    // four groups of four, each group on its own thread, which first reads
-    // its part of the data when there is a source.
-    constexpr int kGroup = 4;
-    constexpr int kMaxChains = 8 * kGroup;
-    constexpr int kHelpers = 3;
-    const bool threads = total >= kThreadedParseBytes && KZ_GetProcessorCount() > 1;
-    const int groups = threads ? kMaxChains / kGroup : 1;
-    const int perGroup = total < 8192 ? 1 : kGroup;
-    if (source && !threads) {
-        if (total && !source->read(data.get(), 0, total))
-            return KZ_ERR_FAILED;
-        source = nullptr;
-    }
+    // Chains: one from 0, and for a map of more than two blocks one more from
+    // its middle, the two walked side by side.
+#if defined(__x86_64__)
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+#else
+    const bool avx2 = false;
+#endif
+    const int chainsWanted = total < 8192 || !avx2 ? 1 : kMaxChains;
     // Chain j keeps its references from index start / 17 + 2 j on: every
     // entry takes at least 17 bytes, and a chain may run one entry past its
     // limit, so no chain reaches the next one's first index.
@@ -454,112 +517,28 @@ int CKzFileChunkerMap::parse(std::unique_ptr<char[]> data, u64 total, const CKzF
         return KZ_ERR_OUT_OF_MEMORY;
     Chain c[kMaxChains];
     bool live[kMaxChains] = {};
-    bool failed[kMaxChains / kGroup] = {};
-    // A group's chains start within its part [from, to) and, while the
-    // threads run, stop short of its end by more than the longest entry, so
-    // that no thread looks at bytes another one is still reading; what is
-    // left near the ends is walked afterwards.
-    constexpr u64 kMargin = 2 * (kMaxName + 1 + 16);
-    char* const bytes = data.get();
-    auto runGroup = [&, bytes, total, groups, perGroup](int g) {
-        const u64 from = total / u64(groups) * u64(g);
-        const u64 to = g + 1 == groups ? total : total / u64(groups) * u64(g + 1);
-        if (source && !source->read(bytes + from, from, to - from)) {
-            failed[g] = true;
-            return;
-        }
-        const u64 end = g + 1 == groups ? total : to - kMargin;
-        Chain* const first = c + g * kGroup;
+    {
         int n = 0;
-        for (int k = 0; k < perGroup; ++k) {
-            const u64 s = g == 0 && k == 0 ? 0 : walker.startNear(from + (to - from) / u64(perGroup) * u64(k), end);
-            if (s == ~u64(0) || (n && s <= first[n - 1].start))
+        for (int k = 0; k < chainsWanted; ++k) {
+            const u64 s = k == 0 ? 0 : walker.startNear(total / u64(chainsWanted) * u64(k), total);
+            if (s == ~u64(0) || (n && s <= c[n - 1].start))
                 continue;
-            Chain& ch = first[n++];
+            Chain& ch = c[n++];
             ch.start = ch.pos = s;
-            ch.begin = ch.out = refs.get() + static_cast<size_t>(s / 17) + 2 * (g * kGroup + n - 1);
+            ch.begin = ch.out = refs.get() + static_cast<size_t>(s / 17) + 2 * (n - 1);
         }
         for (int k = 0; k < n; ++k) {
-            first[k].limit = k + 1 < n ? first[k + 1].start : end;
-            live[g * kGroup + k] = true;
+            c[k].limit = k + 1 < n ? c[k + 1].start : total;
+            live[k] = true;
         }
-        // Four chains side by side while each has entries of the usual kind
-        // left before its limit; on a thread, then each on its own up to its
-        // limit, and the order of what it found checked right there.
-        if (n == kGroup)
-            walker.walkFour(first, std::min(end, walker.fastEnd()));
-        if (groups > 1) {
-            for (int k = 0; k < n; ++k) {
-                walker.run(first[k]);
-                first[k].checked = static_cast<size_t>(first[k].out - first[k].begin);
-                first[k].sorted = strictlyDescending(bytes, first[k].begin, 0, first[k].checked);
-            }
-        }
-    };
-    if (groups > 1) {
-        // Groups are taken in turn by this thread and by helper threads
-        // started for the purpose; this thread takes whatever is left, so a
-        // helper that the system starts late simply finds nothing to do and
-        // is never waited for. What a helper still touches after that lives
-        // in the shared job.
-        struct Job {
-            std::atomic<int> next{0};
-            std::atomic<int> pending{0}; // groups not finished yet
-            std::atomic<int> users{1};   // threads holding the job
-            int groups = 0;
-            void (*run)(void*, int) = nullptr;
-            void* context = nullptr;
-            std::mutex lock;
-            std::condition_variable done;
-            void work()
-            {
-                for (int g; (g = next.fetch_add(1)) < groups;) {
-                    run(context, g);
-                    if (pending.fetch_sub(1) == 1) {
-                        std::lock_guard<std::mutex> hold(lock);
-                        done.notify_all();
-                    }
-                }
-            }
-            void release()
-            {
-                if (users.fetch_sub(1) == 1)
-                    delete this;
-            }
-        };
-        if (Job* job = new (std::nothrow) Job) {
-            job->groups = groups;
-            job->pending = groups;
-            job->run = [](void* context, int g) { (*static_cast<decltype(runGroup)*>(context))(g); };
-            job->context = &runGroup;
-            const int helpers = std::min(kHelpers, KZ_GetProcessorCount() - 1);
-            for (int k = 0; k < helpers; ++k) {
-                job->users.fetch_add(1);
-                try {
-                    std::thread([job] {
-                        job->work();
-                        job->release();
-                    }).detach();
-                } catch (...) {
-                    job->users.fetch_sub(1);
-                    break;
-                }
-            }
-            job->work();
-            {
-                std::unique_lock<std::mutex> hold(job->lock);
-                job->done.wait(hold, [job] { return job->pending.load() == 0; });
-            }
-            job->release();
-        } else {
-            for (int g = 0; g < groups; ++g)
-                runGroup(g);
-        }
-        for (int g = 0; g < groups; ++g)
-            if (failed[g])
-                return KZ_ERR_FAILED;
-    } else {
-        runGroup(0);
+        // The chains side by side while each has entries of the usual kind
+        // left before its limit; the rest is walked one chain at a time below.
+#if defined(__x86_64__)
+        if (avx2 && n == 2)
+            walker.walkAvx2<2>(c, walker.fastEnd());
+        else if (avx2 && n == 1)
+            walker.walkAvx2<1>(c, walker.fastEnd());
+#endif
     }
     // The live chains in order, each limited by the next one's start.
     int order[kMaxChains];

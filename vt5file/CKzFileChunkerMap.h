@@ -3,11 +3,11 @@
 //
 // A map read from a file is kept as the map chunk's own bytes plus one array
 // of 8-byte references to its entries, in the file's (descending) order:
-// opening costs one walk over the entries (shared with helper threads for a
-// large map) and two allocations however many chunks there are, lookups are
-// binary searches, and an entry's offset and size are read from (and
-// corrected in) the bytes themselves. Names added
-// later (a writer's new chunks) live in a small ordered tree beside it.
+// opening costs one walk over the entries, on the calling thread alone, and
+// two allocations however many chunks there are, lookups are binary
+// searches, and an entry's offset and size are read from (and corrected in)
+// the bytes themselves. Names added later (a writer's new chunks) live in a
+// small ordered tree beside it.
 #pragma once
 
 #include <map>
@@ -24,8 +24,8 @@ struct SKzChunkMapMember {
 
 // Where the bytes of a map chunk's data come from when the map reads them
 // itself: read(to, from, length) copies data bytes [from, from + length) to
-// `to` and tells whether all of them arrived. Called from several threads
-// at once for a large map, each asking for its own part.
+// `to` and tells whether all of them arrived. Called on the thread that
+// parses.
 class __attribute__((visibility("hidden"))) CKzFileChunkerMapSource {
 public:
     virtual bool read(char* to, u64 from, u64 length) const = 0;
@@ -74,10 +74,8 @@ public:
     // A name listed twice keeps its first entry; names holding a zero byte
     // are dropped. Takes ownership of data. 0, or -9 for a truncated entry or
     // a name without its "!" within 512 bytes (the map is then unchanged).
-    // With a source, data is room for size bytes that the source fills: a
-    // large map is read in parts on the threads that walk them, so that
-    // copying the bytes in and walking them share the work (-9 as well when
-    // a part cannot be read). -3 when memory runs out.
+    // With a source, data is room for size bytes that the source fills
+    // first (-9 as well when they cannot be read). -3 when memory runs out.
     int parse(std::unique_ptr<char[]> data, u64 size, const CKzFileChunkerMapSource* source = nullptr);
 
 private:

@@ -101,6 +101,13 @@ protected:
     KZ_HIDDEN static std::string frameName(u32 seq);
     // The deflated frame of the chunk name into buffer (exactly frameBytes).
     KZ_HIDDEN int inflateFrame(const std::string& name, void* buffer, u64 frameBytes);
+    // The header of the frame chunk name, checked against the chunk layout
+    // and against the chunk's map entry: the name field holds the name padded
+    // so that the 8-byte time (or the whole data of a chunk written in one
+    // part) ends on a block boundary, and the data length is the map's (or,
+    // in a rebuilt map, the whole chunk's length). A header that disagrees
+    // would place the frame elsewhere in the file: -9. -13 without the chunk.
+    KZ_HIDDEN int frameHeader(const std::string& name, SKzChunkHeader& header);
     // Bytes of one stored frame (uiWidthBytes x uiHeight).
     u64 frameBytes() const { return (u64)m_Layout.uiWidthBytes * m_Layout.uiHeight; }
     // The chunk among prefix + n + "!" with the smallest n below the frame
@@ -121,6 +128,13 @@ protected:
     KZ_HIDDEN static u32 rectSampleBytes(u32 bpcInMemory, i32 pixelType);
     // Record hooks (experiment, picture metadata, events).
     KZ_HIDDEN void freeRecords();
+    // The frame count of a file whose attributes claim `stored` frames: the
+    // claim when the frame chunks confirm it, else the frames present (the
+    // last frame chunk's index + 1). Remembered as the frame count; a file
+    // whose writer never finished also gets its frames' stored times.
+    KZ_HIDDEN u32 noteFrameCount(u32 stored);
+    KZ_HIDDEN u32 framesPresent(u32 stored);
+    KZ_HIDDEN void loadUnfinishedTimes(u32 frames);
     // Reader over a file being written: its experiment, repaired to the frames.
     KZ_HIDDEN void loadWriterExperiment();
     KZ_HIDDEN void repairWriterExperiment(u32 frameCount);
@@ -142,6 +156,7 @@ protected:
     bool m_bLayout;
     CKzByteArray m_Scratch;                  // compressed frame bytes, reused
     void* m_pInflate;                        // zlib stream, kept between frames
+    bool m_bTimesScanned;                    // frame times of an unfinished file looked for
     // Serialises the operations of this reader (recursive: operations call
     // one another, and the writer of the file brings its reader up to date
     // while holding its own lock, never the other way round).

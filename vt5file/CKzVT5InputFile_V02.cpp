@@ -30,7 +30,8 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(IKzImageFormat* format, const CKzFileCh
       m_pExperimentStored(nullptr),
       m_bLayout(false),
       m_Scratch(4096),
-      m_pInflate(nullptr)
+      m_pInflate(nullptr),
+      m_bTimesScanned(false)
 {
     std::memset(&m_Layout, 0, sizeof(m_Layout));
 }
@@ -49,7 +50,8 @@ CKzVT5InputFile_V02::CKzVT5InputFile_V02(CKzVT5OutputFile_V02& writer, const SKz
       m_pExperimentStored(nullptr),
       m_bLayout(false),
       m_Scratch(4096),
-      m_pInflate(nullptr)
+      m_pInflate(nullptr),
+      m_bTimesScanned(false)
 {
     std::memset(&m_Layout, 0, sizeof(m_Layout));
     CKzStringA version;
@@ -141,8 +143,7 @@ int CKzVT5InputFile_V02::GetData(u32 seq, void* buffer, KzImageProgressFn, void*
         // Raw frame: straight from the file into the caller's buffer; the
         // chunk must hold exactly the time and one frame.
         SKzChunkHeader h;
-        std::memset(&h, 0, sizeof(h));
-        if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+        if (const int r = frameHeader(name, h); r != KZ_OK)
             return r;
         if (h.uiDataLength != 8 + fb)
             return KZ_ERR_FAILED;
@@ -158,11 +159,8 @@ int CKzVT5InputFile_V02::inflateFrame(const std::string& name, void* buffer, u64
     // frame to frame.
     const u64 kPiece = 256 * 1024;
     SKzChunkHeader h;
-    std::memset(&h, 0, sizeof(h));
-    if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+    if (const int r = frameHeader(name, h); r != KZ_OK)
         return r;
-    if (h.uiDataLength < 8)
-        return KZ_ERR_FAILED;
     z_stream* z = static_cast<z_stream*>(m_pInflate);
     if (!z) {
         z = new (std::nothrow) z_stream();
@@ -208,7 +206,36 @@ int CKzVT5InputFile_V02::inflateFrame(const std::string& name, void* buffer, u64
         if (zr != Z_OK)
             return KZ_ERR_FAILED;
     }
+    // The stream is the whole chunk after the time: bytes left over mean a
+    // data length that disagrees with what was stored.
+    if (z->avail_in != 0 || pos != h.uiDataLength)
+        return KZ_ERR_FAILED;
     return written - z->avail_out == frameBytes ? KZ_OK : KZ_ERR_FAILED;
+}
+
+int CKzVT5InputFile_V02::frameHeader(const std::string& name, SKzChunkHeader& header)
+{
+    std::memset(&header, 0, sizeof(header));
+    if (const int r = m_Chunker.GetChunkPartTo(header, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+        return r;
+    // The zeros after the name make the header, the name field and the
+    // chunk's first part end on a block boundary. The writer's first part is
+    // the time (the frame starts on a boundary); a chunk written in one part
+    // has all its data as the first part. Any other name field length puts
+    // the frame's first byte where the writer did not.
+    const u64 block = CKzFileChunker::eBlock;
+    const u64 nameField = header.uiNameLength, data = header.uiDataLength;
+    const auto endsBlock = [&](u64 firstPart) { return (16 + nameField + firstPart) % block == 0; };
+    if (data < 8 || nameField < name.size() || nameField - name.size() >= block ||
+        !(endsBlock(8) || endsBlock(data)))
+        return KZ_ERR_FAILED;
+    SKzChunkMapMember entry{0, 0};
+    if (!m_Chunker.GetMapMember(name.c_str(), entry))
+        return KZ_ERR_NOT_FOUND;
+    // Written maps hold the data length, rebuilt ones the whole chunk's.
+    if (entry.uiSize != data && entry.uiSize != 16 + nameField + data)
+        return KZ_ERR_FAILED;
+    return KZ_OK;
 }
 
 int CKzVT5InputFile_V02::CheckFrameChunk(u32 seq)
@@ -220,11 +247,10 @@ int CKzVT5InputFile_V02::CheckFrameChunk(u32 seq)
     if (const int r = ensureLayout(); r != KZ_OK)
         return r;
     SKzChunkHeader h;
-    std::memset(&h, 0, sizeof(h));
-    if (const int r = m_Chunker.GetChunkPartTo(h, nullptr, 0, 0, name.c_str()); r != KZ_OK)
+    if (const int r = frameHeader(name, h); r != KZ_OK)
         return r;
     const u64 fb = frameBytes();
-    if (fb == 0 || h.uiDataLength < 8)
+    if (fb == 0)
         return KZ_ERR_FAILED;
     if (m_iCompression != 0)
         return h.uiDataLength == 8 + fb ? KZ_OK : KZ_ERR_FAILED;
@@ -314,8 +340,78 @@ int CKzVT5InputFile_V02::GetImageAttributes(SKzImageAttributes& attributes)
     if (m_pExperiment)
         attributes.uiSequenceCount = m_uiFrameCount;
     else
-        m_uiFrameCount = attributes.uiSequenceCount;
+        attributes.uiSequenceCount = noteFrameCount(attributes.uiSequenceCount);
     return r;
+}
+
+u32 CKzVT5InputFile_V02::framesPresent(u32 stored)
+{
+    // The usual file: its last frame is there and nothing follows it.
+    if (stored != 0 && m_Chunker.ExistChunk(frameName(stored - 1).c_str()) &&
+        (stored == 0xFFFFFFFFu || !m_Chunker.ExistChunk(frameName(stored).c_str())))
+        return stored;
+    std::vector<std::string> names;
+    m_Chunker.GetChunkNamesByPrefix(vt5names::kFrame, names);
+    u32 count = 0;
+    for (const std::string& n : names) {
+        u32 seq = 0;
+        if (vt5names::ParseIndexed(n, vt5names::kFrame, seq) && seq != 0xFFFFFFFFu && seq + 1 > count)
+            count = seq + 1;
+    }
+    return count;
+}
+
+u32 CKzVT5InputFile_V02::noteFrameCount(u32 stored)
+{
+    // A writer that dies leaves the count it stored with its first frame (0)
+    // or the count it was given, not the frames it wrote: the frames present
+    // decide, and no frame is reported that is not there to be read.
+    m_uiFrameCount = framesPresent(stored);
+    if (stored == 0 && m_uiFrameCount != 0)
+        loadUnfinishedTimes(m_uiFrameCount);
+    return m_uiFrameCount;
+}
+
+void CKzVT5InputFile_V02::loadUnfinishedTimes(u32 frames)
+{
+    // A finished file keeps its frames' times in its cache chunk; a file
+    // whose writer never finished has them only in its frame chunks, where
+    // the writer put 0.0 for a frame whose time it did not know. Those stay
+    // unknown (-1), and so does a frame that is not there; a file with no
+    // known time at all keeps the times of its metadata.
+    if (m_bTimesScanned || !m_AcqTimes.empty() || m_Chunker.ExistChunk(vt5names::kAcqTimesCache))
+        return;
+    m_bTimesScanned = true;
+    std::vector<std::string> names;
+    m_Chunker.GetChunkNamesByPrefix(vt5names::kFrame, names);
+    // The times take no more room than the frame chunks allow: a file that
+    // names a frame far beyond the others gets no times from its frames.
+    const u64 kMaxTimes = 10000000;  // the writers keep no more
+    if (frames > kMaxTimes || frames > (u64)names.size() * 4 + 4096)
+        return;
+    std::vector<double> times;
+    try {
+        times.assign(frames, -1.0);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    bool any = false;
+    for (const std::string& name : names) {
+        u32 seq = 0;
+        if (!vt5names::ParseIndexed(name, vt5names::kFrame, seq) || seq >= frames)
+            continue;
+        SKzChunkHeader h;
+        std::memset(&h, 0, sizeof(h));
+        double t = 0.0;
+        if (m_Chunker.GetChunkPartTo(h, &t, 0, 8, name.c_str()) != KZ_OK)
+            continue;
+        if (!std::isfinite(t) || (seq != 0 && t == 0.0))
+            continue;
+        times[seq] = t;
+        any = true;
+    }
+    if (any)
+        m_AcqTimes.swap(times);
 }
 
 int CKzVT5InputFile_V02::findFirstFrameChunk(const char* prefix, CKzByteArray& bytes)

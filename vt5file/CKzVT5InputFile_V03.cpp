@@ -48,7 +48,7 @@ int CKzVT5InputFile_V03::GetImageAttributes(SKzImageAttributes& attributes)
     if (const int r = ReadLiteAttributes(m_Chunker, attributes); r != KZ_OK)
         return r;
     m_iCompression = attributes.eCompression;
-    m_uiFrameCount = attributes.uiSequenceCount;
+    attributes.uiSequenceCount = noteFrameCount(attributes.uiSequenceCount);
     if (!attributes.uiWidth || !attributes.uiHeight || !attributes.uiComp || !attributes.uiBpcInMemory ||
         !attributes.uiBpcSignificant)
         return KZ_ERR_FAILED;

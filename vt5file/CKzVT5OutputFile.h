@@ -118,6 +118,10 @@ protected:
     u64 m_uiExpectedCount;
     bool m_bAppending;
     bool m_bCacheStored;
+    bool m_bGeometryStored;        // the first frame stored the attributes
+    // The close stores no attributes: set when this version's form could not
+    // be stored, so that the base class does not store the other version's.
+    bool m_bKeepGeometry;
     std::vector<u8> m_Deflate;     // deflated frame, reused
     // Serialises the operations of this writer (recursive: operations call
     // one another). Taken before the lock of a reader over this file.

@@ -36,7 +36,9 @@ CKzVT5OutputFile_V02::CKzVT5OutputFile_V02(IKzImageFormat* format, CKzStringW pa
       m_bMetadataStored(false),
       m_uiExpectedCount(0),
       m_bAppending(bExisting),
-      m_bCacheStored(false)
+      m_bCacheStored(false),
+      m_bGeometryStored(false),
+      m_bKeepGeometry(false)
 {
     initImageAttributes();
     if (bExisting) {
@@ -57,7 +59,9 @@ CKzVT5OutputFile_V02::CKzVT5OutputFile_V02(IKzImageFormat* format, CKzByteArray&
       m_bMetadataStored(false),
       m_uiExpectedCount(0),
       m_bAppending(bExisting),
-      m_bCacheStored(false)
+      m_bCacheStored(false),
+      m_bGeometryStored(false),
+      m_bKeepGeometry(false)
 {
     initImageAttributes();
 }
@@ -363,8 +367,17 @@ int CKzVT5OutputFile_V02::reserveForFrames(u64 frames)
 
 int CKzVT5OutputFile_V02::prepareFrame(u32 seq, double& time)
 {
-    if (m_Attributes.uiSequenceCount == 0)
-        saveImageAttributes();
+    // The first frame stores the geometry whatever count the caller set, so
+    // that a file whose writer never finishes still opens once its map is
+    // rebuilt. The count stored now is 0: until the close stores the final
+    // one, readers count the frames the file holds.
+    if (!m_bGeometryStored) {
+        const u32 count = m_Attributes.uiSequenceCount;
+        m_Attributes.uiSequenceCount = 0;
+        if (saveImageAttributes() == KZ_OK)
+            m_bGeometryStored = true;
+        m_Attributes.uiSequenceCount = count;
+    }
     const u64 count = std::max<u64>(m_Attributes.uiSequenceCount, (u64)seq + 1);
     m_Attributes.uiSequenceCount = (u32)std::min<u64>(count, UINT_MAX);
     if (getTimeFromAcqTimesCache(seq, time) != KZ_OK) {
@@ -491,9 +504,12 @@ int CKzVT5OutputFile_V02::Finalize()
     if (m_bFinalized)
         return KZ_OK;
     const int valid = validateImageAttributes();
-    int first = KZ_OK;
-    if (m_Attributes.uiSequenceCount != 0)
-        first = saveImageAttributes();
+    // A failure stops here and leaves the writer unfinished, so that the
+    // destructor tries again instead of closing a file without its count.
+    if (m_Attributes.uiSequenceCount != 0 && !m_bKeepGeometry) {
+        if (const int r = saveImageAttributes(); r != KZ_OK)
+            return r;
+    }
     const size_t n = std::min(m_States.size(), m_Times.size());
     if (!m_bCacheStored && n != 0) {
         bool any = false;
@@ -508,9 +524,8 @@ int CKzVT5OutputFile_V02::Finalize()
                 KZ_OK)
             m_bCacheStored = true;
     }
-    const int closed = m_Chunker.Finalize();
-    if (first == KZ_OK)
-        first = closed;
+    if (const int r = m_Chunker.Finalize(); r != KZ_OK)
+        return r;
     m_bFinalized = true;
-    return first != KZ_OK ? first : valid;
+    return valid;
 }

@@ -49,8 +49,12 @@ CKzVT5OutputFile_V03::CKzVT5OutputFile_V03(IKzImageFormat* format, CKzByteArray&
 CKzVT5OutputFile_V03::~CKzVT5OutputFile_V03()
 {
     // The attributes are stored in this version's form before the base
-    // class takes over.
+    // class takes over. When that fails, the base class still closes the
+    // file (with its times and map), but stores no version-2 attributes.
     Finalize();
+    Lock lock(m_Lock);
+    if (!m_bFinalized)
+        m_bKeepGeometry = true;
 }
 
 int CKzVT5OutputFile_V03::saveImageAttributes()

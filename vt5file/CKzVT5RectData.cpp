@@ -85,8 +85,16 @@ int CKzVT5InputFile_V02::rectCopy(u32 seq, const SRectSource& src, u32 virtualWi
         const std::string name = frameName(seq);
         SKzChunkHeader header;
         std::memset(&header, 0, sizeof(header));
-        if (!src.pRows)
+        if (!src.pRows) {
+            // The chunk is checked as a whole-frame read checks it: a header
+            // that disagrees with the map, or a chunk that is not the time
+            // and one raw frame (a deflated stream, say), is not served.
+            if (const int r = frameHeader(name, header); r != KZ_OK)
+                return r;
+            if (header.uiDataLength != 8 + (u64)src.uiWidthBytes * src.uiHeight)
+                return KZ_ERR_FAILED;
             row.resize(src.uiWidthBytes);
+        }
         u64 loaded = ~0ull;
         u8* out = static_cast<u8*>(buffer);
         for (u32 j = 0; j < height; ++j) {

@@ -14,6 +14,7 @@
 #include "w32_qorfilesdk/QorFile.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
 #include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
+#include "w32_qorfilesdk/internal/KzQorReadInternal.h"
 
 namespace {
 
@@ -132,40 +133,42 @@ kz_result SKzQorFileHandle::FileSetBinary(int handle, u32 frame, u32 layer, cons
 
 QORRESULT Qor_FileGetBinaryDescriptors(QORFILEHANDLE handle, QORBINARIES* binaries)
 {
-    kzqor::HandleUse use(handle);
-    if (!binaries)
-        return KZ_ERR_INVALID_ARG;
-    binaries->uiCount = 0;
-    SKzQorFileHandle* rec = nullptr;
-    if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
-        return KZ_ERR_NOT_FOUND;
-    const CKzBinaryMetadata* d = rec->m_pBinaryMetadata;
-    if (!d)
+    return kzqorread::GuardCode([&]() -> int {
+        kzqor::HandleUse use(handle);
+        if (!binaries)
+            return KZ_ERR_INVALID_ARG;
+        binaries->uiCount = 0;
+        SKzQorFileHandle* rec = nullptr;
+        if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
+            return KZ_ERR_NOT_FOUND;
+        const CKzBinaryMetadata* d = rec->m_pBinaryMetadata;
+        if (!d)
+            return KZ_OK;
+        if (d->GetItemCount() > QOR_MAX_BINARIES)
+            return KZ_ERR_FAILED;
+        for (u32 i = 0; i < d->GetItemCount(); ++i) {
+            const CKzBinaryMetadata::SKzBinaryItem* item = d->GetItem(i);
+            QORBINARYDESC& e = binaries->sBinaries[i];
+            e.uiColor = item->uiColor;
+            PutFieldText(e.wsName, item->strName);
+            PutFieldText(e.wsComponentName, item->strCompName);
+        }
+        binaries->uiCount = d->GetItemCount();
         return KZ_OK;
-    if (d->GetItemCount() > QOR_MAX_BINARIES)
-        return KZ_ERR_FAILED;
-    for (u32 i = 0; i < d->GetItemCount(); ++i) {
-        const CKzBinaryMetadata::SKzBinaryItem* item = d->GetItem(i);
-        QORBINARYDESC& e = binaries->sBinaries[i];
-        e.uiColor = item->uiColor;
-        PutFieldText(e.wsName, item->strName);
-        PutFieldText(e.wsComponentName, item->strCompName);
-    }
-    binaries->uiCount = d->GetItemCount();
-    return KZ_OK;
+    });
 }
 
 QORRESULT Qor_FileGetBinary(QORFILEHANDLE handle, uint32_t frame, int layer, QORPICTURE* picture)
 {
-    kzqor::HandleUse use(handle);
-    SKzQorFileHandle* rec = nullptr;
-    IKzInputImageFile* reader = SKzQorFileHandle::GetInputFile(handle, &rec);
-    if (!reader || !rec)
-        return KZ_ERR_NOT_FOUND;
-    const CKzBinaryMetadata* d = rec->m_pBinaryMetadata;
-    if (!d || layer < 0 || (u32)layer >= d->GetItemCount())
-        return KZ_ERR_FAILED;
-    try {
+    return kzqorread::GuardCode([&]() -> int {
+        kzqor::HandleUse use(handle);
+        SKzQorFileHandle* rec = nullptr;
+        IKzInputImageFile* reader = SKzQorFileHandle::GetInputFile(handle, &rec);
+        if (!reader || !rec)
+            return KZ_ERR_NOT_FOUND;
+        const CKzBinaryMetadata* d = rec->m_pBinaryMetadata;
+        if (!d || layer < 0 || (u32)layer >= d->GetItemCount())
+            return KZ_ERR_FAILED;
         CKzByteArray block(1024);
         if (const int r = reader->GetCustomDataSeq(d->GetItem((u32)layer)->strFileTag.GetString(), frame, block);
             r != KZ_OK)
@@ -175,6 +178,17 @@ QORRESULT Qor_FileGetBinary(QORFILEHANDLE handle, uint32_t frame, int layer, QOR
         SKzPicBuf pic;
         if (!DescribePicture(*picture, pic))
             return KZ_ERR_FAILED;
+        // A layer of the frame's size holds at most one object per pixel, each of one
+        // row and one run (36 + 8 + 8 bytes, no custom bytes in layers), after the
+        // 28-byte header: a length word beyond that is refused before inflating.
+        const u64 w = rec->m_Attributes.uiWidth, h = rec->m_Attributes.uiHeight;
+        if (w && h && block.GetSize() >= 4) {
+            u32 claimed = 0;
+            std::memcpy(&claimed, block.GetData(), 4);
+            const u64 pixels = w * h; // below 2^64; a length word is below 2^32
+            if (pixels < (u64(1) << 32) && claimed > 28 + pixels * 52)
+                return KZ_ERR_FAILED;
+        }
         RleGuard g;
         CKzRLEPicBufAPI::Init(&g.rle, 0, true);
         CKzRLEPicBufAPI::Reinit(&g.rle, rec->m_Attributes.uiWidth, rec->m_Attributes.uiHeight);
@@ -183,7 +197,5 @@ QORRESULT Qor_FileGetBinary(QORFILEHANDLE handle, uint32_t frame, int layer, QOR
             r != KZ_OK)
             return r;
         return CKzRLEPicBufAPI::ConvertRLEToPicBuf(&pic, &g.rle, 0);
-    } catch (const std::bad_alloc&) {
-        return KZ_ERR_OUT_OF_MEMORY;
-    }
+    });
 }

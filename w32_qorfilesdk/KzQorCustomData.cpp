@@ -17,6 +17,7 @@
 #include "w32_qorfilesdk/QorFile.h"
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
 #include "w32_qorfilesdk/internal/KzQorHandleInternal.h"
+#include "w32_qorfilesdk/internal/KzQorReadInternal.h"
 
 namespace {
 
@@ -303,42 +304,46 @@ kz_result SKzQorFileHandle::FileSetCustomData(int handle, const _QORFILECUSTOMDA
 
 QORRESULT Qor_FileSetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, const void* data, int size)
 {
-    kzqor::HandleUse use(handle);
-    if (!SKzQorFileHandle::GetHandle(handle))
-        return KZ_ERR_NOT_FOUND;
-    if (size < 0 || (!data && size))
-        return KZ_ERR_INVALID_ARG;
-    return SKzQorFileHandle::FileSetCustomDataTag(handle, name, data, (u32)size);
+    return kzqorread::GuardCode([&]() -> int {
+        kzqor::HandleUse use(handle);
+        if (!SKzQorFileHandle::GetHandle(handle))
+            return KZ_ERR_NOT_FOUND;
+        if (size < 0 || (!data && size))
+            return KZ_ERR_INVALID_ARG;
+        return SKzQorFileHandle::FileSetCustomDataTag(handle, name, data, (u32)size);
+    });
 }
 
 QORRESULT Qor_FileGetCustomData(QORFILEHANDLE handle, QORFILECUSTOMDATASET* set)
 {
-    kzqor::HandleUse use(handle);
-    SKzQorFileHandle* rec = nullptr;
-    if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
-        return KZ_ERR_NOT_FOUND;
-    if (!set)
-        return KZ_ERR_INVALID_ARG;
-    if (rec->m_aCustomDataMap.size() > QOR_MAX_CUSTOMDATA)
-        return KZ_ERR_FAILED;
-    u32 i = 0;
-    for (const auto& e : rec->m_aCustomDataMap) {
-        QORFILECUSTOMDATA& entry = set->sData[i++];
-        PutEntryBytes(entry, e.second);
-        entry.uiSize = (uint32_t)e.second.GetSize();
-        PutEntryName(entry, e.first);
-    }
-    set->uiCount = i;
-    return KZ_OK;
+    return kzqorread::GuardCode([&]() -> int {
+        kzqor::HandleUse use(handle);
+        SKzQorFileHandle* rec = nullptr;
+        if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
+            return KZ_ERR_NOT_FOUND;
+        if (!set)
+            return KZ_ERR_INVALID_ARG;
+        if (rec->m_aCustomDataMap.size() > QOR_MAX_CUSTOMDATA)
+            return KZ_ERR_FAILED;
+        u32 i = 0;
+        for (const auto& e : rec->m_aCustomDataMap) {
+            QORFILECUSTOMDATA& entry = set->sData[i++];
+            PutEntryBytes(entry, e.second);
+            entry.uiSize = (uint32_t)e.second.GetSize();
+            PutEntryName(entry, e.first);
+        }
+        set->uiCount = i;
+        return KZ_OK;
+    });
 }
 
 int Qor_FileGetCustomData(QORFILEHANDLE handle, void* buffer)
 {
-    kzqor::HandleUse use(handle);
-    IKzInputImageFile* reader = SKzQorFileHandle::GetInputFile(handle, nullptr);
-    if (!reader)
-        return KZ_ERR_NOT_FOUND;
-    try {
+    return kzqorread::GuardCode([&]() -> int {
+        kzqor::HandleUse use(handle);
+        IKzInputImageFile* reader = SKzQorFileHandle::GetInputFile(handle, nullptr);
+        if (!reader)
+            return KZ_ERR_NOT_FOUND;
         CKzByteArray list(1024);
         if (reader->GetCustomData(kNameList, list) != KZ_OK)
             return 0;
@@ -347,22 +352,18 @@ int Qor_FileGetCustomData(QORFILEHANDLE handle, void* buffer)
         if (buffer && list.GetSize())
             std::memcpy(buffer, list.GetData(), list.GetSize());
         return (int)list.GetSize();
-    } catch (const std::bad_alloc&) {
-        return KZ_ERR_OUT_OF_MEMORY;
-    }
+    });
 }
 
 unsigned int Qor_FileGetCustomDataTag(QORFILEHANDLE handle, const wchar_t* name, void* buffer)
 {
-    kzqor::HandleUse use(handle);
-    SKzQorFileHandle* rec = nullptr;
-    if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
-        return 0;
-    try {
+    return kzqorread::Guard(0u, [&]() -> unsigned int {
+        kzqor::HandleUse use(handle);
+        SKzQorFileHandle* rec = nullptr;
+        if (!SKzQorFileHandle::GetInputFile(handle, &rec) || !rec)
+            return 0;
         return rec->GetCustomDataTag(name, buffer);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------

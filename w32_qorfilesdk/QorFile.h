@@ -404,23 +404,66 @@ extern "C" {
 /* ---- Reading: open, attributes, frames, descriptions, events, close ---- */
 
 /* Opens a file for reading; the new handle, 0 on failure (no handle number
- * is used up then). */
+ * is used up then). An open gives 0 for a null path or a file that is not
+ * there or cannot be read, a path whose extension is not ".vt5" (capitals
+ * or small letters alike), a file without the VT5 signature or of a version
+ * this library does not read, a file whose attributes are missing or
+ * damaged, and a file without its chunk map.
+ * Only the last can be mended: a file whose writer ended before the close
+ * has its chunks but no map. CKzFileChunker::CreateMissingChunkMap
+ * rebuilds the map from the chunks found; the file then opens, since every
+ * writer stores the attributes with the first frame (whatever route made
+ * the file: Qor_FileOpenForWrite, Qor_FileCreateModifiedFile, or the
+ * temporary beside a file being replaced, see the README). After the
+ * rebuild the frames whose chunks were complete are counted and read, with
+ * the description stored at the first frame; their times come from the
+ * frame chunks. A frame count in the attributes that disagrees with the
+ * frames present is never trusted beyond them: the count reported is the
+ * number of frames the file holds. */
 QOR_API QORFILEHANDLE Qor_FileOpenForRead(const wchar_t* path);
 /* Closes a read or write handle; a write handle's file is completed here.
  * -13 for an unknown handle. */
 QOR_API QORRESULT Qor_FileClose(QORFILEHANDLE handle);
 /* Geometry and storage of the file; a null record gives 0. */
 QOR_API QORRESULT Qor_FileGetAttributes(QORFILEHANDLE handle, QORATTRIBUTES* attributes);
-/* Frame-0 metadata; -13 when the file holds none. */
+/* Frame-0 metadata. A file that stores none still gives 0 and a default
+ * description (values unknown, -1; the planes fitted to the file's
+ * components, none for one-bit files) when it has more than one frame or
+ * one frame of more than one significant bit. -13 for a single one-bit frame
+ * without metadata, for a version-2 file of no frames without metadata and
+ * for an unknown handle. */
 QOR_API QORRESULT Qor_FileGetMetadata(QORFILEHANDLE handle, QORMETADATA_DESC* metadata);
+/* The fifteen texts, translated when the file was opened: their templates'
+ * symbols ("%OBJECTIVE%", "%TIME%", ...) replaced by values of the frame-0
+ * metadata and the experiment. A file that stores no texts gets the
+ * default templates (items 5, 6, 9 and 13), translated the same way. Any
+ * handle; a null record gives 0. */
 QOR_API QORRESULT Qor_FileGetTextinfo(QORFILEHANDLE handle, QORTEXTINFO* textinfo);
 /* Reads frame `frame` into the picture, whose width, height, components and
  * bits must be the file's, with a row stride of at least one row and a size
  * of at least stride x height (-9 otherwise). info[0] receives the frame's
- * time in ms, info[1..3] its stage X, Y and Z, whatever the result. */
+ * time in ms (-1 when the file does not know it), info[1..3] its stage X, Y
+ * and Z, whatever the result (0 where nothing is known). A frame the file does not hold, such as an index at or
+ * past the frame count, gives -13; info is then filled as for any index:
+ * the time of the file's frame-0 metadata (0 without one) and the position
+ * the experiment's loops give for the index, which means nothing there.
+ * -9 for a frame chunk that does not hold one frame of the file's storage
+ * and for an unknown handle; -4 for a null info. */
 QOR_API QORRESULT Qor_FileGetImageData(QORFILEHANDLE handle, uint32_t frame, QORPICTURE* picture, double info[4]);
 /* Reads a rectangle of a frame viewed at a virtual size: x, y, width and
- * height in virtual pixels, into `buffer` rows of `rowBytes` bytes. */
+ * height in virtual pixels, into `buffer` rows of `rowBytes` bytes (each
+ * row `width` pixels of all components, packed). The frame is resized by
+ * nearest neighbour at pixel centres: output column i takes source column
+ * min(floor((x + i + 0.5) x fileWidth / virtualWidth), fileWidth - 1), rows
+ * alike, so a rectangle reaching past the virtual size repeats the last
+ * column and row. Only raw frames are read so: a deflated frame gives -2,
+ * unless the whole virtual picture is asked for (width = virtualWidth,
+ * height = virtualHeight) from a version-3 file that holds a thumbnail,
+ * which then stands for the frame. -2 as well for samples of more than 16
+ * bits, except 32-bit floating point. info as for Qor_FileGetImageData;
+ * -13 for a frame the file does not hold; -9 for a frame chunk that does
+ * not hold one raw frame, a null buffer, a zero virtual size, a row stride
+ * below one output row, or an unknown handle. */
 QOR_API QORRESULT Qor_FileGetImageRectData(QORFILEHANDLE handle, uint32_t frame, uint32_t virtualWidth,
                                            uint32_t virtualHeight, uint32_t x, uint32_t y, uint32_t width,
                                            uint32_t height, void* buffer, uint32_t rowBytes, int reserved,
@@ -451,8 +494,10 @@ QOR_API QORRESULT Qor_GetRecordedDataDouble(QORFILEHANDLE handle, const wchar_t*
 QOR_API QORRESULT Qor_GetRecordedDataString(QORFILEHANDLE handle, const wchar_t* name, int frame,
                                             wchar_t text[256]);
 /* The event with ID *eventID (a negative ID counts as 0); on success the ID
- * is advanced, so repeated calls visit the events in turn. -13 when there is
- * no such event. */
+ * is advanced, so repeated calls visit the events in turn. Event IDs start
+ * at 1 (a log numbers its events 1, 2, ... as they were added), so a host
+ * starts with *eventID = 1; 0 finds no event in such a log. -13 when there
+ * is no such event, also for a file without an event log. */
 QOR_API QORRESULT Qor_GetNextUserEvent(QORFILEHANDLE handle, int* eventID, QORUSEREVENT* event);
 /* The custom description form: item count, then each item's name,
  * description (256 characters each), type, flags (bit 0 enabled, bit 1
@@ -489,12 +534,15 @@ QOR_API QORRESULT Qor_GetAlignmentPoints(QORFILEHANDLE handle, int* count, int* 
 /* ---- Writing: new files, frames appended one by one ---- */
 
 /* A new file at path, described after the open read handle `source`: its
- * frame metadata, experiment, attributes, text information and tags, changed
- * by the records given (each may be null). The attributes record must keep
+ * frame metadata, experiment, attributes, text information (as translated
+ * when the source was opened: the new file holds the texts, not their
+ * templates) and tags, changed by the records given (each may be null). The attributes record must keep
  * the source's component and frame counts; of it only width, height and the
  * two depths are taken. A file already at path is replaced when the new
- * handle is closed, and stays whole until then. Returns the new write
- * handle, 0 on failure (nothing is created). */
+ * handle is closed, and stays whole until then. The metadata description
+ * is taken whole: planes are added or removed to match it; a description
+ * whose planes' components do not add up to the file's components gives 0.
+ * Returns the new write handle, 0 on failure (nothing is created). */
 QOR_API QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHANDLE source,
                                                  const QORATTRIBUTES* attributes,
                                                  const QORMETADATA_DESC* description, const QORBINARIES* binaries,

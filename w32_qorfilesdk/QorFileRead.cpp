@@ -156,12 +156,12 @@ QORFILEHANDLE Qor_FileOpenForRead(const wchar_t* path)
 
 QORRESULT Qor_FileClose(QORFILEHANDLE handle)
 {
-    return Guard(KZ_FAIL, [&] { return SKzQorFileHandle::Close(handle); });
+    return GuardCode([&] { return SKzQorFileHandle::Close(handle); });
 }
 
 QORRESULT Qor_FileGetAttributes(QORFILEHANDLE handle, QORATTRIBUTES* attributes)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
@@ -172,7 +172,7 @@ QORRESULT Qor_FileGetAttributes(QORFILEHANDLE handle, QORATTRIBUTES* attributes)
 
 QORRESULT Qor_FileGetMetadata(QORFILEHANDLE handle, QORMETADATA_DESC* metadata)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h || !h->m_pMetadata) return KZ_ERR_NOT_FOUND;
@@ -183,7 +183,7 @@ QORRESULT Qor_FileGetMetadata(QORFILEHANDLE handle, QORMETADATA_DESC* metadata)
 
 QORRESULT Qor_FileGetTextinfo(QORFILEHANDLE handle, QORTEXTINFO* textinfo)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = SKzQorFileHandle::GetHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
@@ -194,7 +194,7 @@ QORRESULT Qor_FileGetTextinfo(QORFILEHANDLE handle, QORTEXTINFO* textinfo)
 
 QORRESULT Qor_FileGetExperiment(QORFILEHANDLE handle, QOREXPERIMENT* experiment)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
@@ -207,7 +207,7 @@ QORRESULT Qor_FileGetExperiment(QORFILEHANDLE handle, QOREXPERIMENT* experiment)
 
 QORRESULT Qor_FileGetImageData(QORFILEHANDLE handle, uint32_t frame, QORPICTURE* picture, double info[4])
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_FAILED;
@@ -222,7 +222,7 @@ QORRESULT Qor_FileGetImageRectData(QORFILEHANDLE handle, uint32_t frame, uint32_
                                    uint32_t virtualHeight, uint32_t x, uint32_t y, uint32_t width, uint32_t height,
                                    void* buffer, uint32_t rowBytes, int reserved, double info[4])
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_FAILED;
@@ -297,7 +297,7 @@ void Qor_GetCoordsFromSeqIndex(const QOREXPERIMENT* experiment, uint32_t index, 
 
 QORRESULT Qor_GetMultipointName(QORFILEHANDLE handle, uint32_t point, wchar_t name[256])
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
@@ -326,7 +326,7 @@ int Qor_GetZStackHome(QORFILEHANDLE handle)
 
 QORRESULT Qor_GetLargeImageDimensions(QORFILEHANDLE handle, int* fieldsX, int* fieldsY, double* overlap)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
@@ -346,7 +346,7 @@ QORRESULT Qor_GetLargeImageDimensions(QORFILEHANDLE handle, int* fieldsX, int* f
 QORRESULT Qor_GetRecordedDataInt(QORFILEHANDLE handle, const wchar_t* name, int frame, int* value)
 {
     if (!value) return KZ_ERR_NOT_FOUND;
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         i32 v;
         const int r = ReadRecordedSlot(handle, name, frame, &v, sizeof v);
         if (r == KZ_OK) *value = v;
@@ -357,7 +357,7 @@ QORRESULT Qor_GetRecordedDataInt(QORFILEHANDLE handle, const wchar_t* name, int 
 QORRESULT Qor_GetRecordedDataDouble(QORFILEHANDLE handle, const wchar_t* name, int frame, double* value)
 {
     if (!value) return KZ_ERR_NOT_FOUND;
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         double v;
         const int r = ReadRecordedSlot(handle, name, frame, &v, sizeof v);
         if (r == KZ_OK) *value = v;
@@ -368,7 +368,7 @@ QORRESULT Qor_GetRecordedDataDouble(QORFILEHANDLE handle, const wchar_t* name, i
 QORRESULT Qor_GetRecordedDataString(QORFILEHANDLE handle, const wchar_t* name, int frame, wchar_t text[256])
 {
     if (!text) return KZ_ERR_NOT_FOUND;
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         static_assert(sizeof(wchar_t) == 4, "a slot holds 256 four-byte characters");
         wchar_t slot[256];
         const int r = ReadRecordedSlot(handle, name, frame, slot, sizeof slot);
@@ -384,7 +384,7 @@ QORRESULT Qor_GetRecordedDataString(QORFILEHANDLE handle, const wchar_t* name, i
 
 QORRESULT Qor_GetNextUserEvent(QORFILEHANDLE handle, int* eventID, QORUSEREVENT* event)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;
@@ -422,7 +422,7 @@ int Qor_GetCustomDataCount(QORFILEHANDLE handle)
 QORRESULT Qor_GetCustomDataInfo(QORFILEHANDLE handle, int item, wchar_t name[256], wchar_t description[256],
                                 int* type, uint32_t* flags)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         int r;
         const CKzCustomDescription::CKzItem* it = FormItem(handle, item, r);
@@ -437,7 +437,7 @@ QORRESULT Qor_GetCustomDataInfo(QORFILEHANDLE handle, int item, wchar_t name[256
 
 QORRESULT Qor_GetCustomDataDouble(QORFILEHANDLE handle, int item, double* value)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         int r;
         const CKzCustomDescription::CKzItem* it = FormItem(handle, item, r);
@@ -449,7 +449,7 @@ QORRESULT Qor_GetCustomDataDouble(QORFILEHANDLE handle, int item, double* value)
 
 QORRESULT Qor_GetCustomDataString(QORFILEHANDLE handle, int item, wchar_t* text, int* length)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         int r;
         const CKzCustomDescription::CKzItem* it = FormItem(handle, item, r);

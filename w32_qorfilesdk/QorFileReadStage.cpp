@@ -80,7 +80,7 @@ QORRESULT Qor_SetStageAlignment(QORFILEHANDLE handle, int count, const double* s
                                 const double* dstX, const double* dstY)
 {
     if (count < 0) return KZ_ERR_INVALID_ARG;
-    return SKzQorFileHandle::SetStageAlignment(handle, (u32)count, srcX, srcY, dstX, dstY);
+    return GuardCode([&] { return SKzQorFileHandle::SetStageAlignment(handle, (u32)count, srcX, srcY, dstX, dstY); });
 }
 
 namespace {
@@ -93,7 +93,7 @@ bool Known(double v) { return std::fabs(v - -1.0) > 1e-5; }
 QORRESULT Qor_GetStageCoordinates(QORFILEHANDLE handle, uint32_t count, const int* frames, const uint32_t* pixelX,
                                   const uint32_t* pixelY, double* stageX, double* stageY, double* stageZ)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         if (!frames || !pixelX || !pixelY || !stageX || !stageY) return KZ_ERR_INVALID_ARG;
         SKzQorFileHandle* h = ReadHandle(handle);
@@ -144,7 +144,7 @@ QORRESULT Qor_GetStageCoordinates(QORFILEHANDLE handle, uint32_t count, const in
 QORRESULT Qor_GetAlignmentPoints(QORFILEHANDLE handle, int* count, int* frame, int* x, int* y, double* dx,
                                  double* dy)
 {
-    return Guard(KZ_FAIL, [&]() -> int {
+    return GuardCode([&]() -> int {
         kzqor::HandleUse use(handle);
         SKzQorFileHandle* h = ReadHandle(handle);
         if (!h) return KZ_ERR_NOT_FOUND;

@@ -3,6 +3,7 @@
 // layers, the description written with the first frame.
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 
@@ -196,6 +197,31 @@ void ReleaseUnfiled(SKzQorFileHandle& rec)
     rec.m_pExperiment = nullptr;
 }
 
+// The caller's description as the frame metadata of a file of `components`
+// components: its planes replace the old ones, however many there were. A
+// description whose planes do not add up to the file's components cannot be
+// taken (a reader would replace its planes by default ones); `md` is then
+// left as it was.
+int TakeDescription(const QORMETADATA_DESC& d, u32 components, SKzPictureMetadata& md)
+{
+    if (d.uiPlaneCount == 0 || d.uiPlaneCount > QOR_MAX_PLANES)
+        return KZ_ERR_FAILED;
+    if (d.uiCompCount != 0 && d.uiCompCount != components)
+        return KZ_ERR_FAILED;
+    u64 sum = 0;
+    for (u32 i = 0; i < d.uiPlaneCount; ++i) {
+        if (d.sPlanes[i].uiCompCount == 0)
+            return KZ_ERR_FAILED;
+        sum += d.sPlanes[i].uiCompCount;
+    }
+    if (sum != components)
+        return KZ_ERR_FAILED;
+    if (const int r = QorApiSupport_MetadataDesc_ApiToQor(d, md); r != KZ_OK)
+        return r;
+    md.sPicturePlanes.uiCompCount = components;
+    return KZ_OK;
+}
+
 }  // namespace
 
 int Qor_FileOpenForWrite(const wchar_t* path)
@@ -231,17 +257,22 @@ QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHANDLE sour
             if (attributes->uiBpcInMemory > 255 || attributes->uiBpcSignificant > 255)
                 return 0;
         }
+        // The frame metadata of the new file: the source's, replaced by the
+        // caller's description taken whole, before anything is created.
+        std::unique_ptr<SKzPictureMetadata> metadata;
+        if (src->m_pMetadata || description) {
+            metadata.reset(new (std::nothrow) SKzPictureMetadata());
+            if (!metadata)
+                return 0;
+            if (src->m_pMetadata)
+                SKzPictureMetadata::Copy(*metadata, *src->m_pMetadata);
+        }
+        if (description && TakeDescription(*description, src->m_Attributes.uiComp, *metadata) != KZ_OK)
+            return 0;
         SKzQorFileHandle rec;
         if (OpenWriter(path, rec.m_pOutputFile) != KZ_OK)
             return 0;
-        if (src->m_pMetadata) {
-            rec.m_pMetadata = new (std::nothrow) SKzPictureMetadata();
-            if (!rec.m_pMetadata) {
-                ReleaseUnfiled(rec);
-                return 0;
-            }
-            SKzPictureMetadata::Copy(*rec.m_pMetadata, *src->m_pMetadata);
-        }
+        rec.m_pMetadata = metadata.release();
         if (src->m_pExperiment) {
             if (SKzExperiment::Alloc(&rec.m_pExperiment) != KZ_OK ||
                 SKzExperiment::CopyRecursive(rec.m_pExperiment, *src->m_pExperiment, true) != KZ_OK) {
@@ -274,8 +305,6 @@ QORFILEHANDLE Qor_FileCreateModifiedFile(const wchar_t* path, QORFILEHANDLE sour
             SKzQorFileHandle::FileSetBinaryDescriptors(handle, binaries);
         if (customData)
             SKzQorFileHandle::FileSetCustomData(handle, customData);
-        if (description)
-            FileSetMetadataDesc(handle, description);
         return handle;
     } catch (...) {
         return 0;

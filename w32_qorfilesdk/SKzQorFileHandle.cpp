@@ -3,6 +3,7 @@
 #include "w32_qorfilesdk/SKzQorFileHandle.h"
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -551,12 +552,17 @@ kz_result SKzQorFileHandle::CheckAcqTimes(CKzByteArray& times)
     unsigned char* bytes = times.GetData(times.GetSize());
     if (!bytes)
         return KZ_ERR_FAILED;
-    double previous;
-    std::memcpy(&previous, bytes, 8);
-    for (u64 i = 1; i < count; ++i) {
+    // Only known times are compared: a frame whose time was never recorded
+    // (-1, or a value that is not a number) stays unknown, and the evenly
+    // spaced times replace a cache only when its known times go backwards.
+    bool known = false;
+    double previous = 0.0;
+    for (u64 i = 0; i < count; ++i) {
         double t;
         std::memcpy(&t, bytes + i * 8, 8);
-        if (t < previous) {
+        if (t == -1.0 || !std::isfinite(t))
+            continue;
+        if (known && t < previous) {
             for (u64 j = 0; j < count; ++j) {
                 const double even = (double)j * 100.0;
                 std::memcpy(bytes + j * 8, &even, 8);
@@ -564,6 +570,7 @@ kz_result SKzQorFileHandle::CheckAcqTimes(CKzByteArray& times)
             break;
         }
         previous = t;
+        known = true;
     }
     return KZ_OK;
 }

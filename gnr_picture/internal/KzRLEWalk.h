@@ -50,4 +50,14 @@ void ForEachRow(const SKzRLEObject* obj, F&& f)
     }
 }
 
+// Whether obj is in the form every builder here writes: rows in strictly ascending
+// y, each with at least one run, runs non-empty, ascending and apart. Objects from
+// files or hosts need not be.
+bool IsTidy(const SKzRLEObject* obj);
+
+// A standalone record (CKzAlloc, no custom bytes) with obj's id, state and box and
+// its pixels as tidy rows and runs; null when memory runs out. Operations that
+// work on an object's outline or holes use it for objects that are not tidy.
+SKzRLEObject* TidyCopy(const SKzRLEObject* obj);
+
 } // namespace kzrle

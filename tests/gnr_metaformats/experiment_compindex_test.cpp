@@ -235,6 +235,28 @@ TEST(ExperimentCompIndex, TimeOverSpectral)
     EXPECT_EQ(std::vector<u32>({0, 0, 2}), o);
 }
 
+TEST(ExperimentCompIndex, ChannelsWithUnequalZStacksAreAllPresent)
+{
+    // Time (2) over two one-component channels with Z stacks of 3 and 5
+    // planes: the first channel's frames stand at the larger stack's home
+    // (plane 2), the second channel's at the given plane.
+    Tree t(L(Exp::eExpTimeLoop, 2, {L(Exp::eExpSpectLoop, 2, {L(Exp::eExpZStackLoop, 3), L(Exp::eExpZStackLoop, 5)})}));
+    auto* set = t->ppNextLevelEx[0]->uLoopPars.sSpectLoop.pPlanes;
+    set->pPlanes[0].sDescription = L"a";
+    set->pPlanes[1].sDescription = L"b";
+    struct {
+        u32 pos[3];
+        std::vector<u32> want;
+    } cases[] = {
+        {{0, 0, 0}, {2, 0}}, {{0, 0, 3}, {2, 3}}, {{0, 0, 4}, {2, 4}}, {{1, 0, 1}, {7, 6}}, {{1, 0, 4}, {7, 9}},
+    };
+    for (const auto& c : cases) {
+        std::vector<u32> out(2, 5);
+        ASSERT_EQ(0, API::GetCompSeqIndexes(t.get(), c.pos, 3, out.data()));
+        EXPECT_EQ(c.want, out) << c.pos[0] << " " << c.pos[2];
+    }
+}
+
 TEST(ExperimentCompIndex, HostileTrees)
 {
     std::vector<u32> out(16, 5);

@@ -216,17 +216,36 @@ TEST(ExperimentEvent, BothFormsRoundTrip)
     check(var.e);
 }
 
-TEST(ExperimentEvent, MeaningsLoadAsStored)
+TEST(ExperimentEvent, OlderUserMeaningsLoadAsCurrentOnes)
 {
-    for (unsigned m : {3u, 33u, 6u, 2u, 5u, 51u, 77u}) {
-        Held h(0, m);
+    // Both forms, and through the log: 2 to 5 are the older user meanings.
+    struct {
+        unsigned stored, loaded;
+    } cases[] = {{2, 33}, {3, 34}, {4, 35}, {5, 36}, {1, 1}, {6, 6}, {33, 33}, {36, 36}, {51, 51}, {77, 77}};
+    for (const auto& c : cases) {
+        Held h(0, c.stored);
         Held a, b;
         CKzLiteVariantR r;
         OpenRoot(r, eventLite(h.e));
-        Ev::LoadFromLiteVariant(a.e, r);
-        Ev::LoadFromVariant(b.e, ThroughXML(eventVariant(h.e)));
-        EXPECT_EQ(m, (unsigned)a.e.eMeaning);
-        EXPECT_EQ(m, (unsigned)b.e.eMeaning);
+        EXPECT_EQ(0, Ev::LoadFromLiteVariant(a.e, r));
+        EXPECT_EQ(0, Ev::LoadFromVariant(b.e, ThroughXML(eventVariant(h.e))));
+        EXPECT_EQ(c.loaded, (unsigned)a.e.eMeaning) << "lite " << c.stored;
+        EXPECT_EQ(c.loaded, (unsigned)b.e.eMeaning) << "variant " << c.stored;
+
+        Log src, lite, var;
+        Log::AddEvent(src, h.e, nullptr);
+        const Bytes blob = LiteBlob([&](CKzLiteVariantW& w) { EXPECT_EQ(0, Log::SaveToLiteVariant(w, src)); });
+        OpenRoot(r, blob);
+        EXPECT_EQ(0, Log::LoadFromLiteVariant(lite, r));
+        CKzVariant sv;
+        EXPECT_EQ(0, Log::SaveToVariant(sv, src));
+        EXPECT_EQ(0, Log::LoadFromVariant(var, ThroughXML(sv)));
+        ASSERT_EQ(1u, lite.uiCount);
+        ASSERT_EQ(1u, var.uiCount);
+        EXPECT_EQ(c.loaded, (unsigned)lite.pFirstEvent[0].eMeaning) << "lite log " << c.stored;
+        EXPECT_EQ(c.loaded, (unsigned)var.pFirstEvent[0].eMeaning) << "variant log " << c.stored;
+        // Saving writes the meaning as it is held.
+        EXPECT_EQ(c.stored, (unsigned)src.pFirstEvent[0].eMeaning);
     }
 }
 

@@ -64,6 +64,75 @@ TEST(ExperimentIndex, SpecCases)
     EXPECT_EQ(KZ_ERR_FAILED, API::CalcPosFromIdx(ne.get(), 4, back, nullptr));
 }
 
+TEST(ExperimentIndex, SpectralLevelsWithUnequalChildrenRoundTrip)
+{
+    // Every frame of the tree goes to its positions and back; `pos` and
+    // `index` name one frame whose position lies past the first child's items.
+    struct Case {
+        const char* name;
+        std::function<Exp*()> make;
+        u32 frames;
+        Pos pos;
+        u32 index;
+    } cases[] = {
+        {"time 2 over channels with Z stacks of 3 and 5",
+         [] { return L(kTime, 2, {L(kSp, 2, {L(kZ, 3), L(kZ, 5)})}); }, 10, {1, 0, 4}, 9},
+        {"the larger stack serves the second and third channel",
+         [] { return L(kXY, 2, {L(kSp, 3, {R(L(kZ, 2), 1), R(L(kZ, 6), 2)})}); }, 12, {1, 0, 5}, 11},
+        {"the larger stack first", [] { return L(kSp, 2, {L(kZ, 4), L(kZ, 1)}); }, 4, {0, 3}, 3},
+        {"a Z stack below a time loop under the channels",
+         [] { return L(kTime, 2, {L(kSp, 2, {L(kTime, 3, {L(kZ, 2)})})}); }, 12, {1, 0, 2, 1}, 11},
+    };
+    for (auto& c : cases) {
+        Tree t(c.make());
+        ASSERT_EQ(c.frames, API::GetAllImagesCount(t.get())) << c.name;
+        const u32 levels = API::GetExperimentCount(t.get());
+        ASSERT_EQ(c.pos.size(), levels) << c.name;
+        for (u32 i = 0; i < c.frames; ++i) {
+            std::vector<u32> p(levels, 0xBEEFu);
+            ASSERT_EQ(0, API::CalcPosFromIdx(t.get(), i, p.data(), nullptr)) << c.name << " frame " << i;
+            u32 back = 0;
+            ASSERT_EQ(0, API::CalcIdxFromPos(t.get(), p.data(), levels, back)) << c.name << " frame " << i;
+            EXPECT_EQ(i, back) << c.name;
+        }
+        u32 idx = 0;
+        EXPECT_EQ(0, API::CalcIdxFromPos(t.get(), c.pos.data(), levels, idx)) << c.name;
+        EXPECT_EQ(c.index, idx) << c.name;
+        std::vector<u32> p(levels, 0);
+        EXPECT_EQ(0, API::CalcPosFromIdx(t.get(), c.index, p.data(), nullptr)) << c.name;
+        EXPECT_EQ(c.pos, p) << c.name;
+    }
+}
+
+TEST(ExperimentIndex, PositionsEndingAboveTheLeafGiveTheBareEntry)
+{
+    // The levels below the positions count one frame per item.
+    struct Case {
+        const char* name;
+        std::function<Exp*()> make;
+        Pos pos;
+        int rc;
+        u32 index;
+    } cases[] = {
+        {"one level of three", [] { return L(kTime, 3, {L(kXY, 2, {L(kZ, 4)})}); }, {2}, 0, 2},
+        {"two levels of three", [] { return L(kTime, 3, {L(kXY, 2, {L(kZ, 4)})}); }, {2, 1}, 0, 5},
+        {"every level", [] { return L(kTime, 3, {L(kXY, 2, {L(kZ, 4)})}); }, {2, 1, 3}, 0, 23},
+        {"no level", [] { return L(kTime, 3, {L(kZ, 4)}); }, {}, 0, 0},
+        {"children in turn", [] { return L(kXY, 4, {R(L(kZ, 2), 1), R(L(kZ, 3), 1)}); }, {3}, 0, 3},
+        {"spectral level counts one", [] { return L(kTime, 3, {L(kSp, 2, {L(kZ, 5)})}); }, {2, 0}, 0, 2},
+        {"periods with their own lists", [] { return NE({2, 3}, {{L(kZ, 2)}, {L(kZ, 4)}}); }, {3}, 0, 3},
+        {"an entry out of range still fails", [] { return L(kTime, 3, {L(kZ, 4)}); }, {3}, KZ_ERR_INVALID_ARG, 0},
+    };
+    for (auto& c : cases) {
+        Tree t(c.make());
+        u32 idx = 77;
+        const u32 fill = 0;
+        EXPECT_EQ(c.rc, API::CalcIdxFromPos(t.get(), c.pos.empty() ? &fill : c.pos.data(), (u32)c.pos.size(), idx))
+            << c.name;
+        if (c.rc == 0) EXPECT_EQ(c.index, idx) << c.name;
+    }
+}
+
 TEST(ExperimentIndex, DeeperBranchIsRefusedBeforeWriting)
 {
     // Item 0 has one level below, item 1 two: the count follows item 0.

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
@@ -89,19 +90,46 @@ inline const Exp* Dealt(Exp* const* kids, u32 n, u32 i)
     return nullptr;
 }
 
+// The largest Z stack at or below a level.
+inline u32 MaxZ(const Exp* e)
+{
+    if (!e) return 0;
+    u32 m = e->eType == Exp::eExpZStackLoop ? e->uLoopPars.uiCount : 0;
+    for (u32 i = 0; e->ppNextLevelEx && i < e->uiNextLevelCount; ++i) m = std::max(m, MaxZ(e->ppNextLevelEx[i]));
+    return m;
+}
+
+// True when every child of a level is a Z stack without children.
+inline bool LeafZStacks(const Exp* e)
+{
+    for (u32 i = 0; i < e->uiNextLevelCount; ++i) {
+        const Exp* c = e->ppNextLevelEx[i];
+        if (!c || c->eType != Exp::eExpZStackLoop || c->uiNextLevelCount > 0) return false;
+    }
+    return e->uiNextLevelCount > 0;
+}
+
 // Lists every frame's loop positions, dealing items to the children in turn
-// (entries count valid items). A spectral level is one frame, or the frames
-// of its child.
+// (entries count valid items). A spectral level is one frame; over Z stacks
+// (one per group of channels, of unequal sizes) the largest Z stack's planes,
+// otherwise the frames of its first child.
 inline void Expand(const Exp* e, Pos& cur, std::vector<Pos>& out)
 {
     if (!e) return;
     const u32 n = e->ppNextLevelEx ? e->uiNextLevelCount : 0;
     if (e->eType == Exp::eExpSpectLoop) {
         cur.push_back(0);
-        if (n == 0)
+        if (n == 0) {
             out.push_back(cur);
-        else
+        } else if (LeafZStacks(e)) {
+            for (u32 z = 0; z < MaxZ(e); ++z) {
+                cur.push_back(z);
+                out.push_back(cur);
+                cur.pop_back();
+            }
+        } else {
             Expand(e->ppNextLevelEx[0], cur, out);
+        }
         cur.pop_back();
         return;
     }
@@ -141,8 +169,10 @@ inline std::vector<Pos> ExpandAll(const Exp* e)
 }
 
 // Random trees: chains; 1-3 children of repeat >= 1 with unequal frame
-// counts; flags only on levels with at most one child; spectral leaves and
-// spectral levels over a Z stack; a non-equidistant root with sub-loops.
+// counts; flags only on levels with at most one child; spectral leaves,
+// spectral levels over a Z stack, over Z stacks of unequal sizes serving
+// their channels in turn, and over a chain with a Z stack further down; a
+// non-equidistant root with sub-loops.
 class RandomTrees {
 public:
     explicit RandomTrees(unsigned seed) : rng_(seed) {}
@@ -150,10 +180,26 @@ public:
 
     Exp* Level(int depth)
     {
-        const int kind = depth >= 3 ? Uni(0, 1) : Uni(0, 5);
+        const int kind = depth >= 3 ? Uni(0, 1) : Uni(0, 7);
         if (kind == 0) return L(Exp::eExpSpectLoop, (u32)Uni(1, 3));
         if (kind == 1) return L(Exp::eExpZStackLoop, (u32)Uni(1, 4));
         if (kind == 2) return L(Exp::eExpSpectLoop, (u32)Uni(1, 3), {L(Exp::eExpZStackLoop, (u32)Uni(1, 5))});
+        if (kind == 6) {
+            // Every Z stack serves at least one channel.
+            std::vector<Exp*> zs;
+            u32 channels = 0;
+            for (int i = Uni(2, 3); i > 0; --i) {
+                const u32 rep = (u32)Uni(1, 2);
+                zs.push_back(R(L(Exp::eExpZStackLoop, (u32)Uni(1, 6)), rep));
+                channels += rep;
+            }
+            return L(Exp::eExpSpectLoop, channels + (u32)Uni(0, 2), zs);
+        }
+        if (kind == 7) {
+            const int t = Uni(0, 1) ? Exp::eExpTimeLoop : Exp::eExpXYPosLoop;
+            return L(Exp::eExpSpectLoop, (u32)Uni(1, 3),
+                     {L(t, (u32)Uni(1, 3), {L(Exp::eExpZStackLoop, (u32)Uni(1, 4))})});
+        }
         static const int types[] = {Exp::eExpTimeLoop, Exp::eExpXYPosLoop, Exp::eExpZStackLoop,
                                     Exp::eExpPolarLoop, Exp::eExpCustomLoop, Exp::eExpXYDiscrLoop};
         const int t = types[Uni(0, 5)];

@@ -388,9 +388,13 @@ TEST(ExperimentNav, AddLevel)
 
 namespace {
 // The largest item count m <= limit of the root whose frames (by the
-// expander, items 0..m-1) stay within `written`.
+// expander, items 0..m-1) stay within `written`; a leaf root without per-item
+// arrays takes one item per frame written.
 u32 BruteRepair(const Exp* root, u32 written)
 {
+    if (root->uiNextLevelCount == 0 && !root->pItemValid && root->eType != Exp::eExpXYPosLoop &&
+        root->eType != Exp::eExpXYDiscrLoop)
+        return written;
     const auto frames = ExpandAll(root);
     u32 m = 0;
     size_t used = 0;
@@ -424,8 +428,16 @@ TEST(ExperimentNav, Repair)
     } cases[] = {
         {"open-ended time leaf takes the frames", [] { return L(kTime, 0); }, 17, 17},
         {"open-ended time over Z", [] { return L(kTime, 0, {L(kZ, 4)}); }, 17, 4},
-        {"a count is never raised", [] { return L(kTime, 10); }, 20, 10},
+        {"time leaf takes the frames written", [] { return L(kTime, 10); }, 23, 23},
+        {"time leaf cut to the frames written", [] { return L(kTime, 10); }, 4, 4},
+        {"Z leaf takes the frames written", [] { return L(kZ, 3); }, 7, 7},
+        {"polar leaf takes the frames written", [] { return L(Exp::eExpPolarLoop, 4); }, 9, 9},
+        {"custom leaf of nothing written", [] { return L(kCu, 5); }, 0, 0},
+        {"XY positions keep their bound", [] { return L(kXY, 10); }, 23, 10},
+        {"XY positions cut to the frames written", [] { return L(kXY, 10); }, 4, 4},
+        {"grid keeps its bound", [] { return L(Exp::eExpXYDiscrLoop, 4); }, 9, 4},
         {"XY count 0 stays", [] { return L(kXY, 0); }, 20, 0},
+        {"time leaf with flags keeps its bound", [] { return Flags(L(kTime, 4), {1, 1, 0, 1}); }, 9, 4},
         {"leaf with flags counts valid items", [] { return Flags(L(kXY, 6), {1, 0, 0, 1, 1, 1}); }, 2, 4},
         {"children in turn", [] { return L(kXY, 9, {R(L(kZ, 2), 2), R(L(kZ, 3), 1)}); }, 17, 7},
         {"children in turn, room ends in a block", [] { return L(kXY, 9, {R(L(kZ, 2), 2), R(L(kZ, 3), 1)}); }, 9, 4},

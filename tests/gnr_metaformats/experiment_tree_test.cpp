@@ -1,4 +1,5 @@
 // Experiment levels: life cycle, copies, comparison and the lite form.
+#include "gnr_metaformats/CKzExperimentAPI.h"
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/SKzPicturePlanes.h"
 #include "gnr_system/CKzAlloc.h"
@@ -234,7 +235,7 @@ Tree treeFrom(const Bytes& b, int expect = 0)
 
 // A level blob built by hand inside "SKzExperiment".
 template <class F>
-Tree levelFrom(F write)
+Tree levelFrom(F write, int expect = 0)
 {
     CKzLiteVariantW w;
     EXPECT_EQ(0, w.LevelBegin(L"SKzExperiment"));
@@ -243,7 +244,7 @@ Tree levelFrom(F write)
     w.Finalize(r);
     Tree t(new Exp());
     r.Reset();
-    EXPECT_EQ(0, Exp::LoadFromLiteVariant(*t, r));
+    EXPECT_EQ(expect, Exp::LoadFromLiteVariant(*t, r));
     return t;
 }
 
@@ -343,6 +344,16 @@ TEST(ExperimentLevel, SpectralLoopHoldsItsChannelSet)
     const Exp::SKzExpSpectLoop& t = three->uLoopPars.sSpectLoop;
     EXPECT_EQ(3u, t.uiCount);
     EXPECT_EQ(3u, t.pPlanes->uiCount);
+    // The frame holds the components of every plane.
+    u32 comps = 0;
+    for (u32 i = 0; i < 3; ++i) comps += t.pPlanes->pPlanes[i].uiCompCount;
+    EXPECT_EQ(3u, comps);
+    EXPECT_EQ(comps, t.pPlanes->uiCompCount);
+    SKzPicturePlanes valid;
+    ASSERT_EQ(0, Exp::ExtractValidPlanes(valid, three.get()));
+    EXPECT_EQ(3u, valid.uiCount);
+    EXPECT_EQ(3u, valid.uiCompCount);
+    SKzPicturePlanes::Free(valid);
     ASSERT_NE(nullptr, t.szCommandAfterCapture);
     EXPECT_EQ(0, t.pZStackPos[2]);
     Exp::Uninit(*three);
@@ -736,13 +747,14 @@ TEST(ExperimentLite, SpectralChannelsInBothPlaneForms)
                                          L"wsCommandBeforeCapture", L"pZStackPos"}),
               RecordNames(r));
 
-    // Older files: planes only in the channels' elements, as many as stored.
+    // Older files: planes only in the channels' elements; the stored count
+    // of them, default planes where no element is stored.
     const Bytes older = [&] {
         CKzLiteVariantW w;
         w.LevelBegin(L"SKzExperiment");
         w.Set(6u, L"eType");
         w.LevelBegin(L"uLoopPars");
-        w.Set(0x80000000u, L"uiCount");
+        w.Set(3u, L"uiCount");
         w.LevelBegin(L"Points");
         for (u32 i = 0; i < 2; ++i) {
             w.LevelBegin(nullptr);
@@ -760,13 +772,18 @@ TEST(ExperimentLite, SpectralChannelsInBothPlaneForms)
     }();
     Tree old = treeFrom(older);
     const Exp::SKzExpSpectLoop& o = old->uLoopPars.sSpectLoop;
-    ASSERT_EQ(2u, o.uiCount);
-    ASSERT_EQ(2u, o.pPlanes->uiCount);
+    ASSERT_EQ(3u, o.uiCount);
+    ASSERT_EQ(3u, o.pPlanes->uiCount);
     EXPECT_EQ(0u, o.pPlanes->pPlanes[0].uiSampleIndex);
     EXPECT_EQ(1u, o.pPlanes->pPlanes[1].uiSampleIndex);
+    EXPECT_EQ(2u, o.pPlanes->pPlanes[2].uiSampleIndex);
     EXPECT_EQ(std::wstring(L"TRITC"), o.pPlanes->pPlanes[1].sDescription.GetString());
-    EXPECT_EQ(o.pPlanes->pPlanes[0].uiCompCount + o.pPlanes->pPlanes[1].uiCompCount, o.pPlanes->uiCompCount);
+    EXPECT_TRUE(o.pPlanes->pPlanes[2].sDescription.IsEmpty());
+    EXPECT_EQ(o.pPlanes->pPlanes[0].uiCompCount + o.pPlanes->pPlanes[1].uiCompCount +
+                  o.pPlanes->pPlanes[2].uiCompCount,
+              o.pPlanes->uiCompCount);
     EXPECT_EQ(8, o.pZStackPos[1]);
+    EXPECT_EQ(0, o.pZStackPos[2]);
 
     // Without a channel set the loop stores neither planes nor points.
     Tree bare(new Exp());
@@ -905,10 +922,14 @@ TEST(ExperimentLite, MissingExperimentLevel)
 
 TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
 {
+    // Loops keep their stored counts with arrays of that many entries, zeros
+    // where elements are missing; a count past the array bound is a damaged
+    // level: -9, the loop without items.
     struct Case {
         const char* name;
         std::function<void(CKzLiteVariantW&)> write;
         std::function<void(const Exp&)> check;
+        int rc = 0;
     };
     const u32 huge = 0x80000000u;
     std::vector<Case> cases = {
@@ -969,7 +990,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          [&](CKzLiteVariantW& w) {
              w.Set(2u, L"eType");
              w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
+             w.Set(3u, L"uiCount");
              w.LevelBegin(L"Points");
              w.LevelBegin(nullptr);
              w.Set(4.5, L"dPosX");
@@ -978,11 +999,28 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
              w.LevelEnd();
          },
          [](const Exp& e) {
-             ASSERT_EQ(1u, e.uLoopPars.uiCount);
-             EXPECT_EQ(4.5, e.uLoopPars.sXYPosLoop.dPosX[0]);
-             EXPECT_TRUE(e.uLoopPars.sXYPosLoop.pPosName[0].IsEmpty());
+             const Exp::SKzExpXYPosLoop& l = e.uLoopPars.sXYPosLoop;
+             ASSERT_EQ(3u, l.uiCount);
+             EXPECT_EQ(4.5, l.dPosX[0]);
+             EXPECT_TRUE(l.pPosName[0].IsEmpty());
+             EXPECT_EQ(0.0, l.dPosX[2] + l.dPosY[2] + l.dPosZ[2] + l.dHZKOffset[2]);
+             EXPECT_TRUE(l.pPosName[2].IsEmpty());
          }},
         {"xy without points",
+         [&](CKzLiteVariantW& w) {
+             w.Set(2u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(5u, L"uiCount");
+             w.LevelEnd();
+         },
+         [](const Exp& e) {
+             const Exp::SKzExpXYPosLoop& l = e.uLoopPars.sXYPosLoop;
+             ASSERT_EQ(5u, l.uiCount);
+             ASSERT_NE(nullptr, l.dPosX);
+             ASSERT_NE(nullptr, l.pPosName);
+             EXPECT_EQ(0.0, l.dPosX[4] + l.dPosY[4] + l.dPosZ[4] + l.dHZKOffset[4]);
+         }},
+        {"xy count past the bound",
          [&](CKzLiteVariantW& w) {
              w.Set(2u, L"eType");
              w.LevelBegin(L"uLoopPars");
@@ -992,20 +1030,93 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          [](const Exp& e) {
              EXPECT_EQ(0u, e.uLoopPars.uiCount);
              EXPECT_EQ(nullptr, e.uLoopPars.sXYPosLoop.dPosX);
+             EXPECT_EQ(nullptr, e.uLoopPars.sXYPosLoop.pPosName);
+         },
+         KZ_ERR_FAILED},
+        {"xy without points counts its frames below a time loop",
+         [&](CKzLiteVariantW& w) {
+             w.Set(1u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(3u, L"uiCount");
+             w.LevelEnd();
+             w.Set(1u, L"uiNextLevelCount");
+             w.LevelBegin(L"ppNextLevelEx");
+             w.LevelBegin(nullptr);
+             w.Set(2u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(5u, L"uiCount");
+             w.LevelEnd();
+             w.LevelEnd();
+             w.LevelEnd();
+         },
+         [](const Exp& e) {
+             ASSERT_EQ(1u, e.uiNextLevelCount);
+             EXPECT_EQ(5u, e.ppNextLevelEx[0]->uLoopPars.uiCount);
+             EXPECT_EQ(15u, CKzExperimentAPI::GetAllImagesCount(&e));
          }},
+        {"a damaged child makes the tree damaged",
+         [&](CKzLiteVariantW& w) {
+             w.Set(1u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(3u, L"uiCount");
+             w.LevelEnd();
+             w.Set(1u, L"uiNextLevelCount");
+             w.LevelBegin(L"ppNextLevelEx");
+             w.LevelBegin(nullptr);
+             w.Set(2u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(huge, L"uiCount");
+             w.LevelEnd();
+             w.LevelEnd();
+             w.LevelEnd();
+         },
+         [](const Exp& e) {
+             EXPECT_EQ(3u, e.uLoopPars.uiCount);
+             ASSERT_EQ(1u, e.uiNextLevelCount);
+             EXPECT_EQ(0u, e.ppNextLevelEx[0]->uLoopPars.uiCount);
+             EXPECT_EQ(nullptr, e.ppNextLevelEx[0]->uLoopPars.sXYPosLoop.dPosX);
+         },
+         KZ_ERR_FAILED},
+        {"grid count gets zero arrays",
+         [&](CKzLiteVariantW& w) {
+             w.Set(3u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(4u, L"uiCount");
+             w.LevelEnd();
+         },
+         [](const Exp& e) {
+             const Exp::SKzExpXYDiscrLoop& l = e.uLoopPars.sXYDiscrLoop;
+             ASSERT_EQ(4u, l.uiCount);
+             ASSERT_NE(nullptr, l.uiRow);
+             ASSERT_NE(nullptr, l.uiCol);
+             ASSERT_NE(nullptr, l.dPosZ);
+             EXPECT_EQ(0.0, l.uiRow[3] + l.uiCol[3] + l.dPosZ[3]);
+         }},
+        {"grid count past the bound",
+         [&](CKzLiteVariantW& w) {
+             w.Set(3u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(huge, L"uiCount");
+             w.LevelEnd();
+         },
+         [](const Exp& e) {
+             EXPECT_EQ(0u, e.uLoopPars.uiCount);
+             EXPECT_EQ(nullptr, e.uLoopPars.sXYDiscrLoop.uiRow);
+         },
+         KZ_ERR_FAILED},
         {"periods fewer than count",
          [&](CKzLiteVariantW& w) {
              w.Set(8u, L"eType");
              w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiPeriodCount");
+             w.Set(2u, L"uiPeriodCount");
              w.LevelBegin(L"pPeriod");
              w.LevelBegin(nullptr);
              w.Set(3u, L"uiCount");
              w.LevelEnd();
              w.LevelEnd();
-             const unsigned char b = 0;
-             const unsigned long n = 1;
-             w.Set(&b, n, L"pPeriodValid");
+             const unsigned char b[2] = {0, 1};
+             const unsigned long n = 2;
+             w.Set(b, n, L"pPeriodValid");
              w.LevelBegin(L"pSubLoops");
              w.LevelBegin(nullptr);
              w.Set(huge, L"uiNextLevelCount");
@@ -1024,13 +1135,17 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          },
          [](const Exp& e) {
              const Exp::SKzExpNETimeLoop& l = e.uLoopPars.sNETimeLoop;
-             ASSERT_EQ(1u, l.uiPeriodCount);
+             ASSERT_EQ(2u, l.uiPeriodCount);
              EXPECT_EQ(3u, l.pPeriod[0].uiCount);
+             EXPECT_EQ(0u, l.pPeriod[1].uiCount);
+             EXPECT_TRUE(l.szCommandBeforePeriod[1].IsEmpty());
              ASSERT_NE(nullptr, l.pPeriodValid);
              EXPECT_FALSE(l.pPeriodValid[0]);
+             EXPECT_TRUE(l.pPeriodValid[1]);
              ASSERT_NE(nullptr, l.pSubLoops);
              ASSERT_EQ(1u, l.pSubLoops[0].uiNextLevelCount);
              EXPECT_EQ(Exp::eExpPolarLoop, l.pSubLoops[0].ppNextLevelEx[0]->eType);
+             EXPECT_EQ(0u, l.pSubLoops[1].uiNextLevelCount);
          }},
         {"spectral points without planes",
          [&](CKzLiteVariantW& w) {
@@ -1052,15 +1167,48 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          [&](CKzLiteVariantW& w) {
              w.Set(8u, L"eType");
              w.LevelBegin(L"uLoopPars");
+             w.Set(7u, L"uiCount");
+             w.Set(2u, L"uiPeriodCount");
+             w.LevelEnd();
+         },
+         [](const Exp& e) {
+             const Exp::SKzExpNETimeLoop& l = e.uLoopPars.sNETimeLoop;
+             EXPECT_EQ(7u, l.uiCount);
+             ASSERT_EQ(2u, l.uiPeriodCount);
+             ASSERT_NE(nullptr, l.pPeriod);
+             EXPECT_EQ(0u, l.pPeriod[1].uiCount);
+             EXPECT_TRUE(l.szCommandAfterPeriod[1].IsEmpty());
+             EXPECT_EQ(nullptr, l.pSubLoops);
+         }},
+        {"period count past the bound",
+         [&](CKzLiteVariantW& w) {
+             w.Set(8u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(7u, L"uiCount");
              w.Set(huge, L"uiPeriodCount");
              w.LevelBegin(L"pSubLoops");
              w.LevelEnd();
              w.LevelEnd();
          },
          [](const Exp& e) {
+             EXPECT_EQ(0u, e.uLoopPars.sNETimeLoop.uiCount);
              EXPECT_EQ(0u, e.uLoopPars.sNETimeLoop.uiPeriodCount);
+             EXPECT_EQ(nullptr, e.uLoopPars.sNETimeLoop.pPeriod);
              EXPECT_EQ(nullptr, e.uLoopPars.sNETimeLoop.pSubLoops);
-         }},
+         },
+         KZ_ERR_FAILED},
+        {"older channels past the bound",
+         [&](CKzLiteVariantW& w) {
+             w.Set(6u, L"eType");
+             w.LevelBegin(L"uLoopPars");
+             w.Set(huge, L"uiCount");
+             w.LevelEnd();
+         },
+         [](const Exp& e) {
+             EXPECT_EQ(0u, e.uLoopPars.uiCount);
+             EXPECT_EQ(nullptr, e.uLoopPars.sSpectLoop.pPlanes);
+         },
+         KZ_ERR_FAILED},
     };
     for (u32 type : {2u, 6u, 7u, 8u, 3u, 9u, 77u}) {
         cases.push_back({"loop without parameters",
@@ -1078,8 +1226,21 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
     }
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Tree t = levelFrom(c.write);
+        Tree t = levelFrom(c.write, c.rc);
         c.check(*t);
+        {
+            // The version-3 reader's road: the level entered by the caller.
+            CKzLiteVariantW w;
+            w.LevelBegin(L"SKzExperiment");
+            c.write(w);
+            CKzLiteVariantR r;
+            w.Finalize(r);
+            r.Reset();
+            ASSERT_EQ(0, r.LevelBegin(L"SKzExperiment"));
+            Tree direct(new Exp());
+            EXPECT_EQ(c.rc, Exp::ReadFromLiteVariant(*direct, r));
+            c.check(*direct);
+        }
         // The tree copies, compares, rewrites and rereads soundly.
         Exp* copy = nullptr;
         ASSERT_EQ(0, Exp::Duplicate(&copy, *t, true));
@@ -1143,10 +1304,31 @@ TEST(ExperimentPictureSequence, ExtractValidPlanes)
     Tree time = newLevel(Exp::eExpTimeLoop, 2);
     EXPECT_EQ(-4, Exp::ExtractValidPlanes(out, nullptr));
     EXPECT_EQ(-4, Exp::ExtractValidPlanes(out, time.get()));
-    Tree bare(new Exp());
-    bare->eType = Exp::eExpSpectLoop;
-    EXPECT_EQ(0, Exp::ExtractValidPlanes(out, bare.get()));
-    EXPECT_EQ(0u, out.uiCount);
+    // Without a channel set: the destination counts no component, and item
+    // flags that select nothing print the failure line.
+    struct {
+        const char* name;
+        bool flags;
+        const char* printed;
+    } noSet[] = {
+        {"no flags", false, ""},
+        {"flags", true, "\nFailure! File: gnr_metaformats/PictureSequence, line: 1771\n"},
+    };
+    for (const auto& c : noSet) {
+        Tree bare(new Exp());
+        bare->eType = Exp::eExpSpectLoop;
+        if (c.flags) {
+            bare->uLoopPars.uiCount = 2;
+            bare->pItemValid = new bool[2]{true, true};
+        }
+        out.uiCompCount = 7;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(0, Exp::ExtractValidPlanes(out, bare.get())) << c.name;
+        EXPECT_EQ(std::string(c.printed), testing::internal::GetCapturedStdout()) << c.name;
+        EXPECT_EQ(0u, out.uiCount) << c.name;
+        EXPECT_EQ(0u, out.uiCompCount) << c.name;
+        EXPECT_EQ(nullptr, out.pPlanes) << c.name;
+    }
 
     // Flags {1, 0, 1} over three one-component channels: components 0 and 2.
     Tree spect = newLevel(Exp::eExpSpectLoop, 3, true);

@@ -482,6 +482,8 @@ TEST(ExperimentVariant, WrongRunTypesAndMissingMembers)
 
 TEST(ExperimentVariant, ListCountsThatDisagree)
 {
+    // The stored count is kept, zeros where list elements are missing; a
+    // count past the array bound is a damaged level (-9, no items).
     struct Case {
         const char* what;
         unsigned stored;
@@ -489,15 +491,16 @@ TEST(ExperimentVariant, ListCountsThatDisagree)
         u32 count;        // positions read
         bool arrays;
         bool failure;
+        int rc;
     };
     const Case cases[] = {
-        {"count 5, lists of 3", 5, 3, 3, 3, 3, 3, true, true},
-        {"count 5, offsets missing", 5, 3, 3, 3, -1, 3, true, true},
-        {"count 4e9, lists of 3", 4000000000u, 3, 3, 3, 3, 3, true, true},
-        {"count 2, lists of 3", 2, 3, 3, 3, 3, 2, true, true},
-        {"every list missing", 7, -1, -1, -1, -1, 7, false, true},
-        {"count 3, lists agree", 3, 3, 3, 3, 3, 3, true, false},
-        {"count 0", 0, 0, 0, 0, 0, 0, false, false},
+        {"count 5, lists of 3", 5, 3, 3, 3, 3, 5, true, true, 0},
+        {"count 5, offsets missing", 5, 3, 3, 3, -1, 5, true, true, 0},
+        {"count 4e9, lists of 3", 4000000000u, 3, 3, 3, 3, 0, false, true, KZ_ERR_FAILED},
+        {"count 2, lists of 3", 2, 3, 3, 3, 3, 2, true, true, 0},
+        {"every list missing", 7, -1, -1, -1, -1, 7, true, true, 0},
+        {"count 3, lists agree", 3, 3, 3, 3, 3, 3, true, false, 0},
+        {"count 0", 0, 0, 0, 0, 0, 0, false, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -513,14 +516,18 @@ TEST(ExperimentVariant, ListCountsThatDisagree)
             Exp::SKzExpAutoFocus::SaveToVariant(loop[L"sAutoFocusBeforeCapture"], af);
         });
         Tree t;
-        EXPECT_EQ(c.failure, loadPrintsFailure(n, t));
+        EXPECT_EQ(c.failure, loadPrintsFailure(n, t, c.rc));
         const auto& l = t->uLoopPars.sXYPosLoop;
         EXPECT_EQ(c.count, l.uiCount);
         EXPECT_EQ(c.arrays, l.dPosX != nullptr);
+        EXPECT_EQ(c.arrays, l.pPosName != nullptr);
         if (c.arrays) {
-            EXPECT_EQ(1.0, l.dPosX[c.count - 1]);
-            EXPECT_EQ(c.h < 0 ? 0.0 : 4.0, l.dHZKOffset[c.count - 1]);
-            EXPECT_TRUE(l.pPosName[0].IsEmpty());
+            for (u32 i = 0; i < c.count; ++i) {
+                EXPECT_EQ((int)i < c.x ? 1.0 : 0.0, l.dPosX[i]) << i;
+                EXPECT_EQ((int)i < c.z ? 3.0 : 0.0, l.dPosZ[i]) << i;
+                EXPECT_EQ((int)i < c.h ? 4.0 : 0.0, l.dHZKOffset[i]) << i;
+                EXPECT_TRUE(l.pPosName[i].IsEmpty());
+            }
         }
     }
     // The grid the same way; written and read back it prints nothing.
@@ -529,10 +536,15 @@ TEST(ExperimentVariant, ListCountsThatDisagree)
         int rows, cols, zs;
         u32 count;
         bool arrays;
+        int rc;
     };
-    const GridCase grids[] = {{6, 4, 3, 3, 3, true}, {3, 5, 5, 5, 3, true}, {4000000000u, 2, -1, -1, 2, true},
-                              {9, -1, -1, -1, 9, false}};
+    const GridCase grids[] = {{6, 4, 3, 3, 6, true, 0},
+                              {3, 5, 5, 5, 3, true, 0},
+                              {4000000000u, 2, -1, -1, 0, false, KZ_ERR_FAILED},
+                              {9, -1, -1, -1, 9, true, 0},
+                              {0, 2, 2, 2, 0, false, 0}};
     for (const GridCase& c : grids) {
+        SCOPED_TRACE(c.stored);
         CKzVariant n = levelNode([&](CKzVariant& lv) {
             CKzVariant& loop = loopNode(lv, 3, "RKzExperiment.RKzExpXYDiscrLoop");
             loop[L"uiCount"] = c.stored;
@@ -540,10 +552,17 @@ TEST(ExperimentVariant, ListCountsThatDisagree)
             if (c.cols >= 0) fillList(loop, L"uiCol", c.cols, 3u);
             if (c.zs >= 0) fillList(loop, L"dPosZ", c.zs, 0.5);
         });
-        Tree t = load(n);
-        EXPECT_EQ(c.count, t->uLoopPars.sXYDiscrLoop.uiCount);
-        EXPECT_EQ(c.arrays, t->uLoopPars.sXYDiscrLoop.uiRow != nullptr);
-        if (c.arrays) EXPECT_EQ(c.cols < 0 ? 0u : 3u, t->uLoopPars.sXYDiscrLoop.uiCol[c.count - 1]);
+        Tree t;
+        loadPrintsFailure(n, t, c.rc);
+        const auto& g = t->uLoopPars.sXYDiscrLoop;
+        EXPECT_EQ(c.count, g.uiCount);
+        EXPECT_EQ(c.arrays, g.uiRow != nullptr && g.uiCol != nullptr && g.dPosZ != nullptr);
+        if (c.arrays)
+            for (u32 i = 0; i < c.count; ++i) {
+                EXPECT_EQ((int)i < c.rows ? 2u : 0u, g.uiRow[i]) << i;
+                EXPECT_EQ((int)i < c.cols ? 3u : 0u, g.uiCol[i]) << i;
+                EXPECT_EQ((int)i < c.zs ? 0.5 : 0.0, g.dPosZ[i]) << i;
+            }
     }
     Tree grid(level(Exp::eExpXYDiscrLoop, 2));
     grid->uLoopPars.sXYDiscrLoop.uiRow[1] = 4;
@@ -555,26 +574,72 @@ TEST(ExperimentVariant, ListCountsThatDisagree)
     EXPECT_TRUE(Exp::IsEqual(*grid, *gback, true, true));
 }
 
-TEST(ExperimentVariant, NonEquidistantPeriods)
+TEST(ExperimentVariant, DamagedLevelsAreRefused)
 {
+    // A count past the array bound, at the root or in a child: -9 for the
+    // whole tree. The damaged child is left out like any child that fails;
+    // its sound sibling stays. Whole-tree bound: two children of 1.5 million
+    // positions each pass it together, though either alone fits.
     struct Case {
         const char* what;
-        int flags;       // elements of "pPeriodValid", -1 missing
-        bool afterList;  // "szCommandAfterPeriod" present
-        u32 periods, count;
+        std::vector<unsigned> kids;   // XY counts of the children
+        unsigned root;                // XY count of the root
+        u32 loaded;                   // children kept
+        int rc;
     };
     const Case cases[] = {
-        {"second period invalid", 3, true, 3, 10},
-        {"no period flags", -1, true, 3, 15},
-        {"short flag list", 2, true, 3, 15},
-        {"after-period texts missing", 3, false, 0, 0},
+        {"sound tree", {2, 3}, 4, 2, 0},
+        {"damaged root", {2}, 4000000000u, 0, KZ_ERR_FAILED},
+        {"damaged child", {4000000000u, 3}, 4, 1, KZ_ERR_FAILED},
+        {"children past the bound together", {1500000, 1500000}, 1, 1, KZ_ERR_FAILED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CKzVariant n = levelNode([&](CKzVariant& lv) {
+            loopNode(lv, 2, "RKzExperiment.RKzExpXYPosLoop")[L"uiCount"] = c.root;
+            CKzVariant& l = lv[L"ppNextLevelEx"];
+            l = CKzListVariant();
+            for (unsigned k : c.kids)
+                l.Append(levelNode([&](CKzVariant& kid) {
+                    loopNode(kid, 2, "RKzExperiment.RKzExpXYPosLoop")[L"uiCount"] = k;
+                    kid[L"uiRepeatCount"] = 1u;
+                }));
+        });
+        Tree t;
+        loadPrintsFailure(n, t, c.rc);
+        EXPECT_EQ(c.loaded, t->uiNextLevelCount);
+        if (c.rc == 0) EXPECT_EQ(2u * 2 + 3 * 2, CKzExperimentAPI::GetAllImagesCount(t.get()));
+    }
+}
+
+TEST(ExperimentVariant, NonEquidistantPeriods)
+{
+    // Periods of 4, 5 and 6 points; the stored period count is kept, cleared
+    // periods where elements are missing.
+    struct Case {
+        const char* what;
+        unsigned stored;  // "uiPeriodCount"
+        int flags;        // elements of "pPeriodValid", -1 missing
+        bool afterList;   // "szCommandAfterPeriod" present
+        u32 periods, count;
+        int rc;
+    };
+    const Case cases[] = {
+        {"second period invalid", 3, 3, true, 3, 10, 0},
+        {"no period flags", 3, -1, true, 3, 15, 0},
+        {"short flag list", 3, 2, true, 3, 15, 0},
+        {"after-period texts missing", 3, 3, false, 3, 10, 0},
+        {"more periods than elements", 5, -1, true, 5, 15, 0},
+        {"fewer periods than elements", 2, -1, true, 2, 9, 0},
+        {"no period count", 0, -1, true, 0, 0, 0},
+        {"period count past the bound", 4000000000u, -1, true, 0, 0, KZ_ERR_FAILED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CKzVariant n = levelNode([&](CKzVariant& lv) {
             CKzVariant& loop = loopNode(lv, 8, "RKzExperiment.RKzExpNETimeLoop");
             loop[L"uiCount"] = 99u;
-            loop[L"uiPeriodCount"] = 77u;
+            loop[L"uiPeriodCount"] = c.stored;
             CKzVariant& per = loop[L"pPeriod"];
             per = CKzListVariant();
             for (unsigned k = 4; k <= 6; ++k) {
@@ -590,14 +655,22 @@ TEST(ExperimentVariant, NonEquidistantPeriods)
                 for (int i = 0; i < c.flags; ++i) f.Append(CKzVariant(i != 1));
             }
         });
-        Tree t = load(n);
+        Tree t = load(n, c.rc);
         const auto& l = t->uLoopPars.sNETimeLoop;
         EXPECT_EQ(c.periods, l.uiPeriodCount);
         EXPECT_EQ(c.count, l.uiCount);
         EXPECT_EQ(c.count, CKzExperimentAPI::GetAllImagesCount(t.get()));
         EXPECT_EQ(nullptr, l.pSubLoops);
-        if (c.periods) EXPECT_EQ(CKzStringW(L"a"), l.szCommandAfterPeriod[2]);
-        else EXPECT_EQ(nullptr, l.pPeriod);
+        if (c.periods == 0) {
+            EXPECT_EQ(nullptr, l.pPeriod);
+            continue;
+        }
+        ASSERT_NE(nullptr, l.pPeriod);
+        for (u32 p = 0; p < c.periods; ++p) {
+            EXPECT_EQ(p < 3 ? 4 + p : 0u, l.pPeriod[p].uiCount) << p;
+            EXPECT_EQ(CKzStringW(p < 3 ? L"b" : L""), l.szCommandBeforePeriod[p]) << p;
+            EXPECT_EQ(CKzStringW(c.afterList && p < 4 ? L"a" : L""), l.szCommandAfterPeriod[p]) << p;
+        }
     }
     // Written without flags, every period reads back valid.
     Tree ne(level(Exp::eExpNETimeLoop, 3, false, 2));
@@ -628,13 +701,17 @@ TEST(ExperimentVariant, SpectralChannelLists)
     EXPECT_EQ(4u, l.pPlanes->uiCompCount);
     EXPECT_EQ(2u, CKzExperimentAPI::GetLoopSize(cut.get()));
 
-    // The older form: planes from "pPlaneDesc", never more than it holds.
+    // The older form: the stored count of planes, from "pPlaneDesc" where it
+    // holds an element, default planes of one component elsewhere.
     struct Case {
         unsigned stored;
         int descs;
         u32 planes;
+        int rc;
     };
-    for (const Case& c : {Case{3, 3, 3}, Case{4000000000u, 2, 2}, Case{3, -1, 0}, Case{0, 3, 0}}) {
+    for (const Case& c : {Case{3, 3, 3, 0}, Case{4, 2, 4, 0}, Case{3, -1, 3, 0}, Case{0, 3, 0, 0},
+                          Case{4000000000u, 2, 0, KZ_ERR_FAILED}}) {
+        SCOPED_TRACE(c.stored);
         CKzVariant n = levelNode([&](CKzVariant& lv) {
             CKzVariant& loop = loopNode(lv, 6, "RKzExperiment.RKzExpSpectLoop");
             loop[L"uiCount"] = c.stored;
@@ -651,7 +728,7 @@ TEST(ExperimentVariant, SpectralChannelLists)
             }
             SKzPicturePlanes::Free(set);
         });
-        Tree t = load(n);
+        Tree t = load(n, c.rc);
         const auto& s = t->uLoopPars.sSpectLoop;
         EXPECT_EQ(c.planes, s.uiCount);
         if (c.planes == 0) {
@@ -663,10 +740,12 @@ TEST(ExperimentVariant, SpectralChannelLists)
         u32 comps = 0;
         for (u32 i = 0; i < c.planes; ++i) {
             EXPECT_EQ(i, s.pPlanes->pPlanes[i].uiSampleIndex);
+            EXPECT_EQ((int)i < c.descs ? i + 1 : 1u, s.pPlanes->pPlanes[i].uiCompCount) << i;
             comps += s.pPlanes->pPlanes[i].uiCompCount;
         }
         EXPECT_EQ(comps, s.pPlanes->uiCompCount);
-        EXPECT_EQ(c.planes * (c.planes + 1) / 2, comps);
+        ASSERT_NE(nullptr, s.pAutoFocus);
+        ASSERT_NE(nullptr, s.pZStackPos);
     }
 }
 

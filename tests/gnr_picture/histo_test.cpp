@@ -3,12 +3,15 @@
 // rules (scripts/gen_histo_reference.py).
 #include "gnr_picture/CKzHistoAPI.h"
 #include "gnr_picture/CKzPicBufAPI.h"
+#include "gnr_picture/KzKernelCommon.h"
 #include "gnr_picture/internal/KzPicKernelFamilies.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -325,9 +328,54 @@ TEST(Histo, StatedEdgeCases)
     none.h.ppHistRows = nullptr;
 }
 
+// Three-cluster histograms for bin counts from 1024 to 32768: the two-
+// threshold search steps by 2, 4, 8, 16 only at 1024, 4096, 16384, 65536
+// bins and bin by bin otherwise (2048 bins: 304 and 1006, where a step of 4
+// would give 1008); the three-threshold search likewise up to 2048 bins, and
+// with steps 27 and 81 at 8192 and 32768 bins.
+// Every instruction set gives the same thresholds (the longest searches, 2048
+// bins with three thresholds and 32768 with two, only on the widest).
+TEST(Histo, OtsuStepsByBinCount)
+{
+    struct IsaRestore {
+        ~IsaRestore() { KzIsaLimit().store(int(KzIsa::Avx512)); }
+    } restore;
+    for (KzIsa isa : {KzIsa::Avx512, KzIsa::Avx2, KzIsa::Base}) {
+        for (const OtsuClusterReference& ref : kOtsuClusterReference) {
+            SCOPED_TRACE("bits " + std::to_string(ref.bits) + " isa " + std::to_string(int(isa)));
+            KzIsaLimit().store(int(isa));
+            for (int three = 0; three < 2; ++three) {
+                if (isa != KzIsa::Avx512 && ref.bits == (three ? 11u : 15u))
+                    continue;
+                HistoGuard g;
+                SKzPicBufDesc d = Desc(64, 64, ref.bits, 1);
+                ASSERT_EQ(CKzHistoAPI::Reinit32(&g.h, &d), 0);
+                CKzHistoAPI::ResetToZero(&g.h);
+                uint32_t* row = static_cast<uint32_t*>(g.h.ppHistRows[0]);
+                const unsigned* centres = three ? ref.centres3 : ref.centres2;
+                for (unsigned i = 0; i < (three ? 4u : 3u); ++i)
+                    for (int dlt = -3; dlt <= 3; ++dlt)
+                        row[centres[i] + dlt] = 100 - 20 * unsigned(std::abs(dlt));
+                unsigned t[3] = {1, 1, 1};
+                ASSERT_EQ(CKzHistoAPI::GetOtsuThreshold(t, three ? 3 : 2, &g.h), 0);
+                if (three) {
+                    EXPECT_EQ(t[0], ref.otsu3[0]);
+                    EXPECT_EQ(t[1], ref.otsu3[1]);
+                    EXPECT_EQ(t[2], ref.otsu3[2]);
+                } else {
+                    EXPECT_EQ(t[0], ref.otsu2[0]);
+                    EXPECT_EQ(t[1], ref.otsu2[1]);
+                }
+            }
+        }
+    }
+}
+
 TEST(Histo, OtsuSearchesEndForEveryBinCount)
 {
-    // Bin counts between the listed ones take the next listed count's steps.
+    // Bin counts between the listed ones: the two-threshold search goes bin by
+    // bin; the three-threshold search does so up to 2048 bins and keeps the
+    // next listed count's step above.
     for (unsigned bins : {2048u, 8192u, 32768u}) {
         std::vector<double> P(bins), M(bins);
         double p = 0, m = 0;

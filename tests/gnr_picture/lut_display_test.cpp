@@ -121,7 +121,35 @@ TEST(LutDisplay, RgbMatchesReference)
         EXPECT_EQ(g.lut.uiInComp, c.inputs);
         EXPECT_EQ(Hash(g.lut), c.hash);
         ExpectEveryEntry(g.lut, c.run, c.runs);
-        for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(g.lut.maskComp.Get(i), i < 3 && ((c.mask >> i) & 1)) << i;
+        for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(g.lut.maskComp.Get(i), ((c.mask >> i) & 1) != 0) << i;
+    }
+}
+
+// The LUT's mask is the whole visible-mask word; only its three low bits
+// choose colours and layout.
+TEST(LutDisplay, RgbKeepsTheWholeMaskWord)
+{
+    struct Case {
+        unsigned mask;
+        bool channelColours;
+        unsigned inputs;
+    };
+    const Case cases[] = {
+        {0x5, false, 3},        {0xF2, false, 3},      {0xF7, false, 1},     {0x80000005u, true, 1},
+        {0xFFFFFFFFu, false, 1}, {0x100u, false, 3},   {0x8u, true, 1},      {0x0u, false, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << "mask 0x" << c.mask);
+        CKzLutParamRGB p(8);
+        LutGuard g;
+        ASSERT_EQ(CKzPicBufAPI::CreateLutsRGB(&g.lut, &p, c.mask, c.channelColours), 0);
+        EXPECT_EQ(g.lut.uiInComp, c.inputs);
+        for (unsigned i = 0; i < 64; ++i)
+            EXPECT_EQ(g.lut.maskComp.Get(i), i < 32 && ((c.mask >> i) & 1) != 0) << i;
+        // Entries follow the low three bits alone.
+        LutGuard low;
+        ASSERT_EQ(CKzPicBufAPI::CreateLutsRGB(&low.lut, &p, c.mask & 7, c.channelColours), 0);
+        EXPECT_EQ(Hash(g.lut), Hash(low.lut));
     }
 }
 

@@ -1,6 +1,7 @@
 // Tone-curve builders: reference tables, the stated examples, layouts and
 // refusals.
 #include "gnr_picture/CKzHistoAPI.h"
+#include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_picture/SKzLut.h"
 
 #include <gtest/gtest.h>
@@ -269,6 +270,71 @@ TEST(LutTone, EqualisingMatchesReference)
         EXPECT_EQ(t[n / 2], c.mid);
         EXPECT_EQ(t.back(), c.last);
         EXPECT_EQ(Fnv(t), c.hash);
+    }
+}
+
+// Real histograms shaped by CKzHistoAPI: a one-output LUT equalises by the
+// first row of the block (the combined row of several components, not the row
+// of component 0); a row-pointer LUT by the row of component comp.
+TEST(LutTone, EqualisingPicksTheHistogramRow)
+{
+    struct Case {
+        const char* name;
+        unsigned comps, counterSize, bits, outputs;
+        u8 comp;
+        unsigned level;  // the single occupied bin of the row that must be read
+    };
+    const Case cases[] = {
+        {"one component, 32-bit", 1, 4, 8, 1, 0, 50},
+        {"three components, combined row, 32-bit", 3, 4, 8, 1, 0, 50},
+        {"three components, combined row, 64-bit", 3, 8, 8, 1, 0, 50},
+        {"two components, combined row, 12 bits", 2, 4, 12, 1, 0, 1000},
+        {"three components, column 2 of a colour LUT", 3, 4, 8, 3, 2, 120},
+        {"three components, column 0 of a colour LUT", 3, 8, 8, 3, 0, 90},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SKzHisto h;
+        CKzHistoAPI::Init(&h);
+        SKzPicBufDesc d{};
+        d.uiWidth = d.uiHeight = 16;
+        d.uiBpc = u8(c.bits);
+        d.uiComp = c.comps;
+        ASSERT_EQ(c.counterSize == 4 ? CKzHistoAPI::Reinit32(&h, &d) : CKzHistoAPI::Reinit64(&h, &d), 0);
+        CKzHistoAPI::ResetToZero(&h);
+        const size_t n = size_t(1) << c.bits;
+        auto put = [&](void* row, size_t bin, u64 value) {
+            if (c.counterSize == 4)
+                static_cast<u32*>(row)[bin] = u32(value);
+            else
+                static_cast<u64*>(row)[bin] = value;
+        };
+        // Decoys elsewhere: every row but the wanted one counts at n - 10.
+        put(h.pHistData, c.outputs == 1 ? c.level : n - 10, 1000);
+        for (unsigned k = 0; k < c.comps && c.comps > 1; ++k)
+            put(h.ppHistRows[k], c.outputs > 1 && k == c.comp ? c.level : n - 10, 1000);
+        LutGuard g;
+        if (c.outputs == 1)
+            ASSERT_EQ(SKzLut::AllocSingle(g.lut, u8(c.bits), u8(c.bits)), 0);
+        else
+            ASSERT_EQ(SKzLut::AllocColor(g.lut, u8(c.bits), u8(c.bits)), 0);
+        auto entry = [&](size_t v) -> u32 {
+            if (c.outputs == 1)
+                return c.bits > 8 ? static_cast<const u16*>(g.lut.pLut)[v] : static_cast<const u8*>(g.lut.pLut)[v];
+            return static_cast<u8**>(g.lut.pLut)[v][c.comp];
+        };
+        // Fill every entry with 7 so that untouched entries show.
+        if (c.outputs == 1)
+            std::memset(g.lut.pLut, 7, n * (c.bits > 8 ? 2 : 1));
+        else
+            for (size_t v = 0; v < n; ++v)
+                std::memset(static_cast<u8**>(g.lut.pLut)[v], 7, 3);
+        ASSERT_EQ(SKzLut::CreateEqualizingTable_1_1(g.lut, c.comp, &h), 0);
+        for (size_t v = 0; v <= c.level; ++v)
+            ASSERT_EQ(entry(v), 0u) << v;
+        EXPECT_EQ(entry(c.level + 1), c.bits > 8 ? 0x0707u : 7u);
+        EXPECT_EQ(entry(n - 1), u32(n - 1));
+        CKzHistoAPI::Free(&h);
     }
 }
 

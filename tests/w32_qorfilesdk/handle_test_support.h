@@ -255,6 +255,13 @@ inline void WriteRawV3(const std::string& path, u32 width, u32 height, u32 comp,
     CKzLiteVariantR lr;
     lw.Finalize(lr);
     ASSERT_EQ(c.SetChunk(lr.GetData(), (unsigned)lr.GetSize(), "ImageAttributesLV!"), KZ_OK);
+    // The frames the attributes count, zero samples at time 0.
+    const Bytes frame((size_t)width * comp * ((bits + 7) / 8) * height, 0);
+    const double time = 0.0;
+    for (u32 k = 0; k < frames; ++k) {
+        const std::string name = "ImageDataSeq|" + std::to_string(k) + "!";
+        ASSERT_EQ(c.SetChunk(&time, 8, frame.data(), (unsigned)frame.size(), name.c_str()), KZ_OK);
+    }
     for (const auto& e : extra)
         ASSERT_EQ(c.SetChunk(e.second.data(), (unsigned)e.second.size(), e.first.c_str()), KZ_OK);
     ASSERT_EQ(c.Finalize(), KZ_OK);
