@@ -439,6 +439,19 @@ void BM_MedianFloat3x3Floor(benchmark::State& state)
         });
 }
 
+// A kSide x kSide 8-bit one-component picture over `data`.
+SKzPicBuf gray8(const uint8_t* data)
+{
+    SKzPicBuf p{};
+    p.uiWidth = p.uiHeight = kSide;
+    p.uiWidthBytes = kSide;
+    p.uiBpc = 8;
+    p.uiComp = 1;
+    p.uiSize = kPixels;
+    p.pData = const_cast<uint8_t*>(data);
+    return p;
+}
+
 // 8-bit box mean 15 x 15 (SmoothSquare_1x8) against cv::blur 15 x 15: the
 // same window sums per pixel. The library truncates the mean, OpenCV rounds
 // it, so interior samples differ by at most one; on the outermost 7 rows and
@@ -448,16 +461,7 @@ void BM_BoxMean8x15(benchmark::State& state)
 {
     const std::vector<uint8_t> src = randomSamples<uint8_t>(kPixels, 255, 23);
     std::vector<uint8_t> dst(kPixels);
-    SKzPicBuf s{}, d{};
-    for (SKzPicBuf* p : {&s, &d}) {
-        p->uiWidth = p->uiHeight = kSide;
-        p->uiWidthBytes = kSide;
-        p->uiBpc = 8;
-        p->uiComp = 1;
-        p->uiSize = kPixels;
-    }
-    s.pData = const_cast<uint8_t*>(src.data());
-    d.pData = dst.data();
+    SKzPicBuf s = gray8(src.data()), d = gray8(dst.data());
     cv::Mat cs(kSide, kSide, CV_8U, const_cast<uint8_t*>(src.data())), cd;
     pairCv(state, [&] { SmoothSquare_1x8(&d, &s, 15); }, [&] { cv::blur(cs, cd, cv::Size(15, 15)); });
     for (int y = 7; y < kSide - 7; ++y)
@@ -474,16 +478,7 @@ void BM_BoxMean8x15Floor(benchmark::State& state)
 {
     const std::vector<uint8_t> src = randomSamples<uint8_t>(kPixels, 255, 23);
     std::vector<uint8_t> dst(kPixels), copyDst(kPixels);
-    SKzPicBuf s{}, d{};
-    for (SKzPicBuf* p : {&s, &d}) {
-        p->uiWidth = p->uiHeight = kSide;
-        p->uiWidthBytes = kSide;
-        p->uiBpc = 8;
-        p->uiComp = 1;
-        p->uiSize = kPixels;
-    }
-    s.pData = const_cast<uint8_t*>(src.data());
-    d.pData = dst.data();
+    SKzPicBuf s = gray8(src.data()), d = gray8(dst.data());
     pairCv(
         state, [&] { SmoothSquare_1x8(&d, &s, 15); },
         [&] {

@@ -64,6 +64,15 @@ struct LoadBudget {
     }
 };
 
+// The per-item arrays of the position loops. New gives a loop holding no
+// arrays n zeroed entries in each; when one of them cannot be created none is
+// kept (all null) and the result is false. Free releases them, leaving null.
+// Neither touches uiCount.
+bool NewItemArrays(XYPosLoop& l, u64 n);
+void FreeItemArrays(XYPosLoop& l);
+bool NewItemArrays(XYDiscrLoop& l, u64 n);
+void FreeItemArrays(XYDiscrLoop& l);
+
 // A cleared period record.
 void ClearPeriod(TimeLoop& p);
 

@@ -13,6 +13,48 @@ SKzExperiment** kzexp::NewChildArray(u64 n)
     return (SKzExperiment**)CKzAlloc::Alloc(1, (size_t)n * sizeof(SKzExperiment*));
 }
 
+bool kzexp::NewItemArrays(XYPosLoop& l, u64 n)
+{
+    l.dPosX = NewArray<double>(n);
+    l.dPosY = NewArray<double>(n);
+    l.dPosZ = NewArray<double>(n);
+    l.dHZKOffset = NewArray<double>(n);
+    l.pPosName = NewArray<CKzStringW>(n);
+    if (l.dPosX && l.dPosY && l.dPosZ && l.dHZKOffset && l.pPosName) return true;
+    FreeItemArrays(l);
+    return false;
+}
+
+void kzexp::FreeItemArrays(XYPosLoop& l)
+{
+    delete[] l.dPosX;
+    delete[] l.dPosY;
+    delete[] l.dPosZ;
+    delete[] l.dHZKOffset;
+    delete[] l.pPosName;
+    l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
+    l.pPosName = nullptr;
+}
+
+bool kzexp::NewItemArrays(XYDiscrLoop& l, u64 n)
+{
+    l.uiRow = NewArray<kz_uint32>(n);
+    l.uiCol = NewArray<kz_uint32>(n);
+    l.dPosZ = NewArray<double>(n);
+    if (l.uiRow && l.uiCol && l.dPosZ) return true;
+    FreeItemArrays(l);
+    return false;
+}
+
+void kzexp::FreeItemArrays(XYDiscrLoop& l)
+{
+    delete[] l.uiRow;
+    delete[] l.uiCol;
+    delete[] l.dPosZ;
+    l.uiRow = l.uiCol = nullptr;
+    l.dPosZ = nullptr;
+}
+
 void kzexp::ClearPeriod(TimeLoop& p)
 {
     p.uiCount = 0;
@@ -142,14 +184,7 @@ int SKzExperiment::Init(SKzExperiment& lv, EKzExperimentType type, bool itemVali
         l.uiCount = items;
         l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
         l.pPosName = nullptr;
-        if (items > 0) {
-            l.dPosX = NewArray<double>(items);
-            l.dPosY = NewArray<double>(items);
-            l.dPosZ = NewArray<double>(items);
-            l.dHZKOffset = NewArray<double>(items);
-            l.pPosName = NewArray<CKzStringW>(items);
-            ok = l.dPosX && l.dPosY && l.dPosZ && l.dHZKOffset && l.pPosName;
-        }
+        if (items > 0) ok = NewItemArrays(l, items);
         SKzExpAutoFocus::SetToNull(l.sAutoFocusBeforeCapture);
         l.sZDevice[0] = 0;
         break;
@@ -159,12 +194,7 @@ int SKzExperiment::Init(SKzExperiment& lv, EKzExperimentType type, bool itemVali
         l.uiCount = items;
         l.uiRow = l.uiCol = nullptr;
         l.dPosZ = nullptr;
-        if (items > 0) {
-            l.uiRow = NewArray<kz_uint32>(items);
-            l.uiCol = NewArray<kz_uint32>(items);
-            l.dPosZ = NewArray<double>(items);
-            ok = l.uiRow && l.uiCol && l.dPosZ;
-        }
+        if (items > 0) ok = NewItemArrays(l, items);
         break;
     }
     case eExpZStackLoop: {
@@ -231,24 +261,14 @@ void SKzExperiment::Uninit(SKzExperiment& lv)
     case eExpPolarLoop: u.uiCount = 0; break;
     case eExpXYPosLoop: {
         XYPosLoop& l = u.sXYPosLoop;
-        delete[] l.dPosX;
-        delete[] l.dPosY;
-        delete[] l.dPosZ;
-        delete[] l.dHZKOffset;
-        delete[] l.pPosName;
-        l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
-        l.pPosName = nullptr;
+        FreeItemArrays(l);
         l.uiCount = 0;
         l.sZDevice[0] = 0;
         break;
     }
     case eExpXYDiscrLoop: {
         XYDiscrLoop& l = u.sXYDiscrLoop;
-        delete[] l.uiRow;
-        delete[] l.uiCol;
-        delete[] l.dPosZ;
-        l.uiRow = l.uiCol = nullptr;
-        l.dPosZ = nullptr;
+        FreeItemArrays(l);
         l.uiCount = 0;
         break;
     }

@@ -393,21 +393,7 @@ void readXYPos(CKzLiteVariantR& r, XYPosLoop& l, LoadBudget& budget)
     l.pPosName = nullptr;
     if (stored == 0 || !budget.Take(stored, kXYPosItemBytes)) return;
     // Every stored position, zeros where no element describes it.
-    l.dPosX = NewArray<double>(stored);
-    l.dPosY = NewArray<double>(stored);
-    l.dPosZ = NewArray<double>(stored);
-    l.dHZKOffset = NewArray<double>(stored);
-    l.pPosName = NewArray<CKzStringW>(stored);
-    if (!l.dPosX || !l.dPosY || !l.dPosZ || !l.dHZKOffset || !l.pPosName) {
-        delete[] l.dPosX;
-        delete[] l.dPosY;
-        delete[] l.dPosZ;
-        delete[] l.dHZKOffset;
-        delete[] l.pPosName;
-        l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
-        l.pPosName = nullptr;
-        return;
-    }
+    if (!NewItemArrays(l, stored)) return;
     l.uiCount = stored;
     if (r.LevelBegin(L"Points") != KZ_OK) return;
     for (u32 i = 0; i < stored && r.IsNextValue(); ++i) {
@@ -433,18 +419,7 @@ void readXYDiscr(CKzLiteVariantR& r, XYDiscrLoop& l, LoadBudget& budget)
     l.uiRow = l.uiCol = nullptr;
     l.dPosZ = nullptr;
     if (stored == 0 || !budget.Take(stored, kXYDiscrItemBytes)) return;
-    l.uiRow = NewArray<kz_uint32>(stored);
-    l.uiCol = NewArray<kz_uint32>(stored);
-    l.dPosZ = NewArray<double>(stored);
-    if (l.uiRow && l.uiCol && l.dPosZ) {
-        l.uiCount = stored;
-        return;
-    }
-    delete[] l.uiRow;
-    delete[] l.uiCol;
-    delete[] l.dPosZ;
-    l.uiRow = l.uiCol = nullptr;
-    l.dPosZ = nullptr;
+    if (NewItemArrays(l, stored)) l.uiCount = stored;
 }
 
 void readZStack(CKzLiteVariantR& r, ZStackLoop& z)

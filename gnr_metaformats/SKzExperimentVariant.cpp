@@ -597,31 +597,16 @@ void readXYPos(XYPosLoop& l, const CKzVariant& n, LoadBudget& budget)
     l.pPosName = nullptr;
     l.uiCount = 0;
     // Every stored position, zeros and empty names where elements are missing.
-    if (stored > 0 && budget.Take(stored, kXYPosItemBytes)) {
-        l.dPosX = NewArray<double>(stored);
-        l.dPosY = NewArray<double>(stored);
-        l.dPosZ = NewArray<double>(stored);
-        l.dHZKOffset = NewArray<double>(stored);
-        l.pPosName = NewArray<CKzStringW>(stored);
-        if (l.dPosX && l.dPosY && l.dPosZ && l.dHZKOffset && l.pPosName) {
-            double* arrays[] = {l.dPosX, l.dPosY, l.dPosZ, l.dHZKOffset};
-            const CKzVariant& posNames = n[L"pPosName"];
-            const kz_int64 nNames = countOf(posNames);
-            for (u32 i = 0; i < stored; ++i) {
-                for (int a = 0; a < 4; ++a)
-                    if ((kz_int64)i < counts[a]) arrays[a][i] = dblOf((*lists[a])[(int)i]);
-                if ((kz_int64)i < nNames) l.pPosName[i] = textOf(posNames[(int)i]);
-            }
-            l.uiCount = stored;
-        } else {
-            delete[] l.dPosX;
-            delete[] l.dPosY;
-            delete[] l.dPosZ;
-            delete[] l.dHZKOffset;
-            delete[] l.pPosName;
-            l.dPosX = l.dPosY = l.dPosZ = l.dHZKOffset = nullptr;
-            l.pPosName = nullptr;
+    if (stored > 0 && budget.Take(stored, kXYPosItemBytes) && NewItemArrays(l, stored)) {
+        double* arrays[] = {l.dPosX, l.dPosY, l.dPosZ, l.dHZKOffset};
+        const CKzVariant& posNames = n[L"pPosName"];
+        const kz_int64 nNames = countOf(posNames);
+        for (u32 i = 0; i < stored; ++i) {
+            for (int a = 0; a < 4; ++a)
+                if ((kz_int64)i < counts[a]) arrays[a][i] = dblOf((*lists[a])[(int)i]);
+            if ((kz_int64)i < nNames) l.pPosName[i] = textOf(posNames[(int)i]);
         }
+        l.uiCount = stored;
     }
     l.bUseZ = boolOf(n[L"bUseZ"]);
     l.bRelativeXY = boolOf(n[L"bRelativeXY"]);
@@ -649,17 +634,7 @@ void readXYDiscr(XYDiscrLoop& l, const CKzVariant& n, LoadBudget& budget)
     l.bUseZ = boolOf(n[L"bUseZ"]);
     // Every stored item, zeros where elements are missing.
     if (stored == 0 || !budget.Take(stored, kXYDiscrItemBytes)) return;
-    l.uiRow = NewArray<kz_uint32>(stored);
-    l.uiCol = NewArray<kz_uint32>(stored);
-    l.dPosZ = NewArray<double>(stored);
-    if (!l.uiRow || !l.uiCol || !l.dPosZ) {
-        delete[] l.uiRow;
-        delete[] l.uiCol;
-        delete[] l.dPosZ;
-        l.uiRow = l.uiCol = nullptr;
-        l.dPosZ = nullptr;
-        return;
-    }
+    if (!NewItemArrays(l, stored)) return;
     for (u32 i = 0; i < stored; ++i) {
         if ((kz_int64)i < cr) l.uiRow[i] = u32Of(rows[(int)i]);
         if ((kz_int64)i < cc) l.uiCol[i] = u32Of(cols[(int)i]);

@@ -506,6 +506,24 @@ KZ_ALWAYS_INLINE void ScanLast(const double* __restrict P, const double* __restr
     }
 }
 
+// The share w x mu^2 of the class above each threshold t, from the cumulative
+// sums P and M of N bins: the same products, so the same sums, as the scans
+// would form inside their loops. False when memory runs out.
+bool LastClassShares(std::vector<double>& last, const double* P, const double* M, unsigned N)
+{
+    try {
+        last.resize(N);
+    } catch (...) {
+        return false;
+    }
+    const double PT = P[N - 1], MT = M[N - 1];
+    for (unsigned t = 0; t < N; ++t) {
+        const double w = PT - P[t], mu = ClassMean(MT - M[t], w);
+        last[t] = w * mu * mu;
+    }
+    return true;
+}
+
 } // namespace
 
 void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N)
@@ -516,19 +534,10 @@ void OtsuHistoThres_2(unsigned* out, double* P, double* M, unsigned N)
     if (!P || !M || N == 0)
         return;
     const unsigned s = OtsuStep2(N);
-    const double PT = P[N - 1], MT = M[N - 1];
-    // The upper class's share w2 x mu2^2 depends on t2 alone: computed once a
-    // bin (the same products, so the same sums, as inside the loop).
+    // The upper class's share depends on t2 alone: computed once a bin.
     std::vector<double> last;
-    try {
-        last.resize(N);
-    } catch (...) {
+    if (!LastClassShares(last, P, M, N))
         return;
-    }
-    for (unsigned t = 0; t < N; ++t) {
-        const double w2 = PT - P[t], mu2 = ClassMean(MT - M[t], w2);
-        last[t] = w2 * mu2 * mu2;
-    }
     const double* lp = last.data();
     double best = 0;
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {
@@ -554,19 +563,10 @@ void OtsuHistoThres_3(unsigned* out, double* P, double* M, unsigned N)
     if (!P || !M || N == 0)
         return;
     const unsigned s = OtsuStep3(N);
-    const double PT = P[N - 1], MT = M[N - 1];
-    // The last class's share w3 x mu3^2 depends on t3 alone: computed once a
-    // bin (the same products, so the same sums, as inside the loops).
+    // The last class's share depends on t3 alone: computed once a bin.
     std::vector<double> last;
-    try {
-        last.resize(N);
-    } catch (...) {
+    if (!LastClassShares(last, P, M, N))
         return;
-    }
-    for (unsigned t = 0; t < N; ++t) {
-        const double w3 = PT - P[t], mu3 = ClassMean(MT - M[t], w3);
-        last[t] = w3 * mu3 * mu3;
-    }
     const double* lp = last.data();
     double best = 0;
     KzRunIsa([&](KzIsa) KZ_INLINE_LAMBDA {

@@ -344,19 +344,7 @@ kz_result CKzRLEPicBufAPI::AddObjectCutDims(SKzRLEPicBuf* pic, SKzRLEObject* obj
     if (runs.empty()) return KZ_OK;
     // The copy is written tidy: rows ascending, runs of a row ascending, and runs
     // that overlap or touch joined (only records stored otherwise are changed).
-    auto yx = [](const Kept& a, const Kept& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; };
-    if (!std::is_sorted(runs.begin(), runs.end(), yx)) std::stable_sort(runs.begin(), runs.end(), yx);
-    size_t joined = 0;
-    for (size_t i = 0; i < runs.size(); ++i) {
-        Kept& last = runs[joined ? joined - 1 : 0];
-        if (joined && last.y == runs[i].y && u64(runs[i].x) <= u64(last.x) + last.len) {
-            const u64 end = std::max<u64>(u64(last.x) + last.len, u64(runs[i].x) + runs[i].len);
-            last.len = u32(end - last.x);
-        } else {
-            runs[joined++] = runs[i];
-        }
-    }
-    runs.resize(joined);
+    kzrle::SortAndJoinRuns(runs);
 
     u32 rows = 0;
     i64 left = runs[0].x, right = i64(runs[0].x) + runs[0].len - 1;

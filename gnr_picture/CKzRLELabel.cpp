@@ -261,6 +261,45 @@ kz_result Label(SKzRLEPicBuf* rle, const SKzPicBuf* pic, u32 w, u32 h, bool conn
 
 // Objects from labelled runs in raster order; replaces the picture's contents, which
 // stay as they were when memory runs out.
+// Bytes of an object record with `rows` rows and `runs` runs.
+u64 RecordBytes(u64 custom, u32 rows, u32 runs) { return 36 + custom + 8 * u64(rows) + 8 * u64(runs); }
+
+// Places the records of the n objects one after another (their offset) and
+// gives the bytes of the whole block; false when it passes what the picture's
+// 32-bit byte count can hold.
+template <class O>
+bool PlaceRecords(O* objs, size_t n, u64 custom, u64& total)
+{
+    total = 0;
+    for (size_t i = 0; i < n; ++i) {
+        O& o = objs[i];
+        o.offset = total;
+        total += RecordBytes(custom, o.rows, o.runs);
+        if (total > 0xFFFFFFFFull) return false;
+    }
+    return true;
+}
+
+// Makes a finished object block (`total` bytes, the last object at
+// `lastOffset`) the painted contents of the picture. The block is complete
+// before this is called: only now is the old content released.
+void AdoptObjects(SKzRLEPicBuf* rle, u8* block, u32 objects, u64 total, u64 lastOffset, u32 w, u32 h)
+{
+    if (!rle->bPainted) CKzRLEPicBufAPI::Free(rle);
+    rle->bPainted = true;
+    CKzRLEPicBufAPI::Free(rle);
+    rle->pRuns = nullptr;
+    rle->pRowIndex = nullptr;
+    rle->uiRunCount = 0;
+    rle->uiRunBytes = 0;
+    rle->uiWidth = w;
+    rle->uiHeight = h;
+    rle->pObjects = reinterpret_cast<SKzRLEObject*>(block);
+    rle->uiObjectCount = objects;
+    rle->uiDataBytes = u32(total);
+    rle->uiLastObjectOffset = u32(lastOffset);
+}
+
 kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* parent, u32 labels, u32 w, u32 h)
 {
     // A component's root is its smallest label, which its first run (in raster
@@ -303,12 +342,7 @@ kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* 
     }
     const u64 custom = rle->uiCustomDataBytes;
     u64 total = 0;
-    for (u32 i = 0; i < objects; ++i) {
-        ObjInfo& o = objs.p[i];
-        o.offset = total;
-        total += 36 + custom + 8 * u64(o.rows) + 8 * u64(o.runs);
-        if (total > 0xFFFFFFFFull) return KZ_ERR_OUT_OF_MEMORY;
-    }
+    if (!PlaceRecords(objs.p, objects, custom, total)) return KZ_ERR_OUT_OF_MEMORY;
     u8* block = nullptr;
     if (total) {
         block = static_cast<u8*>(CKzAlloc::Alloc(0, size_t(total)));
@@ -316,7 +350,7 @@ kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* 
     }
     for (u32 i = 0; i < objects; ++i) {
         ObjInfo& o = objs.p[i];
-        const u64 size = 36 + custom + 8 * u64(o.rows) + 8 * u64(o.runs);
+        const u64 size = RecordBytes(custom, o.rows, o.runs);
         const SKzRLEObject hdr{i + 1, o.l, o.t, o.r, o.b, u32(size), o.rows, 36, 0};
         std::memcpy(block + o.offset, &hdr, sizeof hdr);
         if (custom) std::memset(block + o.offset + size - custom, 0, size_t(custom));
@@ -348,20 +382,7 @@ kz_result BuildFlat(SKzRLEPicBuf* rle, FlatRun* runs, const u64* rowStart, u32* 
         const u32 lastRow = u32(o.lastRow - o.offset);
         std::memcpy(block + o.offset + offsetof(SKzRLEObject, uiLastRowOffset), &lastRow, 4);
     }
-    // The new contents are ready: only now is the old content released.
-    if (!rle->bPainted) CKzRLEPicBufAPI::Free(rle);
-    rle->bPainted = true;
-    CKzRLEPicBufAPI::Free(rle);
-    rle->pRuns = nullptr;
-    rle->pRowIndex = nullptr;
-    rle->uiRunCount = 0;
-    rle->uiRunBytes = 0;
-    rle->uiWidth = w;
-    rle->uiHeight = h;
-    rle->pObjects = reinterpret_cast<SKzRLEObject*>(block);
-    rle->uiObjectCount = objects;
-    rle->uiDataBytes = u32(total);
-    rle->uiLastObjectOffset = objects > 1 ? u32(objs.p[objects - 1].offset) : 0;
+    AdoptObjects(rle, block, objects, total, objects > 1 ? objs.p[objects - 1].offset : 0, w, h);
     return KZ_OK;
 }
 
@@ -401,11 +422,7 @@ kz_result BuildObjects(SKzRLEPicBuf* rle, std::vector<Run>& runs, std::vector<u3
     }
     const u64 custom = rle->uiCustomDataBytes;
     u64 total = 0;
-    for (ObjInfo& o : objs) {
-        o.offset = total;
-        total += 36 + custom + 8 * u64(o.rows) + 8 * u64(o.runs);
-        if (total > 0xFFFFFFFFull) return KZ_ERR_OUT_OF_MEMORY;
-    }
+    if (!PlaceRecords(objs.data(), objs.size(), custom, total)) return KZ_ERR_OUT_OF_MEMORY;
     u8* block = nullptr;
     if (total) {
         block = static_cast<u8*>(CKzAlloc::Alloc(1, size_t(total)));
@@ -414,7 +431,7 @@ kz_result BuildObjects(SKzRLEPicBuf* rle, std::vector<Run>& runs, std::vector<u3
     for (size_t i = 0; i < objs.size(); ++i) {
         ObjInfo& o = objs[i];
         SKzRLEObject hdr{u32(i + 1), o.l, o.t, o.r, o.b,
-                         u32(36 + custom + 8 * u64(o.rows) + 8 * u64(o.runs)), o.rows, 36, 0};
+                         u32(RecordBytes(custom, o.rows, o.runs)), o.rows, 36, 0};
         std::memcpy(block + o.offset, &hdr, sizeof hdr);
         o.cursor = o.offset + 36;
         o.rows = 0;
@@ -441,20 +458,7 @@ kz_result BuildObjects(SKzRLEPicBuf* rle, std::vector<Run>& runs, std::vector<u3
         std::memcpy(block + o.cursor, &seg, sizeof seg);
         o.cursor += 8;
     }
-    // The new contents are ready: only now is the old content released.
-    if (!rle->bPainted) CKzRLEPicBufAPI::Free(rle);
-    rle->bPainted = true;
-    CKzRLEPicBufAPI::Free(rle);
-    rle->pRuns = nullptr;
-    rle->pRowIndex = nullptr;
-    rle->uiRunCount = 0;
-    rle->uiRunBytes = 0;
-    rle->uiWidth = w;
-    rle->uiHeight = h;
-    rle->pObjects = reinterpret_cast<SKzRLEObject*>(block);
-    rle->uiObjectCount = u32(objs.size());
-    rle->uiDataBytes = u32(total);
-    rle->uiLastObjectOffset = objs.size() > 1 ? u32(objs.back().offset) : 0;
+    AdoptObjects(rle, block, u32(objs.size()), total, objs.size() > 1 ? objs.back().offset : 0, w, h);
     return KZ_OK;
 }
 

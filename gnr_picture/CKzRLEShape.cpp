@@ -566,21 +566,7 @@ kz_result CKzRLEPicBufAPI::CutRectangle(SKzRLEPicBuf* dst, SKzRLEPicBuf* src, un
                 return true;
             });
             if (runs.empty()) return true;
-            auto yx = [](const Run& a, const Run& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; };
-            if (!std::is_sorted(runs.begin(), runs.end(), yx)) std::stable_sort(runs.begin(), runs.end(), yx);
-            // Runs of a row that overlap or touch (objects from hosts or files may
-            // hold them) are one stretch of pixels, and become one run.
-            size_t joined = 0;
-            for (size_t i = 0; i < runs.size(); ++i) {
-                Run& last = runs[joined ? joined - 1 : 0];
-                if (joined && last.y == runs[i].y && u64(runs[i].x) <= u64(last.x) + last.len) {
-                    const u64 end = std::max<u64>(u64(last.x) + last.len, u64(runs[i].x) + runs[i].len);
-                    last.len = u32(end - last.x);
-                } else {
-                    runs[joined++] = runs[i];
-                }
-            }
-            runs.resize(joined);
+            kzrle::SortAndJoinRuns(runs);
             // 8-connected pieces, run against the runs of the row above.
             parent.resize(runs.size());
             for (u32 i = 0; i < runs.size(); ++i) parent[i] = i;

@@ -206,10 +206,9 @@ int CKzVT5InputFile_V02::inflateFrame(const std::string& name, void* buffer, u64
         if (zr != Z_OK)
             return KZ_ERR_FAILED;
     }
-    // The stream is the whole chunk after the time: bytes left over mean a
-    // data length that disagrees with what was stored.
-    if (z->avail_in != 0 || pos != h.uiDataLength)
-        return KZ_ERR_FAILED;
+    // Bytes after the end of the stream are ignored, as zlib's one-call
+    // inflate ignores them: the header and map already agree on the chunk's
+    // length, and files whose writers padded the stream stay readable.
     return written - z->avail_out == frameBytes ? KZ_OK : KZ_ERR_FAILED;
 }
 

@@ -68,7 +68,20 @@ CKzVT5OutputFile_V02::CKzVT5OutputFile_V02(IKzImageFormat* format, CKzByteArray&
 
 CKzVT5OutputFile_V02::~CKzVT5OutputFile_V02()
 {
-    Finalize();
+    // Last chance: when the final attributes cannot be stored, the file is
+    // still closed with its times and map. The attributes stored with the
+    // first frame then stand, and readers count the frames present.
+    if (Finalize() != KZ_OK) {
+        bool unfinished;
+        {
+            Lock lock(m_Lock);
+            unfinished = !m_bFinalized;
+            if (unfinished)
+                m_bKeepGeometry = true;
+        }
+        if (unfinished)
+            Finalize();
+    }
     delete m_pSerializer;
 }
 

@@ -6,6 +6,9 @@
 
 #include "gnr_picture/CKzRLEPicBufAPI.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace kzrle {
 
 constexpr u32 kObjHeader = sizeof(SKzRLEObject);
@@ -48,6 +51,28 @@ void ForEachRow(const SKzRLEObject* obj, F&& f)
         if (!f(row, runs)) return;
         off += bytes;
     }
+}
+
+// Puts collected runs (members y, x, len) in tidy order: rows ascending, runs
+// of a row ascending (stable, so equal starts keep their order), and runs of a
+// row that overlap or touch joined into one. Objects from files or hosts may
+// hold such runs; they are one stretch of pixels.
+template <class R>
+void SortAndJoinRuns(std::vector<R>& runs)
+{
+    auto yx = [](const R& a, const R& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; };
+    if (!std::is_sorted(runs.begin(), runs.end(), yx)) std::stable_sort(runs.begin(), runs.end(), yx);
+    size_t joined = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        R& last = runs[joined ? joined - 1 : 0];
+        if (joined && last.y == runs[i].y && u64(runs[i].x) <= u64(last.x) + last.len) {
+            const u64 end = std::max<u64>(u64(last.x) + last.len, u64(runs[i].x) + runs[i].len);
+            last.len = u32(end - last.x);
+        } else {
+            runs[joined++] = runs[i];
+        }
+    }
+    runs.resize(joined);
 }
 
 // Whether obj is in the form every builder here writes: rows in strictly ascending

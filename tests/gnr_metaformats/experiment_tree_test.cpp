@@ -932,6 +932,27 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
         int rc = 0;
     };
     const u32 huge = 0x80000000u;
+    // A level of the given type whose parameters hold only a count.
+    auto countedLoop = [](u32 type, u32 count) {
+        return [type, count](CKzLiteVariantW& w) {
+            w.Set(type, L"eType");
+            w.LevelBegin(L"uLoopPars");
+            w.Set(count, L"uiCount");
+            w.LevelEnd();
+        };
+    };
+    // A time loop of three over one position loop of `count` positions.
+    auto timeOverXY = [&](u32 count) {
+        return [countedLoop, count](CKzLiteVariantW& w) {
+            countedLoop(1u, 3u)(w);
+            w.Set(1u, L"uiNextLevelCount");
+            w.LevelBegin(L"ppNextLevelEx");
+            w.LevelBegin(nullptr);
+            countedLoop(2u, count)(w);
+            w.LevelEnd();
+            w.LevelEnd();
+        };
+    };
     std::vector<Case> cases = {
         {"children missing",
          [&](CKzLiteVariantW& w) {
@@ -1007,12 +1028,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
              EXPECT_TRUE(l.pPosName[2].IsEmpty());
          }},
         {"xy without points",
-         [&](CKzLiteVariantW& w) {
-             w.Set(2u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(5u, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(2u, 5u),
          [](const Exp& e) {
              const Exp::SKzExpXYPosLoop& l = e.uLoopPars.sXYPosLoop;
              ASSERT_EQ(5u, l.uiCount);
@@ -1021,12 +1037,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
              EXPECT_EQ(0.0, l.dPosX[4] + l.dPosY[4] + l.dPosZ[4] + l.dHZKOffset[4]);
          }},
         {"xy count past the bound",
-         [&](CKzLiteVariantW& w) {
-             w.Set(2u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(2u, huge),
          [](const Exp& e) {
              EXPECT_EQ(0u, e.uLoopPars.uiCount);
              EXPECT_EQ(nullptr, e.uLoopPars.sXYPosLoop.dPosX);
@@ -1034,42 +1045,14 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          },
          KZ_ERR_FAILED},
         {"xy without points counts its frames below a time loop",
-         [&](CKzLiteVariantW& w) {
-             w.Set(1u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(3u, L"uiCount");
-             w.LevelEnd();
-             w.Set(1u, L"uiNextLevelCount");
-             w.LevelBegin(L"ppNextLevelEx");
-             w.LevelBegin(nullptr);
-             w.Set(2u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(5u, L"uiCount");
-             w.LevelEnd();
-             w.LevelEnd();
-             w.LevelEnd();
-         },
+         timeOverXY(5u),
          [](const Exp& e) {
              ASSERT_EQ(1u, e.uiNextLevelCount);
              EXPECT_EQ(5u, e.ppNextLevelEx[0]->uLoopPars.uiCount);
              EXPECT_EQ(15u, CKzExperimentAPI::GetAllImagesCount(&e));
          }},
         {"a damaged child makes the tree damaged",
-         [&](CKzLiteVariantW& w) {
-             w.Set(1u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(3u, L"uiCount");
-             w.LevelEnd();
-             w.Set(1u, L"uiNextLevelCount");
-             w.LevelBegin(L"ppNextLevelEx");
-             w.LevelBegin(nullptr);
-             w.Set(2u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
-             w.LevelEnd();
-             w.LevelEnd();
-             w.LevelEnd();
-         },
+         timeOverXY(huge),
          [](const Exp& e) {
              EXPECT_EQ(3u, e.uLoopPars.uiCount);
              ASSERT_EQ(1u, e.uiNextLevelCount);
@@ -1078,12 +1061,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          },
          KZ_ERR_FAILED},
         {"grid count gets zero arrays",
-         [&](CKzLiteVariantW& w) {
-             w.Set(3u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(4u, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(3u, 4u),
          [](const Exp& e) {
              const Exp::SKzExpXYDiscrLoop& l = e.uLoopPars.sXYDiscrLoop;
              ASSERT_EQ(4u, l.uiCount);
@@ -1093,12 +1071,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
              EXPECT_EQ(0.0, l.uiRow[3] + l.uiCol[3] + l.dPosZ[3]);
          }},
         {"grid count past the bound",
-         [&](CKzLiteVariantW& w) {
-             w.Set(3u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(3u, huge),
          [](const Exp& e) {
              EXPECT_EQ(0u, e.uLoopPars.uiCount);
              EXPECT_EQ(nullptr, e.uLoopPars.sXYDiscrLoop.uiRow);
@@ -1198,12 +1171,7 @@ TEST(ExperimentLite, MalformedInputsGiveSoundTrees)
          },
          KZ_ERR_FAILED},
         {"older channels past the bound",
-         [&](CKzLiteVariantW& w) {
-             w.Set(6u, L"eType");
-             w.LevelBegin(L"uLoopPars");
-             w.Set(huge, L"uiCount");
-             w.LevelEnd();
-         },
+         countedLoop(6u, huge),
          [](const Exp& e) {
              EXPECT_EQ(0u, e.uLoopPars.uiCount);
              EXPECT_EQ(nullptr, e.uLoopPars.sSpectLoop.pPlanes);

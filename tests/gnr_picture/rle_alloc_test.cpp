@@ -6,6 +6,7 @@
 #include "gnr_picture/CKzPicBufAPI.h"
 #include "gnr_picture/CKzRLEPicBufAPI.h"
 #include "gnr_system/CKzAlloc.h"
+#include "replaced_operator_new.h"
 #include "rle_test_support.h"
 
 #include <gtest/gtest.h>
@@ -23,43 +24,17 @@ namespace {
 thread_local long t_allowed = -1;
 thread_local bool t_failed = false;
 
-void* Allocate(std::size_t n)
+} // namespace
+
+void* TestNewBlock(std::size_t n)
 {
     if (t_allowed == 0) {
         t_failed = true;
-        throw std::bad_alloc();
+        return nullptr;
     }
     if (t_allowed > 0) --t_allowed;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
+    return std::malloc(n ? n : 1);
 }
-
-} // namespace
-
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept
-{
-    try {
-        return Allocate(n);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept
-{
-    try {
-        return Allocate(n);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 using namespace rletest;
 using API = CKzRLEPicBufAPI;

@@ -27,6 +27,24 @@ const Obj kB{2, 5, 5, 9, 5, 0x40, {{5, {{5, 2}, {8, 2}}}}};
 
 std::vector<uint8_t> TwoObjects() { return Blob(3, 10, 10, {kA, kB}); }
 
+// Loads `blob` compressed, as a file stores it, into q sized preset x preset
+// before; the load's result. A blob that cannot be compressed fails the test
+// and gives kNotCompressed, which no load gives.
+constexpr kz_result kNotCompressed = -1000;
+kz_result LoadCompressed(Pic& q, const std::vector<uint8_t>& blob, uint32_t preset)
+{
+    unsigned long len = 0;
+    void* z = API::SaveToMemoryCompressRaw(const_cast<uint8_t*>(blob.data()), blob.size(), 6, 1, &len);
+    if (!z) {
+        ADD_FAILURE() << "the blob could not be compressed";
+        return kNotCompressed;
+    }
+    API::Reinit(&q.p, preset, preset);
+    const kz_result rc = API::LoadFromMemoryUncompress(&q.p, 1, z, len);
+    CKzAlloc::Free(z);
+    return rc;
+}
+
 } // namespace
 
 TEST(RleSerial, EmptyPictureIsTheBareHeader)
@@ -160,14 +178,9 @@ TEST(RleSerial, BlobsThatCannotBeReadSafelyAreRefused)
             EXPECT_EQ(+p.p.uiWidth, preset);
             EXPECT_EQ(+p.p.uiHeight, preset);
             // Compressed, the same blob fails the same way after inflating.
-            unsigned long len = 0;
-            void* z = API::SaveToMemoryCompressRaw(b.data(), b.size(), 6, 1, &len);
-            ASSERT_NE(z, nullptr);
             Pic q;
-            API::Reinit(&q.p, preset, preset);
-            EXPECT_EQ(API::LoadFromMemoryUncompress(&q.p, 1, z, len), KZ_ERR_FAILED);
+            EXPECT_EQ(LoadCompressed(q, b, preset), KZ_ERR_FAILED);
             EXPECT_EQ(+q.p.uiObjectCount, 0u);
-            CKzAlloc::Free(z);
         }
         // State rewriting refuses records it cannot walk and leaves the blob alone.
         auto b = TwoObjects();
@@ -260,14 +273,9 @@ TEST(RleSerial, WalkableRecordsLoadAsStored)
             }
             EXPECT_EQ(out, expect);
             // The same through the compressed form, which a preset size bounds.
-            unsigned long len = 0;
-            void* z = API::SaveToMemoryCompressRaw(blob.data(), blob.size(), 6, 1, &len);
-            ASSERT_NE(z, nullptr);
             Pic q;
-            API::Reinit(&q.p, preset, preset);
-            EXPECT_EQ(API::LoadFromMemoryUncompress(&q.p, 1, z, len), KZ_OK);
+            EXPECT_EQ(LoadCompressed(q, blob, preset), KZ_OK);
             EXPECT_TRUE(API::IsEqual(&p.p, &q.p));
-            CKzAlloc::Free(z);
         }
         auto b = blob;
         bool changed = false;

@@ -1,6 +1,7 @@
 // Wrapped malloc family and pthread_create and replaced operator new of the
 // allocation-failure sweeps (see failing_allocator.h).
 #include "failing_allocator.h"
+#include "replaced_operator_new.h"
 
 #include <pthread.h>
 
@@ -108,23 +109,9 @@ int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (
 }
 }
 
-// operator new goes through the wrapped malloc, so it fails and counts with it.
-void* operator new(size_t n)
-{
-    void* p = std::malloc(n == 0 ? 1 : n);
-    if (p == nullptr)
-        throw std::bad_alloc();
-    return p;
-}
-void* operator new[](size_t n)
-{
-    return operator new(n);
-}
-void* operator new(size_t n, const std::nothrow_t&) noexcept
-{
-    return std::malloc(n == 0 ? 1 : n);
-}
-void* operator new[](size_t n, const std::nothrow_t&) noexcept
+// operator new (replaced_operator_new.h) and its aligned forms below go
+// through the wrapped malloc family, so they fail and count with it.
+void* TestNewBlock(size_t n)
 {
     return std::malloc(n == 0 ? 1 : n);
 }
@@ -149,22 +136,6 @@ void* operator new[](size_t n, std::align_val_t a, const std::nothrow_t&) noexce
 {
     return operator new(n, a, std::nothrow);
 }
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept
-{
-    std::free(p);
-}
 void operator delete(void* p, std::align_val_t) noexcept
 {
     std::free(p);
@@ -178,14 +149,6 @@ void operator delete(void* p, size_t, std::align_val_t) noexcept
     std::free(p);
 }
 void operator delete[](void* p, size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept
 {
     std::free(p);
 }

@@ -19,6 +19,11 @@ namespace {
 struct Filters {
     std::vector<double> lo, hi;
     std::vector<float> flo, fhi;
+    // The transforms take their filters through non-const pointers.
+    double* Hi() const { return const_cast<double*>(hi.data()); }
+    double* Lo() const { return const_cast<double*>(lo.data()); }
+    float* FHi() const { return const_cast<float*>(fhi.data()); }
+    float* FLo() const { return const_cast<float*>(flo.data()); }
 };
 
 Filters Db4()
@@ -69,8 +74,7 @@ TEST(WaveletAllocationSweep, Decomposition2DKeepsWhatItGaveTheCaller)
             double* o[4] = {};
             unsigned w2 = 0, h2 = 0;
             ASSERT_EQ(CKzWavelet2D::WaveletDecompositionImage(o[0], o[1], o[2], o[3], w2, h2, pic.data(), w, h,
-                                                              const_cast<double*>(f.hi.data()),
-                                                              const_cast<double*>(f.lo.data()), 8),
+                                                              f.Hi(), f.Lo(), 8),
                       0);
             for (int i = 0; i < 4; ++i) {
                 ref[i].assign(o[i], o[i] + 60);
@@ -87,8 +91,7 @@ TEST(WaveletAllocationSweep, Decomposition2DKeepsWhatItGaveTheCaller)
                     o[1] = given.data();
                 unsigned w2 = 0, h2 = 0;
                 return CKzWavelet2D::WaveletDecompositionImage(o[0], o[1], o[2], o[3], w2, h2, pic.data(), w, h,
-                                                               const_cast<double*>(f.hi.data()),
-                                                               const_cast<double*>(f.lo.data()), 8);
+                                                               f.Hi(), f.Lo(), 8);
             },
             [&](int r, const failalloc::Tally& t, long n) {
                 int made = 0;
@@ -122,9 +125,7 @@ TEST(WaveletAllocationSweep, Reconstruction2DReturnsNothingOnFailure)
     {
         double* out = nullptr;
         unsigned w = 0, h = 0;
-        ASSERT_EQ(CKzWavelet2D::WaveletReconstructionImage(out, w, h, b[0], b[1], b[2], b[3], 10, 6,
-                                                           const_cast<double*>(f.hi.data()),
-                                                           const_cast<double*>(f.lo.data()), 8),
+        ASSERT_EQ(CKzWavelet2D::WaveletReconstructionImage(out, w, h, b[0], b[1], b[2], b[3], 10, 6, f.Hi(), f.Lo(), 8),
                   0);
         ref.assign(out, out + 240);
         CKzWavelet2D::FreeBuf(out);
@@ -138,8 +139,7 @@ TEST(WaveletAllocationSweep, Reconstruction2DReturnsNothingOnFailure)
                 out = given ? mine.data() : nullptr;
                 unsigned w = 0, h = 0;
                 return CKzWavelet2D::WaveletReconstructionImage(out, w, h, b[0], b[1], b[2], b[3], 10, 6,
-                                                                const_cast<double*>(f.hi.data()),
-                                                                const_cast<double*>(f.lo.data()), 8);
+                                                                f.Hi(), f.Lo(), 8);
             },
             [&](int r, const failalloc::Tally& t, long n) {
                 if (t.failed) {
@@ -167,40 +167,32 @@ const Form kForms[] = {Form::Double, Form::Float, Form::Image8};
 int Decompose(Form form, float** o, float* vol, unsigned w, unsigned h, unsigned d, const Filters& f)
 {
     unsigned w2 = 0, h2 = 0, d2 = 0;
-    double* F1 = const_cast<double*>(f.hi.data());
-    double* F2 = const_cast<double*>(f.lo.data());
-    float* G1 = const_cast<float*>(f.fhi.data());
-    float* G2 = const_cast<float*>(f.flo.data());
     switch (form) {
     case Form::Double:
         return CKzWavelet3D::WaveletDecompositionImage(o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7], w2, h2, d2, vol,
-                                                       w, h, d, F1, F2, 8);
+                                                       w, h, d, f.Hi(), f.Lo(), 8);
     case Form::Float:
         return CKzWavelet3D::WaveletDecompositionImage(o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7], w2, h2, d2, vol,
-                                                       w, h, d, G1, G2, 8);
+                                                       w, h, d, f.FHi(), f.FLo(), 8);
     default:
         return CKzWavelet3D::WaveletDecompositionImage8(o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7], w2, h2, d2,
-                                                        vol, w, h, d, G1, G2, 8);
+                                                        vol, w, h, d, f.FHi(), f.FLo(), 8);
     }
 }
 
 int Reconstruct(Form form, float*& out, float* const* o, unsigned w2, unsigned h2, unsigned d2, const Filters& f)
 {
     unsigned w = 0, h = 0, d = 0;
-    double* F1 = const_cast<double*>(f.hi.data());
-    double* F2 = const_cast<double*>(f.lo.data());
-    float* G1 = const_cast<float*>(f.fhi.data());
-    float* G2 = const_cast<float*>(f.flo.data());
     switch (form) {
     case Form::Double:
         return CKzWavelet3D::WaveletReconstructionImage(out, w, h, d, o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7],
-                                                        w2, h2, d2, F1, F2, 8);
+                                                        w2, h2, d2, f.Hi(), f.Lo(), 8);
     case Form::Float:
         return CKzWavelet3D::WaveletReconstructionImage(out, w, h, d, o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7],
-                                                        w2, h2, d2, G1, G2, 8);
+                                                        w2, h2, d2, f.FHi(), f.FLo(), 8);
     default:
         return CKzWavelet3D::WaveletReconstructionImage8(out, w, h, d, o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7],
-                                                         w2, h2, d2, G1, G2, 8);
+                                                         w2, h2, d2, f.FHi(), f.FLo(), 8);
     }
 }
 

@@ -3,40 +3,16 @@
 // writer stores with its first frame, whatever count it was given.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <filesystem>
 #include <string>
 
+#include "file_size_limit.h"
 #include "vt5file/KzVT5Names.h"
 #include "vt5io_test_support.h"
 
 namespace {
 
 using ct::Bytes;
-
-// Writes beyond `bytes` fail (EFBIG) while the limit stands.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit lim = m_old;
-        lim.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old;
-    void (*m_oldHandler)(int);
-};
 
 class WriterFinalize : public ct::TempDirTest {};
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "replaced_operator_new.h"
 #include "w32_qorfilesdk/QorFile.h"
 #include "w32_qorfilesdk/handle_test_support.h"
 
@@ -22,30 +23,14 @@ namespace {
 
 std::atomic<bool> g_failNew{false};
 
-void* Allocate(std::size_t n)
+}  // namespace
+
+void* TestNewBlock(std::size_t n)
 {
     if (g_failNew.load(std::memory_order_relaxed))
         return nullptr;
     return std::malloc(n ? n : 1);
 }
-
-}  // namespace
-
-void* operator new(std::size_t n)
-{
-    if (void* p = Allocate(n))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return ::operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 

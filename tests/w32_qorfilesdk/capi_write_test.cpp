@@ -4,15 +4,13 @@
 // file replaced only by a complete new one.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-
+#include "file_size_limit.h"
 #include "gnr_metaformats/SKzExperiment.h"
 #include "gnr_metaformats/SKzPictureMetadata.h"
 #include "gnr_picture/CKzPicBufAPI.h"
@@ -811,28 +809,6 @@ TEST_F(CapiWrite, ReplacementThroughALinkKeepsTheLinkAndTheMode)
     EXPECT_EQ(Close(r), 0);
     EXPECT_EQ(DirEntries(m_dir), (std::vector<std::string>{"link.vt5", "real.vt5"}));
 }
-
-// Lets writes past `bytes` fail for the life of the object (as on a full disk).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit lim = m_old;
-        lim.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old;
-    void (*m_oldHandler)(int);
-};
 
 TEST_F(CapiWrite, FailedCloseKeepsTheOldFile)
 {

@@ -84,6 +84,22 @@ std::vector<u8> StreamOfZeros(size_t bytes)
     return out;
 }
 
+// An 8-bit kW x kH host picture over `bytes`, every byte 0x5C so that writes show.
+QORPICTURE Frame(std::vector<u8>& bytes)
+{
+    bytes.assign(kW * kH, 0x5C);
+    QORPICTURE out;
+    std::memset(&out, 0, sizeof out);
+    out.uiWidth = kW;
+    out.uiHeight = kH;
+    out.uiBpc = 8;
+    out.uiComp = 1;
+    out.uiWidthBytes = kW;
+    out.uiSize = kW * kH;
+    out.pData = bytes.data();
+    return out;
+}
+
 long PeakKilobytes()
 {
     rusage u{};
@@ -111,16 +127,8 @@ TEST(RleLayers, LengthWordBeyondTheLayerIsRefusedBeforeInflating)
         const std::string path = FileWithLayer("bomb", blob);
         HandleGuard g(H::OpenInputFile(W(path).c_str()));
         ASSERT_NE(g.h, 0);
-        std::vector<u8> bytes(kW * kH, 0x5C);
-        QORPICTURE out;
-        std::memset(&out, 0, sizeof out);
-        out.uiWidth = kW;
-        out.uiHeight = kH;
-        out.uiBpc = 8;
-        out.uiComp = 1;
-        out.uiWidthBytes = kW;
-        out.uiSize = kW * kH;
-        out.pData = bytes.data();
+        std::vector<u8> bytes;
+        QORPICTURE out = Frame(bytes);
         const long before = PeakKilobytes();
         const auto t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(Qor_FileGetBinary(g.h, 0, 0, &out), KZ_ERR_FAILED);
@@ -153,16 +161,8 @@ TEST(RleLayers, LayersOtherWritersStoreAreRead)
         const std::string path = FileWithLayer("foreign", Compressed(raw, c.lengthWord));
         HandleGuard g(H::OpenInputFile(W(path).c_str()));
         ASSERT_NE(g.h, 0);
-        std::vector<u8> bytes(kW * kH, 0x5C);
-        QORPICTURE out;
-        std::memset(&out, 0, sizeof out);
-        out.uiWidth = kW;
-        out.uiHeight = kH;
-        out.uiBpc = 8;
-        out.uiComp = 1;
-        out.uiWidthBytes = kW;
-        out.uiSize = kW * kH;
-        out.pData = bytes.data();
+        std::vector<u8> bytes;
+        QORPICTURE out = Frame(bytes);
         ASSERT_EQ(Qor_FileGetBinary(g.h, 0, 0, &out), KZ_OK);
         for (u32 y = 0; y < kH; ++y)
             for (u32 x = 0; x < kW; ++x) {
