@@ -64,15 +64,15 @@ kz_result SKzOFSpectrumPoint::LoadFromVariantNew(SKzOFSpectrumPoint& p, CKzLiteV
 
 // ---- construction -------------------------------------------------------------
 
-CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum() : bPoints(false), m_uiCount(0), m_pPoints(nullptr) {}
+CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum() : m_uiCount(0), m_pPoints(nullptr), bPoints(false) {}
 
-CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum(unsigned int n) : bPoints(false), m_uiCount(0), m_pPoints(nullptr)
+CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum(unsigned int n) : m_uiCount(0), m_pPoints(nullptr), bPoints(false)
 {
     Reset(n);
 }
 
 CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum(double* wavelengths, double* values, unsigned int n)
-    : bPoints(false), m_uiCount(0), m_pPoints(nullptr)
+    : m_uiCount(0), m_pPoints(nullptr), bPoints(false)
 {
     if (n == 0 || !wavelengths || !values || !Reset(n)) return;
     for (unsigned i = 0; i < n; ++i) {
@@ -84,7 +84,7 @@ CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum(double* wavelengths, double* 
 }
 
 CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum(double wavelength, SKzOFSpectrumPoint::EKzOFSpectrumPointType type)
-    : bPoints(false), m_uiCount(0), m_pPoints(nullptr)
+    : m_uiCount(0), m_pPoints(nullptr), bPoints(false)
 {
     if (!Reset(1)) return;
     m_pPoints[0].eType = type;
@@ -94,7 +94,7 @@ CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum(double wavelength, SKzOFSpect
 }
 
 CKzOpticalFilterSpectrum::CKzOpticalFilterSpectrum(const CKzOpticalFilterSpectrum& other)
-    : bPoints(other.bPoints), m_uiCount(0), m_pPoints(nullptr)
+    : m_uiCount(0), m_pPoints(nullptr), bPoints(other.bPoints)
 {
     if (Reset(other.m_uiCount) && m_uiCount)
         std::memcpy(m_pPoints, other.m_pPoints, sizeof(PT) * m_uiCount);

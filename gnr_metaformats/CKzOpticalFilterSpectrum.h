@@ -84,9 +84,6 @@ public:
     static kz_result SaveToVariantNew(CKzLiteVariantW& w, const CKzOpticalFilterSpectrum& s);
     static kz_result LoadFromVariantNew(CKzOpticalFilterSpectrum& s, CKzLiteVariantR& r);
 
-    // All points are measured points.
-    bool bPoints;
-
 private:
     // Replaces the points by n zeroed ones; false (and empty) when memory runs out.
     __attribute__((visibility("hidden"))) bool Reset(unsigned int n);
@@ -94,6 +91,13 @@ private:
     __attribute__((visibility("hidden"))) unsigned int TabbedCount(bool ex) const;
     __attribute__((visibility("hidden"))) kz_result TabbedCurve(double* w, double* v, unsigned int capacity, bool ex) const;
 
+    // The layout is a binary interface (spectra are embedded in filters and
+    // probes that hosts compile against): after the virtual table pointer the
+    // count, the points and the measured-points flag, in this order.
     unsigned int m_uiCount;
     SKzOFSpectrumPoint* m_pPoints;
+
+public:
+    // All points are measured points.
+    bool bPoints;
 };

@@ -321,8 +321,7 @@ int SKzPicturePlaneDesc::SaveToLiteVariantOld(CKzLiteVariantW& w, const SKzPictu
     w.Set(SKzPicturePlanes::GetPlaneOCName(s, i, 0).GetString(), L"sOpticalConfigName");
     if (i == 0 && ss && ss->pDeviceSetting && SKzSampleSetting::sDeviceHandlers.pfnSaveToLiteVariant) {
         if (w.LevelBegin(L"sOpticalConfigFull") == KZ_OK) {
-            auto save = reinterpret_cast<SKzSettingsHandlers::PFN_DEVICE_SAVE_LITE>(
-                SKzSampleSetting::sDeviceHandlers.pfnSaveToLiteVariant);
+            auto save = SKzSampleSetting::sDeviceHandlers.DeviceSaveToLiteVariant();
             save(w, ss->pDeviceSetting, 0);
             w.LevelEnd();
         }

@@ -211,7 +211,7 @@ bool LegacySampleLite(SKzPicturePlanes& s, CKzLiteVariantR& r)
                 if (SKzSampleSetting::TranslateSettings(cam, q[0]) == KZ_OK) q[0].dExposureTime *= s.uiCount;
                 const SKzSettingsHandlers& d = SKzSampleSetting::sDeviceHandlers;
                 if (d.pfnLoadFromVariant && q[0].pDeviceSetting)
-                    reinterpret_cast<SKzSettingsHandlers::PFN_DEVICE_LOAD_VARIANT>(d.pfnLoadFromVariant)(tree, q[0].pDeviceSetting);
+                    d.DeviceLoadFromVariant()(tree, q[0].pDeviceSetting);
                 SKzPicturePlanes::SetPlaneOCName(s, 0, 15, name);
                 made = true;
             }
@@ -326,7 +326,7 @@ bool LegacySampleVariant(SKzPicturePlanes& s, const CKzVariant& node)
     if (SKzSampleSetting::TranslateSettings(cam, q[0]) == KZ_OK) q[0].dExposureTime *= s.uiCount;
     const SKzSettingsHandlers& d = SKzSampleSetting::sDeviceHandlers;
     if (d.pfnLoadFromVariant && q[0].pDeviceSetting)
-        reinterpret_cast<SKzSettingsHandlers::PFN_DEVICE_LOAD_VARIANT>(d.pfnLoadFromVariant)(tree, q[0].pDeviceSetting);
+        d.DeviceLoadFromVariant()(tree, q[0].pDeviceSetting);
     SKzPicturePlanes::SetPlaneOCName(s, 0, 15, name);
     return true;
 }

@@ -288,7 +288,7 @@ int SKzSampleSetting::LoadFromVariant(SKzSampleSetting& s, const CKzVariant& nod
         cam = sGrabberHandlers.pfnLoadFromVariant(s.pCameraSetting, c, 0);
     const CKzVariant& d = node[L"pDeviceSetting"];
     if (s.pDeviceSetting && sDeviceHandlers.pfnLoadFromVariant && !d.IsUndefined()) {
-        auto load = reinterpret_cast<SKzSettingsHandlers::PFN_DEVICE_LOAD_VARIANT>(sDeviceHandlers.pfnLoadFromVariant);
+        auto load = sDeviceHandlers.DeviceLoadFromVariant();
         dev = load(d, s.pDeviceSetting);
     }
     s.sSpecSettings = node[L"sSpecSettings"].GetCKzStringW();
@@ -319,7 +319,7 @@ int SKzSampleSetting::SaveToLiteVariant(CKzLiteVariantW& w, const SKzSampleSetti
         w.LevelEnd();
     }
     if (s.pDeviceSetting && sDeviceHandlers.pfnSaveToLiteVariant && w.LevelBegin(L"pDeviceSetting") == KZ_OK) {
-        auto save = reinterpret_cast<SKzSettingsHandlers::PFN_DEVICE_SAVE_LITE>(sDeviceHandlers.pfnSaveToLiteVariant);
+        auto save = sDeviceHandlers.DeviceSaveToLiteVariant();
         dev = save(w, s.pDeviceSetting, 0);
         w.LevelEnd();
     }
@@ -353,7 +353,7 @@ int SKzSampleSetting::LoadFromLiteVariant(SKzSampleSetting& s, CKzLiteVariantR& 
         r.LevelEnd();
     }
     if (s.pDeviceSetting && sDeviceHandlers.pfnLoadFromLiteVariant && r.LevelBegin(L"pDeviceSetting") == KZ_OK) {
-        auto load = reinterpret_cast<SKzSettingsHandlers::PFN_DEVICE_LOAD_LITE>(sDeviceHandlers.pfnLoadFromLiteVariant);
+        auto load = sDeviceHandlers.DeviceLoadFromLiteVariant();
         dev = load(r, s.pDeviceSetting);
         r.LevelEnd();
     }

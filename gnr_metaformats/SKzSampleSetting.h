@@ -49,6 +49,25 @@ struct SKzSettingsHandlers {
     PFN_COMPARE pfnCompare;
     void* pfnUnused;
     void* pDefault;   // grabber table: the default camera object
+
+    // Device entries 4, 5 and 6 under their real signatures (null stays null).
+    PFN_DEVICE_SAVE_LITE DeviceSaveToLiteVariant() const { return Retype<PFN_DEVICE_SAVE_LITE>(pfnSaveToLiteVariant); }
+    PFN_DEVICE_LOAD_VARIANT DeviceLoadFromVariant() const
+    {
+        return Retype<PFN_DEVICE_LOAD_VARIANT>(pfnLoadFromVariant);
+    }
+    PFN_DEVICE_LOAD_LITE DeviceLoadFromLiteVariant() const
+    {
+        return Retype<PFN_DEVICE_LOAD_LITE>(pfnLoadFromLiteVariant);
+    }
+    // A function pointer back to the type it was stored from; the detour
+    // through the parameterless function type is the sanctioned way to
+    // re-type one.
+    template <class To, class From>
+    static To Retype(From f)
+    {
+        return reinterpret_cast<To>(reinterpret_cast<void (*)()>(f));
+    }
 };
 
 // Bytes of the camera object the library reads and writes.

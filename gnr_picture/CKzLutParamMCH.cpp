@@ -12,8 +12,6 @@ using kzlutparam::Rescale;
 
 namespace {
 
-constexpr unsigned kMaxCounts = CKzLutParamMCH::kMaxCounts;
-
 bool BitsOk(unsigned bits) { return bits >= 8 && bits <= 31; }
 
 template <class T>
@@ -79,8 +77,9 @@ CKzLutParamMCH& CKzLutParamMCH::operator=(const CKzLutParamMCH& o)
     const unsigned n = o.m_uiChannelCount;
     unsigned *comp, *mn, *mx;
     double* g;
-    const bool ok = Dup(comp, o.m_puiComp, n) & Dup(mn, o.m_puiMin, n) & Dup(mx, o.m_puiMax, n) &
-                    Dup(g, o.m_pdGamma, n);
+    // Every copy is attempted (each result is released below either way).
+    const bool ok = (int(Dup(comp, o.m_puiComp, n)) & int(Dup(mn, o.m_puiMin, n)) & int(Dup(mx, o.m_puiMax, n)) &
+                     int(Dup(g, o.m_pdGamma, n))) != 0;
     Free();
     m_uiBpc = o.m_uiBpc;
     m_eOutside = o.m_eOutside;

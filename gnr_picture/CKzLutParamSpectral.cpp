@@ -121,7 +121,9 @@ void Assign(Parts& d, const Parts& s)
     const unsigned nodes = s.Nodes();
     unsigned *counts, *colours = nullptr, *sizes = nullptr;
     double *off, *gain;
-    bool ok = Dup(counts, s.counts, s.channels) & Dup(off, s.offsets, slots) & Dup(gain, s.gains, slots);
+    // Every copy is attempted (each result is released below either way).
+    bool ok =
+        (int(Dup(counts, s.counts, s.channels)) & int(Dup(off, s.offsets, slots)) & int(Dup(gain, s.gains, slots))) != 0;
     if (s.colours) ok &= Dup(colours, *s.colours, nodes);
     if (s.groupSizes) ok &= Dup(sizes, *s.groupSizes, nodes);
     Release(d);

@@ -332,7 +332,7 @@ KZ_TARGET_AVX512 inline void YccLanes(__m512d b, __m512d g, __m512d r, __m256i& 
 // Eight bytes or words (the low half of v) widened to doubles, and two
 // halves of int32 lanes narrowed to 16 bytes.
 KZ_TARGET_AVX512 inline __m512d Bytes8ToPd(__m128i v) { return _mm512_cvtepi32_pd(_mm256_cvtepu8_epi32(v)); }
-KZ_TARGET_AVX512 inline __m512d Words8ToPd(__m128i v) { return _mm512_cvtepi32_pd(_mm256_cvtepu16_epi32(v)); }
+[[maybe_unused]] KZ_TARGET_AVX512 inline __m512d Words8ToPd(__m128i v) { return _mm512_cvtepi32_pd(_mm256_cvtepu16_epi32(v)); }
 KZ_TARGET_AVX512 inline __m128i NarrowTo8(__m256i lo, __m256i hi)
 {
     return _mm512_cvtusepi32_epi8(_mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1));

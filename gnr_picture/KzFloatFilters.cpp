@@ -973,7 +973,8 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Median3PairAvx512(float* d0, flo
                                                                   bool early)
 {
     const ptrdiff_t wi = ptrdiff_t(w);
-    auto columns = [&](ptrdiff_t x, Cols& u, Cols& v) __attribute__((always_inline)) {
+    // The lambda carries the target itself: clang gives lambdas none of their own.
+    auto columns = [&](ptrdiff_t x, Cols& u, Cols& v) KZ_TARGET_AVX512 __attribute__((always_inline)) {
         const __mmask16 m = LanesFrom(x, wi);
         const __m512i q1 = KeysAt(s1, c1, x, m), q2 = KeysAt(s2, c2, x, m);
         const __m512i ka = _mm512_maskz_loadu_epi32(m, a + x), kb = _mm512_maskz_loadu_epi32(m, b + x);
@@ -1004,7 +1005,7 @@ KZ_TARGET_AVX512 __attribute__((noinline)) void Median3RowAvx512(float* d, const
                                                                  float right, bool stream, bool early)
 {
     const ptrdiff_t wi = ptrdiff_t(w);
-    auto columns = [&](ptrdiff_t x, Cols& u) __attribute__((always_inline)) {
+    auto columns = [&](ptrdiff_t x, Cols& u) KZ_TARGET_AVX512 __attribute__((always_inline)) {
         const __mmask16 m = LanesFrom(x, wi);
         const __m512i r = KeysAt(s, c, x, m);
         const __m512i ka = _mm512_maskz_loadu_epi32(m, a + x), kb = _mm512_maskz_loadu_epi32(m, b + x);

@@ -21,15 +21,26 @@
 // Variants compiled for the instruction sets KzCpuIsa() detects; the AVX-512
 // variant also prefers full-width vectors.
 #define KZB_AVX2 KZ_TARGET_AVX2
+// (clang takes no vector width in a target string; it says it by attribute.)
+#if defined(__clang__)
+#define KZB_AVX512                                                                                 \
+    __attribute__((target("avx2,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi"), min_vector_width(512)))
+#else
 #define KZB_AVX512                                                                                 \
     __attribute__((target("avx2,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi,"                \
                           "prefer-vector-width=512")))
+#endif
 // AVX-512 with half-width vectors: streams of loads and stores with little
 // work per byte run faster here in 32-byte vectors than in 64-byte ones. A file
 // selects it for one family by redefining KZB_AVX512 around its declaration.
+#if defined(__clang__)
+#define KZB_AVX512_HALF                                                                            \
+    __attribute__((target("avx2,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi"), min_vector_width(256)))
+#else
 #define KZB_AVX512_HALF                                                                            \
     __attribute__((target("avx2,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi,"                \
                           "prefer-vector-width=256")))
+#endif
 #define KZB_COMMA ,
 
 // Declares Name##Avx512, Name##Avx2 and Name##Base (baseline x86-64) around

@@ -268,8 +268,13 @@ u64 CKzPredefLUTs::GetLUTEntry(int n, u32 value, u32 range, u32 max)
     return word(2) | word(1) << 16 | word(0) << 32;
 }
 
+// The registry entry holds a string and so is not standard-layout; its
+// members still lie in declaration order on this platform.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
 static_assert(offsetof(SKzLut::SKzPredefLut, wsName) == 0);
 static_assert(offsetof(SKzLut::SKzPredefLut, eId) == sizeof(CKzStringW));
 static_assert(offsetof(SKzLut::SKzPredefLut, pTable) == sizeof(CKzStringW) + 8);
+#pragma GCC diagnostic pop
 static_assert(sizeof(SKzLut::SKzPredefLut) == sizeof(CKzStringW) + 16);
 static_assert(sizeof(CKzStringW) == 40);

@@ -57,7 +57,7 @@ public:
         friend class CKzList;
         CKzKey m_Key;
         void* m_pData;
-        void** m_ppData;
+        [[maybe_unused]] void** m_ppData;   // kept for the layout
         CKzNode* m_pNext;
         CKzNode* m_pPrevious;
         CKzList* m_pList;

@@ -20,7 +20,8 @@ class KZ_EXPORT IKzSerializer : public IKzInterface {
 public:
     virtual int Load(CKzVariant& result, const CKzVariant& params) = 0;
     virtual int Save(CKzVariant& params, const CKzVariant& value) = 0;
-    ~IKzSerializer() override;
+    // After the operations: the last slot.
+    virtual ~IKzSerializer();
 };
 
 // Parameters (members of params, each a voidPtr unless said otherwise):

@@ -43,8 +43,9 @@ public:
     virtual ~CKzWORMLock_CS() {}
 
 private:
-    u32 m_uiCount;
-    u64 m_ulOwner;
+    // Kept for the layout; nothing reads them.
+    [[maybe_unused]] u32 m_uiCount;
+    [[maybe_unused]] u64 m_ulOwner;
     static pthread_mutex_t ms_worm_cs KZ_STR_HIDDEN;
 };
 

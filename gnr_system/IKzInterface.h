@@ -8,14 +8,20 @@ class CKzClass;
 class CKzVariant;
 class CKzStringA;
 
-// Root of the library's interfaces.
+// Root of the library's interfaces. Hosts compile against the virtual
+// tables of this family, so their slot order is a binary interface: the root
+// has exactly one slot, GetClass; each derived interface appends its own
+// operations and then its virtual destructor (the root's destructor is not
+// virtual, so no object is ever deleted through the root).
 #ifndef KZ_IKZINTERFACE_DEFINED
 #define KZ_IKZINTERFACE_DEFINED
 class KZ_EXPORT IKzInterface {
 public:
     // The object's class object; the root's answer is null.
     virtual CKzClass* GetClass();
-    virtual ~IKzInterface();
+
+protected:
+    ~IKzInterface();
 };
 #endif
 
@@ -33,7 +39,8 @@ public:
     virtual IKzInterface* QueryInterface(const char* name);
     virtual int AddRef();
     virtual int Release();
-    ~CKzClass() override;
+    // The last slot of the class object's table.
+    virtual ~CKzClass();
 
 protected:
     int m_iOne;

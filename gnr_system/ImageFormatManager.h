@@ -35,7 +35,8 @@ public:
                               KzCopyProgressFn progress, void* user) = 0;
     virtual int RemoveImageFile(const wchar_t* path, int flags) = 0;
     virtual int GetImageFileSize(const wchar_t* path, size_t* size) = 0;
-    ~IKzImageFormatManager() override;
+    // After the operations: the last slot.
+    virtual ~IKzImageFormatManager();
 };
 
 // Index of a format (a library-private type keeps the identifier map's code

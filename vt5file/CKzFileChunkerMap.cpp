@@ -126,7 +126,7 @@ public:
                                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v1, nul))) << 16;
         // The first "!" or zero byte among the first 31; a "!" ends the name.
         const unsigned k = static_cast<unsigned>(__builtin_ctz(bangs | zeros | 0x80000000u));
-        return (bangs >> k) & (k < 31) ? k + 1 : 0;
+        return ((bangs >> k) & (k < 31)) ? k + 1 : 0;
     }
 #endif
 

@@ -34,7 +34,9 @@ protected:
     ~CKzFileChunkerMapSource() = default;
 };
 
-class CKzFileChunkerMap {
+// Internal to the library (hosts see it only as a member of CKzFileChunker):
+// hidden in every build, so that its own hidden members fit it.
+class __attribute__((visibility("hidden"))) CKzFileChunkerMap {
 public:
     CKzFileChunkerMap();
     CKzFileChunkerMap(const CKzFileChunkerMap& other);

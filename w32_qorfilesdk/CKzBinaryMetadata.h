@@ -15,7 +15,7 @@ class CKzVariant;
 class IKzInputImageFile;
 class IKzOutputImageFile;
 
-class CKzBinaryMetadata {
+class KZ_EXPORT CKzBinaryMetadata {
 public:
     struct SKzBinaryItem {
         u32 uiState;            // 0x10000 default descriptor, 0x80000 made with a component name
@@ -67,7 +67,7 @@ private:
 };
 
 // Byte arrays stored as the items of a numbered custom-data sequence.
-class CKzBinaryByteArrayMetadata {
+class KZ_EXPORT CKzBinaryByteArrayMetadata {
 public:
     CKzBinaryByteArrayMetadata();
     ~CKzBinaryByteArrayMetadata();

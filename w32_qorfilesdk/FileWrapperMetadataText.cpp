@@ -79,9 +79,9 @@ CKzStringW Dimensions(const SKzExperiment* tree)
         case SKzExperiment::eExpManualTimeLoop: part.Format(L"T\"(%d)", (int)size); break;
         default: break;
         }
-        // A level of no known type adds nothing (not even a separator).
-        if (part.IsEmpty()) continue;
-        if (!joined.IsEmpty()) joined += L" x ";
+        // Every level has its place in the line, also one of no known type
+        // (an empty part between its separators).
+        if (lv != tree) joined += L" x ";
         joined += part;
     }
     return joined;

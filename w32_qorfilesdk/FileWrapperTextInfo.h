@@ -43,7 +43,7 @@ struct SKzInfoSymbol {
     unsigned int uiValue;   // carried for callers, not interpreted
 };
 
-class FileWrapperTextInfo {
+class KZ_EXPORT FileWrapperTextInfo {
 public:
     enum : unsigned int { eMaxSymbols = 17 };
 
@@ -111,7 +111,7 @@ public:
     static const int kMaxTranslatedLength = 1 << 16;
 
 private:
-    CKzStringW Replacement(const SKzInfoSymbol& row, const CKzStringW& keep, SKzPictureMetadata& metadata,
+    __attribute__((visibility("hidden"))) CKzStringW Replacement(const SKzInfoSymbol& row, const CKzStringW& keep, SKzPictureMetadata& metadata,
                            const SKzExperiment* experiment) const;
 
     unsigned int m_uiSymbolCount;

@@ -75,14 +75,18 @@ void PlanesToApi(const SKzPictureMetadata& md, R& r, F convert)
 }
 
 // The members both host records share, host -> library, with the planes
-// rebuilt from the record. Nothing changes unless everything can be had.
+// rebuilt from the record. A count above what the record holds keeps its
+// planes: the record's ones are converted, the others stay default. Nothing
+// changes unless everything can be had.
 template <class R, class F>
 int CommonToQor(const R& r, SKzPictureMetadata& md, bool calibrated, F convert)
 {
-    if (r.uiPlaneCount > QOR_MAX_PLANES) return KZ_ERR_FAILED;
+    const u32 count = r.uiPlaneCount;
+    if (count > kQorMaxHostPlanes) return KZ_ERR_FAILED;
     SKzPicturePlanes fresh;
-    if (SKzPicturePlanes::Alloc(fresh, r.uiPlaneCount, 1) != KZ_OK) return KZ_ERR_OUT_OF_MEMORY;
-    for (u32 i = 0; i < r.uiPlaneCount; ++i) {
+    if (SKzPicturePlanes::Alloc(fresh, count, 1) != KZ_OK) return KZ_ERR_OUT_OF_MEMORY;
+    const u32 converted = count > QOR_MAX_PLANES ? (u32)QOR_MAX_PLANES : count;
+    for (u32 i = 0; i < converted; ++i) {
         const int rc = convert(fresh.pPlanes[i], r.sPlanes[i]);
         if (rc != KZ_OK) {
             SKzPicturePlanes::Free(fresh);
@@ -141,7 +145,7 @@ constexpr u32 kMaxXYPositions = 1u << 20;
 
 // ---- attributes and text information --------------------------------------------
 
-int ConvertGetAttributes(_QORATTRIBUTES& r, const SKzImageAttributes& a)
+kz_result SKzQorFileHandle::ConvertGetAttributes(_QORATTRIBUTES& r, const SKzImageAttributes& a)
 {
     r.uiWidth = a.uiWidth;
     r.uiWidthBytes = a.uiWidthBytes;
@@ -159,7 +163,7 @@ int ConvertGetAttributes(_QORATTRIBUTES& r, const SKzImageAttributes& a)
     return KZ_OK;
 }
 
-int ConvertSetAttributes(SKzImageAttributes& a, const _QORATTRIBUTES& r)
+kz_result SKzQorFileHandle::ConvertSetAttributes(SKzImageAttributes& a, const _QORATTRIBUTES& r)
 {
     a.uiWidth = r.uiWidth;
     a.uiWidthBytes = r.uiWidthBytes;
@@ -176,7 +180,7 @@ int ConvertSetAttributes(SKzImageAttributes& a, const _QORATTRIBUTES& r)
     return KZ_OK;
 }
 
-int ConvertGetTextinfo(_QORTEXTINFO& r, const SKzImageTextInfo& info)
+kz_result SKzQorFileHandle::ConvertGetTextinfo(_QORTEXTINFO& r, const SKzImageTextInfo& info)
 {
     char* base = reinterpret_cast<char*>(&r);
     for (u32 k = 0; k < QOR_TEXTINFO_COUNT; ++k)
@@ -184,7 +188,7 @@ int ConvertGetTextinfo(_QORTEXTINFO& r, const SKzImageTextInfo& info)
     return KZ_OK;
 }
 
-int ConvertSetTextinfo(SKzImageTextInfo&, const _QORTEXTINFO&) { return KZ_OK; }
+kz_result SKzQorFileHandle::ConvertSetTextinfo(SKzImageTextInfo&, const _QORTEXTINFO&) { return KZ_OK; }
 
 // ---- picture metadata ---------------------------------------------------------------
 
@@ -341,12 +345,12 @@ _QOREXPERIMENTLEVEL* QorApiSupport_ExperimentLevel_QorToApi(const SKzExperiment*
     return e;
 }
 
-int QorApiSupport_Experiment_QorToApi(const SKzExperiment* tree, _QOREXPERIMENT& r)
+int QorApiSupport_Experiment_QorToApi(const SKzExperiment& tree, _QOREXPERIMENT& r)
 {
     r.uiLevelCount = 0;
-    const u32 levels = CKzExperimentAPI::GetExperimentCount(tree);
+    const u32 levels = CKzExperimentAPI::GetExperimentCount(&tree);
     u32 n = 0;
-    const SKzExperiment* level = tree;
+    const SKzExperiment* level = &tree;
     for (u32 d = 0; d < levels && level; ++d, level = CKzExperimentAPI::GetNextLevelExperiment(level, 0)) {
         if (level->eType == SKzExperiment::eExpSpectLoop) continue;
         if (n == QOR_MAX_EXPERIMENT_LEVELS) return KZ_ERR_FAILED;   // count stays 0
@@ -356,11 +360,6 @@ int QorApiSupport_Experiment_QorToApi(const SKzExperiment* tree, _QOREXPERIMENT&
     }
     r.uiLevelCount = n;
     return KZ_OK;
-}
-
-int QorApiSupport_Experiment_QorToApi(const SKzExperiment& tree, _QOREXPERIMENT& r)
-{
-    return QorApiSupport_Experiment_QorToApi(&tree, r);
 }
 
 int QorApiSupport_ExperimentLevel_ApiToQor(const _QOREXPERIMENTLEVEL& entry, SKzExperiment*& level)

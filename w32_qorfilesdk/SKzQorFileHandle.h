@@ -218,6 +218,11 @@ struct KZ_EXPORT SKzQorFileHandle {
     static kz_result FileSetMetadata(int handle, _QORMETADATA* metadata);
 
     // ---- conversions between the handle's records and the C records ---------
+    // Defined with the other record conversions (KzQorConversions.h), each 0:
+    // attributes towards the host (quality = parameter x 100, rounded) and
+    // from it (pixel type 1, no tiles, parameter = quality x 0.01); the
+    // fifteen texts into their fields, cut to each field's length; texts are
+    // never taken from a host.
     static kz_result ConvertGetAttributes(_QORATTRIBUTES& dst, const SKzImageAttributes& src);
     static kz_result ConvertSetAttributes(SKzImageAttributes& dst, const _QORATTRIBUTES& src);
     static kz_result ConvertGetTextinfo(_QORTEXTINFO& dst, const SKzImageTextInfo& src);

@@ -183,7 +183,10 @@ void HorzRow(T* d, const T* s, size_t dstW, unsigned comps, const Taps& t, const
         T* dp = d + j * cc;
         const size_t b = st[j], e = st[j + 1];
         if (b == e) {
-            std::memcpy(dp, bg, cc * sizeof(T));
+            if (bg)
+                std::memcpy(dp, bg, cc * sizeof(T));
+            else
+                std::memset(dp, 0, cc * sizeof(T));
             continue;
         }
         if constexpr (C == 1) {

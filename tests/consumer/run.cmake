@@ -27,9 +27,24 @@ endforeach()
 run("library build" ${CMAKE_COMMAND} --build ${WORK}/lib -j ${_jobs})
 run("install" ${CMAKE_COMMAND} --install ${WORK}/lib --prefix ${_prefix})
 
+# One source that includes every installed header, for the warning check of
+# the consumer project.
+file(GLOB_RECURSE _headers RELATIVE ${_prefix}/include/vt5 ${_prefix}/include/vt5/*.h)
+list(SORT _headers)
+list(LENGTH _headers _n)
+if(_n EQUAL 0)
+  message(FATAL_ERROR "no headers installed")
+endif()
+set(_all "// Every header the library installs.\n")
+foreach(_h IN LISTS _headers)
+  string(APPEND _all "#include \"${_h}\"\n")
+endforeach()
+file(WRITE ${WORK}/all_headers.cpp "${_all}")
+
 set(ENV{PKG_CONFIG_PATH} ${_prefix}/lib/pkgconfig)
 run("consumer configure" ${CMAKE_COMMAND} -S ${SRC} -B ${WORK}/build -G Ninja
-    -DCMAKE_PREFIX_PATH=${_prefix} -DCMAKE_C_COMPILER=${CC} -DCMAKE_CXX_COMPILER=${CXX})
+    -DCMAKE_PREFIX_PATH=${_prefix} -DCMAKE_C_COMPILER=${CC} -DCMAKE_CXX_COMPILER=${CXX}
+    -DVT5_ALL_HEADERS=${WORK}/all_headers.cpp -DVT5_INCLUDE_DIR=${_prefix}/include/vt5)
 run("consumer build" ${CMAKE_COMMAND} --build ${WORK}/build)
 
 # pkg-config host: exactly `c++ consumer.cpp $(pkg-config --cflags --libs vt5) -Wl,-rpath,<prefix>/lib`.

@@ -603,7 +603,10 @@ TEST_F(Metadata, SetWithTooFewSampleSettingsHasNoneAndNoPlaneFindsOne)
 
 TEST_F(Metadata, InterfaceTheExperimentModelUses)
 {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"   // not standard-layout, yet laid out in order
     static_assert(offsetof(SKzPicturePlanes, uiCount) == 0, "the plane count is the first field");
+#pragma GCC diagnostic pop
     static_assert(std::is_same_v<decltype(SKzPicturePlanes::uiCompCount), kz_uint32>);
     static_assert(std::is_same_v<decltype(SKzPicturePlanes::pPlanes), SKzPicturePlaneDesc*>);
     static_assert(std::is_same_v<decltype(SKzPicturePlaneDesc::uiCompCount), kz_uint32>);

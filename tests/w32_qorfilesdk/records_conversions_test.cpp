@@ -369,45 +369,88 @@ TEST(RecordsMetadata, DescriptionHostToLibraryEveryField)
     EXPECT_EQ(-1.0, back->sPlanes[1].dEmissionWavelength);
 }
 
-TEST(RecordsMetadata, PlaneCountsBeyondTheRecordAreBounded)
+// Plane counts against the 256 planes a record holds, in both directions and
+// for both records. Host -> library keeps the count (the planes beyond the
+// record stay default); library -> host keeps its cap of 256; a count no
+// picture can have is refused, leaving the metadata as it was.
+TEST(RecordsMetadata, PlaneCountsAroundTheRecordsCapacity)
 {
-    // Host -> library: refused, nothing changed.
+    struct Case {
+        u32 count;
+        int rc;
+    } toLibrary[] = {{0, 0}, {1, 0}, {255, 0}, {256, 0}, {257, 0}, {300, 0}, {65536, 0}, {65537, -9}, {0xFFFFFFFFu, -9}};
     std::unique_ptr<_QORMETADATA_DESC> d(new _QORMETADATA_DESC());
     std::unique_ptr<_QORMETADATA> o(new _QORMETADATA());
-    d->uiPlaneCount = 257;
-    d->dAngle = 99;
-    o->uiPlaneCount = 0xFFFFFFFFu;
-    SKzPictureMetadata md;
-    TwoPlanes(md);
-    EXPECT_EQ(-9, QorApiSupport_MetadataDesc_ApiToQor(*d, md));
-    EXPECT_EQ(-9, QorApiSupport_Metadata_ApiToQor(*o, md));
-    EXPECT_EQ(12.5, md.dAngle);
-    EXPECT_EQ(2u, md.sPicturePlanes.uiCount);
-    EXPECT_EQ(L"GFP", W(md.sPicturePlanes.pPlanes[0].sDescription));
+    for (u32 i = 0; i < QOR_MAX_PLANES; ++i) {
+        const std::wstring name = L"p" + std::to_wstring(i);
+        wcscpy(d->sPlanes[i].wsName, name.c_str());
+        wcscpy(o->sPlanes[i].wsName, name.c_str());
+        d->sPlanes[i].uiCompCount = o->sPlanes[i].uiCompCount = 1;
+        d->sPlanes[i].dEmissionWavelength = 520.0;
+        o->sPlanes[i].uiModalityMask = 0x1;
+    }
+    for (const Case& c : toLibrary) {
+        for (int old = 0; old < 2; ++old) {
+            SCOPED_TRACE(testing::Message() << "count " << c.count << (old ? " (old record)" : " (description)"));
+            d->uiPlaneCount = o->uiPlaneCount = c.count;
+            d->dAngle = o->dAngle = 99;
+            SKzPictureMetadata md;
+            TwoPlanes(md);
+            const int rc = old ? QorApiSupport_Metadata_ApiToQor(*o, md) : QorApiSupport_MetadataDesc_ApiToQor(*d, md);
+            ASSERT_EQ(c.rc, rc);
+            const SKzPicturePlanes& ps = md.sPicturePlanes;
+            if (rc != 0) {
+                EXPECT_EQ(12.5, md.dAngle);
+                ASSERT_EQ(2u, ps.uiCount);
+                EXPECT_EQ(L"GFP", W(ps.pPlanes[0].sDescription));
+                continue;
+            }
+            EXPECT_EQ(99.0, md.dAngle);
+            ASSERT_EQ(c.count, ps.uiCount);
+            ASSERT_EQ(c.count == 0, ps.pPlanes == nullptr);
+            const u32 converted = c.count < QOR_MAX_PLANES ? c.count : (u32)QOR_MAX_PLANES;
+            if (converted > 0) {
+                EXPECT_EQ(L"p" + std::to_wstring(converted - 1), W(ps.pPlanes[converted - 1].sDescription));
+                EXPECT_EQ(1u, ps.pPlanes[converted - 1].uiCompCount);
+            }
+            // Planes beyond the record's 256 are there, default.
+            for (u32 i = QOR_MAX_PLANES; i < c.count && i < QOR_MAX_PLANES + 2; ++i) {
+                const SKzPicturePlaneDesc fresh;
+                EXPECT_EQ(L"", W(ps.pPlanes[i].sDescription)) << i;
+                EXPECT_EQ(fresh.uiCompCount, ps.pPlanes[i].uiCompCount) << i;
+                EXPECT_EQ(fresh.uiModalityMask, ps.pPlanes[i].uiModalityMask) << i;
+                EXPECT_EQ(0u, ps.pPlanes[i].pFilterPath.GetCount()) << i;
+            }
+            EXPECT_EQ(1u, ps.uiSampleCount);
+        }
+    }
 
-    // Exactly 256 is taken.
-    d->uiPlaneCount = 256;
-    wcscpy(d->sPlanes[255].wsName, L"last");
-    ASSERT_EQ(0, QorApiSupport_MetadataDesc_ApiToQor(*d, md));
-    EXPECT_EQ(256u, md.sPicturePlanes.uiCount);
-    EXPECT_EQ(L"last", W(md.sPicturePlanes.pPlanes[255].sDescription));
-
-    // Library -> host: 300 planes give 256 in the count and in the record.
-    SKzPicturePlanes& ps = md.sPicturePlanes;
-    SKzPicturePlanes::Free(ps);
-    ASSERT_EQ(0, SKzPicturePlanes::Alloc(ps, 300, 1));
-    ps.pPlanes[255].sDescription = L"p255";
-    ps.pPlanes[256].sDescription = L"p256";
-    auto r = Filled<_QORMETADATA_DESC>(0x11);
-    QorApiSupport_MetadataDesc_QorToApi(md, *r);
-    EXPECT_EQ(256u, r->uiPlaneCount);
-    EXPECT_EQ(L"p255", Field(r->sPlanes[255].wsName, 256));
-    std::unique_ptr<_QORMETADATA> old(new _QORMETADATA());
-    QorApiSupport_Metadata_QorToApi(md, *old);
-    EXPECT_EQ(256u, old->uiPlaneCount);
-    EXPECT_EQ(L"p255", Field(old->sPlanes[255].wsName, 256));
+    // Library -> host: at most 256 planes are counted and written.
+    const u32 toHost[] = {0, 2, 256, 257, 300};
+    for (u32 count : toHost) {
+        SCOPED_TRACE(testing::Message() << "library planes " << count);
+        SKzPictureMetadata md;
+        SKzPicturePlanes& ps = md.sPicturePlanes;
+        ASSERT_EQ(0, SKzPicturePlanes::Alloc(ps, count, 1));
+        for (u32 i = 0; i < count; ++i) ps.pPlanes[i].sDescription = (L"q" + std::to_wstring(i)).c_str();
+        auto r = Filled<_QORMETADATA_DESC>(0x11);
+        std::unique_ptr<_QORMETADATA> old(new _QORMETADATA());
+        ASSERT_EQ(0, QorApiSupport_MetadataDesc_QorToApi(md, *r));
+        ASSERT_EQ(0, QorApiSupport_Metadata_QorToApi(md, *old));
+        const u32 expected = count < QOR_MAX_PLANES ? count : (u32)QOR_MAX_PLANES;
+        EXPECT_EQ(expected, r->uiPlaneCount);
+        EXPECT_EQ(expected, old->uiPlaneCount);
+        if (expected > 0) {
+            const std::wstring last = L"q" + std::to_wstring(expected - 1);
+            EXPECT_EQ(last, Field(r->sPlanes[expected - 1].wsName, 256));
+            EXPECT_EQ(last, Field(old->sPlanes[expected - 1].wsName, 256));
+        }
+        if (expected < QOR_MAX_PLANES) EXPECT_EQ(0x11111111u, r->sPlanes[expected].uiCompCount);
+    }
 
     // A plane count without a plane array converts no plane.
+    SKzPictureMetadata md;
+    SKzPicturePlanes& ps = md.sPicturePlanes;
     SKzPicturePlanes::Free(ps);
     ps.uiCount = 5;
     auto e = Filled<_QORMETADATA_DESC>(0x22);

@@ -108,8 +108,18 @@ TEST_F(TextInfoDescription, CasesWithTheirWholeText)
                            Level(E::eExpXYDiscrLoop, 6), Level(E::eExpPolarLoop, 5), Level(E::eExpCustomLoop, 8),
                            Level(E::eExpNone, 0), z});
          },
-         L"Dimensions: T'(7) x T\"(2) x XY(4) x XY'(6) x (5) x C(8) x Z(3)\r\nTime Loop: 7\r\n- Nonequidistant\r\n"
+         L"Dimensions: T'(7) x T\"(2) x XY(4) x XY'(6) x (5) x C(8) x  x Z(3)\r\nTime Loop: 7\r\n- Nonequidistant\r\n"
          L"Time Loop: 2\r\n- Manual\r\nZ Stack Loop: 3\r\n- Step 1.5 um\r\n"},
+        // A level of no known type keeps its place in the dimension line.
+        {"a level of no known type alone gives no dimension line",
+         [&](SKzPictureMetadata& md, Cameras&) { Planes(md, 0, 0); }, [&] { return Level(E::eExpNone, 0); }, L""},
+        {"two levels of no known type: two empty parts",
+         [&](SKzPictureMetadata& md, Cameras&) { Planes(md, 0, 0); },
+         [&] { return Chain({Level(E::eExpNone, 0), Level(E::eExpNone, 0)}); }, L"Dimensions:  x \r\n"},
+        {"an empty part first and last",
+         [&](SKzPictureMetadata& md, Cameras&) { Planes(md, 0, 0); },
+         [&] { return Chain({Level(E::eExpNone, 0), Level(E::eExpCustomLoop, 3), Level(E::eExpNone, 0)}); },
+         L"Dimensions:  x C(3) x \r\n"},
         {"emission from the probe, with its band",
          [&](SKzPictureMetadata& md, Cameras&) {
              onePlane(md, 1, 0x1);
